@@ -1,0 +1,171 @@
+#include "DictationCoordinator.h"
+
+#include "platform/Log.h"
+#include "platform/MainThread.h"
+#include "platform/PlatformError.h"
+
+DictationCoordinator::DictationCoordinator(std::shared_ptr<HotkeyMonitor> hotkey,
+                                           std::shared_ptr<AudioRecorder> recorder,
+                                           TranscriberFactory transcriberFactory,
+                                           std::unique_ptr<Paster> paster,
+                                           std::unique_ptr<HUDWindowController> hud,
+                                           std::shared_ptr<Polisher> polisher)
+    : hotkey_(std::move(hotkey)), recorder_(std::move(recorder)),
+      transcriberFactory_(std::move(transcriberFactory)), paster_(std::move(paster)),
+      hud_(std::move(hud)), polisher_(std::move(polisher)) {}
+
+DictationCoordinator::~DictationCoordinator() {
+    for (const QMetaObject::Connection& connection : cancellables_)
+        QObject::disconnect(connection);
+}
+
+void DictationCoordinator::start() {
+    std::weak_ptr<DictationCoordinator> weakSelf = weak_from_this();
+
+    recorder_->onBuffer = [weakSelf](const AudioBufferPtr& buffer) {
+        auto self = weakSelf.lock();
+        if (!self)
+            return;
+        std::lock_guard lock(self->activeTranscriberLock_);
+        if (self->activeTranscriber_)
+            self->activeTranscriber_->append(buffer);
+    };
+    recorder_->onRMS = [weakSelf](float level) {
+        runOnMain([weakSelf, level] {
+            auto self = weakSelf.lock();
+            if (!self)
+                return;
+            const double scaled = double(level) * 8.0;
+            self->hud_->model().setLevel(scaled <= 0 ? 0.0 : scaled > 1 ? 1.0 : scaled);
+        });
+    };
+
+    try {
+        hotkey_->start();
+        mirvoLog(QStringLiteral("[Mirvo] hotkey.start() OK (%1)")
+                     .arg(QString::fromLatin1(hotkey_->metaObject()->className())));
+    } catch (...) {
+        mirvoLog(QStringLiteral("[Mirvo] hotkey.start() FAILED: %1")
+                     .arg(describeError(std::current_exception())));
+    }
+
+    cancellables_.push_back(QObject::connect(
+        hotkey_.get(), &HotkeyMonitor::events, hotkey_.get(),
+        [weakSelf](HotkeyEvent event) {
+            if (auto self = weakSelf.lock())
+                self->handle(event);
+        },
+        Qt::QueuedConnection));
+}
+
+void DictationCoordinator::handle(HotkeyEvent event) {
+    mirvoLog(QStringLiteral("[Mirvo] hotkey event: %1").arg(hotkeyEventName(event)));
+    if (event == HotkeyEvent::down)
+        keyDown();
+    else
+        keyUp();
+}
+
+void DictationCoordinator::setActiveTranscriber(std::shared_ptr<Transcriber> transcriber) {
+    std::shared_ptr<Transcriber> previous;
+    {
+        std::lock_guard lock(activeTranscriberLock_);
+        previous = std::exchange(activeTranscriber_, std::move(transcriber));
+    }
+    // `previous` is released here, outside the lock.
+}
+
+void DictationCoordinator::keyDown() {
+    if (isRecording_)
+        return;
+    isRecording_ = true;
+    hud_->show();
+
+    try {
+        auto transcriber = transcriberFactory_(recentTranscripts_);
+        setActiveTranscriber(transcriber);
+        transcriber->start();
+        recorder_->start();
+    } catch (...) {
+        const std::exception_ptr error = std::current_exception();
+        mirvoLog(QStringLiteral("[Mirvo] start recording failed: %1").arg(describeError(error)));
+        isRecording_ = false;
+        setActiveTranscriber(nullptr);
+        hud_->showError(userFacingMessage(error), 4);
+    }
+}
+
+void DictationCoordinator::keyUp() {
+    if (!isRecording_)
+        return;
+    isRecording_ = false;
+    recorder_->stop();
+    hud_->showProcessing();
+
+    std::shared_ptr<Transcriber> transcriber;
+    {
+        std::lock_guard lock(activeTranscriberLock_);
+        transcriber = std::move(activeTranscriber_);
+        activeTranscriber_.reset();
+    }
+    if (!transcriber)
+        return;
+    mirvoLog(QStringLiteral("[Mirvo] awaiting transcript…"));
+    // Detached: the task keeps itself, the transcriber and the coordinator alive until done.
+    finishDictation(std::move(transcriber), shared_from_this());
+}
+
+QCoro::Task<> DictationCoordinator::finishDictation(std::shared_ptr<Transcriber> transcriber,
+                                                    std::shared_ptr<DictationCoordinator> self) {
+    const QString rawText = (co_await transcriber->finish()).trimmed();
+    mirvoLog(QStringLiteral("[Mirvo] raw transcript: \"%1\"").arg(rawText));
+    if (rawText.isEmpty()) {
+        mirvoLog(QStringLiteral("[Mirvo] empty transcript — nothing to paste"));
+        self->hud_->hide();
+        if (self->onRecordingComplete)
+            self->onRecordingComplete();
+        co_return;
+    }
+
+    QString finalText = rawText;
+    if (self->polisher_) {
+        finalText = (co_await self->polisher_->polish(rawText)).trimmed();
+        mirvoLog(QStringLiteral("[Mirvo] polished: \"%1\"").arg(finalText));
+    }
+
+    if (self->alternatePasteHandler) {
+        self->alternatePasteHandler(finalText);
+        mirvoLog(QStringLiteral("[Mirvo] delivered via alternatePasteHandler"));
+    } else {
+        self->paster_->paste(finalText);
+        mirvoLog(QStringLiteral("[Mirvo] pasted"));
+    }
+    self->hud_->hide();
+    if (self->onRecordingComplete)
+        self->onRecordingComplete();
+    self->remember(rawText);
+}
+
+void DictationCoordinator::remember(const QString& rawText) {
+    recentTranscripts_.append(rawText);
+    while (recentTranscripts_.size() > maxRecentTranscripts)
+        recentTranscripts_.removeFirst();
+}
+
+QString DictationCoordinator::userFacingMessage(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const PlatformError& e) {
+        if (e.domain() == QLatin1String("com.apple.coreaudio.avfaudio") && e.code() == -10868)
+            return QStringLiteral(
+                "No microphone found. Connect one in System Settings → Sound → Input.");
+        if (e.domain() == QLatin1String("kLSRErrorDomain") && e.code() == 201)
+            return QStringLiteral("Turn on Dictation in System Settings → Keyboard → Dictation.");
+    } catch (const TranscriberError& e) {
+        if (e.value() == TranscriberError::Case::notAuthorized)
+            return QStringLiteral("Speech recognition permission is missing.");
+        return QStringLiteral("Speech recognition unavailable for this language.");
+    } catch (...) {
+    }
+    return QStringLiteral("Couldn't start dictation.");
+}

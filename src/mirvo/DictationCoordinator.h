@@ -1,0 +1,69 @@
+#pragma once
+
+#include "AudioRecorder.h"
+#include "HUDWindowController.h"
+#include "HotkeyMonitor.h"
+#include "Paster.h"
+#include "Polisher.h"
+#include "Transcriber.h"
+
+#include <QCoro/QCoroTask>
+#include <QMetaObject>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+// The dictation pipeline: key down starts a transcriber and the recorder; key up stops the
+// recorder, awaits the transcript, polishes it when configured, delivers it and remembers it.
+// Lives on the main thread; owned through a shared pointer so callbacks can hold it weakly.
+class DictationCoordinator final : public std::enable_shared_from_this<DictationCoordinator> {
+public:
+    using TranscriberFactory =
+        std::function<std::shared_ptr<Transcriber>(const QStringList& recentTranscripts)>;
+
+    static constexpr int maxRecentTranscripts = 10;
+
+    DictationCoordinator(std::shared_ptr<HotkeyMonitor> hotkey,
+                         std::shared_ptr<AudioRecorder> recorder,
+                         TranscriberFactory transcriberFactory, std::unique_ptr<Paster> paster,
+                         std::unique_ptr<HUDWindowController> hud,
+                         std::shared_ptr<Polisher> polisher);
+    ~DictationCoordinator();
+
+    // Wires the recorder, starts the key monitor and subscribes to its events. Call once.
+    void start();
+
+    std::function<void()> onRecordingComplete;
+    std::function<void(const QString& text)> alternatePasteHandler;
+
+    bool isRecording() const { return isRecording_; }
+    const QStringList& recentTranscripts() const { return recentTranscripts_; }
+    HUDWindowController& hud() { return *hud_; }
+
+private:
+    void handle(HotkeyEvent event);
+    void keyDown();
+    void keyUp();
+    void setActiveTranscriber(std::shared_ptr<Transcriber> transcriber);
+    QCoro::Task<> finishDictation(std::shared_ptr<Transcriber> transcriber,
+                                  std::shared_ptr<DictationCoordinator> self);
+    void remember(const QString& rawText);
+    static QString userFacingMessage(const std::exception_ptr& error);
+
+    const std::shared_ptr<HotkeyMonitor> hotkey_;
+    const std::shared_ptr<AudioRecorder> recorder_;
+    const TranscriberFactory transcriberFactory_;
+    const std::unique_ptr<Paster> paster_;
+    const std::unique_ptr<HUDWindowController> hud_;
+    const std::shared_ptr<Polisher> polisher_;
+    std::vector<QMetaObject::Connection> cancellables_;
+    bool isRecording_ = false;
+    // Written on the main thread, read by the capture thread. The lock is held across the
+    // append so that once the transcriber is cleared at key up, no buffer reaches it.
+    std::mutex activeTranscriberLock_;
+    std::shared_ptr<Transcriber> activeTranscriber_;
+    QStringList recentTranscripts_;
+};

@@ -1,0 +1,109 @@
+#include "HUDWindowController.h"
+
+#include "platform/Log.h"
+#include "platform/MainThread.h"
+
+#include <QPointer>
+
+void HUDModel::setLevel(double level) {
+    if (level == level_)
+        return;
+    level_ = level;
+    emit levelChanged(level_);
+}
+
+void HUDModel::setMode(HUDMode mode) {
+    if (mode == mode_)
+        return;
+    mode_ = std::move(mode);
+    emit modeChanged();
+}
+
+HUDWindowController::HUDWindowController(HUDPanelFactory panelFactory)
+    : panelFactory_(std::move(panelFactory)) {}
+
+HUDWindowController::~HUDWindowController() {
+    cancelAutoHide();
+}
+
+bool HUDWindowController::ensurePanel() {
+    if (panel_)
+        return true;
+    if (panelFactory_)
+        panel_ = panelFactory_(model_);
+    if (!panel_ && !loggedNoScreen_) {
+        // Without a screen the HUD cannot be placed; dictation works on without it.
+        mirvoLog(QStringLiteral("[Mirvo] HUD: no screen to show the panel on"));
+        loggedNoScreen_ = true;
+    }
+    return panel_ != nullptr;
+}
+
+void HUDWindowController::cancelAutoHide() {
+    if (autoHideWorkItem_) {
+        autoHideWorkItem_->cancel();
+        autoHideWorkItem_.reset();
+    }
+}
+
+void HUDWindowController::show() {
+    const bool havePanel = ensurePanel();
+    cancelAutoHide();
+    model_.setMode(HUDMode::listening());
+    model_.setLevel(0);
+    if (!havePanel)
+        return;
+    ++showGeneration_;
+    panel_->setIgnoresMouseEvents(false);
+    panel_->setAlpha(0);
+    panel_->orderFrontRegardless();
+    panel_->animateAlpha(1, 0.15, {});
+}
+
+void HUDWindowController::showProcessing() {
+    const bool havePanel = ensurePanel();
+    cancelAutoHide();
+    model_.setMode(HUDMode::processing());
+    model_.setLevel(0);
+    if (!havePanel)
+        return;
+    ++showGeneration_;
+    if (panel_->alpha() >= 1 && panel_->isVisible())
+        return;
+    panel_->setAlpha(0);
+    panel_->orderFrontRegardless();
+    panel_->animateAlpha(1, 0.1, {});
+}
+
+void HUDWindowController::showError(const QString& message, double duration) {
+    const bool havePanel = ensurePanel();
+    cancelAutoHide();
+    model_.setMode(HUDMode::error(message));
+    model_.setLevel(0);
+    if (havePanel) {
+        ++showGeneration_;
+        panel_->setIgnoresMouseEvents(false);
+        panel_->setAlpha(0);
+        panel_->orderFrontRegardless();
+        panel_->animateAlpha(1, 0.15, {});
+    }
+    QPointer<HUDWindowController> weakSelf(this);
+    autoHideWorkItem_ = std::make_shared<WorkItem>([weakSelf] {
+        if (weakSelf)
+            weakSelf->hide();
+    });
+    scheduleOnMain(autoHideWorkItem_, duration);
+}
+
+void HUDWindowController::hide() {
+    if (!panel_)
+        return;
+    cancelAutoHide();
+    const quint64 generation = showGeneration_;
+    QPointer<HUDWindowController> weakSelf(this);
+    panel_->animateAlpha(0, 0.2, [weakSelf, generation] {
+        // A show that started during the fade-out keeps its panel on screen.
+        if (weakSelf && weakSelf->panel_ && weakSelf->showGeneration_ == generation)
+            weakSelf->panel_->orderOut();
+    });
+}

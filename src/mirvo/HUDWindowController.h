@@ -1,0 +1,69 @@
+#pragma once
+
+#include "platform/HUDPanel.h"
+
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+class WorkItem;
+
+struct HUDMode {
+    enum class Kind { listening, processing, error };
+    Kind kind = Kind::listening;
+    QString message; // only for error
+
+    static HUDMode listening() { return {Kind::listening, {}}; }
+    static HUDMode processing() { return {Kind::processing, {}}; }
+    static HUDMode error(QString message) { return {Kind::error, std::move(message)}; }
+    bool operator==(const HUDMode&) const = default;
+};
+
+// What the HUD shows. Announces each change before views redraw. Main thread only.
+class HUDModel final : public QObject {
+    Q_OBJECT
+public:
+    double level() const { return level_; }
+    void setLevel(double level);
+    const HUDMode& mode() const { return mode_; }
+    void setMode(HUDMode mode);
+
+signals:
+    void levelChanged(double level);
+    void modeChanged();
+
+private:
+    double level_ = 0;
+    HUDMode mode_ = HUDMode::listening();
+};
+
+// Owns the floating panel and fades it in and out. Main thread only.
+class HUDWindowController final : public QObject {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(HUDWindowController)
+public:
+    explicit HUDWindowController(HUDPanelFactory panelFactory);
+    ~HUDWindowController() override;
+
+    void show();
+    void showProcessing();
+    void showError(const QString& message, double duration);
+    void hide();
+
+    HUDModel& model() { return model_; }
+    // The panel, once a show operation has made it.
+    HUDPanel* panel() const { return panel_.get(); }
+
+private:
+    bool ensurePanel();
+    void cancelAutoHide();
+
+    HUDPanelFactory panelFactory_;
+    std::unique_ptr<HUDPanel> panel_;
+    HUDModel model_;
+    std::shared_ptr<WorkItem> autoHideWorkItem_;
+    // Bumped by every show operation; a fade-out only orders the panel out if no show came since.
+    quint64 showGeneration_ = 0;
+    bool loggedNoScreen_ = false;
+};

@@ -1,0 +1,61 @@
+#include "Log.h"
+
+#include <QDateTime>
+
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <sys/syscall.h>
+#include <syslog.h>
+#include <unistd.h>
+
+namespace {
+
+std::mutex& logMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+std::map<int, LogObserver>& observers() {
+    static std::map<int, LogObserver> map;
+    return map;
+}
+
+int nextToken = 1;
+
+} // namespace
+
+void mirvoLog(const QString& line) {
+    const QByteArray utf8 = line.toUtf8();
+    const QByteArray stamp =
+        QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")).toUtf8();
+    std::map<int, LogObserver> snapshot;
+    {
+        std::lock_guard lock(logMutex());
+        static bool opened = false;
+        if (!opened) {
+            openlog("mirvo", LOG_PID, LOG_USER);
+            opened = true;
+        }
+        std::fprintf(stderr, "%s mirvo[%d:%ld] %s\n", stamp.constData(), int(getpid()),
+                     long(syscall(SYS_gettid)), utf8.constData());
+        std::fflush(stderr);
+        syslog(LOG_INFO, "%s", utf8.constData());
+        snapshot = observers();
+    }
+    // Called outside the lock so that an observer may log or unregister.
+    for (auto& [token, observer] : snapshot)
+        observer(line);
+}
+
+int addLogObserver(LogObserver observer) {
+    std::lock_guard lock(logMutex());
+    const int token = nextToken++;
+    observers().emplace(token, std::move(observer));
+    return token;
+}
+
+void removeLogObserver(int token) {
+    std::lock_guard lock(logMutex());
+    observers().erase(token);
+}

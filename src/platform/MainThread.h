@@ -1,0 +1,26 @@
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <memory>
+
+// Queues `work` on the main thread's event loop; it runs after the current event is handled.
+// Callable from any thread. Dropped when no application object exists.
+void runOnMain(std::function<void()> work);
+
+// A unit of work that can be cancelled before it runs, like a dispatch work item.
+class WorkItem final {
+public:
+    explicit WorkItem(std::function<void()> work) : work_(std::move(work)) {}
+    void cancel() { cancelled_ = true; }
+    bool isCancelled() const { return cancelled_; }
+    // Runs the work unless it was cancelled.
+    void perform();
+
+private:
+    std::function<void()> work_;
+    std::atomic<bool> cancelled_{false};
+};
+
+// Runs `item` on the main thread `seconds` from now, unless it is cancelled first.
+void scheduleOnMain(std::shared_ptr<WorkItem> item, double seconds);

@@ -1,0 +1,366 @@
+#include "mirvo/DictationCoordinator.h"
+#include "doubles/FakeAudioRecorder.h"
+#include "doubles/FakeHUDPanel.h"
+#include "doubles/FakeHotkeyMonitor.h"
+#include "doubles/FakePaster.h"
+#include "doubles/FakePolisher.h"
+#include "doubles/FakeTranscriber.h"
+#include "platform/PlatformError.h"
+#include "support/LogCapture.h"
+
+#include <QTest>
+
+#include <atomic>
+#include <stdexcept>
+#include <thread>
+
+namespace {
+
+// A coordinator wired to doubles, with handles on each of them.
+struct Rig {
+    explicit Rig(std::shared_ptr<Polisher> polisher = nullptr) {
+        hotkey = std::make_shared<FakeHotkeyMonitor>();
+        recorder = std::make_shared<FakeAudioRecorder>();
+        auto pasterDouble = std::make_unique<FakePaster>();
+        paster = pasterDouble.get();
+        auto hudController = std::make_unique<HUDWindowController>([this](HUDModel&) {
+            auto p = std::make_unique<FakeHUDPanel>();
+            panel = p.get();
+            return p;
+        });
+        coordinator = std::make_shared<DictationCoordinator>(
+            hotkey, recorder,
+            [this](const QStringList& recent) {
+                auto t = std::make_shared<FakeTranscriber>(recent);
+                t->startError = std::exchange(nextTranscriberStartError, nullptr);
+                transcribers.push_back(t);
+                return t;
+            },
+            std::move(pasterDouble), std::move(hudController), std::move(polisher));
+    }
+
+    // Presses and waits until the coordinator has handled it.
+    void down() {
+        const int before = logs.count("[Mirvo] hotkey event: down");
+        hotkey->press();
+        QTRY_COMPARE(logs.count("[Mirvo] hotkey event: down"), before + 1);
+    }
+    void up() {
+        const int before = logs.count("[Mirvo] hotkey event: up");
+        hotkey->release();
+        QTRY_COMPARE(logs.count("[Mirvo] hotkey event: up"), before + 1);
+    }
+    FakeTranscriber& last() { return *transcribers.back(); }
+    const HUDMode& mode() { return coordinator->hud().model().mode(); }
+
+    LogCapture logs;
+    std::shared_ptr<FakeHotkeyMonitor> hotkey;
+    std::shared_ptr<FakeAudioRecorder> recorder;
+    FakePaster* paster = nullptr;
+    FakeHUDPanel* panel = nullptr;
+    std::shared_ptr<DictationCoordinator> coordinator;
+    std::vector<std::shared_ptr<FakeTranscriber>> transcribers;
+    std::exception_ptr nextTranscriberStartError;
+};
+
+template <typename E> std::exception_ptr errorOf(E e) {
+    return std::make_exception_ptr(std::move(e));
+}
+
+} // namespace
+
+class DictationCoordinatorTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void startWiresMonitorAndLevels() {
+        Rig rig;
+        rig.coordinator->start();
+        QCOMPARE(rig.hotkey->startCount, 1);
+        QVERIFY(rig.logs.contains("[Mirvo] hotkey.start() OK (FakeHotkeyMonitor)"));
+
+        // Levels are scaled by 8, clamped to 0…1, and applied on the main thread.
+        const std::vector<std::pair<float, double>> levels = {
+            {0.05f, 0.4}, {0.2f, 1.0}, {-0.3f, 0.0}, {0.125f, 1.0}, {0.0f, 0.0}, {0.01f, 0.08}};
+        for (const auto& [raw, shown] : levels) {
+            std::thread captureThread([&, raw = raw] { rig.recorder->deliverLevel(raw); });
+            captureThread.join();
+            QTRY_VERIFY(qAbs(rig.coordinator->hud().model().level() - shown) < 1e-6);
+        }
+
+        // A monitor that fails to start is logged once; the coordinator carries on.
+        Rig failing;
+        failing.hotkey->startError = errorOf(std::runtime_error("cannotCreateEventTap"));
+        failing.coordinator->start();
+        QVERIFY(failing.logs.contains("[Mirvo] hotkey.start() FAILED: cannotCreateEventTap"));
+    }
+
+    void dictationDeliversTrimmedTextAndIgnoresStrayEvents() {
+        Rig rig;
+        int completions = 0;
+        rig.coordinator->onRecordingComplete = [&] { ++completions; };
+        rig.coordinator->start();
+
+        rig.up(); // idle: ignored
+        QVERIFY(rig.transcribers.empty());
+        QCOMPARE(rig.recorder->stopCount.load(), 0);
+
+        rig.down();
+        QVERIFY(rig.coordinator->isRecording());
+        QCOMPARE(rig.transcribers.size(), size_t(1));
+        QVERIFY(rig.last().startedAt < rig.recorder->startedAt); // transcriber ready first
+        QCOMPARE(rig.mode(), HUDMode::listening());
+        QVERIFY(rig.panel && rig.panel->visible);
+
+        rig.down(); // repeat while recording: logged and ignored
+        QCOMPARE(rig.transcribers.size(), size_t(1));
+        QCOMPARE(rig.recorder->startCount.load(), 1);
+
+        rig.up();
+        QVERIFY(!rig.coordinator->isRecording());
+        QCOMPARE(rig.recorder->stopCount.load(), 1);
+        QCOMPARE(rig.mode(), HUDMode::processing());
+        QVERIFY(rig.logs.contains("[Mirvo] awaiting transcript…"));
+        QVERIFY(rig.last().finishCalled());
+        QVERIFY(rig.paster->pasted.isEmpty());
+
+        rig.last().finishWith(QStringLiteral(" \n hello world\t\n"));
+        QTRY_COMPARE(rig.paster->pasted, QStringList{"hello world"});
+        QVERIFY(rig.logs.contains("[Mirvo] raw transcript: \"hello world\""));
+        QVERIFY(rig.logs.contains("[Mirvo] pasted"));
+        QCOMPARE(completions, 1);
+        QCOMPARE(rig.coordinator->recentTranscripts(), QStringList{"hello world"});
+        QCOMPARE(rig.panel->calls.back(), QStringLiteral("fade to 0 over 0.2"));
+
+        rig.up(); // after the dictation: ignored
+        QCOMPARE(rig.recorder->stopCount.load(), 1);
+    }
+
+    void emptyTranscriptsDeliverNothing() {
+        Rig rig;
+        int completions = 0;
+        rig.coordinator->onRecordingComplete = [&] { ++completions; };
+        rig.coordinator->start();
+        int dictations = 0;
+        for (const QString& nothing : {QString(), QStringLiteral(" \n\t\u00a0\u2003\r\n ")}) {
+            rig.down();
+            rig.up();
+            rig.last().finishWith(nothing);
+            ++dictations;
+            QTRY_COMPARE(rig.logs.count("[Mirvo] empty transcript — nothing to paste"), dictations);
+        }
+        QCOMPARE(completions, 2);
+        QVERIFY(rig.logs.contains("[Mirvo] raw transcript: \"\""));
+        QVERIFY(rig.paster->pasted.isEmpty());
+        QVERIFY(rig.coordinator->recentTranscripts().isEmpty());
+        QVERIFY(!rig.logs.contains("[Mirvo] pasted"));
+        QCOMPARE(rig.panel->calls.back(), QStringLiteral("fade to 0 over 0.2"));
+    }
+
+    void polishingAndAlternateDelivery() {
+        auto polisher = std::make_shared<FakePolisher>(QStringLiteral("\n  Hello, world.  \n"));
+        Rig rig(polisher);
+        rig.coordinator->start();
+        rig.down();
+        rig.up();
+        rig.last().finishWith(QStringLiteral("  hello world um "));
+        QTRY_COMPARE(rig.paster->pasted, QStringList{"Hello, world."});
+        QCOMPARE(polisher->inputs, QStringList{"hello world um"});
+        QVERIFY(rig.logs.contains("[Mirvo] polished: \"Hello, world.\""));
+        // The raw text, not the polished one, becomes context.
+        QCOMPARE(rig.coordinator->recentTranscripts(), QStringList{"hello world um"});
+
+        // An empty polish result is still delivered.
+        polisher->answer = QStringLiteral("   ");
+        rig.down();
+        rig.up();
+        rig.last().finishWith(QStringLiteral("again"));
+        QTRY_COMPARE(rig.paster->pasted.size(), 2);
+        QCOMPARE(rig.paster->pasted.back(), QString());
+
+        // The alternate handler takes the text instead of the paster.
+        QStringList handled;
+        rig.coordinator->alternatePasteHandler = [&](const QString& text) { handled << text; };
+        polisher->answer = QStringLiteral("Third.");
+        rig.down();
+        rig.up();
+        rig.last().finishWith(QStringLiteral("third"));
+        QTRY_COMPARE(handled, QStringList{"Third."});
+        QCOMPARE(rig.paster->pasted.size(), 2);
+        QVERIFY(rig.logs.contains("[Mirvo] delivered via alternatePasteHandler"));
+        QCOMPARE(rig.coordinator->recentTranscripts(),
+                 (QStringList{"hello world um", "again", "third"}));
+    }
+
+    void startFailuresShowTheirMessage_data() {
+        QTest::addColumn<bool>("recorderFails");
+        QTest::addColumn<std::exception_ptr>("error");
+        QTest::addColumn<QString>("printed");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("no microphone, after transcriber started")
+            << true << errorOf(PlatformError("com.apple.coreaudio.avfaudio", -10868, "no source"))
+            << "Error Domain=com.apple.coreaudio.avfaudio Code=-10868 \"no source\""
+            << "No microphone found. Connect one in System Settings → Sound → Input.";
+        QTest::newRow("dictation off")
+            << false << errorOf(PlatformError("kLSRErrorDomain", 201, "off"))
+            << "Error Domain=kLSRErrorDomain Code=201 \"off\""
+            << "Turn on Dictation in System Settings → Keyboard → Dictation.";
+        QTest::newRow("not authorized")
+            << false << errorOf(TranscriberError::notAuthorized()) << "notAuthorized"
+            << "Speech recognition permission is missing.";
+        QTest::newRow("unavailable")
+            << false << errorOf(TranscriberError::unavailable()) << "unavailable"
+            << "Speech recognition unavailable for this language.";
+        QTest::newRow("same domain, other code")
+            << true << errorOf(PlatformError("com.apple.coreaudio.avfaudio", -10851, "x"))
+            << "Error Domain=com.apple.coreaudio.avfaudio Code=-10851 \"x\""
+            << "Couldn't start dictation.";
+        QTest::newRow("anything else") << true << errorOf(std::runtime_error("boom")) << "boom"
+                                       << "Couldn't start dictation.";
+    }
+
+    void startFailuresShowTheirMessage() {
+        QFETCH(bool, recorderFails);
+        QFETCH(std::exception_ptr, error);
+        QFETCH(QString, printed);
+        QFETCH(QString, message);
+
+        Rig rig;
+        int completions = 0;
+        rig.coordinator->onRecordingComplete = [&] { ++completions; };
+        rig.coordinator->start();
+        if (recorderFails)
+            rig.recorder->startError = error;
+        else
+            rig.nextTranscriberStartError = error;
+        rig.down();
+
+        QVERIFY(rig.logs.contains("[Mirvo] start recording failed: " + printed));
+        QVERIFY(!rig.coordinator->isRecording());
+        QCOMPARE(rig.mode(), HUDMode::error(message));
+        QCOMPARE(rig.recorder->startCount.load(), recorderFails ? 1 : 0);
+        // The failed transcriber is dropped without finish() and nothing owns it any more.
+        QVERIFY(!rig.last().finishCalled());
+        QCOMPARE(rig.transcribers.back().use_count(), 1);
+
+        // The following up is ignored; the next down starts afresh.
+        rig.up();
+        QCOMPARE(rig.recorder->stopCount.load(), 0);
+        QVERIFY(!rig.logs.contains("[Mirvo] awaiting transcript…"));
+        rig.recorder->startError = nullptr;
+        rig.down();
+        QVERIFY(rig.coordinator->isRecording());
+        QCOMPARE(rig.mode(), HUDMode::listening());
+        QCOMPARE(completions, 0);
+    }
+
+    void keepsTheLastTenTranscriptsAsContext() {
+        Rig rig;
+        rig.coordinator->start();
+        QStringList expected;
+        for (int i = 1; i <= 11; ++i) {
+            rig.down();
+            // Every transcriber is created with the list as it stood at key down.
+            QCOMPARE(rig.last().contextualStrings, expected);
+            rig.up();
+            rig.last().finishWith(QStringLiteral("take %1").arg(i));
+            QTRY_COMPARE(rig.paster->pasted.size(), i);
+            expected.append(QStringLiteral("take %1").arg(i));
+            if (expected.size() > 10)
+                expected.removeFirst();
+        }
+        QCOMPARE(rig.coordinator->recentTranscripts(), expected);
+        QCOMPARE(expected.first(), QStringLiteral("take 2"));
+        rig.down();
+        QCOMPARE(rig.last().contextualStrings, expected);
+    }
+
+    void newDictationWhileEarlierOneFinishes() {
+        Rig rig;
+        rig.coordinator->start();
+        rig.down();
+        rig.up();
+        auto first = rig.transcribers.back();
+
+        rig.down(); // starts at once, although the first is still finishing
+        QCOMPARE(rig.transcribers.size(), size_t(2));
+        QVERIFY(rig.coordinator->isRecording());
+        QCOMPARE(rig.recorder->startCount.load(), 2);
+
+        first->finishWith(QStringLiteral("first"));
+        QTRY_COMPARE(rig.paster->pasted, QStringList{"first"});
+        // The earlier dictation still hides the HUD when it completes.
+        QCOMPARE(rig.panel->calls.back(), QStringLiteral("fade to 0 over 0.2"));
+        QVERIFY(rig.coordinator->isRecording());
+
+        rig.up();
+        rig.last().finishWith(QStringLiteral("second"));
+        QTRY_COMPARE(rig.paster->pasted, (QStringList{"first", "second"}));
+        QCOMPARE(rig.coordinator->recentTranscripts(), (QStringList{"first", "second"}));
+    }
+
+    void finishingOutlivesTheOwnerAndCallbacksHoldItWeakly() {
+        auto rig = std::make_unique<Rig>();
+        rig->coordinator->start();
+        rig->down();
+        rig->up();
+        auto transcriber = rig->transcribers.back();
+        auto recorder = rig->recorder;
+        std::weak_ptr<DictationCoordinator> weak = rig->coordinator;
+        LogCapture logs;
+
+        // The owner lets go; the finishing task keeps the coordinator alive until it is done.
+        rig->coordinator.reset();
+        QVERIFY(!weak.expired());
+        transcriber->finishWith(QStringLiteral("late"));
+        QTRY_VERIFY(logs.contains("[Mirvo] pasted"));
+        QTRY_VERIFY(weak.expired());
+
+        // Callbacks that outlive the coordinator do nothing.
+        recorder->deliver(AudioBuffer::make(makeAudioFormat(16000, 1, SampleType::int16, true), 4));
+        recorder->deliverLevel(0.5f);
+        QTest::qWait(20);
+        QCOMPARE(transcriber->buffers().size(), size_t(0));
+    }
+
+    void buffersReachOnlyTheTranscriberActiveAtThatMoment() {
+        Rig rig;
+        rig.coordinator->start();
+        const auto format = makeAudioFormat(48000, 1, SampleType::float32, false);
+        std::atomic<bool> stop{false};
+        std::atomic<int> delivered{0};
+        // The capture thread delivers continuously while the recorder runs.
+        std::thread captureThread([&] {
+            while (!stop) {
+                if (rig.recorder->running) {
+                    rig.recorder->deliver(AudioBuffer::make(format, 16));
+                    ++delivered;
+                } else {
+                    std::this_thread::yield();
+                }
+            }
+        });
+
+        constexpr int dictations = 30;
+        for (int i = 0; i < dictations; ++i) {
+            rig.down();
+            QTRY_VERIFY(rig.last().buffers().size() >= 3);
+            rig.up();
+            rig.last().finishWith(QStringLiteral("take %1").arg(i));
+        }
+        QTRY_COMPARE(rig.paster->pasted.size(), dictations);
+        stop = true;
+        captureThread.join();
+
+        size_t routed = 0;
+        for (const auto& t : rig.transcribers) {
+            QCOMPARE(t->appendsAfterFinish(), 0);
+            routed += t->buffers().size();
+        }
+        QVERIFY(routed <= size_t(delivered.load()));
+        QVERIFY(routed >= size_t(3 * dictations));
+    }
+};
+
+QTEST_GUILESS_MAIN(DictationCoordinatorTest)
+#include "DictationCoordinatorTest.moc"
