@@ -23,7 +23,7 @@ AudioBuffer::AudioBuffer(AudioFormatPtr format, uint32_t frameCapacity,
       ints_(std::move(ints)) {}
 
 std::shared_ptr<AudioBuffer> AudioBuffer::make(AudioFormatPtr format, uint32_t frameCapacity) {
-    if (!format || format->channelCount < 1 || !(format->sampleRate > 0))
+    if (!format || format->channelCount < 1)
         return nullptr;
     const size_t count = size_t(frameCapacity) * size_t(format->channelCount);
     std::unique_ptr<float[]> floats;

@@ -30,7 +30,7 @@ AudioFormatPtr makeAudioFormat(double sampleRate, int channelCount, SampleType s
 // interleaved).
 class AudioBuffer final {
 public:
-    // Returns null when the format is unusable or the memory cannot be allocated.
+    // Returns null when the format has no channels or the memory cannot be allocated.
     static std::shared_ptr<AudioBuffer> make(AudioFormatPtr format, uint32_t frameCapacity);
 
     const AudioFormatPtr& format() const { return format_; }

@@ -1,0 +1,254 @@
+#include "PulseAudioEngine.h"
+
+#include "platform/PlatformError.h"
+
+#include <pulse/pulseaudio.h>
+
+#include <cstring>
+
+namespace {
+
+constexpr const char* noDeviceDomain = "com.apple.coreaudio.avfaudio";
+constexpr long noDeviceCode = -10868;
+
+struct SourceQuery {
+    bool done = false;
+    QByteArray defaultSource;
+    bool found = false;
+    pa_sample_spec spec = {};
+};
+
+} // namespace
+
+PulseAudioEngine::PulseAudioEngine(int timeoutMs) : timeoutMs_(timeoutMs) {}
+
+PulseAudioEngine::~PulseAudioEngine() {
+    stop();
+}
+
+void PulseAudioEngine::installTap(uint32_t bufferSize, TapBlock block) {
+    std::lock_guard lock(tapLock_);
+    tapFrames_ = bufferSize ? bufferSize : 1024;
+    tap_ = std::move(block);
+}
+
+void PulseAudioEngine::removeTap() {
+    std::lock_guard lock(tapLock_);
+    tap_ = nullptr;
+}
+
+template <typename Done> bool PulseAudioEngine::waitLocked(Done done) {
+    struct Timer {
+        bool fired = false;
+        pa_threaded_mainloop* mainloop;
+    } timer{false, mainloop_};
+    pa_mainloop_api* api = pa_threaded_mainloop_get_api(mainloop_);
+    timeval when = {};
+    pa_timeval_add(pa_gettimeofday(&when), pa_usec_t(timeoutMs_) * PA_USEC_PER_MSEC);
+    pa_time_event* event = api->time_new(
+        api, &when,
+        [](pa_mainloop_api*, pa_time_event*, const timeval*, void* data) {
+            auto* t = static_cast<Timer*>(data);
+            t->fired = true;
+            pa_threaded_mainloop_signal(t->mainloop, 0);
+        },
+        &timer);
+    while (!done() && !timer.fired)
+        pa_threaded_mainloop_wait(mainloop_);
+    api->time_free(event);
+    return done();
+}
+
+void PulseAudioEngine::failStart(const QString& reason) {
+    pa_threaded_mainloop_unlock(mainloop_);
+    tearDown();
+    throw PlatformError(noDeviceDomain, noDeviceCode, reason);
+}
+
+void PulseAudioEngine::start() {
+    if (running_)
+        return;
+    mainloop_ = pa_threaded_mainloop_new();
+    if (!mainloop_)
+        throw PlatformError(noDeviceDomain, noDeviceCode,
+                            QStringLiteral("cannot create the PulseAudio main loop"));
+    pa_threaded_mainloop_set_name(mainloop_, "mirvo-capture");
+    if (pa_threaded_mainloop_start(mainloop_) < 0) {
+        tearDown();
+        throw PlatformError(noDeviceDomain, noDeviceCode,
+                            QStringLiteral("cannot start the PulseAudio main loop"));
+    }
+    pa_threaded_mainloop_lock(mainloop_);
+
+    context_ = pa_context_new(pa_threaded_mainloop_get_api(mainloop_), "Mirvo");
+    if (!context_)
+        failStart(QStringLiteral("cannot create a PulseAudio context"));
+    pa_context_set_state_callback(context_, onContextState, this);
+    if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
+        failStart(QStringLiteral("no PulseAudio server: %1")
+                      .arg(QString::fromUtf8(pa_strerror(pa_context_errno(context_)))));
+    const bool contextSettled = waitLocked([this] {
+        const pa_context_state_t s = pa_context_get_state(context_);
+        return s == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(s);
+    });
+    if (!contextSettled || pa_context_get_state(context_) != PA_CONTEXT_READY)
+        failStart(contextSettled
+                      ? QStringLiteral("no PulseAudio server: %1")
+                            .arg(QString::fromUtf8(pa_strerror(pa_context_errno(context_))))
+                      : QStringLiteral("the PulseAudio server did not answer"));
+
+    // The default source and its native sample spec.
+    SourceQuery query;
+    struct Ctx {
+        SourceQuery* query;
+        pa_threaded_mainloop* mainloop;
+    } ctx{&query, mainloop_};
+    pa_operation* op = pa_context_get_server_info(
+        context_,
+        [](pa_context*, const pa_server_info* info, void* data) {
+            auto* c = static_cast<Ctx*>(data);
+            if (info && info->default_source_name)
+                c->query->defaultSource = info->default_source_name;
+            c->query->done = true;
+            pa_threaded_mainloop_signal(c->mainloop, 0);
+        },
+        &ctx);
+    const bool gotServerInfo = op && waitLocked([&] { return query.done; });
+    if (op)
+        pa_operation_unref(op);
+    if (!gotServerInfo)
+        failStart(QStringLiteral("the PulseAudio server did not describe itself"));
+    if (query.defaultSource.isEmpty())
+        failStart(QStringLiteral("no input source"));
+
+    query.done = false;
+    op = pa_context_get_source_info_by_name(
+        context_, query.defaultSource.constData(),
+        [](pa_context*, const pa_source_info* info, int eol, void* data) {
+            auto* c = static_cast<Ctx*>(data);
+            if (info && !eol) {
+                c->query->found = true;
+                c->query->spec = info->sample_spec;
+            }
+            if (eol) {
+                c->query->done = true;
+                pa_threaded_mainloop_signal(c->mainloop, 0);
+            }
+        },
+        &ctx);
+    const bool gotSource = op && waitLocked([&] { return query.done; });
+    if (op)
+        pa_operation_unref(op);
+    if (!gotSource || !query.found)
+        failStart(QStringLiteral("no input source"));
+
+    const pa_sample_spec spec = {PA_SAMPLE_FLOAT32NE, query.spec.rate, query.spec.channels};
+    format_ = makeAudioFormat(double(spec.rate), spec.channels, SampleType::float32, true);
+    filling_.reset();
+    stream_ = pa_stream_new(context_, "Mirvo dictation", &spec, nullptr);
+    if (!stream_)
+        failStart(QStringLiteral("cannot create a capture stream"));
+    pa_stream_set_state_callback(stream_, onStreamState, this);
+    pa_stream_set_read_callback(stream_, onStreamRead, this);
+    uint32_t frames;
+    {
+        std::lock_guard lock(tapLock_);
+        frames = tapFrames_;
+    }
+    pa_buffer_attr attr;
+    std::memset(&attr, 0xff, sizeof attr); // server defaults for everything but fragsize
+    attr.fragsize = uint32_t(frames * pa_frame_size(&spec));
+    if (pa_stream_connect_record(stream_, query.defaultSource.constData(), &attr,
+                                 PA_STREAM_ADJUST_LATENCY) < 0)
+        failStart(QStringLiteral("cannot record from %1: %2")
+                      .arg(QString::fromUtf8(query.defaultSource),
+                           QString::fromUtf8(pa_strerror(pa_context_errno(context_)))));
+    const bool streamSettled = waitLocked([this] {
+        const pa_stream_state_t s = pa_stream_get_state(stream_);
+        return s == PA_STREAM_READY || !PA_STREAM_IS_GOOD(s);
+    });
+    if (!streamSettled || pa_stream_get_state(stream_) != PA_STREAM_READY)
+        failStart(
+            QStringLiteral("cannot record from %1").arg(QString::fromUtf8(query.defaultSource)));
+
+    running_ = true;
+    pa_threaded_mainloop_unlock(mainloop_);
+}
+
+void PulseAudioEngine::stop() {
+    tearDown();
+}
+
+void PulseAudioEngine::tearDown() {
+    if (!mainloop_)
+        return;
+    pa_threaded_mainloop_lock(mainloop_);
+    running_ = false;
+    if (stream_) {
+        pa_stream_set_read_callback(stream_, nullptr, nullptr);
+        pa_stream_set_state_callback(stream_, nullptr, nullptr);
+        pa_stream_disconnect(stream_);
+        pa_stream_unref(stream_);
+        stream_ = nullptr;
+    }
+    if (context_) {
+        pa_context_set_state_callback(context_, nullptr, nullptr);
+        pa_context_disconnect(context_);
+        pa_context_unref(context_);
+        context_ = nullptr;
+    }
+    pa_threaded_mainloop_unlock(mainloop_);
+    pa_threaded_mainloop_stop(mainloop_);
+    pa_threaded_mainloop_free(mainloop_);
+    mainloop_ = nullptr;
+    filling_.reset();
+}
+
+void PulseAudioEngine::onContextState(pa_context*, void* self) {
+    pa_threaded_mainloop_signal(static_cast<PulseAudioEngine*>(self)->mainloop_, 0);
+}
+
+void PulseAudioEngine::onStreamState(pa_stream*, void* self) {
+    pa_threaded_mainloop_signal(static_cast<PulseAudioEngine*>(self)->mainloop_, 0);
+}
+
+void PulseAudioEngine::onStreamRead(pa_stream*, size_t, void* self) {
+    static_cast<PulseAudioEngine*>(self)->onReadable();
+}
+
+// Capture thread, main loop lock held: regroup whatever the server sends into tap-sized buffers.
+void PulseAudioEngine::onReadable() {
+    const size_t channels = size_t(format_->channelCount);
+    const size_t frameBytes = channels * sizeof(float);
+    for (;;) {
+        const void* data = nullptr;
+        size_t bytes = 0;
+        if (pa_stream_peek(stream_, &data, &bytes) < 0 || bytes == 0)
+            return;
+        const size_t frames = bytes / frameBytes;
+        for (size_t done = 0; done < frames;) {
+            std::unique_lock lock(tapLock_);
+            if (!filling_)
+                filling_ = AudioBuffer::make(format_, tapFrames_);
+            if (!filling_)
+                break; // out of memory: drop this fragment
+            const size_t room = filling_->frameCapacity() - filling_->frameLength();
+            const size_t take = std::min(room, frames - done);
+            float* into = filling_->floatChannel(0) + size_t(filling_->frameLength()) * channels;
+            if (data)
+                std::memcpy(into, static_cast<const char*>(data) + done * frameBytes,
+                            take * frameBytes);
+            else
+                std::memset(into, 0, take * frameBytes); // a hole in the stream: silence
+            filling_->setFrameLength(filling_->frameLength() + uint32_t(take));
+            done += take;
+            if (filling_->frameLength() == filling_->frameCapacity()) {
+                AudioBufferPtr full = std::move(filling_);
+                filling_.reset();
+                if (tap_)
+                    tap_(full);
+            }
+        }
+        pa_stream_drop(stream_);
+    }
+}

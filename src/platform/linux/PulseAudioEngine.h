@@ -1,0 +1,53 @@
+#pragma once
+
+#include "platform/AudioEngine.h"
+
+#include <QString>
+
+#include <atomic>
+#include <mutex>
+
+struct pa_threaded_mainloop;
+struct pa_context;
+struct pa_stream;
+
+// Captures the default PulseAudio source (also PipeWire's Pulse server) as float samples at the
+// source's own rate and channel count. The capture thread is PulseAudio's threaded main loop;
+// the tap runs there with the main loop's lock held, so stop() cannot overlap a tap call.
+// start(), stop() and the tap setters are called from one thread (the main thread).
+class PulseAudioEngine final : public AudioEngine {
+public:
+    // `timeoutMs` bounds each wait on the server, which can hang on headless machines.
+    explicit PulseAudioEngine(int timeoutMs = 3000);
+    ~PulseAudioEngine() override;
+
+    void installTap(uint32_t bufferSize, TapBlock block) override;
+    void removeTap() override;
+    void start() override;
+    void stop() override;
+    bool isRunning() const override { return running_; }
+
+private:
+    [[noreturn]] void failStart(const QString& reason);
+    // Waits on the main loop (lock held) until `done` or the timeout; false on timeout.
+    template <typename Done> bool waitLocked(Done done);
+    void tearDown();
+    void onReadable();
+    static void onContextState(pa_context* context, void* self);
+    static void onStreamState(pa_stream* stream, void* self);
+    static void onStreamRead(pa_stream* stream, size_t bytes, void* self);
+
+    const int timeoutMs_;
+    pa_threaded_mainloop* mainloop_ = nullptr;
+    pa_context* context_ = nullptr;
+    pa_stream* stream_ = nullptr;
+    std::atomic<bool> running_{false};
+
+    std::mutex tapLock_;
+    TapBlock tap_;
+    uint32_t tapFrames_ = 1024;
+
+    // Capture thread only, while running.
+    AudioFormatPtr format_;
+    AudioBufferPtr filling_;
+};
