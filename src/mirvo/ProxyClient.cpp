@@ -1,0 +1,122 @@
+#include "ProxyClient.h"
+
+#include "platform/JSONDecoding.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QStringDecoder>
+#include <QUuid>
+
+namespace {
+
+// Request URLs are the base and the path concatenated as they are.
+std::optional<QUrl> parseURL(const QString& string) {
+    if (string.isEmpty())
+        return std::nullopt;
+    QUrl url(string, QUrl::StrictMode);
+    if (!url.isValid())
+        return std::nullopt;
+    return url;
+}
+
+void appendFormField(QByteArray& body, const QByteArray& boundary, const QByteArray& name,
+                     const QByteArray& value) {
+    body += "--" + boundary + "\r\n";
+    body += "Content-Disposition: form-data; name=\"" + name + "\"\r\n\r\n";
+    body += value;
+    body += "\r\n";
+}
+
+} // namespace
+
+ProxyClient::ProxyClient(MirvoConfig config, std::shared_ptr<HTTPSession> session,
+                         double timeoutSeconds)
+    : config_(std::move(config)), session_(std::move(session)), timeoutSeconds_(timeoutSeconds) {}
+
+void ProxyClient::ensure200(const HTTPResponse& response, const QString& label) {
+    if (!response.isHTTP)
+        throw ClientError(label + QStringLiteral(": non-HTTP response"));
+    if (response.statusCode == 200)
+        return;
+    // A cut inside a multi-byte character makes the snippet invalid, as any bad UTF-8 does.
+    const QByteArray head = response.body.left(400);
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString snippet = decoder.decode(head);
+    if (decoder.hasError())
+        snippet = QStringLiteral("(non-utf8)");
+    throw ClientError(
+        QStringLiteral("%1: HTTP %2: %3").arg(label).arg(response.statusCode).arg(snippet));
+}
+
+QCoro::Task<QString> ProxyClient::transcribe(QByteArray wav, TranscribeTarget target) {
+    const QString urlString = config_.proxyBaseURL + target.path;
+    const std::optional<QUrl> url = parseURL(urlString);
+    if (!url)
+        throw ClientError(QStringLiteral("transcribe URL invalid: ") + urlString);
+
+    const QByteArray boundary =
+        "mirvo-" + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().toLatin1();
+    HTTPRequest request;
+    request.url = *url;
+    request.method = "POST";
+    request.timeoutSeconds = timeoutSeconds_;
+    request.headers = {{"x-proxy-key", config_.proxyKey.toUtf8()},
+                       {"x-client-id", config_.clientId.toUtf8()},
+                       {"Content-Type", "multipart/form-data; boundary=" + boundary}};
+
+    QByteArray& body = request.body;
+    body.reserve(wav.size() + 512);
+    appendFormField(body, boundary, "model", target.model.toUtf8());
+    appendFormField(body, boundary, "response_format", "json");
+    body += "--" + boundary + "\r\n";
+    body += "Content-Disposition: form-data; name=\"file\"; filename=\"audio.wav\"\r\n";
+    body += "Content-Type: audio/wav\r\n\r\n";
+    body += wav;
+    body += "\r\n";
+    body += "--" + boundary + "--\r\n";
+
+    const HTTPResponse response = co_await session_->data(std::move(request));
+    ensure200(response, QStringLiteral("transcribe[%1]").arg(target.model));
+    co_return JSONObjectReader::parse(response.body).requireString(QStringLiteral("text"));
+}
+
+QCoro::Task<QString> ProxyClient::polish(QString rawText, QString systemPrompt) {
+    const QString urlString = config_.proxyBaseURL + config_.chatPath;
+    const std::optional<QUrl> url = parseURL(urlString);
+    if (!url)
+        throw ClientError(QStringLiteral("chat URL invalid: ") + urlString);
+
+    HTTPRequest request;
+    request.url = *url;
+    request.method = "POST";
+    request.timeoutSeconds = timeoutSeconds_;
+    request.headers = {{"Content-Type", "application/json"},
+                       {"x-proxy-key", config_.proxyKey.toUtf8()},
+                       {"x-client-id", config_.clientId.toUtf8()}};
+    const QJsonObject payload{
+        {QStringLiteral("model"), config_.polishModel},
+        {QStringLiteral("messages"),
+         QJsonArray{QJsonObject{{QStringLiteral("role"), QStringLiteral("system")},
+                                {QStringLiteral("content"), systemPrompt}},
+                    QJsonObject{{QStringLiteral("role"), QStringLiteral("user")},
+                                {QStringLiteral("content"), rawText}}}},
+        {QStringLiteral("temperature"), 0.2},
+    };
+    request.body = QJsonDocument(payload).toJson(QJsonDocument::Compact);
+
+    const HTTPResponse response = co_await session_->data(std::move(request));
+    ensure200(response, QStringLiteral("polish"));
+    const JSONObjectReader answer = JSONObjectReader::parse(response.body);
+    const QJsonArray choices = answer.requireArray(QStringLiteral("choices"));
+    // Every choice must have the right shape, though only the first is used.
+    QString first;
+    for (int i = 0; i < choices.size(); ++i) {
+        const QString content = answer.element(choices, QStringLiteral("choices"), i)
+                                    .requireObject(QStringLiteral("message"))
+                                    .requireString(QStringLiteral("content"));
+        if (i == 0)
+            first = content;
+    }
+    co_return first;
+}

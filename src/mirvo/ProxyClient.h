@@ -1,0 +1,47 @@
+#pragma once
+
+#include "MirvoConfig.h"
+#include "platform/HTTPSession.h"
+
+#include <QCoro/QCoroTask>
+
+#include <exception>
+#include <memory>
+
+// Mirvo's only client of the proxy service: uploads a recording for transcription and sends
+// chat-completion requests. Holds no mutable state; calls may overlap. Does not log.
+class ProxyClient final {
+public:
+    // A failure of the proxy exchange itself; its printed form is the message.
+    class ClientError final : public std::exception {
+    public:
+        explicit ClientError(QString message)
+            : message_(std::move(message)), utf8_(message_.toUtf8()) {}
+        const QString& message() const { return message_; }
+        const char* what() const noexcept override { return utf8_.constData(); }
+
+    private:
+        QString message_;
+        QByteArray utf8_;
+    };
+
+    // `timeoutSeconds` bounds the silence of a request; 60 in production.
+    ProxyClient(MirvoConfig config, std::shared_ptr<HTTPSession> session,
+                double timeoutSeconds = 60);
+
+    // The "text" of the service's answer, unchanged. Throws ClientError, the transport's
+    // PlatformError, or DecodingError.
+    QCoro::Task<QString> transcribe(QByteArray wav, TranscribeTarget target);
+    // The first choice's content, unchanged, or empty when there is none. Throws as above.
+    QCoro::Task<QString> polish(QString rawText, QString systemPrompt);
+
+    // Throws ClientError unless the response is HTTP with status 200 exactly.
+    static void ensure200(const HTTPResponse& response, const QString& label);
+
+    const MirvoConfig& config() const { return config_; }
+
+private:
+    const MirvoConfig config_;
+    const std::shared_ptr<HTTPSession> session_;
+    const double timeoutSeconds_;
+};

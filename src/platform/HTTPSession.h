@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QByteArray>
+#include <QCoro/QCoroTask>
+#include <QList>
+#include <QUrl>
+
+#include <utility>
+
+struct HTTPRequest {
+    QUrl url;
+    QByteArray method = "GET";
+    // Sent in this order, after nothing but what the transport adds itself (length, host, …).
+    QList<std::pair<QByteArray, QByteArray>> headers;
+    QByteArray body;
+    // The request fails when the server sends nothing for this long.
+    double timeoutSeconds = 60;
+};
+
+struct HTTPResponse {
+    // False when the URL's scheme is not HTTP (a file: URL, for instance): no status then.
+    bool isHTTP = true;
+    int statusCode = 0;
+    QByteArray body;
+};
+
+// The transport of the proxy client.
+class HTTPSession {
+public:
+    virtual ~HTTPSession() = default;
+    // The whole response. Throws PlatformError (domain "NSURLErrorDomain") when the transport
+    // fails: no connection, connection lost, timeout, unsupported URL.
+    virtual QCoro::Task<HTTPResponse> data(HTTPRequest request) = 0;
+};

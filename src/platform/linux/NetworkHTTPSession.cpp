@@ -1,0 +1,67 @@
+#include "NetworkHTTPSession.h"
+
+#include "platform/PlatformError.h"
+
+#include <QCoro/QCoroNetworkReply>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+
+#include <cmath>
+
+namespace {
+
+// The URL-loading error codes the rest of Mirvo (and its logs) speak.
+long urlErrorCode(QNetworkReply::NetworkError error) {
+    switch (error) {
+    case QNetworkReply::OperationCanceledError:
+    case QNetworkReply::TimeoutError:
+        return -1001; // timed out
+    case QNetworkReply::HostNotFoundError:
+        return -1003; // cannot find host
+    case QNetworkReply::ConnectionRefusedError:
+        return -1004; // cannot connect to host
+    case QNetworkReply::RemoteHostClosedError:
+        return -1005; // network connection lost
+    case QNetworkReply::ProtocolUnknownError:
+        return -1002; // unsupported URL
+    case QNetworkReply::SslHandshakeFailedError:
+        return -1200; // secure connection failed
+    default:
+        return -1; // unknown
+    }
+}
+
+} // namespace
+
+NetworkHTTPSession::NetworkHTTPSession() : manager_(std::make_unique<QNetworkAccessManager>()) {}
+
+NetworkHTTPSession::~NetworkHTTPSession() = default;
+
+QCoro::Task<HTTPResponse> NetworkHTTPSession::data(HTTPRequest request) {
+    QNetworkRequest networkRequest(request.url);
+    for (const auto& [name, value] : request.headers) {
+        // A null value would remove the header; an empty one is still sent.
+        networkRequest.setRawHeader(name, value.isNull() ? QByteArray("", 0) : value);
+    }
+    networkRequest.setTransferTimeout(int(std::lround(request.timeoutSeconds * 1000)));
+    std::unique_ptr<QNetworkReply, void (*)(QNetworkReply*)> reply(
+        manager_->sendCustomRequest(networkRequest, request.method, request.body),
+        [](QNetworkReply* r) { r->deleteLater(); });
+    co_await reply.get();
+
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    // An HTTP error status is an answer; a connection that broke or stalled after the status
+    // line is still a transport failure (its body would be cut short).
+    const QNetworkReply::NetworkError error = reply->error();
+    const bool transportFailed = error != QNetworkReply::NoError &&
+                                 (!status.isValid() || error < QNetworkReply::ContentAccessDenied);
+    if (transportFailed)
+        throw PlatformError(QStringLiteral("NSURLErrorDomain"), urlErrorCode(error),
+                            reply->errorString());
+    HTTPResponse response;
+    response.isHTTP = status.isValid();
+    response.statusCode = status.toInt();
+    response.body = reply->readAll();
+    co_return response;
+}

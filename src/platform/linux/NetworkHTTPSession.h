@@ -1,0 +1,19 @@
+#pragma once
+
+#include "platform/HTTPSession.h"
+
+#include <memory>
+
+class QNetworkAccessManager;
+
+// HTTP and HTTPS over QNetworkAccessManager. Main thread only; redirects are followed.
+class NetworkHTTPSession final : public HTTPSession {
+public:
+    NetworkHTTPSession();
+    ~NetworkHTTPSession() override;
+
+    QCoro::Task<HTTPResponse> data(HTTPRequest request) override;
+
+private:
+    std::unique_ptr<QNetworkAccessManager> manager_;
+};

@@ -1,0 +1,7 @@
+#include "platform/Paths.h"
+
+#include <QStandardPaths>
+
+QString applicationSupportDirectory() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+}

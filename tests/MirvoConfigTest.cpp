@@ -1,0 +1,231 @@
+#include "mirvo/MirvoConfig.h"
+#include "platform/JSONDecoding.h"
+#include "support/LogCapture.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+const char* secret = "sk-live-7f3a9c";
+
+QJsonObject validObject() {
+    return QJsonObject{
+        {"proxyBaseURL", "https://proxy.example/api"},
+        {"proxyKey", secret},
+        {"clientId", "laptop-1"},
+        {"transcribeTargets", QJsonArray{QJsonObject{{"path", "/v1/a"}, {"model", "m1"}},
+                                         QJsonObject{{"path", "/v1/b"}, {"model", "m2"}}}},
+        {"chatPath", "/v1/chat/completions"},
+        {"polishModel", "small-chat"},
+        {"enableCloudTranscription", true},
+        {"enablePolish", false},
+    };
+}
+
+QByteArray json(const QJsonObject& o) {
+    return QJsonDocument(o).toJson();
+}
+
+// The decode error for `data`, or empty when it decodes.
+QString decodeError(const QByteArray& data) {
+    try {
+        MirvoConfig::decode(data);
+        return {};
+    } catch (const DecodingError& e) {
+        return e.message();
+    }
+}
+
+} // namespace
+
+class MirvoConfigTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void decodesEveryField() {
+        const MirvoConfig c = MirvoConfig::decode(json(validObject()));
+        QCOMPARE(c.proxyBaseURL, QStringLiteral("https://proxy.example/api"));
+        QCOMPARE(c.proxyKey, QString::fromLatin1(secret));
+        QCOMPARE(c.clientId, QStringLiteral("laptop-1"));
+        QVERIFY(c.transcribeTargets == (QList<TranscribeTarget>{{"/v1/a", "m1"}, {"/v1/b", "m2"}}));
+        QVERIFY(!c.transcribePath && !c.transcribeModel);
+        QCOMPARE(c.chatPath, QStringLiteral("/v1/chat/completions"));
+        QCOMPARE(c.polishModel, QStringLiteral("small-chat"));
+        QVERIFY(c.enableCloudTranscription);
+        QVERIFY(!c.enablePolish);
+
+        // Optional keys may be null; unknown keys are ignored.
+        QJsonObject o = validObject();
+        o["transcribeTargets"] = QJsonValue::Null;
+        o["transcribePath"] = QJsonValue::Null;
+        o["//"] = "a comment";
+        o["extra"] = QJsonObject{{"nested", 1}};
+        QVERIFY(!MirvoConfig::decode(json(o)).transcribeTargets);
+    }
+
+    void rejectsTheWholeFileOnAnyFault_data() {
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("empty") << QByteArray() << "the data is empty, not JSON";
+        QTest::newRow("blank") << QByteArray(" \n") << "the data is empty, not JSON";
+        QTest::newRow("empty object") << QByteArray("{}") << "key \"proxyBaseURL\" not found";
+        QTest::newRow("array") << QByteArray("[1]")
+                               << "expected a JSON object at the top level, found an array";
+        QTest::newRow("binary") << QByteArray("\x89PNG\r\n\x1a\n\0\0\0", 11)
+                                << "the data is not valid JSON (illegal value at byte 1)";
+        QTest::newRow("truncated") << json(validObject()).left(40)
+                                   << "the data is not valid JSON (unterminated string at byte 40)";
+        for (const char* key : {"proxyBaseURL", "proxyKey", "clientId", "chatPath", "polishModel",
+                                "enableCloudTranscription", "enablePolish"}) {
+            QJsonObject o = validObject();
+            o.remove(key);
+            QTest::newRow(qPrintable(QStringLiteral("missing %1").arg(key)))
+                << json(o) << QStringLiteral("key \"%1\" not found").arg(key);
+            o[key] = QJsonValue::Null;
+            const bool isSwitch = QByteArray(key).startsWith("enable");
+            QTest::newRow(qPrintable(QStringLiteral("null %1").arg(key)))
+                << json(o)
+                << QStringLiteral("key \"%1\" is null; expected %2")
+                       .arg(key, isSwitch ? "a boolean" : "a string");
+        }
+        QJsonObject o = validObject();
+        o["enablePolish"] = "true";
+        QTest::newRow("switch as string")
+            << json(o)
+            << "key \"enablePolish\" has the wrong type: expected a boolean, found a string";
+        o = validObject();
+        o["enableCloudTranscription"] = 1;
+        QTest::newRow("switch as number")
+            << json(o)
+            << "key \"enableCloudTranscription\" has the wrong type: expected a boolean, found a "
+               "number";
+        o = validObject();
+        o["proxyKey"] = 424242;
+        QTest::newRow("key as number")
+            << json(o) << "key \"proxyKey\" has the wrong type: expected a string, found a number";
+        o = validObject();
+        o["transcribeTargets"] =
+            QJsonArray{QJsonObject{{"path", "/a"}, {"model", "m"}}, QJsonObject{{"path", "/b"}}};
+        QTest::newRow("target without model")
+            << json(o) << "key \"transcribeTargets[1].model\" not found";
+        o["transcribeTargets"] = QJsonArray{"/a"};
+        QTest::newRow("target not an object")
+            << json(o)
+            << "\"transcribeTargets[0]\" has the wrong type: expected an object, found a string";
+        o["transcribeTargets"] = QJsonObject{{"path", "/a"}};
+        QTest::newRow("targets not an array")
+            << json(o)
+            << "key \"transcribeTargets\" has the wrong type: expected an array, found an object";
+        // Switched off, the file must still be complete.
+        o = validObject();
+        o["enableCloudTranscription"] = false;
+        o["enablePolish"] = false;
+        o.remove("chatPath");
+        QTest::newRow("both off, no chat path") << json(o) << "key \"chatPath\" not found";
+    }
+
+    void rejectsTheWholeFileOnAnyFault() {
+        QFETCH(QByteArray, data);
+        QFETCH(QString, message);
+        const QString error = decodeError(data);
+        QCOMPARE(error, message);
+        QVERIFY(!error.contains(QLatin1String(secret)));
+    }
+
+    void resolvesTranscriptionTargets() {
+        QJsonObject o = validObject();
+        const QList<TranscribeTarget> both{{"/v1/a", "m1"}, {"/v1/b", "m2"}};
+        QVERIFY(MirvoConfig::decode(json(o)).resolvedTargets() == both);
+
+        // The array wins over the older keys whenever it has entries.
+        o["transcribePath"] = "/legacy";
+        o["transcribeModel"] = "legacy-model";
+        QVERIFY(MirvoConfig::decode(json(o)).resolvedTargets() == both);
+
+        // An empty array falls back to the older pair.
+        o["transcribeTargets"] = QJsonArray{};
+        const QList<TranscribeTarget> legacy{{"/legacy", "legacy-model"}};
+        QVERIFY(MirvoConfig::decode(json(o)).resolvedTargets() == legacy);
+        o.remove("transcribeTargets");
+        QVERIFY(MirvoConfig::decode(json(o)).resolvedTargets() == legacy);
+
+        // Half of the pair is nothing.
+        o.remove("transcribeModel");
+        QVERIFY(MirvoConfig::decode(json(o)).resolvedTargets().isEmpty());
+
+        // Cloud transcription off: never any targets.
+        o = validObject();
+        o["enableCloudTranscription"] = false;
+        QVERIFY(MirvoConfig::decode(json(o)).resolvedTargets().isEmpty());
+    }
+
+    void loadsFromDiskAndLogsEveryOutcome() {
+        QTemporaryDir dir;
+        LogCapture logs;
+        const QString missing = dir.filePath("nope/config.json");
+        QVERIFY(!MirvoConfig::load(missing));
+        QCOMPARE(logs.lines(),
+                 QStringList{"[Mirvo/Config] no config at " + missing + " — running fully local"});
+
+        const QString good = dir.filePath("config.json");
+        QJsonObject o = validObject();
+        o["enablePolish"] = false;
+        {
+            QFile f(good);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(json(o));
+        }
+        logs.clear();
+        const auto loaded = MirvoConfig::load(good);
+        QVERIFY(loaded && loaded->enableCloudTranscription);
+        QCOMPARE(logs.lines(),
+                 QStringList{"[Mirvo/Config] loaded " + good + " cloud=true polish=false"});
+
+        const QString empty = dir.filePath("empty.json");
+        QFile(empty).open(QIODevice::WriteOnly);
+        const QString huge = dir.filePath("huge.json");
+        {
+            QFile f(huge);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(QByteArray(3 << 20, ' '));
+        }
+        const QString unreadable = dir.filePath("unreadable.json");
+        QFile::copy(good, unreadable);
+        QFile::setPermissions(unreadable, QFileDevice::Permissions());
+        const bool runningAsRoot = QFile(unreadable).open(QIODevice::ReadOnly);
+
+        const QList<std::pair<QString, QString>> bad = {
+            {empty, "the data is empty, not JSON"},
+            {dir.path(), "it is a directory, not a file"},
+            {huge, "the file is 3145728 bytes; a configuration file is at most 1048576 bytes"},
+            {unreadable, "cannot read the file: Permission denied"},
+        };
+        for (const auto& [path, reason] : bad) {
+            if (path == unreadable && runningAsRoot)
+                continue; // root reads everything
+            logs.clear();
+            QVERIFY(!MirvoConfig::load(path));
+            QCOMPARE(logs.lines(),
+                     QStringList{"[Mirvo/Config] failed to decode " + path + ": " + reason});
+        }
+    }
+
+    void defaultLocationFollowsXdgConfigHome() {
+        const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
+        qputenv("XDG_CONFIG_HOME", "/tmp/mirvo-xdg-test");
+        QCOMPARE(MirvoConfig::defaultPath(),
+                 QStringLiteral("/tmp/mirvo-xdg-test/Mirvo/config.json"));
+        qunsetenv("XDG_CONFIG_HOME");
+        QCOMPARE(MirvoConfig::defaultPath(), QDir::homePath() + "/.config/Mirvo/config.json");
+        if (!saved.isEmpty())
+            qputenv("XDG_CONFIG_HOME", saved);
+    }
+};
+
+QTEST_GUILESS_MAIN(MirvoConfigTest)
+#include "MirvoConfigTest.moc"

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <QCoro/QCoroTask>
+#include <QEventLoop>
+#include <QTimer>
+
+#include <exception>
+#include <optional>
+
+// What a coroutine ended with: a value, an exception, or nothing before the time limit.
+template <typename T> struct Outcome {
+    std::optional<T> value;
+    std::exception_ptr error;
+    bool timedOut = false;
+
+    // The exception's printed form, or empty.
+    QString errorText() const {
+        if (!error)
+            return {};
+        try {
+            std::rethrow_exception(error);
+        } catch (const std::exception& e) {
+            return QString::fromUtf8(e.what());
+        } catch (...) {
+            return QStringLiteral("unknown");
+        }
+    }
+    template <typename E> const E* errorAs() const {
+        if (!error)
+            return nullptr;
+        try {
+            std::rethrow_exception(error);
+        } catch (const E& e) {
+            static thread_local std::optional<E> kept;
+            kept.emplace(e);
+            return &*kept;
+        } catch (...) {
+            return nullptr;
+        }
+    }
+};
+
+namespace detail {
+template <typename T>
+QCoro::Task<> collect(QCoro::Task<T> task, Outcome<T>& outcome, QEventLoop& loop, bool& done) {
+    try {
+        outcome.value = co_await std::move(task);
+    } catch (...) {
+        outcome.error = std::current_exception();
+    }
+    done = true;
+    loop.quit();
+}
+} // namespace detail
+
+// Runs the event loop until `task` finishes or `timeoutMs` pass.
+template <typename T> Outcome<T> await(QCoro::Task<T> task, int timeoutMs = 10000) {
+    Outcome<T> outcome;
+    QEventLoop loop;
+    bool done = false;
+    detail::collect(std::move(task), outcome, loop, done);
+    if (!done) {
+        QTimer::singleShot(timeoutMs, &loop, [&] {
+            outcome.timedOut = true;
+            loop.quit();
+        });
+        loop.exec();
+    }
+    return outcome;
+}

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QTcpServer>
+
+// A scripted HTTP/1.1 server on 127.0.0.1 for tests. It records every request byte for byte
+// and answers each with the next scripted response (200 "{}" once the script runs out).
+class LoopbackHTTPServer final : public QObject {
+    Q_OBJECT
+public:
+    struct Response {
+        enum class Behaviour {
+            answer,       // status line, headers, body
+            stall,        // read the request, then say nothing
+            headersStall, // status and headers promising a body that never comes
+            close,        // close the connection without a word
+        };
+        int status = 200;
+        QByteArray body;
+        Behaviour behaviour = Behaviour::answer;
+        QByteArray contentType = "application/json";
+    };
+
+    LoopbackHTTPServer();
+    // "http://127.0.0.1:<port>"
+    QString baseURL() const;
+    void enqueue(Response response);
+    void answer(int status, const QByteArray& body) { enqueue({status, body}); }
+
+    // Every complete request received: request line, headers and body.
+    const QList<QByteArray>& requests() const { return requests_; }
+    // Parts of one raw request.
+    static QByteArray requestLine(const QByteArray& request);
+    static QList<QByteArray> headerNames(const QByteArray& request);
+    static QByteArray header(const QByteArray& request, const QByteArray& name);
+    static QByteArray body(const QByteArray& request);
+
+private:
+    void onConnection();
+
+    QTcpServer server_;
+    QList<Response> script_;
+    QList<QByteArray> requests_;
+};
