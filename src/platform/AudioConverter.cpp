@@ -60,8 +60,10 @@ AudioConverter::OutputStatus AudioConverter::convert(AudioBuffer& output,
     for (;;) {
         InputStatus status = InputStatus::noDataNow;
         AudioBufferPtr input = inputBlock(status);
-        if (status == InputStatus::endOfStream)
+        if (status == InputStatus::endOfStream) {
+            flush(output);
             return OutputStatus::endOfStream;
+        }
         if (status == InputStatus::noDataNow || !input)
             return OutputStatus::inputRanDry;
         if (*input->format() != *from_) {
@@ -73,6 +75,37 @@ AudioConverter::OutputStatus AudioConverter::convert(AudioBuffer& output,
         if (output.frameLength() >= output.frameCapacity())
             return OutputStatus::haveData;
     }
+}
+
+void AudioConverter::flush(AudioBuffer& output) {
+    if (!resampler_)
+        return;
+    const int channels = to_->channelCount;
+    const size_t room = output.frameCapacity() - output.frameLength();
+    resampled_.resize(std::max<size_t>(room, 1) * size_t(channels));
+    size_t produced = 0;
+    // A null input tells soxr the stream has ended; it then releases what its filter holds.
+    soxr_process(resampler_, nullptr, 0, nullptr, resampled_.data(), room, &produced);
+    write(resampled_.data(), produced, output);
+}
+
+void AudioConverter::write(const float* source, size_t frames, AudioBuffer& output) {
+    const int outChannels = to_->channelCount;
+    const uint32_t base = output.frameLength();
+    const int stride = output.stride();
+    for (int c = 0; c < outChannels; ++c) {
+        float* f = output.floatChannel(c);
+        int16_t* i = output.int16Channel(c);
+        for (size_t n = 0; n < frames; ++n) {
+            const float v = source[n * size_t(outChannels) + size_t(c)];
+            const size_t at = (base + n) * size_t(stride);
+            if (f)
+                f[at] = v;
+            else
+                i[at] = toInt16(v);
+        }
+    }
+    output.setFrameLength(base + uint32_t(frames));
 }
 
 bool AudioConverter::convertOne(const AudioBuffer& input, AudioBuffer& output, QString& error) {
@@ -118,23 +151,6 @@ bool AudioConverter::convertOne(const AudioBuffer& input, AudioBuffer& output, Q
         }
         source = resampled_.data();
     }
-    produced = std::min(produced, room);
-
-    // Write in the output's sample type and layout.
-    const uint32_t base = output.frameLength();
-    const int stride = output.stride();
-    for (int c = 0; c < outChannels; ++c) {
-        float* f = output.floatChannel(c);
-        int16_t* i = output.int16Channel(c);
-        for (size_t n = 0; n < produced; ++n) {
-            const float v = source[n * size_t(outChannels) + size_t(c)];
-            const size_t at = (base + n) * size_t(stride);
-            if (f)
-                f[at] = v;
-            else
-                i[at] = toInt16(v);
-        }
-    }
-    output.setFrameLength(base + uint32_t(produced));
+    write(source, std::min(produced, room), output);
     return true;
 }

@@ -13,8 +13,8 @@ struct soxr;
 // Streams PCM from one format into another: channel mix-down (every output channel is the mean of
 // all input channels), sample-type conversion and resampling with libsoxr. Resampler state carries
 // over from one conversion to the next, so consecutive buffers form one continuous signal; the
-// stream is never ended, so the resampler's filter delay stays inside it. Same-rate conversions
-// bypass the resampler, so 16 kHz mono 16-bit input passes through unchanged in value.
+// stream ends only when the input block says so (then the filter's tail is released). Same-rate
+// conversions bypass the resampler, so 16 kHz mono 16-bit input passes through unchanged in value.
 // Not thread-safe: one caller at a time.
 class AudioConverter final {
 public:
@@ -39,6 +39,9 @@ public:
 private:
     AudioConverter(AudioFormatPtr from, AudioFormatPtr to, soxr* resampler);
     bool convertOne(const AudioBuffer& input, AudioBuffer& output, QString& error);
+    // Writes interleaved float frames in the output's sample type and layout.
+    void write(const float* source, size_t frames, AudioBuffer& output);
+    void flush(AudioBuffer& output);
 
     AudioFormatPtr from_;
     AudioFormatPtr to_;

@@ -7,6 +7,7 @@ QCoro::Task<QString> FakeTranscriber::finish() {
     {
         std::lock_guard lock(mutex_);
         finishCalled_ = true;
+        finishCalledAt = ++FakeAudioRecorder::sequence;
     }
     if (!result_)
         co_await qCoro(this, &FakeTranscriber::resolved);

@@ -51,6 +51,7 @@ public:
     const QStringList contextualStrings;
     int startCount = 0;
     int startedAt = 0;
+    int finishCalledAt = 0;
     std::exception_ptr startError;
 
 signals:

@@ -1,0 +1,32 @@
+#pragma once
+
+#include "DictationCoordinator.h"
+#include "MirvoConfig.h"
+#include "Transcriber.h"
+
+#include <memory>
+#include <optional>
+
+class ProxyClient;
+
+// Runs the on-device and the cloud transcriber side by side and prefers the cloud's text.
+class HybridTranscriber final : public Transcriber {
+public:
+    HybridTranscriber(std::shared_ptr<Transcriber> local, std::shared_ptr<Transcriber> cloud);
+
+    void start() override;
+    void append(const AudioBufferPtr& buffer) override;
+    // Both finishes run at once; answers after both have completed.
+    QCoro::Task<QString> finish() override;
+
+private:
+    const std::shared_ptr<Transcriber> local_;
+    const std::shared_ptr<Transcriber> cloud_;
+};
+
+// Makes every dictation's transcriber: on-device for "en-US" with the recent transcripts as
+// contextual strings, wrapped with a cloud transcriber when the configuration enables cloud
+// transcription and resolves at least one target. `timing` is for tests.
+DictationCoordinator::TranscriberFactory
+makeTranscriberFactory(std::optional<MirvoConfig> config, std::shared_ptr<ProxyClient> client,
+                       SpeechRecognizerProvider recognizers, SFTranscriber::Timing timing = {});

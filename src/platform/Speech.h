@@ -1,0 +1,83 @@
+#pragma once
+
+#include "AudioBuffer.h"
+#include "PlatformError.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+// What a recognizer heard so far (or, when final, in all) of one request's audio.
+struct RecognitionResult {
+    // The words, separated by single spaces.
+    QString formattedString;
+    // Start of each word of formattedString, in seconds from the start of the request's audio.
+    std::vector<double> segmentTimestamps;
+    bool isFinal = false;
+};
+
+// Audio handed to one recognition task, buffer by buffer, from any thread. The settings are set
+// before the task starts.
+class RecognitionRequest final {
+public:
+    static constexpr int dictationTaskHint = 1;
+
+    bool shouldReportPartialResults = false;
+    int taskHint = 0;
+    bool requiresOnDeviceRecognition = false;
+    QStringList contextualStrings;
+
+    // Thread-safe; ignored once the audio has ended.
+    void append(const AudioBufferPtr& buffer);
+    // No more audio will come; the task then reports its final result.
+    void endAudio();
+    bool isAudioEnded() const;
+
+    // For the task: the next buffer, waiting for one; null once the audio has ended and every
+    // buffer was taken, or when `stop` is set (call wake() after setting it).
+    AudioBufferPtr waitForBuffer(const std::atomic<bool>& stop);
+    // Every buffer appended and not yet taken, without waiting.
+    std::vector<AudioBufferPtr> takeAvailable();
+    void wake();
+
+private:
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<AudioBufferPtr> queue_;
+    bool ended_ = false;
+};
+
+// Called on the recognizer's own thread with a result, an error (the task is then over), or both.
+using RecognitionHandler = std::function<void(const std::optional<RecognitionResult>& result,
+                                              const std::optional<PlatformError>& error)>;
+
+class RecognitionTask {
+public:
+    virtual ~RecognitionTask() = default;
+    // Stops recognising promptly; the handler then receives a cancellation error. Never blocks.
+    virtual void cancel() = 0;
+};
+
+// On-device speech recognition for one language.
+class SpeechRecognizer {
+public:
+    virtual ~SpeechRecognizer() = default;
+    virtual bool isAvailable() const = 0;
+    virtual bool supportsOnDeviceRecognition() const = 0;
+    // Starts recognising `request` on a thread of the recognizer's own. Never calls the handler
+    // before it returns. Throws PlatformError when no task can be started.
+    virtual std::shared_ptr<RecognitionTask>
+    recognitionTask(std::shared_ptr<RecognitionRequest> request, RecognitionHandler handler) = 0;
+};
+
+// The recognizer for a locale such as "en-US", or null when there is none.
+using SpeechRecognizerProvider =
+    std::function<std::shared_ptr<SpeechRecognizer>(const QString& locale)>;

@@ -1,0 +1,220 @@
+#include "mirvo/PCMAccumulator.h"
+#include "mirvo/Transcriber.h"
+#include "platform/linux/PocketSphinxRecognizer.h"
+#include "support/Await.h"
+#include "support/LogCapture.h"
+#include "support/Signals.h"
+#include "support/SpokenText.h"
+
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <atomic>
+#include <mutex>
+
+namespace {
+
+// What a task reported, collected from the recognizer's thread.
+struct Results {
+    RecognitionHandler handler() {
+        return [this](const std::optional<RecognitionResult>& r,
+                      const std::optional<PlatformError>& e) {
+            std::lock_guard lock(mutex);
+            if (r)
+                (r->isFinal ? finals : partials).push_back(*r);
+            if (e)
+                errors.push_back(*e);
+        };
+    }
+    size_t count(const std::vector<RecognitionResult>& v) {
+        std::lock_guard lock(mutex);
+        return v.size();
+    }
+    bool over() {
+        std::lock_guard lock(mutex);
+        return !finals.empty() || !errors.empty();
+    }
+    std::mutex mutex;
+    std::vector<RecognitionResult> partials, finals;
+    std::vector<PlatformError> errors;
+};
+
+// 44.1 kHz stereo float, as a desktop microphone delivers it.
+std::vector<AudioBufferPtr> asMicrophone(const std::vector<AudioBufferPtr>& speech) {
+    PCMAccumulator mono; // 16 kHz int16 store of the speech
+    for (const auto& b : speech)
+        mono.append(b);
+    const QByteArray wav = mono.makeWAV();
+    std::vector<int16_t> s(size_t(wav.size() - 44) / 2);
+    std::memcpy(s.data(), wav.constData() + 44, s.size() * 2);
+    const auto format = makeAudioFormat(44100, 2, SampleType::float32, true);
+    return Signals::buffers(format, double(s.size()) / 16000.0, 1024, [&](double t, int) {
+        const double at = t * 16000.0;
+        const size_t i = std::min(size_t(at), s.size() - 2);
+        const double frac = at - double(i);
+        return float(((1 - frac) * s[i] + frac * s[i + 1]) / 32768.0);
+    });
+}
+
+} // namespace
+
+class PocketSphinxTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir;
+    QString sentencePath;
+    std::shared_ptr<DecoderPool> pool;
+
+private slots:
+    void initTestCase() {
+        QVERIFY(!PocketSphinxRecognizer::installedModelDirectory().isEmpty());
+        sentencePath = dir.filePath("sentence.wav");
+        QVERIFY(SpokenText::synthesize({"please send the quarterly report to the finance team "
+                                        "before noon"},
+                                       sentencePath));
+        pool = std::make_shared<DecoderPool>(PocketSphinxRecognizer::installedModelDirectory());
+    }
+
+    void noModelMeansNoRecognizer() {
+        qputenv("MIRVO_POCKETSPHINX_MODEL", "/nonexistent/model");
+        QCOMPARE(PocketSphinxRecognizer::installedModelDirectory(), QString());
+        const SpeechRecognizerProvider none = PocketSphinxRecognizer::makeProvider();
+        qunsetenv("MIRVO_POCKETSPHINX_MODEL");
+        QVERIFY(!none(QStringLiteral("en-US")));
+        auto transcriber =
+            std::make_shared<SFTranscriber>(QStringLiteral("en-US"), QStringList{}, none);
+        QVERIFY_THROWS_EXCEPTION(TranscriberError, transcriber->start());
+    }
+
+    void recognisesSpeechInAnyFormat() {
+        PocketSphinxRecognizer recognizer(pool);
+        auto request = std::make_shared<RecognitionRequest>();
+        request->shouldReportPartialResults = true;
+        request->contextualStrings = {"quarterly"}; // accepted, not required
+        Results results;
+        auto task = recognizer.recognitionTask(request, results.handler());
+        const auto speech = asMicrophone(SpokenText::load(sentencePath));
+        const size_t half = speech.size() / 2;
+        for (size_t i = 0; i < half; ++i)
+            request->append(speech[i]);
+        // Partial results come while the audio is still arriving.
+        QTRY_VERIFY_WITH_TIMEOUT(results.count(results.partials) > 0, 10000);
+        QVERIFY(results.count(results.finals) == 0);
+        for (size_t i = half; i < speech.size(); ++i)
+            request->append(speech[i]);
+        request->endAudio();
+        QTRY_VERIFY_WITH_TIMEOUT(results.over(), 20000);
+
+        QCOMPARE(results.finals.size(), size_t(1));
+        QVERIFY(results.errors.empty());
+        const RecognitionResult& final = results.finals[0];
+        QVERIFY(final.isFinal);
+        const QStringList words = final.formattedString.split(' ');
+        QCOMPARE(size_t(words.size()), final.segmentTimestamps.size());
+        QVERIFY(std::is_sorted(final.segmentTimestamps.begin(), final.segmentTimestamps.end()));
+        QVERIFY(final.segmentTimestamps.back() < 6.0);
+        for (const QString& w : words)
+            QVERIFY2(!w.isEmpty() && !w.contains('<') && !w.contains('[') && !w.contains('('),
+                     qPrintable(final.formattedString));
+        const double wer = SpokenText::wordErrorRate(
+            SpokenText::words("please send the quarterly report to the finance team before noon"),
+            words);
+        QVERIFY2(wer <= 25, qPrintable(final.formattedString));
+    }
+
+    void cancellingStopsPromptly() {
+        PocketSphinxRecognizer recognizer(pool);
+        auto request = std::make_shared<RecognitionRequest>();
+        Results results;
+        auto task = recognizer.recognitionTask(request, results.handler());
+        const auto speech = SpokenText::load(sentencePath);
+        for (int round = 0; round < 12; ++round) // about a minute of audio to chew on
+            for (const auto& b : speech)
+                request->append(b);
+        QTest::qWait(200);
+        QElapsedTimer clock;
+        clock.start();
+        task->cancel();
+        QTRY_VERIFY_WITH_TIMEOUT(results.over(), 2000);
+        QVERIFY(clock.elapsed() < 500);
+        QVERIFY(results.finals.empty());
+        QCOMPARE(results.errors.at(0).code(), 301L);
+        QCOMPARE(results.errors.at(0).localizedDescription(),
+                 QStringLiteral("Recognition request was canceled"));
+    }
+
+    void decodersAreKeptWarmAndTrimmed() {
+        auto fresh =
+            std::make_shared<DecoderPool>(PocketSphinxRecognizer::installedModelDirectory());
+        QCOMPARE(fresh->decoderCount(), 0);
+        fresh->prepare();
+        fresh->prepare(); // one load at a time
+        fresh->waitUntilSettled();
+        QCOMPARE(fresh->idleCount(), 1);
+        QCOMPARE(fresh->decoderCount(), 1);
+
+        PocketSphinxRecognizer recognizer(fresh);
+        const auto speech = SpokenText::load(sentencePath);
+        auto first = std::make_shared<RecognitionRequest>();
+        auto second = std::make_shared<RecognitionRequest>();
+        Results a, b;
+        auto taskA = recognizer.recognitionTask(first, a.handler());
+        QTRY_COMPARE(fresh->idleCount(), 0); // taken by the first task
+        // A second task while the first still decodes gets a decoder of its own.
+        auto taskB = recognizer.recognitionTask(second, b.handler());
+        QTRY_COMPARE_WITH_TIMEOUT(fresh->decoderCount(), 2, 5000);
+        for (const auto& buffer : speech) {
+            first->append(buffer);
+            second->append(buffer);
+        }
+        first->endAudio();
+        second->endAudio();
+        QTRY_VERIFY_WITH_TIMEOUT(a.over() && b.over(), 20000);
+        QCOMPARE(a.finals.at(0).formattedString, b.finals.at(0).formattedString);
+        // Idle again: the surplus decoder is let go.
+        QTRY_COMPARE(fresh->decoderCount(), 1);
+        QCOMPARE(fresh->idleCount(), 1);
+    }
+
+    void longDictationRotatesWithoutLosingWords() {
+        QStringList spoken = SpokenText::sentences();
+        spoken += spoken.mid(0, 8); // about two minutes
+        const QString path = dir.filePath("long.wav");
+        QVERIFY(SpokenText::synthesize(spoken, path));
+        const auto speech = SpokenText::load(path);
+        const QStringList reference = SpokenText::words(spoken.join(' '));
+
+        // Fed faster than real time; the clock follows the audio.
+        std::atomic<double> audioClock{0};
+        SFTranscriber::Timing timing;
+        timing.finishTimeout = 120;
+        timing.now = [&] { return audioClock.load(); };
+        PocketSphinxRecognizer recognizer(pool);
+        auto shared = std::shared_ptr<SpeechRecognizer>(&recognizer, [](SpeechRecognizer*) {});
+        auto transcriber = std::make_shared<SFTranscriber>(
+            QStringLiteral("en-US"), QStringList{}, [shared](const QString&) { return shared; },
+            timing);
+        LogCapture logs;
+        transcriber->start();
+        for (const auto& b : speech) {
+            audioClock = audioClock + b->frameLength() / 16000.0;
+            transcriber->append(b);
+        }
+        const auto outcome = await(transcriber->finish(), 180000);
+        QVERIFY(outcome.value);
+        QVERIFY(logs.startingWith("[Mirvo/Transcriber] rotate: new chunk=").size() >= 2);
+        QVERIFY(logs.startingWith("[Mirvo/Transcriber] resolve force=false").size() == 1);
+
+        const QStringList heard = SpokenText::words(*outcome.value);
+        const double wer = SpokenText::wordErrorRate(reference, heard);
+        QCOMPARE(SpokenText::repeatedRuns(reference, heard), 0);
+        QVERIFY2(wer <= 20, qPrintable(QString::number(wer) + ": " + *outcome.value));
+        // Nothing lost at a seam: about as many words as were spoken.
+        QVERIFY2(qAbs(heard.size() - reference.size()) <= reference.size() / 20,
+                 qPrintable(QStringLiteral("%1 of %2").arg(heard.size()).arg(reference.size())));
+    }
+};
+
+QTEST_GUILESS_MAIN(PocketSphinxTest)
+#include "PocketSphinxTest.moc"

@@ -1,0 +1,296 @@
+#include "doubles/FakeSpeechRecognizer.h"
+#include "mirvo/Transcriber.h"
+#include "support/Await.h"
+#include "support/LogCapture.h"
+
+#include <QTest>
+
+#include <atomic>
+#include <thread>
+
+namespace {
+
+// A transcriber on a fake recognizer and a hand-driven clock.
+struct Rig {
+    explicit Rig(QStringList context = {}, double finishTimeout = 8.0) {
+        recognizer = std::make_shared<FakeSpeechRecognizer>();
+        SFTranscriber::Timing timing;
+        timing.finishTimeout = finishTimeout;
+        timing.now = [this] { return clock.load(); };
+        transcriber = std::make_shared<SFTranscriber>(QStringLiteral("en-US"), context,
+                                                      recognizer->provider(recognizer), timing);
+    }
+    AudioBufferPtr buffer() {
+        auto b = AudioBuffer::make(format, 1024);
+        b->setFrameLength(1024);
+        return b;
+    }
+    // Appends a buffer `seconds` after the previous one.
+    AudioBufferPtr feed(double seconds = 0.1) {
+        clock = clock + seconds;
+        auto b = buffer();
+        transcriber->append(b);
+        return b;
+    }
+    std::shared_ptr<FakeRecognitionTask> task(size_t i) { return recognizer->task(i); }
+
+    std::atomic<double> clock{1000.0};
+    const AudioFormatPtr format = makeAudioFormat(16000, 1, SampleType::float32, true);
+    std::shared_ptr<FakeSpeechRecognizer> recognizer;
+    std::shared_ptr<SFTranscriber> transcriber;
+    LogCapture logs;
+};
+
+} // namespace
+
+class SFTranscriberTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void trimOverlapCutsTheReplayedWords() {
+        const std::vector<double> t = {0.2, 0.9, 1.6, 2.4};
+        QCOMPARE(SFTranscriber::trimOverlap("a b c d", t, 1.5), QStringLiteral("c d"));
+        QCOMPARE(SFTranscriber::trimOverlap("a b c d", t, 0), QStringLiteral("a b c d"));
+        QCOMPARE(SFTranscriber::trimOverlap("a b c d", t, -1), QStringLiteral("a b c d"));
+        QCOMPARE(SFTranscriber::trimOverlap("a b c d", t, 3.0), QString());
+        QCOMPARE(SFTranscriber::trimOverlap("a b c d", t, 0.1), QStringLiteral("a b c d"));
+        QCOMPARE(SFTranscriber::trimOverlap("a b c d", {}, 1.5), QStringLiteral("a b c d"));
+        QCOMPARE(SFTranscriber::trimOverlap("a b c d", t, 2.4), QStringLiteral("d"));
+        // More segments than pieces: the first kept segment lies beyond the last piece.
+        QCOMPARE(SFTranscriber::trimOverlap("a b", t, 2.0), QString());
+        // Two spaces in a row make an empty piece, which counts as a word.
+        QCOMPARE(SFTranscriber::trimOverlap("a  b c", t, 1.5), QStringLiteral("b c"));
+    }
+
+    void startNeedsAnAvailableRecognizer() {
+        auto none = std::make_shared<SFTranscriber>(
+            QStringLiteral("en-US"), QStringList{},
+            [](const QString&) { return std::shared_ptr<SpeechRecognizer>(); });
+        QVERIFY_THROWS_EXCEPTION(TranscriberError, none->start());
+
+        Rig rig;
+        rig.recognizer->available = false;
+        try {
+            rig.transcriber->start();
+            QFAIL("start() should have thrown");
+        } catch (const TranscriberError& e) {
+            QVERIFY(e == TranscriberError::unavailable());
+        }
+        QCOMPARE(rig.recognizer->taskCount(), size_t(0));
+
+        // Other locales have no recognizer.
+        auto french = std::make_shared<SFTranscriber>(QStringLiteral("fr-FR"), QStringList{},
+                                                      rig.recognizer->provider(rig.recognizer));
+        QVERIFY_THROWS_EXCEPTION(TranscriberError, french->start());
+    }
+
+    void requestsCarryTheDictationSettings() {
+        Rig rig({"Mirvo", "PocketSphinx"});
+        rig.transcriber->start();
+        const auto& request = rig.task(0)->request;
+        QVERIFY(request->shouldReportPartialResults);
+        QCOMPARE(request->taskHint, RecognitionRequest::dictationTaskHint);
+        QVERIFY(request->requiresOnDeviceRecognition);
+        QCOMPARE(request->contextualStrings, (QStringList{"Mirvo", "PocketSphinx"}));
+
+        Rig plain;
+        plain.recognizer->onDevice = false;
+        plain.transcriber->start();
+        QVERIFY(!plain.task(0)->request->requiresOnDeviceRecognition);
+        QVERIFY(plain.task(0)->request->contextualStrings.isEmpty());
+    }
+
+    void shortDictationUsesOneChunk() {
+        Rig rig;
+        rig.transcriber->start();
+        std::vector<AudioBufferPtr> fed;
+        for (int i = 0; i < 100; ++i)
+            fed.push_back(rig.feed(0.4)); // 40 s
+        QCOMPARE(rig.recognizer->taskCount(), size_t(1));
+        QVERIFY(rig.task(0)->received() == fed);
+        rig.task(0)->deliver("hello there", {0.5, 1.0}, false);
+
+        auto finishing = rig.transcriber->finish();
+        QVERIFY(rig.task(0)->request->isAudioEnded());
+        QVERIFY(rig.logs.contains("[Mirvo/Transcriber] finish called: chunks=1 pending=[0]"));
+        rig.task(0)->deliver("hello there friend", {0.5, 1.0, 1.4}, true);
+        const auto text = await(std::move(finishing));
+        QCOMPARE(*text.value, QStringLiteral("hello there friend"));
+        QVERIFY(rig.logs.contains(
+            "[Mirvo/Transcriber] chunk=0 final error=nil text=\"hello there friend\" pending=[]"));
+        QVERIFY(rig.logs.contains("[Mirvo/Transcriber] resolve force=false pending=[] slots=[0] "
+                                  "text=\"hello there friend\""));
+        QVERIFY(!rig.task(0)->cancelled);
+    }
+
+    void rotatesAtFortyFiveSecondsWithTheLastTwoSecondsReplayed() {
+        Rig rig;
+        const double started = rig.clock;
+        rig.transcriber->start();
+        std::vector<AudioBufferPtr> fed;
+        // Buffers every 0.25 s up to 44.99 s after the request started: no rotation.
+        while (rig.clock + 0.25 < started + 44.99)
+            fed.push_back(rig.feed(0.25));
+        rig.clock = started + 44.99 - 0.25;
+        fed.push_back(rig.feed(0.25));
+        QCOMPARE(rig.recognizer->taskCount(), size_t(1));
+
+        // At exactly 45.0 s the buffer goes to a new chunk, after the replay of the last 2 s.
+        rig.clock = started + 45.0 - 0.01;
+        const AudioBufferPtr trigger = rig.feed(0.01);
+        QCOMPARE(rig.recognizer->taskCount(), size_t(2));
+        QVERIFY(rig.task(0)->request->isAudioEnded());
+        QVERIFY(!rig.task(0)->cancelled);
+        QVERIFY(rig.task(0)->received() == fed);
+        const std::vector<AudioBufferPtr> replay = rig.task(1)->received();
+        // Replayed: the buffers of the last two seconds (44.99 back to 42.99), then the trigger.
+        const std::vector<AudioBufferPtr> expectedReplay(fed.end() - 9, fed.end());
+        QCOMPARE(replay.size(), expectedReplay.size() + 1);
+        QVERIFY(std::equal(expectedReplay.begin(), expectedReplay.end(), replay.begin()));
+        QCOMPARE(replay.back(), trigger);
+        QVERIFY(rig.logs.contains(
+            "[Mirvo/Transcriber] rotate: chunk=0 overlapBuffers=9 overlap=2.00s"));
+        QVERIFY(rig.logs.contains("[Mirvo/Transcriber] rotate: new chunk=1 started"));
+
+        // The new chunk's words inside the replay are cut; the chunks are joined in order.
+        rig.task(1)->deliver("world again and more", {0.3, 1.2, 2.3, 2.6}, false);
+        rig.task(0)->deliver("hello world", {10, 43}, true);
+        auto finishing = rig.transcriber->finish();
+        QVERIFY(rig.task(1)->request->isAudioEnded());
+        // After finish() no rotation happens, however long buffers keep coming.
+        rig.clock = rig.clock + 100;
+        rig.feed(1);
+        QCOMPARE(rig.recognizer->taskCount(), size_t(2));
+        rig.task(1)->deliver("world again and more", {0.3, 1.2, 2.3, 2.6}, true);
+        QCOMPARE(*await(std::move(finishing)).value, QStringLiteral("hello world and more"));
+    }
+
+    void finishWaitsAtMostTheTimeLimit() {
+        // The last chunk turns final before the limit: answered then, and the timer does nothing.
+        {
+            Rig rig({}, 0.4);
+            rig.transcriber->start();
+            rig.feed();
+            auto finishing = rig.transcriber->finish();
+            QTimer::singleShot(100, [&] { rig.task(0)->deliver("in time", {0.1, 0.4}, true); });
+            QElapsedTimer clock;
+            clock.start();
+            QCOMPARE(*await(std::move(finishing)).value, QStringLiteral("in time"));
+            QVERIFY(clock.elapsed() < 350);
+            QTest::qWait(500);
+            QCOMPARE(rig.logs.startingWith("[Mirvo/Transcriber] resolve").size(), 1);
+            QVERIFY(!rig.task(0)->cancelled);
+        }
+        // No final result: the partial text after the limit, and the task cancelled.
+        {
+            Rig rig({}, 0.3);
+            rig.transcriber->start();
+            rig.feed();
+            rig.task(0)->deliver("partial words", {0.1, 0.5}, false);
+            QElapsedTimer clock;
+            clock.start();
+            QCOMPARE(*await(rig.transcriber->finish()).value, QStringLiteral("partial words"));
+            QVERIFY(clock.elapsed() >= 280);
+            QVERIFY(rig.task(0)->cancelled);
+            QVERIFY(rig.logs.contains("[Mirvo/Transcriber] resolve force=true pending=[0] "
+                                      "slots=[0] text=\"partial words\""));
+            // The cancelled task's late error changes nothing for the caller.
+            rig.task(0)->fail(
+                PlatformError("kLSRErrorDomain", 301, "Recognition request was canceled"));
+            QVERIFY(rig.logs.contains("[Mirvo/Transcriber] chunk=0 final error=Recognition "
+                                      "request was canceled text=\"partial words\" pending=[]"));
+        }
+    }
+
+    void chunkErrorsAndFailedRotations() {
+        Rig rig;
+        const double started = rig.clock;
+        rig.transcriber->start();
+        rig.feed();
+        // The active chunk fails before the dictation ends: no request any more, no rotation.
+        rig.task(0)->deliver("kept text", {0.1, 0.2}, false);
+        rig.task(0)->fail(PlatformError("kAFAssistantErrorDomain", 1110, "No speech detected"));
+        QVERIFY(rig.logs.contains("[Mirvo/Transcriber] chunk=0 final error=No speech detected "
+                                  "text=\"kept text\" pending=[]"));
+        rig.clock = started + 60;
+        rig.feed();
+        QCOMPARE(rig.recognizer->taskCount(), size_t(1));
+        QCOMPARE(*await(rig.transcriber->finish()).value, QStringLiteral("kept text"));
+        QVERIFY(rig.logs.contains("[Mirvo/Transcriber] finish called: chunks=1 pending=[]"));
+
+        // A rotation whose new task cannot start: logged, recording goes on unrecognised.
+        Rig failing;
+        failing.transcriber->start();
+        failing.recognizer->nextTaskError =
+            std::make_exception_ptr(PlatformError("kAFAssistantErrorDomain", 1101, "busy"));
+        failing.clock = failing.clock + 46;
+        failing.feed();
+        QVERIFY(failing.logs.contains("[Mirvo/Transcriber] rotate: new task failed: Error "
+                                      "Domain=kAFAssistantErrorDomain Code=1101 \"busy\""));
+        failing.feed(50);
+        QCOMPARE(failing.recognizer->taskCount(), size_t(1));
+        QCOMPARE(failing.logs.startingWith("[Mirvo/Transcriber] rotate: chunk=0").size(), 1);
+        // The chunk that never started is not waited for.
+        auto finishing = failing.transcriber->finish();
+        QVERIFY(failing.logs.contains("[Mirvo/Transcriber] finish called: chunks=1 pending=[0]"));
+        failing.task(0)->deliver("before the rotation", {0.1, 0.2, 0.3}, true);
+        QCOMPARE(*await(std::move(finishing), 2000).value, QStringLiteral("before the rotation"));
+    }
+
+    void staleResultsAndReleasedTranscribers() {
+        Rig rig;
+        rig.transcriber->start();
+        auto oldTask = rig.task(0);
+        rig.transcriber->start(); // a new session
+        oldTask->deliver("stale", {0.1}, true);
+        QVERIFY(rig.logs.startingWith("[Mirvo/Transcriber] chunk=").isEmpty());
+        rig.task(1)->deliver("fresh", {0.1}, true);
+        QCOMPARE(*await(rig.transcriber->finish()).value, QStringLiteral("fresh"));
+
+        // Released with a task and a timer outstanding: their callbacks find nothing.
+        Rig gone({}, 0.1);
+        gone.transcriber->start();
+        gone.feed();
+        auto task = gone.task(0);
+        {
+            auto finishing = gone.transcriber->finish(); // suspended; dropped unawaited
+            Q_UNUSED(finishing);
+        }
+        std::weak_ptr<SFTranscriber> weak = gone.transcriber;
+        gone.transcriber.reset();
+        QTest::qWait(250); // the time limit passes
+        task->deliver("late", {0.1}, true);
+        QVERIFY(gone.logs.startingWith("[Mirvo/Transcriber] resolve").isEmpty());
+    }
+
+    void feedsAndResultsFromManyThreads() {
+        Rig rig;
+        rig.transcriber->start();
+        std::atomic<bool> stop{false};
+        std::thread capture([&] {
+            for (int i = 0; i < 4000 && !stop; ++i)
+                rig.feed(0.02); // 80 s of audio: one rotation
+        });
+        std::thread recognizer([&] {
+            for (int i = 0; i < 2000; ++i) {
+                const size_t n = rig.recognizer->taskCount();
+                rig.task(n - 1)->deliver(QStringLiteral("word %1").arg(i), {0.1, 2.5}, false);
+                rig.task(n - 1)->received();
+            }
+        });
+        capture.join();
+        recognizer.join();
+        QCOMPARE(rig.recognizer->taskCount(), size_t(2));
+        auto finishing = rig.transcriber->finish();
+        std::thread finals([&] {
+            rig.task(0)->deliver("first chunk", {1, 2}, true);
+            rig.task(1)->deliver("overlap second chunk", {0.5, 2.5, 3}, true);
+        });
+        const auto text = await(std::move(finishing));
+        finals.join();
+        QCOMPARE(*text.value, QStringLiteral("first chunk second chunk"));
+    }
+};
+
+QTEST_GUILESS_MAIN(SFTranscriberTest)
+#include "SFTranscriberTest.moc"
