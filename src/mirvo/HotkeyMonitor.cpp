@@ -120,3 +120,50 @@ void SignalHotkeyMonitor::start() {
     sigaction(SIGUSR1, &action, nullptr);
     sigaction(SIGUSR2, &action, nullptr);
 }
+
+CGEventTapHotkeyMonitor::CGEventTapHotkeyMonitor(HotkeyStateMachine machine,
+                                                 EventTapFactory tapFactory,
+                                                 std::function<bool()> isProcessTrusted)
+    : tapFactory_(std::move(tapFactory)), isProcessTrusted_(std::move(isProcessTrusted)),
+      machine_(machine) {}
+
+CGEventTapHotkeyMonitor::~CGEventTapHotkeyMonitor() = default;
+
+void CGEventTapHotkeyMonitor::start() {
+    const bool trusted = isProcessTrusted_ && isProcessTrusted_();
+    mirvoLog(QStringLiteral("[Mirvo] CGEvent.tapCreate attempt, AXIsProcessTrusted=%1")
+                 .arg(trusted ? QStringLiteral("true") : QStringLiteral("false")));
+    std::unique_ptr<EventTap> tap =
+        tapFactory_ ? tapFactory_(TapEvent::flagsChangedMask, &tapCallback, this) : nullptr;
+    if (!tap) {
+        mirvoLog(QStringLiteral("[Mirvo] CGEvent.tapCreate returned nil"));
+        throw HotkeyError::cannotCreateEventTap();
+    }
+    mirvoLog(QStringLiteral("[Mirvo] CGEvent.tapCreate OK"));
+    tap_ = std::move(tap);
+    tap_->setEnabled(true);
+}
+
+TapEvent CGEventTapHotkeyMonitor::tapCallback(TapEvent event, void* userInfo) {
+    if (userInfo)
+        static_cast<CGEventTapHotkeyMonitor*>(userInfo)->handle(event);
+    return event;
+}
+
+void CGEventTapHotkeyMonitor::handle(TapEvent event) {
+    if (event.type == TapEvent::tapDisabledByTimeout) {
+        if (tap_)
+            tap_->setEnabled(true);
+        return;
+    }
+    if (event.type != TapEvent::flagsChanged)
+        return;
+    const bool fnDown = (event.flags & TapEvent::maskSecondaryFn) != 0;
+    if (const std::optional<HotkeyEvent> transition = machine_.update(fnDown)) {
+        QPointer<CGEventTapHotkeyMonitor> weakSelf(this);
+        runOnMain([weakSelf, e = *transition] {
+            if (weakSelf)
+                emit weakSelf->events(e);
+        });
+    }
+}

@@ -1,8 +1,13 @@
 #pragma once
 
+#include "platform/EventTap.h"
+
 #include <QObject>
 #include <QString>
 
+#include <exception>
+#include <functional>
+#include <memory>
 #include <optional>
 
 enum class HotkeyEvent { down, up };
@@ -52,4 +57,36 @@ public:
 
 private:
     bool started_ = false;
+};
+
+// Why the push-to-talk key cannot be observed. Its printed form is the case name.
+class HotkeyError final : public std::exception {
+public:
+    const char* what() const noexcept override { return "cannotCreateEventTap"; }
+    static HotkeyError cannotCreateEventTap() { return HotkeyError(); }
+};
+
+// The normal key source: the push-to-talk key, observed through an event tap on modifier-flag
+// changes. Every event passes on unchanged.
+class CGEventTapHotkeyMonitor final : public HotkeyMonitor {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(CGEventTapHotkeyMonitor)
+public:
+    CGEventTapHotkeyMonitor(HotkeyStateMachine machine, EventTapFactory tapFactory,
+                            std::function<bool()> isProcessTrusted);
+    ~CGEventTapHotkeyMonitor() override;
+
+    // Throws HotkeyError::cannotCreateEventTap when no tap can be made.
+    void start() override;
+
+    // The tap callback: hands the event to its monitor and returns it unchanged.
+    static TapEvent tapCallback(TapEvent event, void* userInfo);
+
+private:
+    void handle(TapEvent event);
+
+    EventTapFactory tapFactory_;
+    std::function<bool()> isProcessTrusted_;
+    std::unique_ptr<EventTap> tap_;
+    HotkeyStateMachine machine_;
 };

@@ -1,10 +1,69 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
+
+#include <map>
+#include <memory>
+#include <vector>
 
 // Delivers the final text of a dictation. Called on the main thread; never fails.
 class Paster {
 public:
     virtual ~Paster() = default;
     virtual void paste(const QString& text) = 0;
+};
+
+class KeyboardEvents;
+class NotificationCenter;
+class Pasteboard;
+class QTimer;
+
+// Pastes by way of the clipboard: saves it, puts the text on it, posts the paste chord and puts
+// the saved contents back.
+//
+// The saved contents go back no earlier than `restoreDelay` after the chord and only once
+// another application has fetched the text, or after `fetchWait` at the latest: an X11
+// application fetches the clipboard only when it handles the keystroke, and a busy one would
+// otherwise paste the old contents and lose the dictation. A paste that starts while an earlier
+// restore is still pending takes over that restore, so the user's own contents come back, not
+// the earlier dictation.
+class PasteboardPaster final : public Paster {
+public:
+    PasteboardPaster(std::shared_ptr<Pasteboard> pasteboard,
+                     std::shared_ptr<KeyboardEvents> keyboard, double restoreDelay = 0.3,
+                     double fetchWait = 2.0);
+    ~PasteboardPaster() override;
+
+    void paste(const QString& text) override;
+
+    struct Snapshot {
+        std::vector<std::map<QString, QByteArray>> items;
+    };
+    static Snapshot snapshot(Pasteboard& pasteboard);
+    static void restore(const Snapshot& snapshot, Pasteboard& pasteboard);
+
+private:
+    struct PendingRestore;
+
+    const std::shared_ptr<Pasteboard> pasteboard_;
+    const std::shared_ptr<KeyboardEvents> keyboard_;
+    const double restoreDelay_;
+    const double fetchWait_;
+    std::shared_ptr<PendingRestore> pending_;
+};
+
+// The test-mode paster: leaves the text on the clipboard, posts no keys, and announces the
+// delivery as the notification "ai.mirvo.didPaste" with the text under "text".
+class PasteboardOnlyPaster final : public Paster {
+public:
+    static inline const QString didPasteNotification = QStringLiteral("ai.mirvo.didPaste");
+
+    PasteboardOnlyPaster(std::shared_ptr<Pasteboard> pasteboard,
+                         std::shared_ptr<NotificationCenter> notifications);
+    void paste(const QString& text) override;
+
+private:
+    const std::shared_ptr<Pasteboard> pasteboard_;
+    const std::shared_ptr<NotificationCenter> notifications_;
 };

@@ -1,0 +1,96 @@
+#include "Paster.h"
+
+#include "platform/KeyboardEvents.h"
+#include "platform/NotificationCenter.h"
+#include "platform/Pasteboard.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+
+struct PasteboardPaster::PendingRestore {
+    Snapshot snapshot;
+    quint64 fetchesAtWrite = 0;
+    QElapsedTimer sinceChord;
+    std::unique_ptr<QTimer> timer;
+};
+
+PasteboardPaster::PasteboardPaster(std::shared_ptr<Pasteboard> pasteboard,
+                                   std::shared_ptr<KeyboardEvents> keyboard, double restoreDelay,
+                                   double fetchWait)
+    : pasteboard_(std::move(pasteboard)), keyboard_(std::move(keyboard)),
+      restoreDelay_(restoreDelay), fetchWait_(fetchWait) {}
+
+PasteboardPaster::~PasteboardPaster() {
+    // Put the user's contents back now rather than never.
+    if (pending_)
+        restore(pending_->snapshot, *pasteboard_);
+}
+
+void PasteboardPaster::paste(const QString& text) {
+    // An earlier paste still waiting holds the user's contents: carry them over.
+    std::shared_ptr<PendingRestore> pending = std::exchange(pending_, nullptr);
+    if (pending)
+        pending->timer->stop();
+    else {
+        pending = std::make_shared<PendingRestore>();
+        pending->snapshot = snapshot(*pasteboard_);
+    }
+
+    pasteboard_->clearContents();
+    pasteboard_->setString(text, true);
+    pending->fetchesAtWrite = pasteboard_->fetchCount();
+    keyboard_->postPasteChord();
+    pending->sinceChord.start();
+
+    pending_ = pending;
+    pending->timer = std::make_unique<QTimer>();
+    pending->timer->setTimerType(Qt::PreciseTimer);
+    pending->timer->setInterval(int(restoreDelay_ * 1000));
+    QObject::connect(
+        pending->timer.get(), &QTimer::timeout, pending->timer.get(), [this, raw = pending.get()] {
+            const bool fetched = pasteboard_->fetchCount() > raw->fetchesAtWrite;
+            const bool waitedEnough = raw->sinceChord.elapsed() >= qint64(fetchWait_ * 1000);
+            if (!fetched && !waitedEnough) {
+                raw->timer->setInterval(50);
+                return;
+            }
+            raw->timer->stop();
+            auto done = std::exchange(pending_, nullptr);
+            restore(done->snapshot, *pasteboard_);
+            // `done` (and this timer) go once the event loop is back.
+            QTimer::singleShot(0, [done] {});
+        });
+    pending->timer->start();
+}
+
+PasteboardPaster::Snapshot PasteboardPaster::snapshot(Pasteboard& pasteboard) {
+    Snapshot snapshot;
+    auto items = pasteboard.pasteboardItems();
+    if (!items)
+        return snapshot;
+    for (const auto& item : *items) {
+        std::map<QString, QByteArray> entry;
+        for (const QString& type : item->types())
+            if (auto data = item->data(type))
+                entry[type] = *data;
+        snapshot.items.push_back(std::move(entry));
+    }
+    return snapshot;
+}
+
+void PasteboardPaster::restore(const Snapshot& snapshot, Pasteboard& pasteboard) {
+    pasteboard.clearContents();
+    if (!snapshot.items.empty())
+        pasteboard.writeObjects(snapshot.items);
+}
+
+PasteboardOnlyPaster::PasteboardOnlyPaster(std::shared_ptr<Pasteboard> pasteboard,
+                                           std::shared_ptr<NotificationCenter> notifications)
+    : pasteboard_(std::move(pasteboard)), notifications_(std::move(notifications)) {}
+
+void PasteboardOnlyPaster::paste(const QString& text) {
+    pasteboard_->clearContents();
+    pasteboard_->setString(text);
+    notifications_->post(didPasteNotification, {{QStringLiteral("text"), text}});
+}

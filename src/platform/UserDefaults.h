@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QString>
+#include <QVariant>
+
+// Small persistent settings under "ai.mirvo." keys.
+class UserDefaults {
+public:
+    virtual ~UserDefaults() = default;
+    // False when the key is absent.
+    virtual bool boolForKey(const QString& key) const = 0;
+    // Empty when the key is absent.
+    virtual QString stringForKey(const QString& key) const = 0;
+    virtual void setValue(const QString& key, const QVariant& value) = 0;
+    virtual void removeValue(const QString& key) = 0;
+};

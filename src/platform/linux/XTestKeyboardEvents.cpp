@@ -1,0 +1,130 @@
+#include "XTestKeyboardEvents.h"
+
+#include "platform/Log.h"
+
+#include <X11/XKBlib.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
+#include <vector>
+
+const QStringList XTestKeyboardEvents::terminalClasses = {
+    "xterm",
+    "uxterm",
+    "urxvt",
+    "rxvt",
+    "gnome-terminal",
+    "gnome-terminal-server",
+    "konsole",
+    "xfce4-terminal",
+    "terminator",
+    "tilix",
+    "alacritty",
+    "kitty",
+    "st",
+    "st-256color",
+    "lxterminal",
+    "mate-terminal",
+    "qterminal",
+    "terminology",
+    "sakura",
+    "guake",
+    "tilda",
+    "wezterm",
+    "org.wezfurlong.wezterm",
+    "foot",
+    "deepin-terminal",
+    "eterm",
+    "x-terminal-emulator",
+    "cool-retro-term",
+    "yakuake",
+    "kgx",
+};
+
+bool XTestKeyboardEvents::isTerminal(const QString& wmClassName, const QString& wmClassClass) {
+    return terminalClasses.contains(wmClassName, Qt::CaseInsensitive) ||
+           terminalClasses.contains(wmClassClass, Qt::CaseInsensitive);
+}
+
+namespace {
+
+// The WM_CLASS of the focused window or of its nearest ancestor that has one.
+bool focusedWindowIsTerminal(Display* display) {
+    Window focus = 0;
+    int revert = 0;
+    XGetInputFocus(display, &focus, &revert);
+    while (focus != None && focus != PointerRoot) {
+        XClassHint hint = {nullptr, nullptr};
+        if (XGetClassHint(display, focus, &hint)) {
+            const bool terminal = XTestKeyboardEvents::isTerminal(
+                QString::fromLocal8Bit(hint.res_name), QString::fromLocal8Bit(hint.res_class));
+            XFree(hint.res_name);
+            XFree(hint.res_class);
+            return terminal;
+        }
+        Window root = 0, parent = 0;
+        Window* children = nullptr;
+        unsigned int count = 0;
+        if (!XQueryTree(display, focus, &root, &parent, &children, &count))
+            return false;
+        if (children)
+            XFree(children);
+        if (parent == root)
+            return false;
+        focus = parent;
+    }
+    return false;
+}
+
+// Modifier keys down right now, as keycodes.
+std::vector<KeyCode> heldModifiers(Display* display) {
+    std::vector<KeyCode> held;
+    char keys[32] = {};
+    XQueryKeymap(display, keys);
+    XModifierKeymap* map = XGetModifierMapping(display);
+    if (!map)
+        return held;
+    for (int i = 0; i < 8 * map->max_keypermod; ++i) {
+        const KeyCode code = map->modifiermap[i];
+        if (code && (keys[code / 8] & (1 << (code % 8))))
+            held.push_back(code);
+    }
+    XFreeModifiermap(map);
+    return held;
+}
+
+} // namespace
+
+void XTestKeyboardEvents::postPasteChord() {
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) {
+        mirvoLog(QStringLiteral("[Mirvo] paste: no X display to post the paste keys to"));
+        return;
+    }
+    const bool terminal = focusedWindowIsTerminal(display);
+    const KeyCode control = XKeysymToKeycode(display, XK_Control_L);
+    const KeyCode shift = XKeysymToKeycode(display, XK_Shift_L);
+    const KeyCode v = XKeysymToKeycode(display, XK_v);
+
+    // Keys the user still holds (Alt, Super, a Shift) would turn the chord into another
+    // shortcut: lift them for the chord and put them back down afterwards.
+    const std::vector<KeyCode> held = heldModifiers(display);
+    for (KeyCode code : held)
+        XTestFakeKeyEvent(display, code, False, CurrentTime);
+
+    XTestFakeKeyEvent(display, control, True, CurrentTime);
+    if (terminal)
+        XTestFakeKeyEvent(display, shift, True, CurrentTime);
+    XTestFakeKeyEvent(display, v, True, CurrentTime);
+    XTestFakeKeyEvent(display, v, False, CurrentTime);
+    if (terminal)
+        XTestFakeKeyEvent(display, shift, False, CurrentTime);
+    XTestFakeKeyEvent(display, control, False, CurrentTime);
+
+    for (KeyCode code : held)
+        XTestFakeKeyEvent(display, code, True, CurrentTime);
+    XSync(display, False);
+    XCloseDisplay(display);
+}

@@ -1,0 +1,139 @@
+#include "mirvo/Paster.h"
+#include "doubles/FakeKeyboardEvents.h"
+#include "doubles/FakePasteboard.h"
+#include "platform/NotificationCenter.h"
+
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTest>
+
+namespace {
+
+using Item = FakePasteboard::Item;
+
+struct Rig {
+    Rig(double delay = 0.1, double wait = 0.6)
+        : pasteboard(std::make_shared<FakePasteboard>()),
+          keyboard(std::make_shared<FakeKeyboardEvents>()),
+          paster(std::make_unique<PasteboardPaster>(pasteboard, keyboard, delay, wait)) {}
+    std::shared_ptr<FakePasteboard> pasteboard;
+    std::shared_ptr<FakeKeyboardEvents> keyboard;
+    std::unique_ptr<PasteboardPaster> paster;
+};
+
+bool sameItems(const std::vector<Item>& a, const std::vector<Item>& b) {
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        auto x = a[i].types, y = b[i].types;
+        std::sort(x.begin(), x.end());
+        std::sort(y.begin(), y.end());
+        if (x != y)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+class PasterTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void pastesThenRestoresEveryItemAndType() {
+        Rig rig;
+        const std::vector<Item> original = {
+            {{{"text/plain", "one"}, {"text/html", "<b>one</b>"}}, {}},
+            {{{"image/png", QByteArray("\x89PNG\0\1", 6)}, {"application/x-custom", "c"}}, {}},
+        };
+        rig.pasteboard->items = original;
+        rig.keyboard->onChord = [&] {
+            // The chord comes right after the text went on the clipboard.
+            QCOMPARE(rig.pasteboard->text(), QStringLiteral("dictated"));
+        };
+        rig.paster->paste(QStringLiteral("dictated"));
+        QCOMPARE(rig.keyboard->chords, 1);
+        QCOMPARE(rig.pasteboard->calls.mid(0, 3),
+                 (QStringList{"items", "clear", "setString dictated (transient)"}));
+
+        // Not before the delay, and not before the text was fetched.
+        QTest::qWait(150);
+        QCOMPARE(rig.pasteboard->text(), QStringLiteral("dictated"));
+        rig.pasteboard->fetch();
+        QTRY_VERIFY(sameItems(rig.pasteboard->items, original));
+        QCOMPARE(rig.pasteboard->calls.mid(3), (QStringList{"clear", "write 2"}));
+    }
+
+    void restoresAfterTheLongestWaitWhenNobodyFetches() {
+        Rig rig(0.1, 0.5);
+        rig.pasteboard->items = {{{{"text/plain", "mine"}}, {}}};
+        QElapsedTimer clock;
+        clock.start();
+        rig.paster->paste(QStringLiteral("x"));
+        QTRY_COMPARE(rig.pasteboard->text(), QStringLiteral("mine"));
+        QVERIFY(clock.elapsed() >= 480);
+
+        // Fetched at once: restored at the delay.
+        Rig quick(0.1, 5);
+        quick.pasteboard->items = {{{{"text/plain", "mine"}}, {}}};
+        quick.keyboard->onChord = [&] { quick.pasteboard->fetch(); };
+        clock.restart();
+        quick.paster->paste(QStringLiteral("x"));
+        QTRY_COMPARE(quick.pasteboard->text(), QStringLiteral("mine"));
+        QVERIFY(clock.elapsed() >= 95 && clock.elapsed() < 1000);
+    }
+
+    void emptyAndUnreadableClipboards() {
+        // Nothing on the clipboard: nothing again afterwards, the text does not stay.
+        Rig empty;
+        empty.pasteboard->hasContents = false;
+        empty.keyboard->onChord = [&] { empty.pasteboard->fetch(); };
+        empty.paster->paste(QStringLiteral("gone later"));
+        QTRY_VERIFY(empty.pasteboard->items.empty());
+        QCOMPARE(empty.pasteboard->calls.back(), QStringLiteral("clear"));
+
+        // An item none of whose types can be read comes back as one empty item.
+        Rig unreadable;
+        unreadable.pasteboard->items = {
+            {{{"text/plain", "x"}, {"text/html", "y"}}, {"text/plain", "text/html"}}};
+        unreadable.keyboard->onChord = [&] { unreadable.pasteboard->fetch(); };
+        unreadable.paster->paste(QStringLiteral("t"));
+        QTRY_COMPARE(unreadable.pasteboard->calls.back(), QStringLiteral("write 1"));
+        QCOMPARE(unreadable.pasteboard->items.size(), size_t(1));
+        QVERIFY(unreadable.pasteboard->items[0].types.empty());
+    }
+
+    void quickSuccessionKeepsTheUsersContents() {
+        Rig rig(0.2, 1);
+        rig.pasteboard->items = {{{{"text/plain", "the user's"}}, {}}};
+        rig.keyboard->onChord = [&] { rig.pasteboard->fetch(); };
+        rig.paster->paste(QStringLiteral("first"));
+        QTest::qWait(50);
+        rig.paster->paste(QStringLiteral("second"));
+        QCOMPARE(rig.keyboard->chords, 2);
+        QCOMPARE(rig.pasteboard->text(), QStringLiteral("second"));
+        QTRY_COMPARE(rig.pasteboard->text(), QStringLiteral("the user's"));
+        QTest::qWait(300);
+        QCOMPARE(rig.pasteboard->text(), QStringLiteral("the user's"));
+        QCOMPARE(rig.pasteboard->calls.count("items"), 1); // one snapshot, taken before "first"
+    }
+
+    void pasteboardOnlyPasterAnnounces() {
+        auto pasteboard = std::make_shared<FakePasteboard>();
+        pasteboard->items = {{{{"text/plain", "old"}}, {}}};
+        auto center = std::make_shared<NotificationCenter>();
+        QSignalSpy spy(center.get(), &NotificationCenter::posted);
+        PasteboardOnlyPaster paster(pasteboard, center);
+        paster.paste(QStringLiteral("hello"));
+        QCOMPARE(pasteboard->text(), QStringLiteral("hello"));
+        QCOMPARE(pasteboard->items.size(), size_t(1));
+        QCOMPARE(spy.count(), 1);
+        QCOMPARE(spy[0][0].toString(), QStringLiteral("ai.mirvo.didPaste"));
+        QCOMPARE(spy[0][1].toMap(), (QVariantMap{{"text", "hello"}}));
+        QTest::qWait(100);
+        QCOMPARE(pasteboard->text(), QStringLiteral("hello"));
+    }
+};
+
+QTEST_GUILESS_MAIN(PasterTest)
+#include "PasterTest.moc"
