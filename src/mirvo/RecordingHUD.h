@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QVariantAnimation>
+#include <QWidget>
+
+#include <array>
+
+class HUDModel;
+class QTimer;
+
+// The five-bar level meter.
+namespace Waveform {
+inline constexpr std::array<double, 5> weights = {0.35, 0.7, 1.0, 0.7, 0.35};
+// Heights of the bars for a level (clamped to 0…1): 5 + 15 × level × weight.
+std::array<double, 5> barHeights(double level);
+} // namespace Waveform
+
+// The three dots of the processing animation, a pure function of the frame time.
+namespace PulseDots {
+struct Dot {
+    double scale;
+    double opacity;
+};
+// Dot `index` at frame time `t`, seconds since 2001-01-01 UTC.
+Dot dot(double t, int index);
+// Now, in the same seconds.
+double frameTime();
+} // namespace PulseDots
+
+// The HUD's content: the level meter, the pulsing dots or the error line, in a translucent
+// capsule. Repaints only while something moves.
+class RecordingHUD final : public QWidget {
+    Q_OBJECT
+public:
+    explicit RecordingHUD(HUDModel& model, QWidget* parent = nullptr);
+    // A frosted, translucent capsule when a compositor runs; a solid dark one otherwise.
+    void setTranslucent(bool translucent);
+    // Whether the processing animation's frame timer runs.
+    bool isAnimating() const;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+private:
+    void modeChanged();
+    void updateTimer();
+
+    HUDModel& model_;
+    bool translucent_ = false;
+    double shownLevel_ = 0;
+    QVariantAnimation levelAnimation_;
+    QTimer* frameTimer_;
+};
