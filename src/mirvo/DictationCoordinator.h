@@ -33,6 +33,12 @@ public:
                          std::shared_ptr<Polisher> polisher);
     ~DictationCoordinator();
 
+    // Builds a coordinator from the real components, chosen by the process environment: test
+    // mode ("MIRVO_TEST_MODE" exactly "1") drives it with signals, a file or the microphone and
+    // the clipboard alone; normal mode with the push-to-talk key, the microphone, pasting, and
+    // the configuration file. Starts nothing.
+    static std::shared_ptr<DictationCoordinator> make();
+
     // Wires the recorder, starts the key monitor and subscribes to its events. Call once.
     void start();
 

@@ -76,6 +76,8 @@ void HUDWindowController::showProcessing() {
 }
 
 void HUDWindowController::showError(const QString& message, double duration) {
+    // The message only shows for a few seconds; the log keeps it.
+    mirvoLog(QStringLiteral("[Mirvo] HUD error: %1").arg(message));
     const bool havePanel = ensurePanel();
     cancelAutoHide();
     model_.setMode(HUDMode::error(message));

@@ -1,0 +1,276 @@
+#include "mirvo/MirvoConfig.h"
+#include "support/LoopbackHTTPServer.h"
+#include "support/PulseAudioServer.h"
+#include "support/SpokenText.h"
+#include "support/Subprocess.h"
+#include "support/XvfbServer.h"
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#include <csignal>
+
+namespace {
+
+const QString sample = QStringLiteral(MIRVO_SOURCE_DIR "/resources/demo/speech.wav");
+const QString sampleText = QStringLiteral("please send the quarterly report to the finance team "
+                                          "before noon the meeting has moved to thursday");
+
+QString readFile(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+}
+
+// Reads a file-producing command's output while this process keeps its event loop running.
+QString runAndRead(const QString& command, const QString& dir) {
+    const QString out = dir + "/cmd.out";
+    QFile::remove(out);
+    Subprocess p;
+    p.start("sh", {"-c", command + " > '" + out + "' 2>/dev/null"});
+    const QDeadlineTimer deadline(5000);
+    while (p.isRunning() && !deadline.hasExpired())
+        QTest::qWait(10);
+    return readFile(out);
+}
+
+QString clipboardText(const QString& dir) {
+    return runAndRead("xclip -selection clipboard -o", dir);
+}
+
+// The mirvo binary, its log, and a way to wait for lines in it.
+class App {
+public:
+    App(const QString& dir, QStringList environment) : log_(dir + "/mirvo.log") {
+        QFile::remove(log_);
+        process_.start(QStringLiteral(MIRVO_BINARY), {},
+                       environment + QStringList{"QT_QPA_PLATFORM=xcb"}, {}, log_);
+    }
+    QString log() const { return readFile(log_); }
+    int count(const QString& text) const { return int(log().count(text)); }
+    bool waitFor(const QString& text, int times = 1, int ms = 30000) {
+        const QDeadlineTimer deadline(ms);
+        while (count(text) < times && !deadline.hasExpired() && process_.isRunning())
+            QTest::qWait(20);
+        return count(text) >= times;
+    }
+    void signal(int signo) { ::kill(process_.pid(), signo); }
+    bool isRunning() { return process_.isRunning(); }
+
+private:
+    QString log_;
+    Subprocess process_;
+};
+
+class TextField {
+public:
+    explicit TextField(const QString& dir) : log_(dir + "/field.log") {
+        process_.start(QStringLiteral(MIRVO_TEXT_FIELD_APP), {log_});
+    }
+    bool waitReady() {
+        const QDeadlineTimer deadline(10000);
+        while (!readFile(log_).contains("ready") && !deadline.hasExpired())
+            QTest::qWait(20);
+        return readFile(log_).contains("ready");
+    }
+    QString text() const {
+        QString last;
+        for (const QString& line : readFile(log_).split('\n'))
+            if (line.startsWith("text "))
+                last = line.mid(5);
+        return last;
+    }
+
+private:
+    QString log_;
+    Subprocess process_;
+};
+
+void key(const char* keysymName, bool down) {
+    Display* d = XOpenDisplay(nullptr);
+    XTestFakeKeyEvent(d, XKeysymToKeycode(d, XStringToKeysym(keysymName)), down, CurrentTime);
+    XSync(d, False);
+    XCloseDisplay(d);
+}
+
+double wer(const QString& heard, const QString& spoken = sampleText) {
+    return SpokenText::wordErrorRate(SpokenText::words(spoken), SpokenText::words(heard));
+}
+
+} // namespace
+
+class EndToEndTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir;
+    QString speechPath;
+
+    QStringList normalEnvironment(const QString& configHome) {
+        return {"XDG_CONFIG_HOME=" + configHome};
+    }
+
+    // Holds the push-to-talk key while the speech plays into the microphone.
+    void dictate(PulseAudioServer& pulse) {
+        key("Control_R", true);
+        QTest::qWait(300);
+        QVERIFY(pulse.play(speechPath));
+        QTest::qWait(300);
+        key("Control_R", false);
+    }
+
+    void writeConfig(const QString& configHome, const QString& base, bool polish) {
+        QDir().mkpath(configHome + "/Mirvo");
+        QFile f(configHome + "/Mirvo/config.json");
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(QJsonDocument(QJsonObject{
+                                  {"proxyBaseURL", base},
+                                  {"proxyKey", "e2e-key"},
+                                  {"clientId", "e2e"},
+                                  {"transcribeTargets",
+                                   QJsonArray{QJsonObject{{"path", "/v1/audio"}, {"model", "m1"}}}},
+                                  {"chatPath", "/v1/chat"},
+                                  {"polishModel", "tidy"},
+                                  {"enableCloudTranscription", true},
+                                  {"enablePolish", polish},
+                              })
+                    .toJson());
+    }
+
+private slots:
+    void initTestCase() {
+        speechPath = dir.filePath("spoken.wav");
+        QVERIFY(SpokenText::synthesize({sampleText}, speechPath));
+    }
+
+    void testModeDictatesTheFileOntoTheClipboard() {
+        App app(dir.path(), {"MIRVO_TEST_MODE=1", "MIRVO_TEST_AUDIO=" + sample});
+        QVERIFY(app.waitFor("[Mirvo] coordinator up (test mode)"));
+        QVERIFY(app.log().contains("test=true"));
+        QVERIFY(app.log().contains("[Mirvo] hotkey.start() OK (SignalHotkeyMonitor)"));
+
+        // An up with no down changes nothing.
+        app.signal(SIGUSR2);
+        QVERIFY(app.waitFor("[Mirvo] hotkey event: up"));
+        app.signal(SIGUSR1);
+        QVERIFY(app.waitFor("[Mirvo] hotkey event: down"));
+        QTest::qWait(200);
+        app.signal(SIGUSR1); // a repeat: logged and ignored
+        QVERIFY(app.waitFor("[Mirvo] hotkey event: down", 2));
+        app.signal(SIGUSR2);
+        QVERIFY(app.waitFor("[Mirvo] pasted"));
+        QCOMPARE(app.count("[Mirvo] awaiting transcript…"), 1);
+        QCOMPARE(app.count("[Mirvo] transcriber: local only"), 1);
+        const QString pasted = clipboardText(dir.path());
+        QVERIFY2(wer(pasted) <= 25, qPrintable(pasted));
+    }
+
+    void testModeSurvivesAnUnreadableFile() {
+        const QString later = dir.filePath("arrives-later.wav");
+        App app(dir.path(), {"MIRVO_TEST_MODE=1", "MIRVO_TEST_AUDIO=" + later});
+        QVERIFY(app.waitFor("[Mirvo] coordinator up (test mode)"));
+        app.signal(SIGUSR1);
+        QVERIFY(app.waitFor("Couldn't start dictation."));
+        QVERIFY(app.log().contains(later));
+        app.signal(SIGUSR2); // the failed start left nothing to finish
+        QVERIFY(app.waitFor("[Mirvo] hotkey event: up"));
+        QVERIFY(!app.log().contains("awaiting transcript"));
+
+        QVERIFY(QFile::copy(sample, later));
+        app.signal(SIGUSR1);
+        QVERIFY(app.waitFor("[Mirvo] hotkey event: down", 2));
+        QTest::qWait(200);
+        app.signal(SIGUSR2);
+        QVERIFY(app.waitFor("[Mirvo] pasted"));
+        QVERIFY(app.isRunning());
+    }
+
+    void microphoneDictationLandsInAnotherApplication() {
+        PulseAudioServer pulse;
+        QVERIFY2(pulse.start(), qPrintable(pulse.error()));
+        TextField field(dir.path());
+        QVERIFY(field.waitReady());
+        Subprocess owner; // another application holds the clipboard
+        QFile words(dir.filePath("clipboard.txt"));
+        QVERIFY(words.open(QIODevice::WriteOnly));
+        words.write("what the user had");
+        words.close();
+        owner.start("xclip", {"-selection", "clipboard", "-i", words.fileName()});
+        QTRY_COMPARE(clipboardText(dir.path()), QStringLiteral("what the user had"));
+
+        const QString home = dir.filePath("local-config");
+        App app(dir.path(), normalEnvironment(home));
+        QVERIFY(app.waitFor("[Mirvo] coordinator up"));
+        QVERIFY(app.log().contains("[Mirvo] hotkey.start() OK (CGEventTapHotkeyMonitor)"));
+        QVERIFY(app.log().contains("no config at " + home + "/Mirvo/config.json"));
+        QTest::qWait(1000); // the speech model warms up
+
+        dictate(pulse);
+        QVERIFY(app.waitFor("[Mirvo] pasted"));
+        QTRY_VERIFY_WITH_TIMEOUT(!field.text().isEmpty(), 5000);
+        QVERIFY2(wer(field.text()) <= 25, qPrintable(field.text()));
+        QTRY_COMPARE_WITH_TIMEOUT(clipboardText(dir.path()), QStringLiteral("what the user had"),
+                                  5000);
+    }
+
+    void cloudTextAndPolishingWinAndFallBack() {
+        PulseAudioServer pulse;
+        QVERIFY2(pulse.start(), qPrintable(pulse.error()));
+        TextField field(dir.path());
+        QVERIFY(field.waitReady());
+        LoopbackHTTPServer proxy;
+        const QString home = dir.filePath("cloud-config");
+        writeConfig(home, proxy.baseURL(), true);
+        App app(dir.path(), normalEnvironment(home));
+        QVERIFY(app.waitFor("[Mirvo] coordinator up"));
+        QVERIFY(app.log().contains("[Mirvo] polisher: LLM (tidy)"));
+        QTest::qWait(1000);
+
+        // The cloud's text wins; polishing replaces it.
+        proxy.answer(200, R"({"text":"cloud words here"})");
+        proxy.answer(200, R"({"choices":[{"message":{"content":"Polished cloud words."}}]})");
+        dictate(pulse);
+        QVERIFY(app.waitFor("[Mirvo] pasted"));
+        QTRY_COMPARE_WITH_TIMEOUT(field.text(), QStringLiteral("Polished cloud words."), 5000);
+        QVERIFY(app.log().contains("[Mirvo] raw transcript: \"cloud words here\""));
+        QCOMPARE(proxy.requests().size(), 2);
+
+        // A failing proxy: the on-device words, unpolished.
+        proxy.answer(500, "upstream down");
+        proxy.answer(500, "upstream down");
+        const QString before = field.text();
+        dictate(pulse);
+        QVERIFY(app.waitFor("[Mirvo] pasted", 2));
+        QTRY_VERIFY_WITH_TIMEOUT(field.text().size() > before.size(), 5000);
+        QVERIFY2(wer(field.text().mid(before.size())) <= 25, qPrintable(field.text()));
+        QVERIFY(app.log().contains("hybrid: cloud empty, falling back to local"));
+        QVERIFY(app.log().contains("[Mirvo/Polisher] failed: polish: HTTP 500: upstream down"));
+    }
+
+    void proxyDownFallsBackToTheDevice() {
+        PulseAudioServer pulse;
+        QVERIFY2(pulse.start(), qPrintable(pulse.error()));
+        TextField field(dir.path());
+        QVERIFY(field.waitReady());
+        const QString home = dir.filePath("down-config");
+        writeConfig(home, "http://127.0.0.1:1", false);
+        App app(dir.path(), normalEnvironment(home));
+        QVERIFY(app.waitFor("[Mirvo] coordinator up"));
+        QTest::qWait(1000);
+        dictate(pulse);
+        QVERIFY(app.waitFor("[Mirvo] pasted"));
+        QTRY_VERIFY_WITH_TIMEOUT(!field.text().isEmpty(), 5000);
+        QVERIFY2(wer(field.text()) <= 25, qPrintable(field.text()));
+        QVERIFY(app.log().contains("cloud target[0] m1 failed in"));
+    }
+};
+
+MIRVO_X11_TEST_MAIN(EndToEndTest)
+#include "EndToEndTest.moc"
