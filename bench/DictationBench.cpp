@@ -1,0 +1,196 @@
+// End-to-end figures of a dictation, printed as "NAME VALUE UNIT". Runs on a private PulseAudio
+// server whose microphone hears the speech played into it at real time.
+#include "doubles/FakeHotkeyMonitor.h"
+#include "mirvo/AudioRecorder.h"
+#include "mirvo/DictationCoordinator.h"
+#include "mirvo/HybridTranscriber.h"
+#include "mirvo/ProxyClient.h"
+#include "platform/linux/NetworkHTTPSession.h"
+#include "platform/linux/PocketSphinxRecognizer.h"
+#include "platform/linux/PulseAudioEngine.h"
+#include "support/LoopbackHTTPServer.h"
+#include "support/PulseAudioServer.h"
+#include "support/SpokenText.h"
+#include "support/Subprocess.h"
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+void figure(const char* name, double value, const char* unit) {
+    std::printf("%s %.1f %s\n", name, value, unit);
+    std::fflush(stdout);
+}
+
+double percentile(std::vector<double> v, double p) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[std::min(v.size() - 1, size_t(p * double(v.size())))];
+}
+
+// Notes when the first buffer reaches the transcriber.
+class TimedTranscriber final : public Transcriber {
+public:
+    TimedTranscriber(std::shared_ptr<Transcriber> inner, std::function<void()> firstBuffer)
+        : inner_(std::move(inner)), firstBuffer_(std::move(firstBuffer)) {}
+    void start() override { inner_->start(); }
+    void append(const AudioBufferPtr& b) override {
+        if (!seen_.exchange(true))
+            firstBuffer_();
+        inner_->append(b);
+    }
+    QCoro::Task<QString> finish() override { return inner_->finish(); }
+
+private:
+    std::shared_ptr<Transcriber> inner_;
+    std::function<void()> firstBuffer_;
+    std::atomic<bool> seen_{false};
+};
+
+class TimedPaster final : public Paster {
+public:
+    void paste(const QString& text) override {
+        last = text;
+        ++count;
+    }
+    QString last;
+    int count = 0;
+};
+
+struct Timings {
+    std::vector<double> releaseToPaste;
+    std::vector<double> downToRecording;
+};
+
+// Dictations through the real recorder and transcribers, optionally with a cloud proxy.
+Timings dictate(PulseAudioServer& pulse, const QString& speech, int runs,
+                std::optional<MirvoConfig> config) {
+    auto hotkey = std::make_shared<FakeHotkeyMonitor>();
+    auto paster = std::make_unique<TimedPaster>();
+    TimedPaster* pasted = paster.get();
+    std::shared_ptr<ProxyClient> client =
+        config ? std::make_shared<ProxyClient>(*config, std::make_shared<NetworkHTTPSession>())
+               : nullptr;
+    auto inner = makeTranscriberFactory(config, client, PocketSphinxRecognizer::makeProvider());
+    QElapsedTimer clock;
+    std::atomic<qint64> firstBufferAt{0};
+    auto coordinator = std::make_shared<DictationCoordinator>(
+        hotkey, std::make_shared<AVEngineAudioRecorder>(std::make_unique<PulseAudioEngine>()),
+        [&](const QStringList& recent) {
+            return std::make_shared<TimedTranscriber>(
+                inner(recent), [&] { firstBufferAt = clock.nsecsElapsed(); });
+        },
+        std::move(paster),
+        std::make_unique<HUDWindowController>([](HUDModel&) { return nullptr; }), nullptr);
+    coordinator->start();
+    QTest::qWait(1500); // the speech model warms up
+
+    Timings timings;
+    for (int i = 0; i < runs; ++i) {
+        const int before = pasted->count;
+        firstBufferAt = 0;
+        clock.restart();
+        hotkey->press();
+        QDeadlineTimer wait(5000);
+        while (firstBufferAt == 0 && !wait.hasExpired())
+            QTest::qWait(1);
+        timings.downToRecording.push_back(double(firstBufferAt) / 1e6);
+        pulse.play(speech);
+        QTest::qWait(200);
+        clock.restart();
+        hotkey->release();
+        wait = QDeadlineTimer(20000);
+        while (pasted->count == before && !wait.hasExpired())
+            QTest::qWait(1);
+        timings.releaseToPaste.push_back(double(clock.nsecsElapsed()) / 1e6);
+        QTest::qWait(300);
+    }
+    return timings;
+}
+
+struct ProcessSample {
+    long rssKb = 0;
+    double cpuSeconds = 0;
+};
+
+ProcessSample sample(pid_t pid) {
+    ProcessSample s;
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (status.open(QIODevice::ReadOnly))
+        for (const QByteArray& line : status.readAll().split('\n'))
+            if (line.startsWith("VmRSS:"))
+                s.rssKb = line.mid(6).trimmed().split(' ').first().toLong();
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (stat.open(QIODevice::ReadOnly)) {
+        const QByteArray text = stat.readAll();
+        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+        s.cpuSeconds = double(fields[11].toLong() + fields[12].toLong()) / double(sysconf(_SC_CLK_TCK));
+    }
+    return s;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QTemporaryDir dir;
+    PulseAudioServer pulse;
+    if (!pulse.start()) {
+        std::fprintf(stderr, "cannot start PulseAudio: %s\n", qPrintable(pulse.error()));
+        return 1;
+    }
+    const QString speech = QStringLiteral(MIRVO_SOURCE_DIR "/resources/demo/speech.wav");
+
+    const Timings local = dictate(pulse, speech, 9, std::nullopt);
+    figure("release_to_paste_ms_p50", percentile(local.releaseToPaste, 0.5), "ms");
+    figure("release_to_paste_ms_p95", percentile(local.releaseToPaste, 0.95), "ms");
+    figure("key_down_to_recording_ms_p50", percentile(local.downToRecording, 0.5), "ms");
+
+    {
+        LoopbackHTTPServer proxy;
+        MirvoConfig config;
+        config.proxyBaseURL = proxy.baseURL();
+        config.transcribeTargets = QList<TranscribeTarget>{{"/v1/audio", "m1"}};
+        config.chatPath = "/v1/chat";
+        config.polishModel = "p";
+        config.enableCloudTranscription = true;
+        for (int i = 0; i < 5; ++i)
+            proxy.answer(200, R"({"text":"cloud words"})");
+        const Timings cloud = dictate(pulse, speech, 5, config);
+        figure("release_to_paste_cloud_ms_p50", percentile(cloud.releaseToPaste, 0.5), "ms");
+    }
+
+    // The application itself: idle, then a 60-second dictation through the microphone.
+    QStringList spoken = SpokenText::sentences().mid(0, 19);
+    const QString minute = dir.filePath("minute.wav");
+    SpokenText::synthesize(spoken, minute);
+    Subprocess mirvo;
+    mirvo.start(QStringLiteral(MIRVO_BINARY), {}, {"MIRVO_TEST_MODE=1", "QT_QPA_PLATFORM=offscreen"},
+                {}, dir.filePath("mirvo.log"));
+    QTest::qWait(4000);
+    figure("idle_rss_mb", sample(mirvo.pid()).rssKb / 1024.0, "MB");
+    ::kill(mirvo.pid(), SIGUSR1);
+    QTest::qWait(500);
+    const ProcessSample start = sample(mirvo.pid());
+    QElapsedTimer wall;
+    wall.start();
+    pulse.play(minute);
+    const ProcessSample end = sample(mirvo.pid());
+    figure("listening_cpu_percent", 100.0 * (end.cpuSeconds - start.cpuSeconds) / (wall.nsecsElapsed() / 1e9),
+           "%");
+    figure("dictating_rss_mb", end.rssKb / 1024.0, "MB");
+    ::kill(mirvo.pid(), SIGUSR2);
+    QTest::qWait(2000);
+    mirvo.stop();
+    return 0;
+}
