@@ -89,8 +89,8 @@ Timings dictate(PulseAudioServer& pulse, const QString& speech, int runs,
             return std::make_shared<TimedTranscriber>(
                 inner(recent), [&] { firstBufferAt = clock.nsecsElapsed(); });
         },
-        std::move(paster),
-        std::make_unique<HUDWindowController>([](HUDModel&) { return nullptr; }), nullptr);
+        std::move(paster), std::make_unique<HUDWindowController>([](HUDModel&) { return nullptr; }),
+        nullptr);
     coordinator->start();
     QTest::qWait(1500); // the speech model warms up
 
@@ -133,7 +133,8 @@ ProcessSample sample(pid_t pid) {
     if (stat.open(QIODevice::ReadOnly)) {
         const QByteArray text = stat.readAll();
         const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-        s.cpuSeconds = double(fields[11].toLong() + fields[12].toLong()) / double(sysconf(_SC_CLK_TCK));
+        s.cpuSeconds =
+            double(fields[11].toLong() + fields[12].toLong()) / double(sysconf(_SC_CLK_TCK));
     }
     return s;
 }
@@ -175,8 +176,8 @@ int main(int argc, char** argv) {
     const QString minute = dir.filePath("minute.wav");
     SpokenText::synthesize(spoken, minute);
     Subprocess mirvo;
-    mirvo.start(QStringLiteral(MIRVO_BINARY), {}, {"MIRVO_TEST_MODE=1", "QT_QPA_PLATFORM=offscreen"},
-                {}, dir.filePath("mirvo.log"));
+    mirvo.start(QStringLiteral(MIRVO_BINARY), {},
+                {"MIRVO_TEST_MODE=1", "QT_QPA_PLATFORM=offscreen"}, {}, dir.filePath("mirvo.log"));
     QTest::qWait(4000);
     figure("idle_rss_mb", sample(mirvo.pid()).rssKb / 1024.0, "MB");
     ::kill(mirvo.pid(), SIGUSR1);
@@ -186,8 +187,8 @@ int main(int argc, char** argv) {
     wall.start();
     pulse.play(minute);
     const ProcessSample end = sample(mirvo.pid());
-    figure("listening_cpu_percent", 100.0 * (end.cpuSeconds - start.cpuSeconds) / (wall.nsecsElapsed() / 1e9),
-           "%");
+    figure("listening_cpu_percent",
+           100.0 * (end.cpuSeconds - start.cpuSeconds) / (wall.nsecsElapsed() / 1e9), "%");
     figure("dictating_rss_mb", end.rssKb / 1024.0, "MB");
     ::kill(mirvo.pid(), SIGUSR2);
     QTest::qWait(2000);
