@@ -29,20 +29,8 @@ void PCMAccumulator::append(const AudioBufferPtr& buffer) {
     if (!output)
         return;
 
-    bool handedOver = false;
     QString error;
-    const auto status = converter_->convert(
-        *output,
-        [&](AudioConverter::InputStatus& inputStatus) -> AudioBufferPtr {
-            if (handedOver) {
-                inputStatus = AudioConverter::InputStatus::noDataNow;
-                return nullptr;
-            }
-            handedOver = true;
-            inputStatus = AudioConverter::InputStatus::haveData;
-            return buffer;
-        },
-        error);
+    const auto status = converter_->convert(*output, AudioConverter::handOverOnce(buffer), error);
     if (status == AudioConverter::OutputStatus::error) {
         mirvoLog(QStringLiteral("[Mirvo/Audio] PCMAccumulator convert error: %1")
                      .arg(error.isEmpty() ? QStringLiteral("unknown") : error));

@@ -2,6 +2,7 @@
 
 #include "MirvoConfig.h"
 #include "platform/HTTPSession.h"
+#include "platform/PlatformError.h"
 
 #include <QCoro/QCoroTask>
 
@@ -13,16 +14,9 @@
 class ProxyClient final {
 public:
     // A failure of the proxy exchange itself; its printed form is the message.
-    class ClientError final : public std::exception {
+    class ClientError final : public MessageError {
     public:
-        explicit ClientError(QString message)
-            : message_(std::move(message)), utf8_(message_.toUtf8()) {}
-        const QString& message() const { return message_; }
-        const char* what() const noexcept override { return utf8_.constData(); }
-
-    private:
-        QString message_;
-        QByteArray utf8_;
+        using MessageError::MessageError;
     };
 
     // `timeoutSeconds` bounds the silence of a request; 60 in production.

@@ -25,6 +25,20 @@ bool usable(const AudioFormat& format) {
 
 } // namespace
 
+AudioConverter::InputBlock AudioConverter::handOverOnce(AudioBufferPtr buffer) {
+    return [buffer = std::move(buffer), given = false](InputStatus& status) mutable {
+        status = given ? InputStatus::noDataNow : InputStatus::haveData;
+        return std::exchange(given, true) ? AudioBufferPtr() : buffer;
+    };
+}
+
+AudioConverter::InputBlock AudioConverter::endOfStream() {
+    return [](InputStatus& status) {
+        status = InputStatus::endOfStream;
+        return AudioBufferPtr();
+    };
+}
+
 std::unique_ptr<AudioConverter> AudioConverter::make(AudioFormatPtr from, AudioFormatPtr to) {
     if (!from || !to || !usable(*from) || !usable(*to))
         return nullptr;

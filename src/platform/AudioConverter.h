@@ -23,6 +23,12 @@ public:
     // Asked for input during a conversion until it reports noDataNow or endOfStream.
     using InputBlock = std::function<AudioBufferPtr(InputStatus& status)>;
 
+    // An input block that hands over `buffer` on its first call and reports no data for now
+    // after that: one buffer per conversion, the stream going on.
+    static InputBlock handOverOnce(AudioBufferPtr buffer);
+    // An input block that reports the end of the stream, releasing the resampler's tail.
+    static InputBlock endOfStream();
+
     // Null when no conversion between the two formats can be made.
     static std::unique_ptr<AudioConverter> make(AudioFormatPtr from, AudioFormatPtr to);
     ~AudioConverter();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "PlatformError.h"
+
 #include <QByteArray>
 #include <QJsonArray>
 #include <QJsonObject>
@@ -10,16 +12,9 @@
 
 // Why a JSON document could not be decoded into a record. The message names the key path and
 // the types involved, never a value, so secrets in the document cannot leak into logs.
-class DecodingError final : public std::exception {
+class DecodingError final : public MessageError {
 public:
-    explicit DecodingError(QString message)
-        : message_(std::move(message)), utf8_(message_.toUtf8()) {}
-    const QString& message() const { return message_; }
-    const char* what() const noexcept override { return utf8_.constData(); }
-
-private:
-    QString message_;
-    QByteArray utf8_;
+    using MessageError::MessageError;
 };
 
 // Strict reading of one JSON object: required keys must be present, not null and of the right

@@ -25,5 +25,18 @@ private:
     QByteArray printed_;
 };
 
+// An error that is nothing but its message; its printed form is the message.
+class MessageError : public std::exception {
+public:
+    explicit MessageError(QString message)
+        : message_(std::move(message)), utf8_(message_.toUtf8()) {}
+    const QString& message() const { return message_; }
+    const char* what() const noexcept override { return utf8_.constData(); }
+
+private:
+    QString message_;
+    QByteArray utf8_;
+};
+
 // The printed form of any caught exception, for log lines.
 QString describeError(const std::exception_ptr& error);

@@ -94,43 +94,27 @@ public:
             if (!converter_)
                 return;
         }
-        convert(
-            [&](AudioConverter::InputStatus& status, bool& given) -> AudioBufferPtr {
-                if (given) {
-                    status = AudioConverter::InputStatus::noDataNow;
-                    return nullptr;
-                }
-                given = true;
-                status = AudioConverter::InputStatus::haveData;
-                return buffer;
-            },
-            buffer->frameLength() * 16000.0 / buffer->format()->sampleRate);
+        convert(AudioConverter::handOverOnce(buffer),
+                buffer->frameLength() * 16000.0 / buffer->format()->sampleRate);
     }
 
     void flush() {
         if (!converter_)
             return;
-        convert(
-            [](AudioConverter::InputStatus& status, bool&) -> AudioBufferPtr {
-                status = AudioConverter::InputStatus::endOfStream;
-                return nullptr;
-            },
-            0);
+        convert(AudioConverter::endOfStream(), 0);
         converter_.reset();
     }
 
     double seconds() const { return samples_ / 16000.0; }
 
 private:
-    template <typename Input> void convert(Input input, double expectedFrames) {
+    void convert(const AudioConverter::InputBlock& input, double expectedFrames) {
         const auto capacity = uint32_t(expectedFrames + 4096);
         AudioBufferPtr out = AudioBuffer::make(working_, capacity);
         if (!out)
             return;
-        bool given = false;
         QString error;
-        converter_->convert(
-            *out, [&](AudioConverter::InputStatus& s) { return input(s, given); }, error);
+        converter_->convert(*out, input, error);
         if (out->frameLength() == 0)
             return;
         ps_process_raw(decoder_, out->int16Channel(0), out->frameLength(), FALSE, FALSE);

@@ -15,7 +15,7 @@ struct SourceQuery {
     bool done = false;
     QByteArray defaultSource;
     bool found = false;
-    pa_sample_spec spec = {};
+    pa_sample_spec sampleFormat = {};
 };
 
 } // namespace
@@ -97,7 +97,7 @@ void PulseAudioEngine::start() {
                             .arg(QString::fromUtf8(pa_strerror(pa_context_errno(context_))))
                       : QStringLiteral("the PulseAudio server did not answer"));
 
-    // The default source and its native sample spec.
+    // The default source and its native sample format.
     SourceQuery query;
     struct Ctx {
         SourceQuery* query;
@@ -128,7 +128,7 @@ void PulseAudioEngine::start() {
             auto* c = static_cast<Ctx*>(data);
             if (info && !eol) {
                 c->query->found = true;
-                c->query->spec = info->sample_spec;
+                c->query->sampleFormat = info->sample_spec;
             }
             if (eol) {
                 c->query->done = true;
@@ -142,10 +142,11 @@ void PulseAudioEngine::start() {
     if (!gotSource || !query.found)
         failStart(QStringLiteral("no input source"));
 
-    const pa_sample_spec spec = {PA_SAMPLE_FLOAT32NE, query.spec.rate, query.spec.channels};
-    format_ = makeAudioFormat(double(spec.rate), spec.channels, SampleType::float32, true);
+    const pa_sample_spec wanted = {PA_SAMPLE_FLOAT32NE, query.sampleFormat.rate,
+                                   query.sampleFormat.channels};
+    format_ = makeAudioFormat(double(wanted.rate), wanted.channels, SampleType::float32, true);
     filling_.reset();
-    stream_ = pa_stream_new(context_, "Mirvo dictation", &spec, nullptr);
+    stream_ = pa_stream_new(context_, "Mirvo dictation", &wanted, nullptr);
     if (!stream_)
         failStart(QStringLiteral("cannot create a capture stream"));
     pa_stream_set_state_callback(stream_, onStreamState, this);
@@ -157,7 +158,7 @@ void PulseAudioEngine::start() {
     }
     pa_buffer_attr attr;
     std::memset(&attr, 0xff, sizeof attr); // server defaults for everything but fragsize
-    attr.fragsize = uint32_t(frames * pa_frame_size(&spec));
+    attr.fragsize = uint32_t(frames * pa_frame_size(&wanted));
     if (pa_stream_connect_record(stream_, query.defaultSource.constData(), &attr,
                                  PA_STREAM_ADJUST_LATENCY) < 0)
         failStart(QStringLiteral("cannot record from %1: %2")
