@@ -76,6 +76,11 @@ private slots:
         pool = std::make_shared<DecoderPool>(PocketSphinxRecognizer::installedModelDirectory());
     }
 
+    void cleanupTestCase() {
+        // Nothing may still load when the process ends.
+        pool->waitUntilSettled();
+    }
+
     void noModelMeansNoRecognizer() {
         qputenv("MIRVO_POCKETSPHINX_MODEL", "/nonexistent/model");
         QCOMPARE(PocketSphinxRecognizer::installedModelDirectory(), QString());
@@ -175,6 +180,7 @@ private slots:
         // Idle again: the surplus decoder is let go.
         QTRY_COMPARE(fresh->decoderCount(), 1);
         QCOMPARE(fresh->idleCount(), 1);
+        fresh->waitUntilSettled();
     }
 
     void longDictationRotatesWithoutLosingWords() {
