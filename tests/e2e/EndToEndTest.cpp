@@ -1,4 +1,5 @@
 #include "mirvo/MirvoConfig.h"
+#include "support/DesktopHelpers.h"
 #include "support/LoopbackHTTPServer.h"
 #include "support/PulseAudioServer.h"
 #include "support/SpokenText.h"
@@ -15,8 +16,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <X11/Xlib.h>
-#include <X11/extensions/XTest.h>
 #include <csignal>
 
 namespace {
@@ -28,22 +27,6 @@ const QString sampleText = QStringLiteral("please send the quarterly report to t
 QString readFile(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
-}
-
-// Reads a file-producing command's output while this process keeps its event loop running.
-QString runAndRead(const QString& command, const QString& dir) {
-    const QString out = dir + "/cmd.out";
-    QFile::remove(out);
-    Subprocess p;
-    p.start("sh", {"-c", command + " > '" + out + "' 2>/dev/null"});
-    const QDeadlineTimer deadline(5000);
-    while (p.isRunning() && !deadline.hasExpired())
-        QTest::qWait(10);
-    return readFile(out);
-}
-
-QString clipboardText(const QString& dir) {
-    return runAndRead("xclip -selection clipboard -o", dir);
 }
 
 // The mirvo binary, its log, and a way to wait for lines in it.
@@ -70,37 +53,6 @@ private:
     Subprocess process_;
 };
 
-class TextField {
-public:
-    explicit TextField(const QString& dir) : log_(dir + "/field.log") {
-        process_.start(QStringLiteral(MIRVO_TEXT_FIELD_APP), {log_});
-    }
-    bool waitReady() {
-        const QDeadlineTimer deadline(10000);
-        while (!readFile(log_).contains("ready") && !deadline.hasExpired())
-            QTest::qWait(20);
-        return readFile(log_).contains("ready");
-    }
-    QString text() const {
-        QString last;
-        for (const QString& line : readFile(log_).split('\n'))
-            if (line.startsWith("text "))
-                last = line.mid(5);
-        return last;
-    }
-
-private:
-    QString log_;
-    Subprocess process_;
-};
-
-void key(const char* keysymName, bool down) {
-    Display* d = XOpenDisplay(nullptr);
-    XTestFakeKeyEvent(d, XKeysymToKeycode(d, XStringToKeysym(keysymName)), down, CurrentTime);
-    XSync(d, False);
-    XCloseDisplay(d);
-}
-
 double wer(const QString& heard, const QString& spoken = sampleText) {
     return SpokenText::wordErrorRate(SpokenText::words(spoken), SpokenText::words(heard));
 }
@@ -119,11 +71,11 @@ class EndToEndTest : public QObject {
 
     // Holds the push-to-talk key while the speech plays into the microphone.
     void dictate(PulseAudioServer& pulse) {
-        key("Control_R", true);
+        fakeKey("Control_R", true);
         QTest::qWait(300);
         QVERIFY(pulse.play(speechPath));
         QTest::qWait(300);
-        key("Control_R", false);
+        fakeKey("Control_R", false);
     }
 
     void writeConfig(const QString& configHome, const QString& base, bool polish) {
@@ -168,7 +120,7 @@ private slots:
         QVERIFY(app.waitFor("[Mirvo] pasted"));
         QCOMPARE(app.count("[Mirvo] awaiting transcript…"), 1);
         QCOMPARE(app.count("[Mirvo] transcriber: local only"), 1);
-        const QString pasted = clipboardText(dir.path());
+        const QString pasted = QString::fromUtf8(clipboardData(dir.path()));
         QVERIFY2(wer(pasted) <= 25, qPrintable(pasted));
     }
 
@@ -195,7 +147,7 @@ private slots:
     void microphoneDictationLandsInAnotherApplication() {
         PulseAudioServer pulse;
         QVERIFY2(pulse.start(), qPrintable(pulse.error()));
-        TextField field(dir.path());
+        TextField field(MIRVO_TEXT_FIELD_APP, dir.path());
         QVERIFY(field.waitReady());
         Subprocess owner; // another application holds the clipboard
         QFile words(dir.filePath("clipboard.txt"));
@@ -203,7 +155,8 @@ private slots:
         words.write("what the user had");
         words.close();
         owner.start("xclip", {"-selection", "clipboard", "-i", words.fileName()});
-        QTRY_COMPARE(clipboardText(dir.path()), QStringLiteral("what the user had"));
+        QTRY_COMPARE(QString::fromUtf8(clipboardData(dir.path())),
+                     QStringLiteral("what the user had"));
 
         const QString home = dir.filePath("local-config");
         App app(dir.path(), normalEnvironment(home));
@@ -216,14 +169,14 @@ private slots:
         QVERIFY(app.waitFor("[Mirvo] pasted"));
         QTRY_VERIFY_WITH_TIMEOUT(!field.text().isEmpty(), 5000);
         QVERIFY2(wer(field.text()) <= 25, qPrintable(field.text()));
-        QTRY_COMPARE_WITH_TIMEOUT(clipboardText(dir.path()), QStringLiteral("what the user had"),
-                                  5000);
+        QTRY_COMPARE_WITH_TIMEOUT(QString::fromUtf8(clipboardData(dir.path())),
+                                  QStringLiteral("what the user had"), 5000);
     }
 
     void cloudTextAndPolishingWinAndFallBack() {
         PulseAudioServer pulse;
         QVERIFY2(pulse.start(), qPrintable(pulse.error()));
-        TextField field(dir.path());
+        TextField field(MIRVO_TEXT_FIELD_APP, dir.path());
         QVERIFY(field.waitReady());
         LoopbackHTTPServer proxy;
         const QString home = dir.filePath("cloud-config");
@@ -257,7 +210,7 @@ private slots:
     void proxyDownFallsBackToTheDevice() {
         PulseAudioServer pulse;
         QVERIFY2(pulse.start(), qPrintable(pulse.error()));
-        TextField field(dir.path());
+        TextField field(MIRVO_TEXT_FIELD_APP, dir.path());
         QVERIFY(field.waitReady());
         const QString home = dir.filePath("down-config");
         writeConfig(home, "http://127.0.0.1:1", false);
