@@ -23,6 +23,15 @@ std::vector<float> stereoSpeechLike(uint32_t frames) {
     return s;
 }
 
+// A fresh buffer per call, as the capture thread hands over.
+AudioBufferPtr capturedBuffer(const AudioFormatPtr& format, const std::vector<float>& interleaved) {
+    const auto frames = uint32_t(interleaved.size() / format->channelCount);
+    auto buffer = AudioBuffer::make(format, frames);
+    std::memcpy(buffer->floatChannel(0), interleaved.data(), interleaved.size() * sizeof(float));
+    buffer->setFrameLength(frames);
+    return buffer;
+}
+
 // PCMAccumulator.append on 48 kHz stereo float in capture-sized buffers: times real time.
 void pcmAppend(benchmark::State& state) {
     const auto format = makeAudioFormat(48000, 2, SampleType::float32, true);
@@ -30,10 +39,7 @@ void pcmAppend(benchmark::State& state) {
     PCMAccumulator accumulator;
     double audioSeconds = 0;
     for (auto _ : state) {
-        auto buffer = AudioBuffer::make(format, 1024);
-        std::memcpy(buffer->floatChannel(0), source.data(), source.size() * sizeof(float));
-        buffer->setFrameLength(1024);
-        accumulator.append(buffer);
+        accumulator.append(capturedBuffer(format, source));
         audioSeconds += 1024 / 48000.0;
         if (accumulator.sampleCount() > 16000 * 600)
             accumulator.reset();
@@ -95,10 +101,7 @@ void capture_callback_us(benchmark::State& state) {
     const std::vector<float> fragment = stereoSpeechLike(1024);
     int n = 0;
     for (auto _ : state) {
-        auto buffer = AudioBuffer::make(format, 1024);
-        std::memcpy(buffer->floatChannel(0), fragment.data(), fragment.size() * sizeof(float));
-        buffer->setFrameLength(1024);
-        tapSource.tap(buffer);
+        tapSource.tap(capturedBuffer(format, fragment));
         if (++n % 256 == 0) {
             state.PauseTiming();
             QCoreApplication::processEvents(); // the main thread drains the levels
