@@ -41,7 +41,7 @@ void pcmAppend(benchmark::State& state) {
     for (auto _ : state) {
         accumulator.append(capturedBuffer(format, source));
         audioSeconds += 1024 / 48000.0;
-        if (accumulator.sampleCount() > 16000 * 600)
+        if (accumulator.sampleCount() > speechSampleRate * 600)
             accumulator.reset();
     }
     state.counters["pcm_append_x_realtime x"] =
@@ -51,12 +51,12 @@ BENCHMARK(pcmAppend)->MinTime(2.0);
 
 // WAVEncoder.encode on a 60-second recording.
 void wavEncode(benchmark::State& state) {
-    std::vector<int16_t> samples(16000 * 60);
+    std::vector<int16_t> samples(speechSampleRate * 60);
     for (size_t i = 0; i < samples.size(); ++i)
         samples[i] = int16_t(i * 31);
     double bytes = 0;
     for (auto _ : state) {
-        QByteArray wav = WAVEncoder::encode(samples, 16000, 1);
+        QByteArray wav = WAVEncoder::encode(samples, speechSampleRate, 1);
         benchmark::DoNotOptimize(wav.data());
         bytes += double(wav.size());
     }

@@ -1,6 +1,7 @@
 // End-to-end figures of a dictation, printed as "NAME VALUE UNIT". Runs on a private PulseAudio
 // server whose microphone hears the speech played into it at real time.
-#include "doubles/FakeHotkeyMonitor.h"
+#include "Figures.h"
+#include "doubles/FakeComponents.h"
 #include "mirvo/AudioRecorder.h"
 #include "mirvo/DictationCoordinator.h"
 #include "mirvo/HybridTranscriber.h"
@@ -26,16 +27,6 @@
 #include <unistd.h>
 
 namespace {
-
-void figure(const char* name, double value, const char* unit) {
-    std::printf("%s %.1f %s\n", name, value, unit);
-    std::fflush(stdout);
-}
-
-double percentile(std::vector<double> v, double p) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[std::min(v.size() - 1, size_t(p * double(v.size())))];
-}
 
 // Notes when the first buffer reaches the transcriber.
 class TimedTranscriber final : public Transcriber {

@@ -2,8 +2,23 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
+#include <vector>
+
+// Prints one figure as "NAME VALUE UNIT".
+inline void figure(const char* name, double value, const char* unit) {
+    std::printf("%s %.1f %s\n", name, value, unit);
+    std::fflush(stdout);
+}
+
+// The value below which the fraction `p` of `values` lies; 0 without values.
+inline double percentile(std::vector<double> values, double p) {
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0
+                          : values[std::min(values.size() - 1, size_t(p * double(values.size())))];
+}
 
 // Prints one line per figure, "NAME VALUE UNIT", instead of Google Benchmark's table.
 // A benchmark reports a figure through a counter whose name is "NAME UNIT"; a benchmark whose

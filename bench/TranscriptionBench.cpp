@@ -1,4 +1,5 @@
 // Figures of the on-device transcription path, printed as "NAME VALUE UNIT".
+#include "Figures.h"
 #include "mirvo/HybridTranscriber.h"
 #include "mirvo/Transcriber.h"
 #include "platform/linux/PocketSphinxRecognizer.h"
@@ -17,11 +18,6 @@
 
 namespace {
 
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
-
 long rssKilobytes() {
     QFile status(QStringLiteral("/proc/self/status"));
     status.open(QIODevice::ReadOnly);
@@ -29,11 +25,6 @@ long rssKilobytes() {
         if (line.startsWith("VmRSS:"))
             return line.mid(6).trimmed().split(' ').first().toLong();
     return 0;
-}
-
-void figure(const char* name, double value, const char* unit) {
-    std::printf("%s %.1f %s\n", name, value, unit);
-    std::fflush(stdout);
 }
 
 // One dictation through the on-device transcriber, fed as fast as it takes it; with a clock
@@ -86,7 +77,7 @@ int main(int argc, char** argv) {
         SpokenText::synthesize({sentences[i]}, path);
         corpus.push_back(SpokenText::load(path));
         for (const auto& b : corpus.back())
-            audioSeconds += b->frameLength() / 16000.0;
+            audioSeconds += b->frameLength() / double(speechSampleRate);
         allReference += SpokenText::words(sentences[i]);
         allOurs += SpokenText::words(transcribe(provider, corpus.back(), false));
         const QString out = dir.filePath(QStringLiteral("s%1.txt").arg(i));
@@ -143,7 +134,7 @@ int main(int argc, char** argv) {
             double fed = 0;
             for (const auto& b : audio) {
                 t->append(b);
-                fed += b->frameLength() / 16000.0;
+                fed += b->frameLength() / double(speechSampleRate);
                 const qint64 due = qint64(fed * 1000) - pace.elapsed();
                 if (due > 0)
                     QThread::msleep(quint64(due));
@@ -153,7 +144,7 @@ int main(int argc, char** argv) {
             await(t->finish());
             latencies.push_back(clock.nsecsElapsed() / 1e6);
         }
-        figure("finish_latency_ms_p50", median(latencies), "ms");
+        figure("finish_latency_ms_p50", percentile(latencies, 0.5), "ms");
     }
 
     // From the factory call to start() returning, with a warm decoder.
@@ -170,7 +161,7 @@ int main(int argc, char** argv) {
             t->append(corpus[0][0]);
             await(t->finish());
         }
-        figure("transcriber_start_ms_p50", median(starts), "ms");
+        figure("transcriber_start_ms_p50", percentile(starts, 0.5), "ms");
     }
     return 0;
 }

@@ -1,53 +1,176 @@
-#include "doubles/FakeUserDefaults.h"
+#include "doubles/FakePlatform.h"
 #include "mirvo/MirvoApp.h"
+#include "mirvo/MirvoConfig.h"
 #include "support/LogCapture.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
+#include <syslog.h>
 #include <unistd.h>
+
+namespace {
+
+LaunchOptions optionsFrom(const QStringList& variables) {
+    QProcessEnvironment environment;
+    for (const QString& variable : variables)
+        environment.insert(variable.section('=', 0, 0), variable.section('=', 1));
+    return LaunchOptions::fromEnvironment(environment);
+}
+
+// A configuration file with both features on, in `dir`'s Mirvo folder.
+void writeConfig(const QString& dir, bool polish) {
+    QDir(dir).mkpath("Mirvo");
+    QFile file(dir + "/Mirvo/config.json");
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QByteArray json =
+        "{\"proxyBaseURL\": \"http://127.0.0.1:9\", \"proxyKey\": \"k\", "
+        "\"clientId\": \"c\", \"chatPath\": \"/chat\", \"polishModel\": \"chat%1%2\", "
+        "\"transcribeTargets\": [{\"path\": \"/t\", \"model\": \"m\"}], "
+        "\"enableCloudTranscription\": true, \"enablePolish\": POLISH}";
+    file.write(json.replace("POLISH", polish ? "true" : "false"));
+}
+
+QList<std::pair<int, QString>> journal;
+
+void intoJournal(int priority, const char* line) {
+    journal.append({priority, QString::fromUtf8(line)});
+}
+
+} // namespace
 
 class AppLaunchTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void testModeStartsTheCoordinatorAtOnce() {
-        qputenv("MIRVO_TEST_MODE", "1");
-        qputenv("MIRVO_TEST_AUDIO", "/nonexistent.wav");
-        qputenv("MIRVO_POCKETSPHINX_MODEL", "/nonexistent"); // no model load in this test
+    void linesReachTheJournalAtTheirPriority() {
+        setSyslogSink(&intoJournal);
+        mirvoLog("[Mirvo] plain");
+        mirvoLog("[Mirvo/Config] failed to decode x: é", LogLevel::warning);
+        mirvoLog("[Mirvo] start recording failed: boom", LogLevel::error);
+        MirvoConfig::load("/"); // a directory: the decoding failure is a warning
+        setSyslogSink(nullptr);
+        const QList<std::pair<int, QString>> expected = {
+            {LOG_INFO, "[Mirvo] plain"},
+            {LOG_WARNING, "[Mirvo/Config] failed to decode x: é"},
+            {LOG_ERR, "[Mirvo] start recording failed: boom"},
+            {LOG_WARNING, "[Mirvo/Config] failed to decode /: it is a directory, not a file"},
+        };
+        QCOMPARE(journal, expected);
+    }
+
+    void launchOptionsAreReadOnce() {
+        const LaunchOptions all = optionsFrom(
+            {"MIRVO_TEST_MODE=1", "MIRVO_TEST_AUDIO=/a.wav", "MIRVO_FORCE_ONBOARDING=1"});
+        QVERIFY(all.testMode && all.forceOnboarding);
+        QCOMPARE(all.testAudio, std::optional<QString>("/a.wav"));
+        for (const char* notOne : {"true", "0", "yes", " 1", ""}) {
+            const LaunchOptions o =
+                optionsFrom({QStringLiteral("MIRVO_TEST_MODE=") + notOne,
+                             QStringLiteral("MIRVO_FORCE_ONBOARDING=") + notOne});
+            QVERIFY2(!o.testMode && !o.forceOnboarding, notOne);
+        }
+        QVERIFY(!optionsFrom({}).testAudio);
+    }
+
+    void testModeStartsTheCoordinatorAtOnceAndIgnoresTheConfiguration() {
+        QTemporaryDir home;
+        writeConfig(home.path(), true);
+        FakePlatform platform;
+        platform.supportDirectory = home.path();
         auto defaults = std::make_shared<FakeUserDefaults>();
         defaults->setValue("ai.mirvo.onboardingCompleted", true);
         LogCapture logs;
-        MirvoAppDelegate delegate(defaults);
+        MirvoAppDelegate delegate(platform, optionsFrom({"MIRVO_TEST_MODE=1"}), defaults);
         delegate.applicationDidFinishLaunching();
+
         const QStringList lines = logs.lines();
         const qsizetype launched = lines.indexOf(
             QStringLiteral("[Mirvo] launched (pid=%1, test=true, seen=true, force=false)")
                 .arg(getpid()));
-        QVERIFY(launched >= 0);
         const qsizetype entered = lines.indexOf("[Mirvo] startCoordinator() entered");
         const qsizetype up = lines.indexOf("[Mirvo] coordinator up (test mode)");
-        QVERIFY(launched < entered && entered < up);
+        QVERIFY(launched >= 0 && launched < entered && entered < up);
         QVERIFY(lines.contains("[Mirvo] hotkey.start() OK (SignalHotkeyMonitor)"));
         for (const QString& line : lines)
-            QVERIFY2(!line.contains("permission") && !line.contains("AXIsProcessTrusted") &&
-                         !line.startsWith("[Mirvo/Config]"),
-                     qPrintable(line)); // test mode reads no configuration
-        QVERIFY(delegate.coordinator());
+            QVERIFY2(!line.contains("AXIsProcessTrusted") && !line.startsWith("[Mirvo/Config]") &&
+                         !line.contains("polisher"),
+                     qPrintable(line));
+        const QStringList made = platform.log->calls();
+        for (const char* service : {"makeSignalSource", "makeAudioEngine", "makePasteboard"})
+            QVERIFY2(made.contains(service), service);
+        for (const char* service : {"makeHTTPSession", "makeKeyboardEvents", "audioFileOpener"})
+            QVERIFY2(!made.contains(service), service);
 
-        // "MIRVO_TEST_MODE" other than "1" is normal mode.
-        logs.clear();
-        qputenv("MIRVO_TEST_MODE", "true");
-        qputenv("XDG_CONFIG_HOME", "/nonexistent-config");
-        MirvoAppDelegate normal(std::make_shared<FakeUserDefaults>());
-        normal.applicationDidFinishLaunching();
-        QVERIFY(logs.lines().contains(
-            QStringLiteral("[Mirvo] launched (pid=%1, test=false, seen=false, force=false)")
-                .arg(getpid())));
-        QVERIFY(
-            logs.lines().contains("[Mirvo/Config] no config at "
-                                  "/nonexistent-config/Mirvo/config.json — running fully local"));
-        QVERIFY(logs.lines().contains("[Mirvo] coordinator up"));
+        // A dictation's text is announced on the process's default notification centre.
+        QSignalSpy announced(platform.notifications.get(), &NotificationCenter::posted);
+        platform.signalSource->send(SignalSource::Signal::keyDown);
+        QTRY_VERIFY(delegate.coordinator()->isRecording());
+        platform.signalSource->send(SignalSource::Signal::keyUp);
+        QTRY_VERIFY(!delegate.coordinator()->isRecording());
+        platform.recognizer->task(0)->deliver("hello there", {0.1, 0.5}, true);
+        QTRY_COMPARE(announced.count(), 1);
+        QCOMPARE(announced[0][0].toString(), QStringLiteral("ai.mirvo.didPaste"));
+        QCOMPARE(announced[0][1].toMap(), (QVariantMap{{"text", "hello there"}}));
+        QCOMPARE(platform.pasteboard->text(), QStringLiteral("hello there"));
+    }
+
+    void testModeWithAFilePlaysTheFile() {
+        FakePlatform platform;
+        const auto coordinator = DictationCoordinator::make(
+            platform, optionsFrom({"MIRVO_TEST_MODE=1", "MIRVO_TEST_AUDIO=/take.wav"}),
+            *std::make_shared<FakeUserDefaults>());
+        coordinator->start();
+        QVERIFY(platform.log->calls().contains("audioFileOpener"));
+        QVERIFY(!platform.log->calls().contains("makeAudioEngine"));
+        platform.signalSource->send(SignalSource::Signal::keyDown);
+        QTRY_COMPARE(platform.log->count("open /take.wav"), 1);
+    }
+
+    void normalModeUsesTheKeyPastingAndTheConfiguration() {
+        QTemporaryDir home;
+        for (const QString& value : {"true", "0"}) {
+            FakePlatform platform;
+            platform.supportDirectory = home.path();
+            LogCapture logs;
+            MirvoAppDelegate delegate(platform, optionsFrom({"MIRVO_TEST_MODE=" + value}),
+                                      std::make_shared<FakeUserDefaults>());
+            delegate.applicationDidFinishLaunching();
+            QVERIFY(logs.contains(
+                QStringLiteral("[Mirvo] launched (pid=%1, test=false, seen=false, force=false)")
+                    .arg(getpid())));
+            QVERIFY(logs.contains("[Mirvo/Config] no config at " + home.path() +
+                                  "/Mirvo/config.json — running fully local"));
+            QVERIFY(logs.contains("[Mirvo] coordinator up"));
+            QVERIFY(logs.contains("[Mirvo] CGEvent.tapCreate attempt, AXIsProcessTrusted=true"));
+            QCOMPARE(platform.log->calls().mid(0, 5),
+                     (QStringList{"makePasteboard", "makeAudioEngine", "makeKeyboardEvents",
+                                  "speechRecognizers", "accessibilityIsProcessTrusted"}));
+            QVERIFY(platform.log->calls().contains("makeEventTap Control_R mask=0x1000"));
+            QVERIFY(!platform.log->calls().contains("makeHTTPSession"));
+            QVERIFY(logs.startingWith("[Mirvo] polisher").isEmpty());
+        }
+
+        // The configured key; a configuration with polishing off makes a client but no
+        // polisher, and one with it on names the model as it is written.
+        for (bool polish : {false, true}) {
+            writeConfig(home.path(), polish);
+            FakePlatform platform;
+            platform.supportDirectory = home.path();
+            FakeUserDefaults defaults;
+            defaults.setValue("ai.mirvo.hotkey", "Super_R");
+            LogCapture logs;
+            DictationCoordinator::make(platform, {}, defaults)->start();
+            QVERIFY(platform.log->calls().contains("makeEventTap Super_R mask=0x1000"));
+            QCOMPARE(platform.log->count("makeHTTPSession"), 1);
+            QCOMPARE(logs.startingWith("[Mirvo] polisher").size(), polish ? 1 : 0);
+            if (polish)
+                QVERIFY(logs.contains("[Mirvo] polisher: LLM (chat%1%2)"));
+        }
     }
 };
 

@@ -57,12 +57,14 @@ private slots:
         QCOMPARE(u32At(stereo, 28), 44100u * 4);
         QCOMPARE(u16At(stereo, 32), 4);
         QCOMPARE(u32At(stereo, 40), 8u);
+        // A byte rate that fits although rate × channels × 16 does not fit 32 bits.
+        QCOMPARE(u32At(WAVEncoder::encode({}, 192000, 2000), 28), 768000000u);
     }
 
     void accumulatorResetKeepsNothingButCapacity() {
         PCMAccumulator accumulator;
         QCOMPARE(accumulator.makeWAV().size(), 44);
-        const auto format = makeAudioFormat(16000, 1, SampleType::int16, true);
+        const auto format = makeSpeechFormat();
         for (const auto& b : Signals::buffers(
                  format, 1.0, 1024, [](double t, int) { return Signals::sine(t, 300, 0.5); }))
             accumulator.append(b);
@@ -77,7 +79,7 @@ private slots:
 
     void sixteenKilohertzMonoPassesThroughUnchanged() {
         PCMAccumulator accumulator;
-        const auto format = makeAudioFormat(16000, 1, SampleType::int16, true);
+        const auto format = makeSpeechFormat();
         std::vector<int16_t> expected;
         uint32_t seed = 1;
         for (int n = 0; n < 5; ++n) {
@@ -172,18 +174,23 @@ private slots:
         QCOMPARE(accumulator.sampleCount(), size_t(0));
         QVERIFY(logs.lines().isEmpty());
 
-        // A format no converter can take: logged, dropped, and retried with the next buffer.
+        // A format no converter can take: every buffer is dropped, the first with a line, until
+        // the next dictation (reset) says it again.
         const auto broken = makeAudioFormat(0, 1, SampleType::float32, true);
-        for (int i = 0; i < 2; ++i) {
-            auto b = AudioBuffer::make(broken, 16);
-            b->setFrameLength(16);
-            accumulator.append(b);
-        }
         const QString line =
             QStringLiteral("[Mirvo/Audio] PCMAccumulator: could not create converter from "
                            "<AudioFormat 1 ch, 0 Hz, Float32, interleaved> → "
                            "<AudioFormat 1 ch, 16000 Hz, Int16, interleaved>");
-        QCOMPARE(logs.count(line), 2);
+        for (int dictation = 1; dictation <= 2; ++dictation) {
+            accumulator.reset();
+            for (int i = 0; i < 3; ++i) {
+                auto b = AudioBuffer::make(broken, 16);
+                b->setFrameLength(16);
+                accumulator.append(b);
+            }
+            QCOMPARE(logs.count(line), dictation);
+            QCOMPARE(accumulator.droppedBufferCount(), size_t(3));
+        }
         QCOMPARE(accumulator.sampleCount(), size_t(0));
 
         // A good buffer afterwards converts normally.

@@ -1,7 +1,8 @@
 #include "mirvo/AudioRecorder.h"
-#include "doubles/FakeAudioEngine.h"
+#include "doubles/FakePlatform.h"
 #include "mirvo/WAVEncoder.h"
 #include "platform/PlatformError.h"
+#include "platform/linux/SndFileAudioFile.h"
 #include "support/LogCapture.h"
 #include "support/Signals.h"
 
@@ -76,7 +77,7 @@ private slots:
         }
         // No frames, or no float data: level 0.
         QCOMPARE(AVEngineAudioRecorder::rms(*AudioBuffer::make(mono, 1024)), 0.f);
-        auto ints = AudioBuffer::make(makeAudioFormat(16000, 1, SampleType::int16, true), 8);
+        auto ints = AudioBuffer::make(makeSpeechFormat(), 8);
         ints->int16Channel(0)[0] = 30000;
         ints->setFrameLength(8);
         QCOMPARE(AVEngineAudioRecorder::rms(*ints), 0.f);
@@ -135,9 +136,9 @@ private slots:
         {
             QFile f(path);
             QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write(WAVEncoder::encode(samples, 16000, 1));
+            f.write(WAVEncoder::encode(samples, speechSampleRate, 1));
         }
-        FileAudioRecorder recorder(path);
+        FileAudioRecorder recorder(path, &SndFileAudioFile::open);
         Delivery d;
         record(recorder, d);
 
@@ -165,7 +166,7 @@ private slots:
         QTRY_COMPARE(d.buffers, 2);
         QCOMPARE(d.levels, (QList<float>{0.6f, 0.6f}));
         {
-            FileAudioRecorder doomed(path);
+            FileAudioRecorder doomed(path, &SndFileAudioFile::open);
             record(doomed, d);
             doomed.start();
         }
@@ -183,14 +184,14 @@ private slots:
             f.write(QByteArray("RIFF\x10\0\0\0WAVEnot really audio at all", 36));
         }
         for (const QString& path : {missing, garbage, dir.path()}) {
-            FileAudioRecorder recorder(path);
+            FileAudioRecorder recorder(path, &SndFileAudioFile::open);
             try {
                 recorder.start();
                 QFAIL(qPrintable("no error for " + path));
             } catch (const PlatformError& e) {
                 QVERIFY2(e.localizedDescription().contains(path),
                          qPrintable(e.localizedDescription()));
-                QVERIFY(e.domain() != QStringLiteral("Mirvo.FileAudioRecorder"));
+                QVERIFY(e.is(PlatformErrors::audioFileUnreadable));
             }
         }
 
@@ -204,6 +205,7 @@ private slots:
             } catch (const PlatformError& e) {
                 QCOMPARE(e.domain(), QStringLiteral("Mirvo.FileAudioRecorder"));
                 QCOMPARE(e.code(), 1L);
+                QVERIFY(e.is(PlatformErrors::audioFileTooLarge));
                 QCOMPARE(e.localizedDescription(), QStringLiteral("Could not allocate PCM buffer"));
             }
         }

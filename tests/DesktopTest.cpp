@@ -1,8 +1,11 @@
 #include "mirvo/HotkeyMonitor.h"
+#include "mirvo/MirvoConfig.h"
 #include "mirvo/Paster.h"
-#include "platform/Accessibility.h"
+#include "platform/UserDefaults.h"
+#include "platform/linux/LinuxPlatform.h"
 #include "platform/linux/QtClipboardPasteboard.h"
 #include "platform/linux/SettingsUserDefaults.h"
+#include "platform/linux/X11Connection.h"
 #include "platform/linux/XInput2EventTap.h"
 #include "platform/linux/XTestKeyboardEvents.h"
 #include "support/DesktopHelpers.h"
@@ -18,17 +21,34 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
 class DesktopTest : public QObject {
     Q_OBJECT
 
     QTemporaryDir dir;
+    LinuxPlatform platform;
+    std::shared_ptr<X11Connection> x11 = std::make_shared<X11Connection>();
 
 private slots:
-    void displayCountsAsTrusted() {
-        QVERIFY(accessibilityIsProcessTrusted());
+    void displayCountsAsTrustedAndVanishedWindowsAreSurvived() {
+        QVERIFY(platform.accessibilityIsProcessTrusted());
         QVERIFY(XTestKeyboardEvents::isTerminal("xterm", "XTerm"));
         QVERIFY(XTestKeyboardEvents::isTerminal("main", "Alacritty"));
         QVERIFY(!XTestKeyboardEvents::isTerminal("gedit", "Gedit"));
+
+        // Asking about a window that has gone is an X error; trapped, the process lives on.
+        Display* display = x11->display();
+        {
+            X11ErrorTrap trap(display);
+            XClassHint hint = {nullptr, nullptr};
+            XGetClassHint(display, Window(0x3fffff7), &hint);
+            QVERIFY(trap.caughtError());
+        }
+        X11ErrorTrap clean(display);
+        XSync(display, False);
+        QVERIFY(!clean.caughtError());
     }
 
     void snapshotKeepsRealTypesAndRestoresThem() {
@@ -62,7 +82,7 @@ private slots:
         TextField field(MIRVO_TEXT_FIELD_APP, dir.path());
         QVERIFY(field.waitReady());
         auto pasteboard = std::make_shared<QtClipboardPasteboard>();
-        PasteboardPaster paster(pasteboard, std::make_shared<XTestKeyboardEvents>());
+        PasteboardPaster paster(pasteboard, std::make_shared<XTestKeyboardEvents>(x11));
         paster.paste("dictated words");
         // The dictation is marked for clipboard managers while it is there.
         QVERIFY(clipboardData(dir.path(), "TARGETS").contains("x-kde-passwordManagerHint"));
@@ -88,12 +108,13 @@ private slots:
     void terminalsGetControlShiftV() {
         TextField terminal(MIRVO_TEXT_FIELD_APP, dir.path(), {"-name", "xterm"});
         QVERIFY(terminal.waitReady());
-        XTestKeyboardEvents().postPasteChord();
+        XTestKeyboardEvents keyboard(x11);
+        keyboard.postPasteChord();
         QTRY_VERIFY(terminal.lines().contains("key Ctrl+Shift+V"));
 
         TextField editor(MIRVO_TEXT_FIELD_APP, dir.path());
         QVERIFY(editor.waitReady());
-        XTestKeyboardEvents().postPasteChord();
+        keyboard.postPasteChord();
         QTRY_VERIFY(editor.lines().contains("key Ctrl+V"));
         QVERIFY(!editor.lines().contains("key Ctrl+Shift+V"));
     }
@@ -103,10 +124,10 @@ private slots:
         QVERIFY(field.waitReady());
         CGEventTapHotkeyMonitor monitor(
             HotkeyStateMachine(),
-            [](uint64_t mask, EventTapCallback callback, void* user) {
-                return XInput2EventTap::create(mask, callback, user, "Control_R");
+            [this](uint64_t mask, EventTapCallback callback, void* user) {
+                return platform.makeEventTap(mask, callback, user, "Control_R");
             },
-            &accessibilityIsProcessTrusted);
+            [this] { return platform.accessibilityIsProcessTrusted(); });
         QSignalSpy spy(&monitor, &HotkeyMonitor::events);
         monitor.start();
 
@@ -140,6 +161,19 @@ private slots:
     }
 
     void otherPushToTalkKeysAndDefaults() {
+        // What Mirvo keeps lives under XDG_CONFIG_HOME.
+        const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
+        qputenv("XDG_CONFIG_HOME", dir.path().toUtf8());
+        QCOMPARE(platform.applicationSupportDirectory(), dir.path());
+        QCOMPARE(MirvoConfig::defaultPath(platform.applicationSupportDirectory()),
+                 dir.path() + "/Mirvo/config.json");
+        platform.makeUserDefaults()->setValue("ai.mirvo.hotkey", "Hyper_R");
+        QVERIFY(QFile::exists(dir.path() + "/Mirvo/defaults.conf"));
+        if (saved.isNull())
+            qunsetenv("XDG_CONFIG_HOME");
+        else
+            qputenv("XDG_CONFIG_HOME", saved);
+
         SettingsUserDefaults defaults(dir.filePath("defaults.conf"));
         QCOMPARE(defaults.stringForKey("ai.mirvo.hotkey"), QString());
         defaults.setValue("ai.mirvo.hotkey", "Super_R");

@@ -1,16 +1,11 @@
 #include "mirvo/DictationCoordinator.h"
-#include "doubles/FakeAudioRecorder.h"
-#include "doubles/FakeHUDPanel.h"
-#include "doubles/FakeHotkeyMonitor.h"
-#include "doubles/FakePaster.h"
-#include "doubles/FakePolisher.h"
-#include "doubles/FakeTranscriber.h"
+#include "doubles/FakeComponents.h"
+#include "doubles/FakePlatform.h"
 #include "platform/PlatformError.h"
 #include "support/LogCapture.h"
 
 #include <QTest>
 
-#include <atomic>
 #include <stdexcept>
 #include <thread>
 
@@ -20,10 +15,10 @@ namespace {
 struct Rig {
     explicit Rig(std::shared_ptr<Polisher> polisher = nullptr) {
         hotkey = std::make_shared<FakeHotkeyMonitor>();
-        recorder = std::make_shared<FakeAudioRecorder>();
+        recorder = std::make_shared<FakeAudioRecorder>(log);
         auto pasterDouble = std::make_unique<FakePaster>();
         paster = pasterDouble.get();
-        auto hudController = std::make_unique<HUDWindowController>([this](HUDModel&) {
+        auto hud = std::make_unique<HUDWindowController>([this](HUDModel&) {
             auto p = std::make_unique<FakeHUDPanel>();
             panel = p.get();
             return p;
@@ -31,29 +26,34 @@ struct Rig {
         coordinator = std::make_shared<DictationCoordinator>(
             hotkey, recorder,
             [this](const QStringList& recent) {
-                auto t = std::make_shared<FakeTranscriber>(recent);
+                auto t = std::make_shared<FakeTranscriber>(log, "transcriber", recent);
                 t->startError = std::exchange(nextTranscriberStartError, nullptr);
                 transcribers.push_back(t);
                 return t;
             },
-            std::move(pasterDouble), std::move(hudController), std::move(polisher));
+            std::move(pasterDouble), std::move(hud), std::move(polisher));
+        coordinator->start();
     }
-
-    // Presses and waits until the coordinator has handled it.
+    // Events reach the coordinator through the main loop; handle the queued one now.
     void down() {
-        const int before = logs.count("[Mirvo] hotkey event: down");
         hotkey->press();
-        QTRY_COMPARE(logs.count("[Mirvo] hotkey event: down"), before + 1);
+        QCoreApplication::sendPostedEvents();
     }
     void up() {
-        const int before = logs.count("[Mirvo] hotkey event: up");
         hotkey->release();
-        QTRY_COMPARE(logs.count("[Mirvo] hotkey event: up"), before + 1);
+        QCoreApplication::sendPostedEvents();
+    }
+    // A whole dictation whose transcriber answers `text`.
+    void dictate(const QString& text) {
+        down();
+        up();
+        transcribers.back()->finishWith(text);
     }
     FakeTranscriber& last() { return *transcribers.back(); }
     const HUDMode& mode() { return coordinator->hud().model().mode(); }
 
     LogCapture logs;
+    std::shared_ptr<CallLog> log = std::make_shared<CallLog>();
     std::shared_ptr<FakeHotkeyMonitor> hotkey;
     std::shared_ptr<FakeAudioRecorder> recorder;
     FakePaster* paster = nullptr;
@@ -75,44 +75,31 @@ class DictationCoordinatorTest : public QObject {
 private slots:
     void startWiresMonitorAndLevels() {
         Rig rig;
-        rig.coordinator->start();
         QCOMPARE(rig.hotkey->startCount, 1);
         QVERIFY(rig.logs.contains("[Mirvo] hotkey.start() OK (FakeHotkeyMonitor)"));
-
         // Levels are scaled by 8, clamped to 0…1, and applied on the main thread.
         const std::vector<std::pair<float, double>> levels = {
             {0.05f, 0.4}, {0.2f, 1.0}, {-0.3f, 0.0}, {0.125f, 1.0}, {0.0f, 0.0}, {0.01f, 0.08}};
         for (const auto& [raw, shown] : levels) {
-            std::thread captureThread([&, raw = raw] { rig.recorder->deliverLevel(raw); });
-            captureThread.join();
+            std::thread([&, raw = raw] { rig.recorder->deliverLevel(raw); }).join();
             QTRY_VERIFY(qAbs(rig.coordinator->hud().model().level() - shown) < 1e-6);
         }
-
-        // A monitor that fails to start is logged once; the coordinator carries on.
-        Rig failing;
-        failing.hotkey->startError = errorOf(std::runtime_error("cannotCreateEventTap"));
-        failing.coordinator->start();
-        QVERIFY(failing.logs.contains("[Mirvo] hotkey.start() FAILED: cannotCreateEventTap"));
     }
 
     void dictationDeliversTrimmedTextAndIgnoresStrayEvents() {
         Rig rig;
         int completions = 0;
         rig.coordinator->onRecordingComplete = [&] { ++completions; };
-        rig.coordinator->start();
-
         rig.up(); // idle: ignored
         QVERIFY(rig.transcribers.empty());
         QCOMPARE(rig.recorder->stopCount.load(), 0);
 
         rig.down();
         QVERIFY(rig.coordinator->isRecording());
-        QCOMPARE(rig.transcribers.size(), size_t(1));
-        QVERIFY(rig.last().startedAt < rig.recorder->startedAt); // transcriber ready first
+        QVERIFY(rig.log->before("transcriber.start", "recorder.start")); // ready for buffers first
         QCOMPARE(rig.mode(), HUDMode::listening());
         QVERIFY(rig.panel && rig.panel->visible);
-
-        rig.down(); // repeat while recording: logged and ignored
+        rig.down(); // repeat while recording: ignored
         QCOMPARE(rig.transcribers.size(), size_t(1));
         QCOMPARE(rig.recorder->startCount.load(), 1);
 
@@ -131,63 +118,42 @@ private slots:
         QCOMPARE(completions, 1);
         QCOMPARE(rig.coordinator->recentTranscripts(), QStringList{"hello world"});
         QCOMPARE(rig.panel->calls.back(), QStringLiteral("fade to 0 over 0.2"));
-
         rig.up(); // after the dictation: ignored
         QCOMPARE(rig.recorder->stopCount.load(), 1);
-    }
 
-    void emptyTranscriptsDeliverNothing() {
-        Rig rig;
-        int completions = 0;
-        rig.coordinator->onRecordingComplete = [&] { ++completions; };
-        rig.coordinator->start();
-        int dictations = 0;
-        for (const QString& nothing : {QString(), QStringLiteral(" \n\t\u00a0\u2003\r\n ")}) {
-            rig.down();
-            rig.up();
-            rig.last().finishWith(nothing);
-            ++dictations;
-            QTRY_COMPARE(rig.logs.count("[Mirvo] empty transcript — nothing to paste"), dictations);
-        }
-        QCOMPARE(completions, 2);
+        // Empty transcripts, however blank, deliver nothing but still complete.
+        for (const QString& nothing : {QString(), QStringLiteral(" \n\t\u00a0\u2003\r\n ")})
+            rig.dictate(nothing);
+        QTRY_COMPARE(rig.logs.count("[Mirvo] empty transcript — nothing to paste"), 2);
+        QCOMPARE(completions, 3);
         QVERIFY(rig.logs.contains("[Mirvo] raw transcript: \"\""));
-        QVERIFY(rig.paster->pasted.isEmpty());
-        QVERIFY(rig.coordinator->recentTranscripts().isEmpty());
-        QVERIFY(!rig.logs.contains("[Mirvo] pasted"));
+        QCOMPARE(rig.paster->pasted.size(), 1);
+        QCOMPARE(rig.coordinator->recentTranscripts().size(), 1);
         QCOMPARE(rig.panel->calls.back(), QStringLiteral("fade to 0 over 0.2"));
     }
 
     void polishingAndAlternateDelivery() {
         auto polisher = std::make_shared<FakePolisher>(QStringLiteral("\n  Hello, world.  \n"));
         Rig rig(polisher);
-        rig.coordinator->start();
-        rig.down();
-        rig.up();
-        rig.last().finishWith(QStringLiteral("  hello world um "));
+        rig.dictate(QStringLiteral("  hello world um "));
         QTRY_COMPARE(rig.paster->pasted, QStringList{"Hello, world."});
         QCOMPARE(polisher->inputs, QStringList{"hello world um"});
         QVERIFY(rig.logs.contains("[Mirvo] polished: \"Hello, world.\""));
-        // The raw text, not the polished one, becomes context.
-        QCOMPARE(rig.coordinator->recentTranscripts(), QStringList{"hello world um"});
 
         // An empty polish result is still delivered.
         polisher->answer = QStringLiteral("   ");
-        rig.down();
-        rig.up();
-        rig.last().finishWith(QStringLiteral("again"));
-        QTRY_COMPARE(rig.paster->pasted.size(), 2);
-        QCOMPARE(rig.paster->pasted.back(), QString());
+        rig.dictate(QStringLiteral("again"));
+        QTRY_COMPARE(rig.paster->pasted, (QStringList{"Hello, world.", ""}));
 
         // The alternate handler takes the text instead of the paster.
         QStringList handled;
         rig.coordinator->alternatePasteHandler = [&](const QString& text) { handled << text; };
         polisher->answer = QStringLiteral("Third.");
-        rig.down();
-        rig.up();
-        rig.last().finishWith(QStringLiteral("third"));
+        rig.dictate(QStringLiteral("third"));
         QTRY_COMPARE(handled, QStringList{"Third."});
         QCOMPARE(rig.paster->pasted.size(), 2);
         QVERIFY(rig.logs.contains("[Mirvo] delivered via alternatePasteHandler"));
+        // The raw texts, not the polished ones, become context.
         QCOMPARE(rig.coordinator->recentTranscripts(),
                  (QStringList{"hello world um", "again", "third"}));
     }
@@ -198,7 +164,7 @@ private slots:
         QTest::addColumn<QString>("printed");
         QTest::addColumn<QString>("message");
         QTest::newRow("no microphone, after transcriber started")
-            << true << errorOf(PlatformError("com.apple.coreaudio.avfaudio", -10868, "no source"))
+            << true << errorOf(PlatformError(PlatformErrors::noInputDevice, "no source"))
             << "Error Domain=com.apple.coreaudio.avfaudio Code=-10868 \"no source\""
             << "No microphone found. Connect one in System Settings → Sound → Input.";
         QTest::newRow("dictation off")
@@ -228,16 +194,14 @@ private slots:
         Rig rig;
         int completions = 0;
         rig.coordinator->onRecordingComplete = [&] { ++completions; };
-        rig.coordinator->start();
-        if (recorderFails)
-            rig.recorder->startError = error;
-        else
-            rig.nextTranscriberStartError = error;
+        (recorderFails ? rig.recorder->startError : rig.nextTranscriberStartError) = error;
+        rig.coordinator->hud().model().setLevel(0.7);
         rig.down();
-
         QVERIFY(rig.logs.contains("[Mirvo] start recording failed: " + printed));
         QVERIFY(!rig.coordinator->isRecording());
         QCOMPARE(rig.mode(), HUDMode::error(message));
+        QCOMPARE(rig.coordinator->hud().model().level(), 0.0);
+        QCOMPARE(rig.coordinator->hud().pendingAutoHideSeconds(), std::optional<double>(4.0));
         QCOMPARE(rig.recorder->startCount.load(), recorderFails ? 1 : 0);
         // The failed transcriber is dropped without finish() and nothing owns it any more.
         QVERIFY(!rig.last().finishCalled());
@@ -254,9 +218,21 @@ private slots:
         QCOMPARE(completions, 0);
     }
 
+    void keyMonitorFailureIsLoggedAndDictationWaits() {
+        LogCapture logs;
+        auto hotkey = std::make_shared<FakeHotkeyMonitor>();
+        hotkey->startError = errorOf(std::runtime_error("cannotCreateEventTap"));
+        auto coordinator = std::make_shared<DictationCoordinator>(
+            hotkey, std::make_shared<FakeAudioRecorder>(std::make_shared<CallLog>()),
+            [](const QStringList&) { return nullptr; }, std::make_unique<FakePaster>(),
+            std::make_unique<HUDWindowController>(nullptr), nullptr);
+        coordinator->start();
+        QVERIFY(logs.contains("[Mirvo] hotkey.start() FAILED: cannotCreateEventTap"));
+        QVERIFY(!coordinator->isRecording());
+    }
+
     void keepsTheLastTenTranscriptsAsContext() {
         Rig rig;
-        rig.coordinator->start();
         QStringList expected;
         for (int i = 1; i <= 11; ++i) {
             rig.down();
@@ -271,20 +247,15 @@ private slots:
         }
         QCOMPARE(rig.coordinator->recentTranscripts(), expected);
         QCOMPARE(expected.first(), QStringLiteral("take 2"));
-        rig.down();
-        QCOMPARE(rig.last().contextualStrings, expected);
     }
 
     void newDictationWhileEarlierOneFinishes() {
         Rig rig;
-        rig.coordinator->start();
         rig.down();
         rig.up();
         auto first = rig.transcribers.back();
-
         rig.down(); // starts at once, although the first is still finishing
         QCOMPARE(rig.transcribers.size(), size_t(2));
-        QVERIFY(rig.coordinator->isRecording());
         QCOMPARE(rig.recorder->startCount.load(), 2);
 
         first->finishWith(QStringLiteral("first"));
@@ -292,16 +263,13 @@ private slots:
         // The earlier dictation still hides the HUD when it completes.
         QCOMPARE(rig.panel->calls.back(), QStringLiteral("fade to 0 over 0.2"));
         QVERIFY(rig.coordinator->isRecording());
-
         rig.up();
         rig.last().finishWith(QStringLiteral("second"));
         QTRY_COMPARE(rig.paster->pasted, (QStringList{"first", "second"}));
-        QCOMPARE(rig.coordinator->recentTranscripts(), (QStringList{"first", "second"}));
     }
 
     void finishingOutlivesTheOwnerAndCallbacksHoldItWeakly() {
         auto rig = std::make_unique<Rig>();
-        rig->coordinator->start();
         rig->down();
         rig->up();
         auto transcriber = rig->transcribers.back();
@@ -317,15 +285,14 @@ private slots:
         QTRY_VERIFY(weak.expired());
 
         // Callbacks that outlive the coordinator do nothing.
-        recorder->deliver(AudioBuffer::make(makeAudioFormat(16000, 1, SampleType::int16, true), 4));
+        recorder->deliver(AudioBuffer::make(makeSpeechFormat(), 4));
         recorder->deliverLevel(0.5f);
-        QTest::qWait(20);
+        QCoreApplication::sendPostedEvents();
         QCOMPARE(transcriber->buffers().size(), size_t(0));
     }
 
     void buffersReachOnlyTheTranscriberActiveAtThatMoment() {
         Rig rig;
-        rig.coordinator->start();
         const auto format = makeAudioFormat(48000, 1, SampleType::float32, false);
         std::atomic<bool> stop{false};
         std::atomic<int> delivered{0};
@@ -340,7 +307,6 @@ private slots:
                 }
             }
         });
-
         constexpr int dictations = 30;
         for (int i = 0; i < dictations; ++i) {
             rig.down();

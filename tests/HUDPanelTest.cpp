@@ -2,6 +2,7 @@
 #include "mirvo/MirvoIcon.h"
 #include "mirvo/RecordingHUD.h"
 #include "platform/linux/QtHUDPanel.h"
+#include "platform/linux/X11Connection.h"
 #include "support/Subprocess.h"
 #include "support/XvfbServer.h"
 
@@ -28,20 +29,16 @@ struct Hud {
     QtHUDPanel* real = nullptr;
 };
 
-Window focusedWindow() {
-    Display* d = XOpenDisplay(nullptr);
+Window focusedWindow(Display* display) {
     Window focus = 0;
     int revert = 0;
-    XGetInputFocus(d, &focus, &revert);
-    XCloseDisplay(d);
+    XGetInputFocus(display, &focus, &revert);
     return focus;
 }
 
-bool isOverrideRedirect(WId window) {
-    Display* d = XOpenDisplay(nullptr);
+bool isOverrideRedirect(Display* display, WId window) {
     XWindowAttributes attributes{};
-    XGetWindowAttributes(d, Window(window), &attributes);
-    XCloseDisplay(d);
+    XGetWindowAttributes(display, Window(window), &attributes);
     return attributes.override_redirect;
 }
 
@@ -66,6 +63,8 @@ bool isReddish(QColor c) {
 
 class HUDPanelTest : public QObject {
     Q_OBJECT
+
+    X11Connection x11;
 
 private slots:
     void barsAndDotsFollowTheirFormulas() {
@@ -97,20 +96,20 @@ private slots:
         QCOMPARE(hud.real->window()->geometry(),
                  QtHUDPanel::frameOn(QGuiApplication::primaryScreen()->geometry()));
         QTRY_VERIFY(hud.real->window()->windowHandle()->isExposed());
-        QVERIFY(isOverrideRedirect(hud.real->window()->winId()));
+        QVERIFY(isOverrideRedirect(x11.display(), hud.real->window()->winId()));
     }
 
     void fadesInAndOutWithoutTakingFocus() {
         Subprocess field;
         QVERIFY(field.start("xmessage", {"-geometry", "+10+10", "other application"}));
         QTest::qWait(500);
-        const Window before = focusedWindow();
+        const Window before = focusedWindow(x11.display());
 
         Hud hud;
         hud.controller.show();
         QTRY_COMPARE(hud.real->alpha(), 1.0);
         QVERIFY(hud.real->isVisible());
-        QCOMPARE(focusedWindow(), before);
+        QCOMPARE(focusedWindow(x11.display()), before);
         QCOMPARE(QApplication::activeWindow(), nullptr);
 
         // Fully shown: processing does not fade again.
@@ -132,7 +131,7 @@ private slots:
         QVERIFY(hud.real->isVisible());
         QCOMPARE(hud.real->alpha(), 1.0);
         QVERIFY(!hud.view->isAnimating()); // listening: nothing moves
-        QCOMPARE(focusedWindow(), before);
+        QCOMPARE(focusedWindow(x11.display()), before);
     }
 
     void rendersEachMode() {
@@ -163,6 +162,40 @@ private slots:
         QCOMPARE(error.pixelColor(0, 0).alpha(), 0);
     }
 
+    void errorTextWrapsToTwoLines() {
+        const QFontMetricsF metrics(QFont("DejaVu Sans", 12));
+        const double width = metrics.horizontalAdvance("No microphone found.");
+        struct Case {
+            QString text;
+            QStringList lines;
+        };
+        const QList<Case> cases = {
+            {"", {}},
+            {"No microphone found.", {"No microphone found."}},
+            {"No microphone found. Connect one.", {"No microphone found.", "Connect one."}},
+            // A word longer than a line is broken inside.
+            {"Supercalifragilisticexpialidocious", {}},
+            {"a b", {"a b"}},
+        };
+        for (const Case& c : cases) {
+            const QStringList lines = wrapTwoLines(c.text, metrics, width);
+            if (c.text.startsWith("Super")) {
+                QCOMPARE(lines.size(), 2);
+                QVERIFY(metrics.horizontalAdvance(lines[0]) <= width);
+                QVERIFY(c.text.startsWith(lines[0]) && !lines[0].isEmpty());
+                continue;
+            }
+            QCOMPARE(lines, c.lines);
+        }
+        // What does not fit the second line ends in an ellipsis, within the width.
+        const QStringList cut = wrapTwoLines(
+            "No microphone found. Connect one in System Settings → Sound → Input.", metrics, width);
+        QCOMPARE(cut.size(), 2);
+        QCOMPARE(cut[0], QStringLiteral("No microphone found."));
+        QVERIFY(cut[1].endsWith(QChar(0x2026)));
+        QVERIFY(metrics.horizontalAdvance(cut[1]) <= width);
+    }
+
     void iconOrPlaceholder() {
         QImage canvas(44, 44, QImage::Format_ARGB32_Premultiplied);
         canvas.fill(Qt::transparent);
@@ -182,7 +215,7 @@ private slots:
     void screenshotsWithACompositor() {
         Subprocess compositor;
         QVERIFY(compositor.start("xcompmgr", {"-n"}));
-        QTRY_VERIFY_WITH_TIMEOUT(QtHUDPanel::compositorRunning(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(QtHUDPanel::compositorRunning(x11.display()), 5000);
         const QString dir = QStringLiteral(MIRVO_SCREENSHOT_DIR);
         QDir().mkpath(dir);
         Hud hud;
@@ -199,7 +232,7 @@ private slots:
         };
         for (const auto& [name, show] : modes) {
             show();
-            hud.view->setTranslucent(QtHUDPanel::compositorRunning());
+            hud.view->setTranslucent(QtHUDPanel::compositorRunning(x11.display()));
             QTest::qWait(400);
             const QString path = dir + "/" + name + ".png";
             QFile::remove(path);

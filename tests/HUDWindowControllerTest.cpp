@@ -1,5 +1,5 @@
 #include "mirvo/HUDWindowController.h"
-#include "doubles/FakeHUDPanel.h"
+#include "doubles/FakePlatform.h"
 #include "support/LogCapture.h"
 
 #include <QTest>
@@ -65,13 +65,17 @@ private slots:
 
     void errorHidesItselfUnlessAnotherShowComes() {
         Hud hud;
+        hud.controller.model().setLevel(0.5);
         hud.controller.showError(QStringLiteral("Couldn't start dictation."), 0.15);
         QCOMPARE(hud.controller.model().mode(), HUDMode::error("Couldn't start dictation."));
+        QCOMPARE(hud.controller.model().level(), 0.0);
+        QCOMPARE(hud.controller.pendingAutoHideSeconds(), std::optional<double>(0.15));
         hud.panel->finishFade();
         QTRY_VERIFY(hud.panel->fadePending());
         QCOMPARE(hud.panel->calls.back(), QStringLiteral("fade to 0 over 0.2"));
         hud.panel->finishFade();
         QVERIFY(!hud.panel->visible);
+        QVERIFY(!hud.controller.pendingAutoHideSeconds());
         // hide() keeps the mode.
         QCOMPARE(hud.controller.model().mode().kind, HUDMode::Kind::error);
 

@@ -1,4 +1,7 @@
 #include "mirvo/HotkeyMonitor.h"
+#include "doubles/FakePlatform.h"
+#include "platform/PlatformError.h"
+#include "platform/linux/PosixSignalSource.h"
 
 #include <QProcess>
 #include <QSignalSpy>
@@ -6,6 +9,8 @@
 #include <QThread>
 
 #include <csignal>
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -24,6 +29,22 @@ void sendFromAnotherProcess(const char* signalName) {
              0);
 }
 
+SignalHotkeyMonitor* signalMonitor() {
+    return new SignalHotkeyMonitor(std::make_unique<PosixSignalSource>());
+}
+
+// Forks; the child runs `body` and exits with its result. True when the child's exit matches.
+template <typename Body> bool inChild(Body body, int expectedSignal = 0) {
+    const pid_t child = fork();
+    if (child == 0)
+        _exit(body() ? 0 : 1);
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child)
+        return false;
+    return expectedSignal ? WIFSIGNALED(status) && WTERMSIG(status) == expectedSignal
+                          : WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 } // namespace
 
 class HotkeyMonitorTest : public QObject {
@@ -31,25 +52,41 @@ class HotkeyMonitorTest : public QObject {
 
 private slots:
     // Must run before any monitor in this process has been started.
-    void signalsTerminateUntilStarted() {
+    void signalsTerminateUntilStartedAndStartReportsFailures() {
         QVERIFY(hasDefaultDisposition(SIGUSR1));
         QVERIFY(hasDefaultDisposition(SIGUSR2));
-        SignalHotkeyMonitor unstarted;
+        std::unique_ptr<SignalHotkeyMonitor> unstarted(signalMonitor());
         QVERIFY(hasDefaultDisposition(SIGUSR1));
-
         for (int signo : {SIGUSR1, SIGUSR2}) {
-            const pid_t child = fork();
-            QVERIFY(child >= 0);
-            if (child == 0) {
-                SignalHotkeyMonitor inChild;
-                raise(signo);
-                _exit(0); // reached only if the signal did not terminate us
-            }
-            int status = 0;
-            QCOMPARE(waitpid(child, &status, 0), child);
-            QVERIFY(WIFSIGNALED(status));
-            QCOMPARE(WTERMSIG(status), signo);
+            QVERIFY(inChild(
+                [signo] {
+                    std::unique_ptr<SignalHotkeyMonitor> monitor(signalMonitor());
+                    raise(signo);
+                    return true; // reached only if the signal did not terminate us
+                },
+                signo));
         }
+        // Out of file descriptors, the self-pipe cannot be made: start() says so.
+        // (Not under the sanitizers: their runtime needs descriptors of its own to report.)
+#if !__has_feature(address_sanitizer)
+        QVERIFY(inChild([] {
+            const rlimit few = {64, 64};
+            setrlimit(RLIMIT_NOFILE, &few);
+            while (open("/dev/null", O_RDONLY) >= 0) {
+            }
+            try {
+                std::unique_ptr<SignalHotkeyMonitor>(signalMonitor())->start();
+            } catch (const PlatformError& e) {
+                return e.domain() == "NSPOSIXErrorDomain" && e.code() == EMFILE &&
+                       e.localizedDescription().startsWith("pipe2 failed: ");
+            }
+            return false;
+        }));
+#endif
+        // The monitor passes a failing source's error on.
+        auto source = std::make_unique<FakeSignalSource>();
+        source->startError = std::make_exception_ptr(PlatformError("NSPOSIXErrorDomain", 4, "x"));
+        QVERIFY_THROWS_EXCEPTION(PlatformError, SignalHotkeyMonitor(std::move(source)).start());
     }
 
     void stateMachineYieldsAlternatingTransitions() {
@@ -68,7 +105,8 @@ private slots:
     }
 
     void signalsFromAnotherProcessArriveOnMainThread() {
-        SignalHotkeyMonitor monitor;
+        std::unique_ptr<SignalHotkeyMonitor> owner(signalMonitor());
+        SignalHotkeyMonitor& monitor = *owner;
         QList<HotkeyEvent> received;
         bool allOnMainThread = true;
         connect(&monitor, &HotkeyMonitor::events, this, [&](HotkeyEvent event) {
@@ -99,9 +137,9 @@ private slots:
     }
 
     void signalsOfOneKindMergeUntilHandled() {
-        SignalHotkeyMonitor monitor;
-        QSignalSpy spy(&monitor, &HotkeyMonitor::events);
-        monitor.start();
+        std::unique_ptr<SignalHotkeyMonitor> monitor(signalMonitor());
+        QSignalSpy spy(monitor.get(), &HotkeyMonitor::events);
+        monitor->start();
         // raise() runs the handler before it returns, so all ten arrive before the main
         // thread drains the pipe.
         for (int i = 0; i < 5; ++i) {
@@ -120,11 +158,11 @@ private slots:
     }
 
     void queuedEventOfDestroyedMonitorIsDropped() {
-        auto* doomed = new SignalHotkeyMonitor;
+        auto* doomed = signalMonitor();
         doomed->start();
-        SignalHotkeyMonitor survivor;
-        QSignalSpy survivorSpy(&survivor, &HotkeyMonitor::events);
-        survivor.start();
+        std::unique_ptr<SignalHotkeyMonitor> survivor(signalMonitor());
+        QSignalSpy survivorSpy(survivor.get(), &HotkeyMonitor::events);
+        survivor->start();
 
         raise(SIGUSR1);
         // Let the pipe be drained (which queues one emission per monitor), then destroy one

@@ -1,7 +1,5 @@
 #include "mirvo/Paster.h"
-#include "doubles/FakeKeyboardEvents.h"
-#include "doubles/FakePasteboard.h"
-#include "platform/NotificationCenter.h"
+#include "doubles/FakePlatform.h"
 
 #include <QElapsedTimer>
 #include <QSignalSpy>

@@ -1,5 +1,7 @@
 #include "mirvo/MirvoApp.h"
+#include "platform/linux/LinuxPlatform.h"
 
 int main(int argc, char** argv) {
-    Mirvo::run(argc, argv);
+    LinuxPlatform platform;
+    return Mirvo::run(argc, argv, platform);
 }

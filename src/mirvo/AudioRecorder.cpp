@@ -4,7 +4,6 @@
 #include "platform/Log.h"
 #include "platform/MainThread.h"
 #include "platform/PlatformError.h"
-#include "platform/linux/SndFileAudioFile.h"
 
 #include <cmath>
 #include <limits>
@@ -29,7 +28,8 @@ void AVEngineAudioRecorder::start() {
         engine_->start();
     } catch (const std::exception& e) {
         mirvoLog(QStringLiteral("[Mirvo/Audio] engine.start() threw: %1 — removing tap")
-                     .arg(QString::fromUtf8(e.what())));
+                     .arg(QString::fromUtf8(e.what())),
+                 LogLevel::error);
         engine_->removeTap();
         tapInstalled_ = false;
         throw;
@@ -61,7 +61,7 @@ float AVEngineAudioRecorder::rms(const AudioBuffer& buffer) {
 }
 
 FileAudioRecorder::FileAudioRecorder(QString path, AudioFileOpener opener)
-    : path_(std::move(path)), opener_(opener ? std::move(opener) : &SndFileAudioFile::open),
+    : path_(std::move(path)), opener_(std::move(opener)),
       self_(std::make_shared<FileAudioRecorder*>(this)) {}
 
 FileAudioRecorder::~FileAudioRecorder() = default;
@@ -73,7 +73,7 @@ void FileAudioRecorder::start() {
     if (length >= 0 && length <= int64_t(std::numeric_limits<uint32_t>::max()))
         buffer = AudioBuffer::make(file->processingFormat(), uint32_t(length));
     if (!buffer)
-        throw PlatformError(QStringLiteral("Mirvo.FileAudioRecorder"), 1,
+        throw PlatformError(PlatformErrors::audioFileTooLarge,
                             QStringLiteral("Could not allocate PCM buffer"));
     file->read(*buffer);
 

@@ -51,15 +51,13 @@ private:
 // Plays back a prepared audio file as one buffer, 50 ms after start(), on the main thread.
 class FileAudioRecorder final : public AudioRecorder {
 public:
-    explicit FileAudioRecorder(QString path, AudioFileOpener opener = {});
+    FileAudioRecorder(QString path, AudioFileOpener opener);
     ~FileAudioRecorder() override;
 
-    // Throws the file's PlatformError, or "Mirvo.FileAudioRecorder" code 1 when the buffer for
+    // Throws the file's PlatformError, or PlatformErrors::audioFileTooLarge when the buffer for
     // the whole file cannot be allocated.
     void start() override;
     void stop() override;
-
-    const QString& path() const { return path_; }
 
 private:
     const QString path_;

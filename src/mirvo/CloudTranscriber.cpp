@@ -50,7 +50,7 @@ QCoro::Task<QString> CloudTranscriber::finish() {
 
     for (qsizetype i = 0; i < targets_.size(); ++i) {
         const TranscribeTarget& target = targets_[i];
-        const QString label = QStringLiteral("target[%1] %2").arg(i).arg(target.model);
+        const QString label = QStringLiteral("target[%1] ").arg(i) + target.model;
         QElapsedTimer clock;
         clock.start();
         QString text;
@@ -64,7 +64,8 @@ QCoro::Task<QString> CloudTranscriber::finish() {
             QString::number(double(clock.nsecsElapsed()) / 1e9, 'f', 2) + QLatin1Char('s');
         if (failure) {
             mirvoLog(QStringLiteral("[Mirvo/Transcriber] cloud %1 failed in %2: %3 — trying next")
-                         .arg(label, elapsed, describeError(failure)));
+                         .arg(label, elapsed, describeError(failure)),
+                     LogLevel::warning);
             continue;
         }
         if (text.trimmed().isEmpty()) {
@@ -74,8 +75,7 @@ QCoro::Task<QString> CloudTranscriber::finish() {
             continue;
         }
         mirvoLog(QStringLiteral("[Mirvo/Transcriber] cloud %1: %2 → %3 chars")
-                     .arg(label, elapsed)
-                     .arg(characterCount(text)));
+                     .arg(label, elapsed, QString::number(characterCount(text))));
         co_return text;
     }
     mirvoLog(QStringLiteral("[Mirvo/Transcriber] cloud finish: all %1 targets exhausted")

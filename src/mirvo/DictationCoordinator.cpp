@@ -4,6 +4,8 @@
 #include "platform/MainThread.h"
 #include "platform/PlatformError.h"
 
+#include <algorithm>
+
 DictationCoordinator::DictationCoordinator(std::shared_ptr<HotkeyMonitor> hotkey,
                                            std::shared_ptr<AudioRecorder> recorder,
                                            TranscriberFactory transcriberFactory,
@@ -35,8 +37,7 @@ void DictationCoordinator::start() {
             auto self = weakSelf.lock();
             if (!self)
                 return;
-            const double scaled = double(level) * 8.0;
-            self->hud_->model().setLevel(scaled <= 0 ? 0.0 : scaled > 1 ? 1.0 : scaled);
+            self->hud_->model().setLevel(std::clamp(double(level) * 8.0, 0.0, 1.0));
         });
     };
 
@@ -46,7 +47,8 @@ void DictationCoordinator::start() {
                      .arg(QString::fromLatin1(hotkey_->metaObject()->className())));
     } catch (...) {
         mirvoLog(QStringLiteral("[Mirvo] hotkey.start() FAILED: %1")
-                     .arg(describeError(std::current_exception())));
+                     .arg(describeError(std::current_exception())),
+                 LogLevel::error);
     }
 
     cancellables_.push_back(QObject::connect(
@@ -88,7 +90,8 @@ void DictationCoordinator::keyDown() {
         recorder_->start();
     } catch (...) {
         const std::exception_ptr error = std::current_exception();
-        mirvoLog(QStringLiteral("[Mirvo] start recording failed: %1").arg(describeError(error)));
+        mirvoLog(QStringLiteral("[Mirvo] start recording failed: %1").arg(describeError(error)),
+                 LogLevel::error);
         isRecording_ = false;
         setActiveTranscriber(nullptr);
         hud_->showError(userFacingMessage(error), 4);
@@ -156,10 +159,10 @@ QString DictationCoordinator::userFacingMessage(const std::exception_ptr& error)
     try {
         std::rethrow_exception(error);
     } catch (const PlatformError& e) {
-        if (e.domain() == QLatin1String("com.apple.coreaudio.avfaudio") && e.code() == -10868)
+        if (e.is(PlatformErrors::noInputDevice))
             return QStringLiteral(
                 "No microphone found. Connect one in System Settings → Sound → Input.");
-        if (e.domain() == QLatin1String("kLSRErrorDomain") && e.code() == 201)
+        if (e.is(PlatformErrors::dictationDisabled))
             return QStringLiteral("Turn on Dictation in System Settings → Keyboard → Dictation.");
     } catch (const TranscriberError& e) {
         if (e.value() == TranscriberError::Case::notAuthorized)

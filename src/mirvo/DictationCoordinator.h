@@ -6,6 +6,7 @@
 #include "Paster.h"
 #include "Polisher.h"
 #include "Transcriber.h"
+#include "platform/LaunchOptions.h"
 
 #include <QCoro/QCoroTask>
 #include <QMetaObject>
@@ -16,14 +17,14 @@
 #include <mutex>
 #include <vector>
 
+class PlatformServices;
+class UserDefaults;
+
 // The dictation pipeline: key down starts a transcriber and the recorder; key up stops the
 // recorder, awaits the transcript, polishes it when configured, delivers it and remembers it.
 // Lives on the main thread; owned through a shared pointer so callbacks can hold it weakly.
 class DictationCoordinator final : public std::enable_shared_from_this<DictationCoordinator> {
 public:
-    using TranscriberFactory =
-        std::function<std::shared_ptr<Transcriber>(const QStringList& recentTranscripts)>;
-
     static constexpr int maxRecentTranscripts = 10;
 
     DictationCoordinator(std::shared_ptr<HotkeyMonitor> hotkey,
@@ -33,11 +34,12 @@ public:
                          std::shared_ptr<Polisher> polisher);
     ~DictationCoordinator();
 
-    // Builds a coordinator from the real components, chosen by the process environment: test
-    // mode ("MIRVO_TEST_MODE" exactly "1") drives it with signals, a file or the microphone and
-    // the clipboard alone; normal mode with the push-to-talk key, the microphone, pasting, and
+    // Builds a coordinator from the platform's components, chosen by the launch options: test
+    // mode drives it with signals, a file or the microphone and the clipboard alone; normal mode
+    // with the push-to-talk key (user default "ai.mirvo.hotkey"), the microphone, pasting, and
     // the configuration file. Starts nothing.
-    static std::shared_ptr<DictationCoordinator> make();
+    static std::shared_ptr<DictationCoordinator>
+    make(PlatformServices& platform, const LaunchOptions& options, UserDefaults& defaults);
 
     // Wires the recorder, starts the key monitor and subscribes to its events. Call once.
     void start();

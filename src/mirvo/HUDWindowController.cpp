@@ -46,55 +46,57 @@ void HUDWindowController::cancelAutoHide() {
     }
 }
 
-void HUDWindowController::show() {
+bool HUDWindowController::enter(HUDMode mode) {
     const bool havePanel = ensurePanel();
     cancelAutoHide();
-    model_.setMode(HUDMode::listening());
+    model_.setMode(std::move(mode));
     model_.setLevel(0);
-    if (!havePanel)
-        return;
-    ++showGeneration_;
-    panel_->setIgnoresMouseEvents(false);
+    if (havePanel)
+        ++showGeneration_;
+    return havePanel;
+}
+
+void HUDWindowController::fadeIn(double seconds) {
     panel_->setAlpha(0);
     panel_->orderFrontRegardless();
-    panel_->animateAlpha(1, 0.15, {});
+    panel_->animateAlpha(1, seconds, {});
+}
+
+void HUDWindowController::show() {
+    if (!enter(HUDMode::listening()))
+        return;
+    panel_->setIgnoresMouseEvents(false);
+    fadeIn(0.15);
 }
 
 void HUDWindowController::showProcessing() {
-    const bool havePanel = ensurePanel();
-    cancelAutoHide();
-    model_.setMode(HUDMode::processing());
-    model_.setLevel(0);
-    if (!havePanel)
+    if (!enter(HUDMode::processing()))
         return;
-    ++showGeneration_;
     if (panel_->alpha() >= 1 && panel_->isVisible())
         return;
-    panel_->setAlpha(0);
-    panel_->orderFrontRegardless();
-    panel_->animateAlpha(1, 0.1, {});
+    fadeIn(0.1);
 }
 
 void HUDWindowController::showError(const QString& message, double duration) {
     // The message only shows for a few seconds; the log keeps it.
     mirvoLog(QStringLiteral("[Mirvo] HUD error: %1").arg(message));
-    const bool havePanel = ensurePanel();
-    cancelAutoHide();
-    model_.setMode(HUDMode::error(message));
-    model_.setLevel(0);
-    if (havePanel) {
-        ++showGeneration_;
+    if (enter(HUDMode::error(message))) {
         panel_->setIgnoresMouseEvents(false);
-        panel_->setAlpha(0);
-        panel_->orderFrontRegardless();
-        panel_->animateAlpha(1, 0.15, {});
+        fadeIn(0.15);
     }
     QPointer<HUDWindowController> weakSelf(this);
     autoHideWorkItem_ = std::make_shared<WorkItem>([weakSelf] {
         if (weakSelf)
             weakSelf->hide();
     });
+    autoHideSeconds_ = duration;
     scheduleOnMain(autoHideWorkItem_, duration);
+}
+
+std::optional<double> HUDWindowController::pendingAutoHideSeconds() const {
+    if (!autoHideWorkItem_)
+        return std::nullopt;
+    return autoHideSeconds_;
 }
 
 void HUDWindowController::hide() {

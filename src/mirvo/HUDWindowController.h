@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <memory>
+#include <optional>
 
 class WorkItem;
 
@@ -54,15 +55,22 @@ public:
     HUDModel& model() { return model_; }
     // The panel, once a show operation has made it.
     HUDPanel* panel() const { return panel_.get(); }
+    // How long the error on screen stays before it hides itself; absent when no hide is pending.
+    std::optional<double> pendingAutoHideSeconds() const;
 
 private:
     bool ensurePanel();
     void cancelAutoHide();
+    // Switches the model to `mode` with the level at rest; false when there is no panel.
+    bool enter(HUDMode mode);
+    // Shows the panel from transparent to opaque over `seconds`.
+    void fadeIn(double seconds);
 
     HUDPanelFactory panelFactory_;
     std::unique_ptr<HUDPanel> panel_;
     HUDModel model_;
     std::shared_ptr<WorkItem> autoHideWorkItem_;
+    double autoHideSeconds_ = 0;
     // Bumped by every show operation; a fade-out only orders the panel out if no show came since.
     quint64 showGeneration_ = 0;
     bool loggedNoScreen_ = false;

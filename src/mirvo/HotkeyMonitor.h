@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/EventTap.h"
+#include "platform/SignalSource.h"
 
 #include <QObject>
 #include <QString>
@@ -39,23 +40,21 @@ private:
     bool isDown_ = false;
 };
 
-// Test-mode key source: SIGUSR1 is key down, SIGUSR2 key up, sent by another process.
-//
-// Until start() the two signals keep their default disposition (they terminate the process).
-// start() installs an async-signal-safe handler that only writes a wake-up byte to a self-pipe;
-// the pipe is watched on the main thread, which then queues one event per signal kind on the
-// main loop. Signals of one kind that arrive before the main thread has drained the pipe merge
-// into one event. A queued event whose monitor was destroyed in the meantime is dropped.
+// Test-mode key source: SIGUSR1 is key down, SIGUSR2 key up, sent by another process. Signals
+// of one kind that arrive before the main thread has handled them merge into one event; a
+// signal handled after the monitor is gone is dropped.
 class SignalHotkeyMonitor final : public HotkeyMonitor {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(SignalHotkeyMonitor)
 public:
-    SignalHotkeyMonitor();
+    explicit SignalHotkeyMonitor(std::unique_ptr<SignalSource> source);
     ~SignalHotkeyMonitor() override;
-    // Never throws.
+    // Throws the source's PlatformError when the signals cannot be observed; a second call does
+    // nothing.
     void start() override;
 
 private:
+    std::unique_ptr<SignalSource> source_;
     bool started_ = false;
 };
 

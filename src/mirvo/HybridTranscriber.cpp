@@ -32,9 +32,10 @@ QCoro::Task<QString> HybridTranscriber::finish() {
     co_return co_await std::move(localFinish);
 }
 
-DictationCoordinator::TranscriberFactory
-makeTranscriberFactory(std::optional<MirvoConfig> config, std::shared_ptr<ProxyClient> client,
-                       SpeechRecognizerProvider recognizers, SFTranscriber::Timing timing) {
+TranscriberFactory makeTranscriberFactory(std::optional<MirvoConfig> config,
+                                          std::shared_ptr<ProxyClient> client,
+                                          SpeechRecognizerProvider recognizers,
+                                          SFTranscriber::Timing timing) {
     return [config = std::move(config), client = std::move(client),
             recognizers = std::move(recognizers),
             timing = std::move(timing)](const QStringList& recent) -> std::shared_ptr<Transcriber> {

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "DictationCoordinator.h"
 #include "MirvoConfig.h"
 #include "Transcriber.h"
 
@@ -27,6 +26,7 @@ private:
 // Makes every dictation's transcriber: on-device for "en-US" with the recent transcripts as
 // contextual strings, wrapped with a cloud transcriber when the configuration enables cloud
 // transcription and resolves at least one target. `timing` is for tests.
-DictationCoordinator::TranscriberFactory
-makeTranscriberFactory(std::optional<MirvoConfig> config, std::shared_ptr<ProxyClient> client,
-                       SpeechRecognizerProvider recognizers, SFTranscriber::Timing timing = {});
+TranscriberFactory makeTranscriberFactory(std::optional<MirvoConfig> config,
+                                          std::shared_ptr<ProxyClient> client,
+                                          SpeechRecognizerProvider recognizers,
+                                          SFTranscriber::Timing timing = {});

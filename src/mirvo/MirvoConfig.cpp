@@ -2,7 +2,6 @@
 
 #include "platform/JSONDecoding.h"
 #include "platform/Log.h"
-#include "platform/Paths.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -34,8 +33,8 @@ QByteArray readWhole(const QString& path) {
 
 } // namespace
 
-QString MirvoConfig::defaultPath() {
-    return applicationSupportDirectory() + QStringLiteral("/Mirvo/config.json");
+QString MirvoConfig::defaultPath(const QString& applicationSupportDirectory) {
+    return applicationSupportDirectory + QStringLiteral("/Mirvo/config.json");
 }
 
 MirvoConfig MirvoConfig::decode(const QByteArray& json) {
@@ -71,13 +70,12 @@ std::optional<MirvoConfig> MirvoConfig::load(const QString& path) {
     try {
         MirvoConfig config = decode(readWhole(path));
         mirvoLog(QStringLiteral("[Mirvo/Config] loaded %1 cloud=%2 polish=%3")
-                     .arg(path,
-                          config.enableCloudTranscription ? QStringLiteral("true")
-                                                          : QStringLiteral("false"),
-                          config.enablePolish ? QStringLiteral("true") : QStringLiteral("false")));
+                     .arg(path, boolText(config.enableCloudTranscription),
+                          boolText(config.enablePolish)));
         return config;
     } catch (const DecodingError& e) {
-        mirvoLog(QStringLiteral("[Mirvo/Config] failed to decode %1: %2").arg(path, e.message()));
+        mirvoLog(QStringLiteral("[Mirvo/Config] failed to decode %1: %2").arg(path, e.message()),
+                 LogLevel::warning);
         return std::nullopt;
     }
 }

@@ -29,7 +29,7 @@ struct MirvoConfig {
     bool enablePolish = false;
 
     // <application support>/Mirvo/config.json: ~/.config/Mirvo/config.json on Linux.
-    static QString defaultPath();
+    static QString defaultPath(const QString& applicationSupportDirectory);
     // Reads and decodes the file; absent when it is missing or invalid. Never throws; every
     // outcome is logged.
     static std::optional<MirvoConfig> load(const QString& path);

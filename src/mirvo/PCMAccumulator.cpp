@@ -3,8 +3,13 @@
 #include "WAVEncoder.h"
 #include "platform/Log.h"
 
-PCMAccumulator::PCMAccumulator()
-    : targetFormat_(makeAudioFormat(16000.0, 1, SampleType::int16, true)) {}
+PCMAccumulator::PCMAccumulator() : targetFormat_(makeSpeechFormat()) {}
+
+void PCMAccumulator::dropLocked(const QString& line) {
+    // A format that fails once fails for every buffer: one line per dictation is enough.
+    if (dropped_++ == 0)
+        mirvoLog(line, LogLevel::error);
+}
 
 void PCMAccumulator::append(const AudioBufferPtr& buffer) {
     if (!buffer)
@@ -16,9 +21,9 @@ void PCMAccumulator::append(const AudioBufferPtr& buffer) {
         converter_ = AudioConverter::make(buffer->format(), targetFormat_);
         lastInputFormat_ = buffer->format();
         if (!converter_) {
-            mirvoLog(QStringLiteral("[Mirvo/Audio] PCMAccumulator: could not create converter "
-                                    "from %1 → %2")
-                         .arg(buffer->format()->description(), targetFormat_->description()));
+            dropLocked(QStringLiteral("[Mirvo/Audio] PCMAccumulator: could not create converter "
+                                      "from %1 → %2")
+                           .arg(buffer->format()->description(), targetFormat_->description()));
             return;
         }
     }
@@ -26,14 +31,16 @@ void PCMAccumulator::append(const AudioBufferPtr& buffer) {
     const double ratio = targetFormat_->sampleRate / buffer->format()->sampleRate;
     const auto capacity = uint32_t(std::max(ratio * double(buffer->frameLength()), 1.0) + 1024.0);
     AudioBufferPtr output = AudioBuffer::make(targetFormat_, capacity);
-    if (!output)
+    if (!output) {
+        dropLocked(QStringLiteral("[Mirvo/Audio] PCMAccumulator convert error: out of memory"));
         return;
+    }
 
     QString error;
     const auto status = converter_->convert(*output, AudioConverter::handOverOnce(buffer), error);
     if (status == AudioConverter::OutputStatus::error) {
-        mirvoLog(QStringLiteral("[Mirvo/Audio] PCMAccumulator convert error: %1")
-                     .arg(error.isEmpty() ? QStringLiteral("unknown") : error));
+        dropLocked(QStringLiteral("[Mirvo/Audio] PCMAccumulator convert error: %1")
+                       .arg(error.isEmpty() ? QStringLiteral("unknown") : error));
         return;
     }
     if (output->frameLength() > 0 && output->int16Channel(0)) {
@@ -45,6 +52,7 @@ void PCMAccumulator::append(const AudioBufferPtr& buffer) {
 void PCMAccumulator::reset() {
     std::lock_guard guard(lock_);
     samples_.clear();
+    dropped_ = 0;
 }
 
 size_t PCMAccumulator::sampleCount() const {
@@ -52,7 +60,12 @@ size_t PCMAccumulator::sampleCount() const {
     return samples_.size();
 }
 
+size_t PCMAccumulator::droppedBufferCount() const {
+    std::lock_guard guard(lock_);
+    return dropped_;
+}
+
 QByteArray PCMAccumulator::makeWAV() const {
     std::lock_guard guard(lock_);
-    return WAVEncoder::encode(samples_, 16000, 1);
+    return WAVEncoder::encode(samples_, speechSampleRate, 1);
 }

@@ -34,7 +34,8 @@ QCoro::Task<QString> LLMPolisher::polish(QString raw) {
         answer = co_await client_->polish(raw, systemPrompt_);
     } catch (...) {
         mirvoLog(QStringLiteral("[Mirvo/Polisher] failed: %1 — returning raw")
-                     .arg(describeError(std::current_exception())));
+                     .arg(describeError(std::current_exception())),
+                 LogLevel::warning);
         co_return raw;
     }
     const QString trimmed = answer.trimmed();

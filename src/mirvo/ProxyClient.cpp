@@ -20,6 +20,23 @@ std::optional<QUrl> parseURL(const QString& string) {
     return url;
 }
 
+// A POST to the proxy: base and path concatenated as they are, our two headers in place.
+HTTPRequest proxyRequest(const MirvoConfig& config, const QString& path, const char* which,
+                         double timeoutSeconds) {
+    const QString urlString = config.proxyBaseURL + path;
+    const std::optional<QUrl> url = parseURL(urlString);
+    if (!url)
+        throw ProxyClient::ClientError(QLatin1String(which) + QStringLiteral(" URL invalid: ") +
+                                       urlString);
+    HTTPRequest request;
+    request.url = *url;
+    request.method = "POST";
+    request.timeoutSeconds = timeoutSeconds;
+    request.headers = {{"x-proxy-key", config.proxyKey.toUtf8()},
+                       {"x-client-id", config.clientId.toUtf8()}};
+    return request;
+}
+
 void appendFormField(QByteArray& body, const QByteArray& boundary, const QByteArray& name,
                      const QByteArray& value) {
     body += "--" + boundary + "\r\n";
@@ -45,25 +62,15 @@ void ProxyClient::ensure200(const HTTPResponse& response, const QString& label) 
     QString snippet = decoder.decode(head);
     if (decoder.hasError())
         snippet = QStringLiteral("(non-utf8)");
-    throw ClientError(
-        QStringLiteral("%1: HTTP %2: %3").arg(label).arg(response.statusCode).arg(snippet));
+    throw ClientError(label + QStringLiteral(": HTTP ") + QString::number(response.statusCode) +
+                      QStringLiteral(": ") + snippet);
 }
 
 QCoro::Task<QString> ProxyClient::transcribe(QByteArray wav, TranscribeTarget target) {
-    const QString urlString = config_.proxyBaseURL + target.path;
-    const std::optional<QUrl> url = parseURL(urlString);
-    if (!url)
-        throw ClientError(QStringLiteral("transcribe URL invalid: ") + urlString);
-
+    HTTPRequest request = proxyRequest(config_, target.path, "transcribe", timeoutSeconds_);
     const QByteArray boundary =
         "mirvo-" + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().toLatin1();
-    HTTPRequest request;
-    request.url = *url;
-    request.method = "POST";
-    request.timeoutSeconds = timeoutSeconds_;
-    request.headers = {{"x-proxy-key", config_.proxyKey.toUtf8()},
-                       {"x-client-id", config_.clientId.toUtf8()},
-                       {"Content-Type", "multipart/form-data; boundary=" + boundary}};
+    request.headers.append({"Content-Type", "multipart/form-data; boundary=" + boundary});
 
     QByteArray& body = request.body;
     body.reserve(wav.size() + 512);
@@ -77,23 +84,13 @@ QCoro::Task<QString> ProxyClient::transcribe(QByteArray wav, TranscribeTarget ta
     body += "--" + boundary + "--\r\n";
 
     const HTTPResponse response = co_await session_->data(std::move(request));
-    ensure200(response, QStringLiteral("transcribe[%1]").arg(target.model));
+    ensure200(response, QStringLiteral("transcribe[") + target.model + QLatin1Char(']'));
     co_return JSONObjectReader::parse(response.body).requireString(QStringLiteral("text"));
 }
 
 QCoro::Task<QString> ProxyClient::polish(QString rawText, QString systemPrompt) {
-    const QString urlString = config_.proxyBaseURL + config_.chatPath;
-    const std::optional<QUrl> url = parseURL(urlString);
-    if (!url)
-        throw ClientError(QStringLiteral("chat URL invalid: ") + urlString);
-
-    HTTPRequest request;
-    request.url = *url;
-    request.method = "POST";
-    request.timeoutSeconds = timeoutSeconds_;
-    request.headers = {{"Content-Type", "application/json"},
-                       {"x-proxy-key", config_.proxyKey.toUtf8()},
-                       {"x-client-id", config_.clientId.toUtf8()}};
+    HTTPRequest request = proxyRequest(config_, config_.chatPath, "chat", timeoutSeconds_);
+    request.headers.prepend({"Content-Type", "application/json"});
     const QJsonObject payload{
         {QStringLiteral("model"), config_.polishModel},
         {QStringLiteral("messages"),

@@ -32,8 +32,6 @@ public:
     // Throws ClientError unless the response is HTTP with status 200 exactly.
     static void ensure200(const HTTPResponse& response, const QString& label);
 
-    const MirvoConfig& config() const { return config_; }
-
 private:
     const MirvoConfig config_;
     const std::shared_ptr<HTTPSession> session_;

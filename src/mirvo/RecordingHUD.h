@@ -6,6 +6,8 @@
 #include <array>
 
 class HUDModel;
+class QFontMetricsF;
+class QPainter;
 class QTimer;
 
 // The five-bar level meter.
@@ -27,6 +29,10 @@ Dot dot(double t, int index);
 double frameTime();
 } // namespace PulseDots
 
+// The message of the error line: at most two lines of `width`, broken at spaces (inside a word
+// only when it is longer than a line); what does not fit the second line ends in an ellipsis.
+QStringList wrapTwoLines(const QString& text, const QFontMetricsF& metrics, double width);
+
 // The HUD's content: the level meter, the pulsing dots or the error line, in a translucent
 // capsule. Repaints only while something moves.
 class RecordingHUD final : public QWidget {
@@ -46,6 +52,10 @@ protected:
 private:
     void modeChanged();
     void updateTimer();
+    void paintCapsule(QPainter& painter, const QRectF& bounds) const;
+    void paintMeter(QPainter& painter, const QRectF& content) const;
+    void paintDots(QPainter& painter, const QRectF& content) const;
+    void paintError(QPainter& painter, const QRectF& content) const;
 
     HUDModel& model_;
     bool translucent_ = false;

@@ -38,13 +38,13 @@ public:
             runOnMain([caller] { caller.resume(); });
         };
         std::weak_ptr<SFTranscriber> weakOwner = owner_.weak_from_this();
-        scheduleOnMain(std::make_shared<WorkItem>([weakOwner] {
-                           if (auto owner = weakOwner.lock()) {
-                               std::lock_guard lock(owner->lock_);
-                               owner->resolveFinishLocked(true);
-                           }
-                       }),
-                       owner_.finishTimeout_);
+        scheduleOnBackground(std::make_shared<WorkItem>([weakOwner] {
+                                 if (auto owner = weakOwner.lock()) {
+                                     std::lock_guard lock(owner->lock_);
+                                     owner->resolveFinishLocked(true);
+                                 }
+                             }),
+                             owner_.finishTimeout_);
         return true;
     }
 
@@ -244,8 +244,7 @@ void SFTranscriber::resolveFinishLocked(bool force) {
     for (const auto& [index, slot] : slots_)
         slotIndices.push_back(index);
     mirvoLog(QStringLiteral("[Mirvo/Transcriber] resolve force=%1 pending=%2 slots=%3 text=\"%4\"")
-                 .arg(force ? QStringLiteral("true") : QStringLiteral("false"),
-                      listOf(pendingChunkIndices_), listOf(slotIndices), text));
+                 .arg(boolText(force), listOf(pendingChunkIndices_), listOf(slotIndices), text));
     if (force && activeTask_)
         activeTask_->cancel();
     activeTask_.reset();
@@ -253,6 +252,11 @@ void SFTranscriber::resolveFinishLocked(bool force) {
     activeStartedAt_.reset();
     pendingChunkIndices_.clear();
     continuation(text);
+}
+
+QCoro::Task<SpeechAuthorizationStatus>
+SFTranscriber::requestAuthorization(PlatformServices& platform) {
+    co_return co_await platform.requestSpeechAuthorization();
 }
 
 QCoro::Task<QString> SFTranscriber::finish() {

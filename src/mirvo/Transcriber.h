@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/AudioBuffer.h"
+#include "platform/PlatformServices.h"
 #include "platform/Speech.h"
 
 #include <QCoro/QCoroTask>
@@ -48,6 +49,10 @@ public:
     virtual QCoro::Task<QString> finish() = 0;
 };
 
+// Makes a fresh transcriber for every dictation, given the recent raw transcripts as hints.
+using TranscriberFactory =
+    std::function<std::shared_ptr<Transcriber>(const QStringList& recentTranscripts)>;
+
 // Durations in seconds; `now` is a monotonic clock in seconds (the steady clock if unset).
 struct SFTranscriberTiming {
     double rotationInterval = 45.0;
@@ -59,7 +64,8 @@ struct SFTranscriberTiming {
 // The on-device transcriber: recognises while the user speaks, in chunks of at most 45 seconds
 // of audio. At a rotation the active request's audio ends, a new request starts and is first fed
 // the last ~2 seconds again; the words the new chunk hears inside that replay are cut from its
-// text. finish() waits for every chunk's final result, at most 8 seconds.
+// text. finish() waits for every chunk's final result, at most 8 seconds, timed on a background
+// thread so that a busy main thread cannot hold the answer back.
 //
 // Fed from three threads (capture: append; recognizer: results; main: start, finish, timer); one
 // lock guards all state, and every *Locked helper runs with it held. Must be owned by a
@@ -80,6 +86,10 @@ public:
     void start() override;
     void append(const AudioBufferPtr& buffer) override;
     QCoro::Task<QString> finish() override;
+
+    // Asks the platform for speech-recognition permission and returns the status it reports.
+    // Never throws; touches no transcriber.
+    static QCoro::Task<SpeechAuthorizationStatus> requestAuthorization(PlatformServices& platform);
 
     // The words of a result from the first one that starts at or after `overlapSeconds`; the
     // k-th space-separated piece is taken to be the k-th segment's word.

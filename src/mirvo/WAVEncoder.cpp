@@ -36,7 +36,8 @@ QByteArray WAVEncoder::encode(std::span<const int16_t> samples, int sampleRate, 
     at = putU16(at, 1);
     at = putU16(at, uint16_t(channels));
     at = putU32(at, uint32_t(sampleRate));
-    at = putU32(at, uint32_t(sampleRate) * uint32_t(channels) * 16 / 8);
+    // In 64 bits: the product overflows 32 bits for rates whose byte rate still fits.
+    at = putU32(at, uint32_t(uint64_t(sampleRate) * uint64_t(channels) * 16 / 8));
     at = putU16(at, uint16_t(channels * 16 / 8));
     at = putU16(at, 16);
     at = putTag(at, "data");

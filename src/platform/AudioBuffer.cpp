@@ -4,17 +4,20 @@
 
 QString AudioFormat::description() const {
     return QStringLiteral("<AudioFormat %1 ch, %2 Hz, %3, %4>")
-        .arg(channelCount)
-        .arg(sampleRate)
-        .arg(sampleType == SampleType::float32 ? QStringLiteral("Float32")
-                                               : QStringLiteral("Int16"))
-        .arg(interleaved ? QStringLiteral("interleaved") : QStringLiteral("deinterleaved"));
+        .arg(QString::number(channelCount), QString::number(sampleRate),
+             sampleType == SampleType::float32 ? QStringLiteral("Float32")
+                                               : QStringLiteral("Int16"),
+             interleaved ? QStringLiteral("interleaved") : QStringLiteral("deinterleaved"));
 }
 
 AudioFormatPtr makeAudioFormat(double sampleRate, int channelCount, SampleType sampleType,
                                bool interleaved) {
     return std::make_shared<const AudioFormat>(
         AudioFormat{sampleRate, channelCount, sampleType, interleaved});
+}
+
+AudioFormatPtr makeSpeechFormat() {
+    return makeAudioFormat(speechSampleRate, 1, SampleType::int16, true);
 }
 
 AudioBuffer::AudioBuffer(AudioFormatPtr format, uint32_t frameCapacity,

@@ -25,6 +25,11 @@ using AudioFormatPtr = std::shared_ptr<const AudioFormat>;
 AudioFormatPtr makeAudioFormat(double sampleRate, int channelCount, SampleType sampleType,
                                bool interleaved);
 
+// The rate of the working format that speech is recognised and uploaded in.
+inline constexpr int speechSampleRate = 16000;
+// The working format: 16 kHz, one channel, signed 16-bit samples.
+AudioFormatPtr makeSpeechFormat();
+
 // A block of PCM frames in one format. Channel data is one allocation: channel c starts at
 // channel(c) and its samples are `stride()` apart (1 when deinterleaved, channelCount when
 // interleaved).

@@ -40,7 +40,6 @@ public:
     OutputStatus convert(AudioBuffer& output, const InputBlock& inputBlock, QString& error);
 
     const AudioFormatPtr& inputFormat() const { return from_; }
-    const AudioFormatPtr& outputFormat() const { return to_; }
 
 private:
     AudioConverter(AudioFormatPtr from, AudioFormatPtr to, soxr* resampler);

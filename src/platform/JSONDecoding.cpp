@@ -114,7 +114,7 @@ std::optional<QJsonArray> JSONObjectReader::optionalArray(const QString& key) co
 
 JSONObjectReader JSONObjectReader::element(const QJsonArray& array, const QString& key,
                                            int index) const {
-    const QString path = QStringLiteral("%1[%2]").arg(pathOf(key)).arg(index);
+    const QString path = pathOf(key) + QLatin1Char('[') + QString::number(index) + QLatin1Char(']');
     const QJsonValue v = array.at(index);
     if (!v.isObject())
         throw DecodingError(

@@ -23,9 +23,27 @@ std::map<int, LogObserver>& observers() {
 
 int nextToken = 1;
 
+void writeSyslog(int priority, const char* line) {
+    syslog(priority, "%s", line);
+}
+
+SyslogSink syslogSink = &writeSyslog;
+
+int priorityOf(LogLevel level) {
+    switch (level) {
+    case LogLevel::warning:
+        return LOG_WARNING;
+    case LogLevel::error:
+        return LOG_ERR;
+    case LogLevel::info:
+        break;
+    }
+    return LOG_INFO;
+}
+
 } // namespace
 
-void mirvoLog(const QString& line) {
+void mirvoLog(const QString& line, LogLevel level) {
     const QByteArray utf8 = line.toUtf8();
     const QByteArray stamp =
         QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")).toUtf8();
@@ -40,7 +58,7 @@ void mirvoLog(const QString& line) {
         std::fprintf(stderr, "%s mirvo[%d:%ld] %s\n", stamp.constData(), int(getpid()),
                      long(syscall(SYS_gettid)), utf8.constData());
         std::fflush(stderr);
-        syslog(LOG_INFO, "%s", utf8.constData());
+        syslogSink(priorityOf(level), utf8.constData());
         snapshot = observers();
     }
     // Called outside the lock so that an observer may log or unregister.
@@ -58,4 +76,9 @@ int addLogObserver(LogObserver observer) {
 void removeLogObserver(int token) {
     std::lock_guard lock(logMutex());
     observers().erase(token);
+}
+
+void setSyslogSink(SyslogSink sink) {
+    std::lock_guard lock(logMutex());
+    syslogSink = sink ? sink : &writeSyslog;
 }

@@ -4,11 +4,23 @@
 
 #include <functional>
 
-// The one logging call: a time-stamped line to stderr and to the system journal (syslog).
-// Thread-safe; callable from any thread, including the audio capture thread.
-void mirvoLog(const QString& line);
+// How a line reaches the system journal; the text is the same whatever the level.
+enum class LogLevel { info, warning, error };
+
+// The one logging call: a time-stamped line to stderr and to the system journal (syslog) at the
+// level's priority. Thread-safe; callable from any thread, including the audio capture thread.
+void mirvoLog(const QString& line, LogLevel level = LogLevel::info);
+
+// "true" or "false", as flags appear in log lines.
+inline QString boolText(bool value) {
+    return value ? QStringLiteral("true") : QStringLiteral("false");
+}
 
 // Observers see every logged line (without the time stamp); tests use them to capture output.
 using LogObserver = std::function<void(const QString& line)>;
 int addLogObserver(LogObserver observer);
 void removeLogObserver(int token);
+
+// Where syslog lines go; tests replace it to see the priorities. Null restores syslog(3).
+using SyslogSink = void (*)(int priority, const char* line);
+void setSyslogSink(SyslogSink sink);

@@ -6,8 +6,12 @@
 #include <QThread>
 #include <QTimer>
 
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
+#include <map>
 #include <mutex>
+#include <thread>
 
 namespace {
 
@@ -73,4 +77,66 @@ void scheduleOnMain(std::shared_ptr<WorkItem> item, double seconds) {
         arm();
     else
         runOnMain(std::move(arm));
+}
+
+namespace {
+
+// One thread that sleeps until the earliest deadline. It lives as long as the process: a pending
+// deadline may be due during shutdown, and a joined thread would make exit wait for it.
+class BackgroundTimer final {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    static BackgroundTimer& instance() {
+        static auto* timer = new BackgroundTimer; // never destroyed; see above
+        return *timer;
+    }
+
+    void add(Clock::time_point due, std::shared_ptr<WorkItem> item) {
+        {
+            std::lock_guard lock(mutex_);
+            due_.emplace(due, std::move(item));
+        }
+        changed_.notify_one();
+    }
+
+private:
+    BackgroundTimer() {
+        std::thread([this] { run(); }).detach();
+    }
+
+    void run() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            if (due_.empty()) {
+                changed_.wait(lock);
+                continue;
+            }
+            const auto next = due_.begin();
+            if (Clock::now() < next->first) {
+                changed_.wait_until(lock, next->first);
+                continue;
+            }
+            std::shared_ptr<WorkItem> item = std::move(next->second);
+            due_.erase(next);
+            lock.unlock();
+            item->perform();
+            item.reset();
+            lock.lock();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::multimap<Clock::time_point, std::shared_ptr<WorkItem>> due_;
+};
+
+} // namespace
+
+void scheduleOnBackground(std::shared_ptr<WorkItem> item, double seconds) {
+    const auto delay = std::chrono::duration<double>(std::max(0.0, seconds));
+    BackgroundTimer::instance().add(
+        BackgroundTimer::Clock::now() +
+            std::chrono::duration_cast<BackgroundTimer::Clock::duration>(delay),
+        std::move(item));
 }

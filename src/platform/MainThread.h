@@ -13,7 +13,6 @@ class WorkItem final {
 public:
     explicit WorkItem(std::function<void()> work) : work_(std::move(work)) {}
     void cancel() { cancelled_ = true; }
-    bool isCancelled() const { return cancelled_; }
     // Runs the work unless it was cancelled.
     void perform();
 
@@ -24,3 +23,7 @@ private:
 
 // Runs `item` on the main thread `seconds` from now, unless it is cancelled first.
 void scheduleOnMain(std::shared_ptr<WorkItem> item, double seconds);
+
+// Runs `item` on a background thread `seconds` from now, unless it is cancelled first: for
+// deadlines that a busy main thread must not delay. Items due together run one after another.
+void scheduleOnBackground(std::shared_ptr<WorkItem> item, double seconds);

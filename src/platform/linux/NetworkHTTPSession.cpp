@@ -57,7 +57,7 @@ QCoro::Task<HTTPResponse> NetworkHTTPSession::data(HTTPRequest request) {
     const bool transportFailed = error != QNetworkReply::NoError &&
                                  (!status.isValid() || error < QNetworkReply::ContentAccessDenied);
     if (transportFailed)
-        throw PlatformError(QStringLiteral("NSURLErrorDomain"), urlErrorCode(error),
+        throw PlatformError(QString::fromLatin1(PlatformErrors::urlDomain), urlErrorCode(error),
                             reply->errorString());
     HTTPResponse response;
     response.isHTTP = status.isValid();

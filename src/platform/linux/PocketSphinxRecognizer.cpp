@@ -42,7 +42,7 @@ RecognitionResult resultOf(ps_decoder_t* decoder, bool isFinal) {
     return result;
 }
 
-const PlatformError canceledError(QStringLiteral("kLSRErrorDomain"), 301,
+const PlatformError canceledError(PlatformErrors::recognitionCanceled,
                                   QStringLiteral("Recognition request was canceled"));
 
 // One task: its thread owns this state together with the handle the caller keeps.
@@ -95,7 +95,7 @@ public:
                 return;
         }
         convert(AudioConverter::handOverOnce(buffer),
-                buffer->frameLength() * 16000.0 / buffer->format()->sampleRate);
+                buffer->frameLength() * double(speechSampleRate) / buffer->format()->sampleRate);
     }
 
     void flush() {
@@ -105,7 +105,7 @@ public:
         converter_.reset();
     }
 
-    double seconds() const { return samples_ / 16000.0; }
+    double seconds() const { return double(samples_) / speechSampleRate; }
 
 private:
     void convert(const AudioConverter::InputBlock& input, double expectedFrames) {
@@ -114,7 +114,13 @@ private:
         if (!out)
             return;
         QString error;
-        converter_->convert(*out, input, error);
+        if (converter_->convert(*out, input, error) == AudioConverter::OutputStatus::error &&
+            !loggedConversionError_) {
+            // Whatever failed once fails for every buffer of the format: one line per task.
+            loggedConversionError_ = true;
+            mirvoLog(QStringLiteral("[Mirvo/Transcriber] audio conversion failed: %1").arg(error),
+                     LogLevel::error);
+        }
         if (out->frameLength() == 0)
             return;
         ps_process_raw(decoder_, out->int16Channel(0), out->frameLength(), FALSE, FALSE);
@@ -159,7 +165,8 @@ private:
     ps_decoder_t* decoder_;
     RecognitionResult committed_;
     bool inUtterance_ = false;
-    const AudioFormatPtr working_ = makeAudioFormat(16000, 1, SampleType::int16, true);
+    const AudioFormatPtr working_ = makeSpeechFormat();
+    bool loggedConversionError_ = false;
     std::unique_ptr<AudioConverter> converter_;
     uint64_t samples_ = 0;
     uint64_t lastPartialAt_ = 0;
@@ -172,7 +179,7 @@ void runTask(const std::shared_ptr<TaskState>& state) {
         state->handler(std::nullopt,
                        state->cancelled
                            ? canceledError
-                           : PlatformError(QStringLiteral("kAFAssistantErrorDomain"), 1101,
+                           : PlatformError(PlatformErrors::speechModelUnavailable,
                                            QStringLiteral("Speech model unavailable")));
         return;
     }
@@ -242,7 +249,8 @@ void DecoderPool::finishLoad(ps_decoder_t* decoder) {
         ps_free(d);
     if (!decoder)
         mirvoLog(QStringLiteral("[Mirvo/Transcriber] could not load the speech model from %1")
-                     .arg(modelDirectory_));
+                     .arg(modelDirectory_),
+                 LogLevel::error);
 }
 
 void DecoderPool::trimLocked(std::vector<ps_decoder_t*>& surplus) {

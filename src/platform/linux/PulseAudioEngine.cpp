@@ -6,19 +6,7 @@
 
 #include <cstring>
 
-namespace {
-
-constexpr const char* noDeviceDomain = "com.apple.coreaudio.avfaudio";
-constexpr long noDeviceCode = -10868;
-
-struct SourceQuery {
-    bool done = false;
-    QByteArray defaultSource;
-    bool found = false;
-    pa_sample_spec sampleFormat = {};
-};
-
-} // namespace
+namespace {} // namespace
 
 PulseAudioEngine::PulseAudioEngine(int timeoutMs) : timeoutMs_(timeoutMs) {}
 
@@ -62,7 +50,7 @@ template <typename Done> bool PulseAudioEngine::waitLocked(Done done) {
 void PulseAudioEngine::failStart(const QString& reason) {
     pa_threaded_mainloop_unlock(mainloop_);
     tearDown();
-    throw PlatformError(noDeviceDomain, noDeviceCode, reason);
+    throw PlatformError(PlatformErrors::noInputDevice, reason);
 }
 
 void PulseAudioEngine::start() {
@@ -70,16 +58,23 @@ void PulseAudioEngine::start() {
         return;
     mainloop_ = pa_threaded_mainloop_new();
     if (!mainloop_)
-        throw PlatformError(noDeviceDomain, noDeviceCode,
+        throw PlatformError(PlatformErrors::noInputDevice,
                             QStringLiteral("cannot create the PulseAudio main loop"));
     pa_threaded_mainloop_set_name(mainloop_, "mirvo-capture");
     if (pa_threaded_mainloop_start(mainloop_) < 0) {
         tearDown();
-        throw PlatformError(noDeviceDomain, noDeviceCode,
+        throw PlatformError(PlatformErrors::noInputDevice,
                             QStringLiteral("cannot start the PulseAudio main loop"));
     }
     pa_threaded_mainloop_lock(mainloop_);
+    connectContextLocked();
+    const DefaultSource source = queryDefaultSourceLocked();
+    connectStreamLocked(source.name, source.sampleFormat);
+    running_ = true;
+    pa_threaded_mainloop_unlock(mainloop_);
+}
 
+void PulseAudioEngine::connectContextLocked() {
     context_ = pa_context_new(pa_threaded_mainloop_get_api(mainloop_), "Mirvo");
     if (!context_)
         failStart(QStringLiteral("cannot create a PulseAudio context"));
@@ -87,63 +82,68 @@ void PulseAudioEngine::start() {
     if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
         failStart(QStringLiteral("no PulseAudio server: %1")
                       .arg(QString::fromUtf8(pa_strerror(pa_context_errno(context_)))));
-    const bool contextSettled = waitLocked([this] {
+    const bool settled = waitLocked([this] {
         const pa_context_state_t s = pa_context_get_state(context_);
         return s == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(s);
     });
-    if (!contextSettled || pa_context_get_state(context_) != PA_CONTEXT_READY)
-        failStart(contextSettled
-                      ? QStringLiteral("no PulseAudio server: %1")
-                            .arg(QString::fromUtf8(pa_strerror(pa_context_errno(context_))))
-                      : QStringLiteral("the PulseAudio server did not answer"));
+    if (!settled)
+        failStart(QStringLiteral("the PulseAudio server did not answer"));
+    if (pa_context_get_state(context_) != PA_CONTEXT_READY)
+        failStart(QStringLiteral("no PulseAudio server: %1")
+                      .arg(QString::fromUtf8(pa_strerror(pa_context_errno(context_)))));
+}
 
-    // The default source and its native sample format.
-    SourceQuery query;
-    struct Ctx {
-        SourceQuery* query;
+PulseAudioEngine::DefaultSource PulseAudioEngine::queryDefaultSourceLocked() {
+    struct Query {
         pa_threaded_mainloop* mainloop;
-    } ctx{&query, mainloop_};
+        bool done = false;
+        bool found = false;
+        DefaultSource source;
+    } query{mainloop_, false, false, {}};
     pa_operation* op = pa_context_get_server_info(
         context_,
         [](pa_context*, const pa_server_info* info, void* data) {
-            auto* c = static_cast<Ctx*>(data);
+            auto* q = static_cast<Query*>(data);
             if (info && info->default_source_name)
-                c->query->defaultSource = info->default_source_name;
-            c->query->done = true;
-            pa_threaded_mainloop_signal(c->mainloop, 0);
+                q->source.name = info->default_source_name;
+            q->done = true;
+            pa_threaded_mainloop_signal(q->mainloop, 0);
         },
-        &ctx);
+        &query);
     const bool gotServerInfo = op && waitLocked([&] { return query.done; });
     if (op)
         pa_operation_unref(op);
     if (!gotServerInfo)
         failStart(QStringLiteral("the PulseAudio server did not describe itself"));
-    if (query.defaultSource.isEmpty())
+    if (query.source.name.isEmpty())
         failStart(QStringLiteral("no input source"));
 
     query.done = false;
     op = pa_context_get_source_info_by_name(
-        context_, query.defaultSource.constData(),
+        context_, query.source.name.constData(),
         [](pa_context*, const pa_source_info* info, int eol, void* data) {
-            auto* c = static_cast<Ctx*>(data);
+            auto* q = static_cast<Query*>(data);
             if (info && !eol) {
-                c->query->found = true;
-                c->query->sampleFormat = info->sample_spec;
+                q->found = true;
+                q->source.sampleFormat = info->sample_spec;
             }
             if (eol) {
-                c->query->done = true;
-                pa_threaded_mainloop_signal(c->mainloop, 0);
+                q->done = true;
+                pa_threaded_mainloop_signal(q->mainloop, 0);
             }
         },
-        &ctx);
+        &query);
     const bool gotSource = op && waitLocked([&] { return query.done; });
     if (op)
         pa_operation_unref(op);
     if (!gotSource || !query.found)
         failStart(QStringLiteral("no input source"));
+    return query.source;
+}
 
-    const pa_sample_spec wanted = {PA_SAMPLE_FLOAT32NE, query.sampleFormat.rate,
-                                   query.sampleFormat.channels};
+void PulseAudioEngine::connectStreamLocked(const QByteArray& sourceName,
+                                           const pa_sample_spec& native) {
+    const pa_sample_spec wanted = {PA_SAMPLE_FLOAT32NE, native.rate, native.channels};
     format_ = makeAudioFormat(double(wanted.rate), wanted.channels, SampleType::float32, true);
     filling_.reset();
     stream_ = pa_stream_new(context_, "Mirvo dictation", &wanted, nullptr);
@@ -159,21 +159,17 @@ void PulseAudioEngine::start() {
     pa_buffer_attr attr;
     std::memset(&attr, 0xff, sizeof attr); // server defaults for everything but fragsize
     attr.fragsize = uint32_t(frames * pa_frame_size(&wanted));
-    if (pa_stream_connect_record(stream_, query.defaultSource.constData(), &attr,
-                                 PA_STREAM_ADJUST_LATENCY) < 0)
+    if (pa_stream_connect_record(stream_, sourceName.constData(), &attr, PA_STREAM_ADJUST_LATENCY) <
+        0)
         failStart(QStringLiteral("cannot record from %1: %2")
-                      .arg(QString::fromUtf8(query.defaultSource),
+                      .arg(QString::fromUtf8(sourceName),
                            QString::fromUtf8(pa_strerror(pa_context_errno(context_)))));
-    const bool streamSettled = waitLocked([this] {
+    const bool settled = waitLocked([this] {
         const pa_stream_state_t s = pa_stream_get_state(stream_);
         return s == PA_STREAM_READY || !PA_STREAM_IS_GOOD(s);
     });
-    if (!streamSettled || pa_stream_get_state(stream_) != PA_STREAM_READY)
-        failStart(
-            QStringLiteral("cannot record from %1").arg(QString::fromUtf8(query.defaultSource)));
-
-    running_ = true;
-    pa_threaded_mainloop_unlock(mainloop_);
+    if (!settled || pa_stream_get_state(stream_) != PA_STREAM_READY)
+        failStart(QStringLiteral("cannot record from %1").arg(QString::fromUtf8(sourceName)));
 }
 
 void PulseAudioEngine::stop() {

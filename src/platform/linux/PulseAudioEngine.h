@@ -1,8 +1,13 @@
 #pragma once
 
+#include "LinuxOnly.h"
+
 #include "platform/AudioEngine.h"
 
+#include <QByteArray>
 #include <QString>
+
+#include <pulse/sample.h>
 
 #include <atomic>
 #include <mutex>
@@ -28,6 +33,16 @@ public:
     bool isRunning() const override { return running_; }
 
 private:
+    struct DefaultSource {
+        QByteArray name;
+        pa_sample_spec sampleFormat = {};
+    };
+
+    // The three steps of start(), with the main loop locked; each throws through failStart().
+    void connectContextLocked();
+    DefaultSource queryDefaultSourceLocked();
+    void connectStreamLocked(const QByteArray& sourceName, const pa_sample_spec& native);
+    // Unlocks the main loop, tears down and throws PlatformErrors::noInputDevice.
     [[noreturn]] void failStart(const QString& reason);
     // Waits on the main loop (lock held) until `done` or the timeout; false on timeout.
     template <typename Done> bool waitLocked(Done done);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "LinuxOnly.h"
+
 #include "platform/Pasteboard.h"
 
 #include <memory>

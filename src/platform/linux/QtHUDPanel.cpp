@@ -13,15 +13,11 @@ QRect QtHUDPanel::frameOn(const QRect& screen) {
     return QRect(x, y, 104, 32);
 }
 
-bool QtHUDPanel::compositorRunning() {
-    Display* display = XOpenDisplay(nullptr);
+bool QtHUDPanel::compositorRunning(Display* display) {
     if (!display)
         return false;
     const QByteArray name = "_NET_WM_CM_S" + QByteArray::number(DefaultScreen(display));
-    const bool running =
-        XGetSelectionOwner(display, XInternAtom(display, name.constData(), False)) != None;
-    XCloseDisplay(display);
-    return running;
+    return XGetSelectionOwner(display, XInternAtom(display, name.constData(), False)) != None;
 }
 
 std::unique_ptr<HUDPanel> QtHUDPanel::create(QWidget* content) {

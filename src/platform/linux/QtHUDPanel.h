@@ -1,5 +1,7 @@
 #pragma once
 
+#include "LinuxOnly.h"
+
 #include "platform/HUDPanel.h"
 
 #include <QPropertyAnimation>
@@ -9,6 +11,7 @@
 #include <memory>
 
 class QScreen;
+typedef struct _XDisplay Display;
 
 // The HUD's window: borderless, above normal windows, on every workspace, never focused and
 // never activating Mirvo (an override-redirect popup on X11). 104 × 32, centred on the primary
@@ -30,8 +33,8 @@ public:
     QWidget* window() const { return window_.get(); }
     // The frame for a screen's full geometry.
     static QRect frameOn(const QRect& screenGeometry);
-    // Whether a compositing manager runs, so that translucency shows.
-    static bool compositorRunning();
+    // Whether a compositing manager runs on `display`, so that translucency shows.
+    static bool compositorRunning(Display* display);
 
 private:
     explicit QtHUDPanel(QWidget* content, QScreen* screen);

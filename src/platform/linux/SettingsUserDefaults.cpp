@@ -1,12 +1,7 @@
 #include "SettingsUserDefaults.h"
 
-#include "platform/Paths.h"
-
 SettingsUserDefaults::SettingsUserDefaults(const QString& path)
-    : settings_(path.isEmpty()
-                    ? applicationSupportDirectory() + QStringLiteral("/Mirvo/defaults.conf")
-                    : path,
-                QSettings::IniFormat) {}
+    : settings_(path, QSettings::IniFormat) {}
 
 bool SettingsUserDefaults::boolForKey(const QString& key) const {
     return settings_.value(key, false).toBool();

@@ -1,13 +1,15 @@
 #pragma once
 
+#include "LinuxOnly.h"
+
 #include "platform/UserDefaults.h"
 
 #include <QSettings>
 
-// User defaults in an INI file: ~/.config/Mirvo/defaults.conf ($XDG_CONFIG_HOME), or `path`.
+// User defaults in the INI file at `path` (Mirvo uses ~/.config/Mirvo/defaults.conf).
 class SettingsUserDefaults final : public UserDefaults {
 public:
-    explicit SettingsUserDefaults(const QString& path = {});
+    explicit SettingsUserDefaults(const QString& path);
 
     bool boolForKey(const QString& key) const override;
     QString stringForKey(const QString& key) const override;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "LinuxOnly.h"
+
 #include "platform/AudioFile.h"
 
 typedef struct sf_private_tag SNDFILE;

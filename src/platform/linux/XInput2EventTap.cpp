@@ -1,5 +1,7 @@
 #include "XInput2EventTap.h"
 
+#include "X11Connection.h"
+
 #include <QSocketNotifier>
 
 #include <X11/XKBlib.h>
@@ -43,9 +45,8 @@ std::unique_ptr<EventTap> XInput2EventTap::create(uint64_t mask, EventTapCallbac
     Display* display = XOpenDisplay(nullptr);
     if (!display)
         return nullptr;
-    int opcode = 0, event = 0, error = 0, major = 2, minor = 2;
-    if (!XQueryExtension(display, "XInputExtension", &opcode, &event, &error) ||
-        XIQueryVersion(display, &major, &minor) != Success) {
+    int opcode = 0;
+    if (!X11Connection::hasXInput22(display, &opcode)) {
         XCloseDisplay(display);
         return nullptr;
     }

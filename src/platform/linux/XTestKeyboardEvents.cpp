@@ -1,5 +1,6 @@
 #include "XTestKeyboardEvents.h"
 
+#include "X11Connection.h"
 #include "platform/Log.h"
 
 #include <X11/XKBlib.h>
@@ -50,14 +51,19 @@ bool XTestKeyboardEvents::isTerminal(const QString& wmClassName, const QString& 
 
 namespace {
 
-// The WM_CLASS of the focused window or of its nearest ancestor that has one.
+// The WM_CLASS of the focused window or of its nearest ancestor that has one. The windows may
+// close while we walk them: their errors are trapped and end the walk.
 bool focusedWindowIsTerminal(Display* display) {
+    X11ErrorTrap trap(display);
     Window focus = 0;
     int revert = 0;
     XGetInputFocus(display, &focus, &revert);
     while (focus != None && focus != PointerRoot) {
         XClassHint hint = {nullptr, nullptr};
-        if (XGetClassHint(display, focus, &hint)) {
+        const bool hasHint = XGetClassHint(display, focus, &hint);
+        if (trap.caughtError())
+            return false;
+        if (hasHint) {
             const bool terminal = XTestKeyboardEvents::isTerminal(
                 QString::fromLocal8Bit(hint.res_name), QString::fromLocal8Bit(hint.res_class));
             XFree(hint.res_name);
@@ -67,7 +73,7 @@ bool focusedWindowIsTerminal(Display* display) {
         Window root = 0, parent = 0;
         Window* children = nullptr;
         unsigned int count = 0;
-        if (!XQueryTree(display, focus, &root, &parent, &children, &count))
+        if (!XQueryTree(display, focus, &root, &parent, &children, &count) || trap.caughtError())
             return false;
         if (children)
             XFree(children);
@@ -97,10 +103,14 @@ std::vector<KeyCode> heldModifiers(Display* display) {
 
 } // namespace
 
+XTestKeyboardEvents::XTestKeyboardEvents(std::shared_ptr<X11Connection> connection)
+    : connection_(std::move(connection)) {}
+
 void XTestKeyboardEvents::postPasteChord() {
-    Display* display = XOpenDisplay(nullptr);
+    Display* display = connection_->display();
     if (!display) {
-        mirvoLog(QStringLiteral("[Mirvo] paste: no X display to post the paste keys to"));
+        mirvoLog(QStringLiteral("[Mirvo] paste: no X display to post the paste keys to"),
+                 LogLevel::error);
         return;
     }
     const bool terminal = focusedWindowIsTerminal(display);
@@ -126,5 +136,4 @@ void XTestKeyboardEvents::postPasteChord() {
     for (KeyCode code : held)
         XTestFakeKeyEvent(display, code, True, CurrentTime);
     XSync(display, False);
-    XCloseDisplay(display);
 }

@@ -1,4 +1,4 @@
-#include "FakeTranscriber.h"
+#include "FakeComponents.h"
 
 #include <QCoro/QCoroSignal>
 
@@ -7,9 +7,14 @@ QCoro::Task<QString> FakeTranscriber::finish() {
     {
         std::lock_guard lock(mutex_);
         finishCalled_ = true;
-        finishCalledAt = ++FakeAudioRecorder::sequence;
     }
+    log_->record(name_ + QStringLiteral(".finish"));
     if (!result_)
         co_await qCoro(this, &FakeTranscriber::resolved);
     co_return *result_;
+}
+
+QCoro::Task<QString> FakePolisher::polish(QString text) {
+    inputs.append(text);
+    co_return answer;
 }

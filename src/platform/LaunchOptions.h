@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QProcessEnvironment>
+#include <QString>
+
+#include <optional>
+
+// What the process was launched with, read once at the entry and handed down. A flag counts as
+// set only when its variable holds exactly "1".
+struct LaunchOptions {
+    // "MIRVO_TEST_MODE": signals instead of the key, the clipboard instead of pasting, no
+    // configuration.
+    bool testMode = false;
+    // "MIRVO_TEST_AUDIO": in test mode, the file to dictate instead of the microphone.
+    std::optional<QString> testAudio;
+    // "MIRVO_FORCE_ONBOARDING": show the setup checklist even when it was completed.
+    bool forceOnboarding = false;
+
+    static LaunchOptions fromEnvironment(const QProcessEnvironment& environment) {
+        const auto isSet = [&](const char* name) {
+            return environment.value(QLatin1String(name)) == QLatin1String("1");
+        };
+        LaunchOptions options;
+        options.testMode = isSet("MIRVO_TEST_MODE");
+        options.forceOnboarding = isSet("MIRVO_FORCE_ONBOARDING");
+        if (environment.contains(QStringLiteral("MIRVO_TEST_AUDIO")))
+            options.testAudio = environment.value(QStringLiteral("MIRVO_TEST_AUDIO"));
+        return options;
+    }
+};

@@ -1,6 +1,0 @@
-#pragma once
-
-#include <QString>
-
-// Where per-user application data lives: ~/.config ($XDG_CONFIG_HOME) on Linux.
-QString applicationSupportDirectory();

@@ -1,0 +1,64 @@
+#pragma once
+
+#include "AudioFile.h"
+#include "EventTap.h"
+#include "Speech.h"
+
+#include <QCoro/QCoroTask>
+#include <QString>
+
+#include <memory>
+
+class AudioEngine;
+class HTTPSession;
+class HUDPanel;
+class KeyboardEvents;
+class NotificationCenter;
+class Pasteboard;
+class QWidget;
+class SignalSource;
+class UserDefaults;
+
+// Speech-recognition permission, with the platform's raw values.
+enum class SpeechAuthorizationStatus {
+    notDetermined = 0,
+    denied = 1,
+    restricted = 2,
+    authorized = 3
+};
+
+// The one seam between Mirvo and the system it runs on: every system service the application
+// uses is made here. One implementation per platform backend, one recording double for tests.
+// Main thread only, unless a member says otherwise.
+class PlatformServices {
+public:
+    virtual ~PlatformServices() = default;
+
+    // A tap on the keyboard's modifier changes in which `pushToTalkKey` (a key name of the
+    // platform, such as "Control_R") sets the fn bit; null when no tap can be made.
+    virtual std::unique_ptr<EventTap> makeEventTap(uint64_t mask, EventTapCallback callback,
+                                                   void* userInfo,
+                                                   const QString& pushToTalkKey) = 0;
+    virtual std::shared_ptr<KeyboardEvents> makeKeyboardEvents() = 0;
+    virtual std::shared_ptr<Pasteboard> makePasteboard() = 0;
+    virtual std::unique_ptr<AudioEngine> makeAudioEngine() = 0;
+    virtual AudioFileOpener audioFileOpener() = 0;
+    // Recognizers by locale; every call hands out the same warm recognizers of the process.
+    virtual SpeechRecognizerProvider speechRecognizers() = 0;
+    // The floating window hosting the HUD's `content` (which it owns); null without a screen.
+    virtual std::unique_ptr<HUDPanel> makeHUDPanel(QWidget* content) = 0;
+    // Whether translucent windows show as such (a compositor runs).
+    virtual bool compositorRunning() = 0;
+    virtual std::shared_ptr<UserDefaults> makeUserDefaults() = 0;
+    virtual std::shared_ptr<HTTPSession> makeHTTPSession() = 0;
+    // Whether Mirvo may observe the keyboard and post keys.
+    virtual bool accessibilityIsProcessTrusted() = 0;
+    virtual SpeechAuthorizationStatus speechAuthorizationStatus() = 0;
+    // Asks for speech-recognition permission; the status the platform then reports. Never throws.
+    virtual QCoro::Task<SpeechAuthorizationStatus> requestSpeechAuthorization() = 0;
+    virtual std::unique_ptr<SignalSource> makeSignalSource() = 0;
+    // The process's one in-process notification centre: the same object on every call.
+    virtual std::shared_ptr<NotificationCenter> defaultNotificationCenter() = 0;
+    // Where per-user application data lives (~/.config on Linux).
+    virtual QString applicationSupportDirectory() = 0;
+};

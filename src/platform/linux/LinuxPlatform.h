@@ -1,0 +1,39 @@
+#pragma once
+
+#include "LinuxOnly.h"
+
+#include "platform/PlatformServices.h"
+
+class X11Connection;
+
+// The Linux desktop: X11 for keys, clipboard and windows, PulseAudio for the microphone,
+// PocketSphinx for speech, libsndfile for audio files, QSettings and the XDG folders for what
+// Mirvo keeps. Cheap to construct; each service is made when first asked for.
+class LinuxPlatform final : public PlatformServices {
+public:
+    LinuxPlatform();
+    ~LinuxPlatform() override;
+
+    std::unique_ptr<EventTap> makeEventTap(uint64_t mask, EventTapCallback callback, void* userInfo,
+                                           const QString& pushToTalkKey) override;
+    std::shared_ptr<KeyboardEvents> makeKeyboardEvents() override;
+    std::shared_ptr<Pasteboard> makePasteboard() override;
+    std::unique_ptr<AudioEngine> makeAudioEngine() override;
+    AudioFileOpener audioFileOpener() override;
+    SpeechRecognizerProvider speechRecognizers() override;
+    std::unique_ptr<HUDPanel> makeHUDPanel(QWidget* content) override;
+    bool compositorRunning() override;
+    std::shared_ptr<UserDefaults> makeUserDefaults() override;
+    std::shared_ptr<HTTPSession> makeHTTPSession() override;
+    bool accessibilityIsProcessTrusted() override;
+    SpeechAuthorizationStatus speechAuthorizationStatus() override;
+    QCoro::Task<SpeechAuthorizationStatus> requestSpeechAuthorization() override;
+    std::unique_ptr<SignalSource> makeSignalSource() override;
+    std::shared_ptr<NotificationCenter> defaultNotificationCenter() override;
+    QString applicationSupportDirectory() override;
+
+private:
+    const std::shared_ptr<X11Connection> x11_;
+    const std::shared_ptr<NotificationCenter> notifications_;
+    SpeechRecognizerProvider recognizers_;
+};
