@@ -152,8 +152,8 @@ private slots:
     }
 
     void decodersAreKeptWarmAndTrimmed() {
-        auto fresh =
-            std::make_shared<DecoderPool>(PocketSphinxRecognizer::installedModelDirectory());
+        auto fresh = std::make_shared<DecoderPool>(
+            PocketSphinxRecognizer::installedModelDirectory(), QStringList{}, 0.3);
         QCOMPARE(fresh->decoderCount(), 0);
         fresh->prepare();
         fresh->prepare(); // one load at a time
@@ -183,10 +183,43 @@ private slots:
         for (const Results* r : {&a, &b})
             QVERIFY2(sentenceErrorRate(r->finals.at(0).formattedString) <= 25,
                      qPrintable(r->finals.at(0).formattedString));
-        // Idle again: the surplus decoder is let go.
+        // Idle again: the spare is let go.
         QTRY_COMPARE(fresh->decoderCount(), 1);
         QCOMPARE(fresh->idleCount(), 1);
-        fresh->waitUntilSettled();
+    }
+
+    void aBurstOfTasksStaysWithinTwoDecoders() {
+        auto bounded = std::make_shared<DecoderPool>(
+            PocketSphinxRecognizer::installedModelDirectory(), QStringList{}, 0.3);
+        PocketSphinxRecognizer recognizer(bounded);
+        const auto speech = SpokenText::load(sentencePath);
+        std::vector<std::unique_ptr<Results>> results;
+        std::vector<std::shared_ptr<RecognitionTask>> tasks;
+        int most = 0;
+        for (int i = 0; i < 30; ++i) {
+            auto request = std::make_shared<RecognitionRequest>();
+            results.push_back(std::make_unique<Results>());
+            tasks.push_back(recognizer.recognitionTask(request, results.back()->handler()));
+            for (const auto& buffer : speech)
+                request->append(buffer);
+            request->endAudio();
+            most = std::max(most, bounded->decoderCount());
+        }
+        // Every other task is cancelled while it waits: answered at once, without a decoder.
+        for (size_t i = 1; i < tasks.size(); i += 2)
+            tasks[i]->cancel();
+        for (const auto& r : results)
+            QTRY_VERIFY_WITH_TIMEOUT(r->over(), 60000);
+        most = std::max(most, bounded->decoderCount());
+        QVERIFY(most <= DecoderPool::maxDecoders);
+        for (size_t i = 0; i < results.size(); ++i) {
+            if (i % 2)
+                QCOMPARE(results[i]->errors.size() + results[i]->finals.size(), size_t(1));
+            else
+                QVERIFY2(sentenceErrorRate(results[i]->finals.at(0).formattedString) <= 25,
+                         qPrintable(results[i]->finals.at(0).formattedString));
+        }
+        QTRY_COMPARE(bounded->decoderCount(), 1);
     }
 
     void longDictationRotatesWithoutLosingWords() {

@@ -1,6 +1,7 @@
 #include "mirvo/MirvoConfig.h"
 #include "support/DesktopHelpers.h"
 #include "support/LoopbackHTTPServer.h"
+#include "support/MirvoProcess.h"
 #include "support/PulseAudioServer.h"
 #include "support/SpokenText.h"
 #include "support/Subprocess.h"
@@ -24,34 +25,7 @@ const QString sample = QStringLiteral(MIRVO_SOURCE_DIR "/resources/demo/speech.w
 const QString sampleText = QStringLiteral("please send the quarterly report to the finance team "
                                           "before noon the meeting has moved to thursday");
 
-QString readFile(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
-}
-
-// The mirvo binary, its log, and a way to wait for lines in it.
-class App {
-public:
-    App(const QString& dir, QStringList environment) : log_(dir + "/mirvo.log") {
-        QFile::remove(log_);
-        process_.start(QStringLiteral(MIRVO_BINARY), {},
-                       environment + QStringList{"QT_QPA_PLATFORM=xcb"}, {}, log_);
-    }
-    QString log() const { return readFile(log_); }
-    int count(const QString& text) const { return int(log().count(text)); }
-    bool waitFor(const QString& text, int times = 1, int ms = 30000) {
-        const QDeadlineTimer deadline(ms);
-        while (count(text) < times && !deadline.hasExpired() && process_.isRunning())
-            QTest::qWait(20);
-        return count(text) >= times;
-    }
-    void signal(int signo) { ::kill(process_.pid(), signo); }
-    bool isRunning() { return process_.isRunning(); }
-
-private:
-    QString log_;
-    Subprocess process_;
-};
+using App = MirvoProcess;
 
 double wer(const QString& heard, const QString& spoken = sampleText) {
     return SpokenText::wordErrorRate(SpokenText::words(spoken), SpokenText::words(heard));

@@ -8,6 +8,7 @@
 #include <pocketsphinx.h>
 
 #include <chrono>
+#include <sphinxbase/err.h>
 
 namespace {
 
@@ -45,25 +46,35 @@ RecognitionResult resultOf(ps_decoder_t* decoder, bool isFinal) {
 const PlatformError canceledError(PlatformErrors::recognitionCanceled,
                                   QStringLiteral("Recognition request was canceled"));
 
-// One task: its thread owns this state together with the handle the caller keeps.
-struct TaskState {
+// One task: the job the pool runs, and what the handle the caller keeps can cancel.
+struct TaskState final : DecodeJob {
+    void run(ps_decoder_t* decoder, DecoderPool& pool) override;
+    void cancel() override {
+        cancelled = true;
+        request->wake();
+        // The audio is not needed any more; a queued job need not keep it.
+        request->takeAvailable();
+    }
+    bool isCancelled() const override { return cancelled; }
+
     std::shared_ptr<RecognitionRequest> request;
     RecognitionHandler handler;
-    std::shared_ptr<DecoderPool> pool;
     std::atomic<bool> cancelled{false};
 };
 
 class PocketSphinxTask final : public RecognitionTask {
 public:
-    explicit PocketSphinxTask(std::shared_ptr<TaskState> state) : state_(std::move(state)) {}
+    PocketSphinxTask(std::shared_ptr<TaskState> state, std::weak_ptr<DecoderPool> pool)
+        : state_(std::move(state)), pool_(std::move(pool)) {}
     void cancel() override {
-        state_->cancelled = true;
-        state_->request->wake();
-        state_->pool->wake();
+        state_->cancel();
+        if (auto pool = pool_.lock())
+            pool->wake();
     }
 
 private:
     std::shared_ptr<TaskState> state_;
+    std::weak_ptr<DecoderPool> pool_;
 };
 
 // Feeds converted audio to the decoder, reporting partial results every few tenths of a second.
@@ -173,53 +184,90 @@ private:
     QString lastHypothesis_;
 };
 
-void runTask(const std::shared_ptr<TaskState>& state) {
-    ps_decoder_t* decoder = state->pool->acquire(state->cancelled);
+void TaskState::run(ps_decoder_t* decoder, DecoderPool& pool) {
+    if (cancelled) {
+        handler(std::nullopt, canceledError);
+        return;
+    }
     if (!decoder) {
-        state->handler(std::nullopt,
-                       state->cancelled
-                           ? canceledError
-                           : PlatformError(PlatformErrors::speechModelUnavailable,
-                                           QStringLiteral("Speech model unavailable")));
+        handler(std::nullopt, PlatformError(PlatformErrors::speechModelUnavailable,
+                                            QStringLiteral("Speech model unavailable")));
         return;
     }
     // A new stream restarts the segment clock at zero; the channel normalisation carries over.
-    Decoding decoding(*state, decoder);
+    Decoding decoding(*this, decoder);
     bool spareRequested = false;
-    while (AudioBufferPtr buffer = state->request->waitForBuffer(state->cancelled)) {
+    while (AudioBufferPtr buffer = request->waitForBuffer(cancelled)) {
         decoding.feed(buffer);
         if (!spareRequested && decoding.seconds() >= PocketSphinxRecognizer::spareAfterSeconds) {
             spareRequested = true;
-            state->pool->prepare();
+            pool.prepare();
         }
     }
-    if (state->cancelled) {
+    if (cancelled) {
         decoding.abandon();
-        state->pool->release(decoder);
-        state->handler(std::nullopt, canceledError);
+        handler(std::nullopt, canceledError);
         return;
     }
-    const RecognitionResult final = decoding.finish();
-    state->pool->release(decoder);
-    state->handler(final, std::nullopt);
+    handler(decoding.finish(), std::nullopt);
+}
+
+// PocketSphinx keeps process-wide state (its log file, the command-line defaults) that
+// concurrent loads would share: the log is silenced once, before the first decoder, and loads
+// and frees take turns.
+std::mutex& libraryMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+void silenceLibraryLogOnce() {
+    static std::once_flag once;
+    std::call_once(once, [] { err_set_logfp(nullptr); });
 }
 
 } // namespace
 
-DecoderPool::DecoderPool(QString modelDirectory) : modelDirectory_(std::move(modelDirectory)) {}
+DecoderPool::DecoderPool(QString modelDirectory, QStringList decoderArguments,
+                         double spareIdleSeconds)
+    : modelDirectory_(std::move(modelDirectory)), decoderArguments_(std::move(decoderArguments)),
+      spareIdleSeconds_(spareIdleSeconds) {
+    silenceLibraryLogOnce();
+    for (int i = 0; i < maxDecoders; ++i)
+        workers_[i].thread = std::thread([this, i] { work(i); });
+}
 
 DecoderPool::~DecoderPool() {
-    for (ps_decoder_t* d : idle_)
-        ps_free(d);
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+        for (Worker& w : workers_)
+            if (w.job)
+                w.job->cancel();
+    }
+    changed_.notify_all();
+    for (Worker& w : workers_)
+        w.thread.join();
+    // Queued jobs are answered, so that no caller waits for them in vain.
+    for (const auto& job : queue_) {
+        job->cancel();
+        job->run(nullptr, *this);
+    }
+    for (Worker& w : workers_)
+        unload(w.decoder);
 }
 
 ps_decoder_t* DecoderPool::load() {
-    const QByteArray hmm = (modelDirectory_ + QStringLiteral("/en-us")).toLocal8Bit();
-    const QByteArray lm = (modelDirectory_ + QStringLiteral("/en-us.lm.bin")).toLocal8Bit();
-    const QByteArray dict = (modelDirectory_ + QStringLiteral("/cmudict-en-us.dict")).toLocal8Bit();
-    cmd_ln_t* config =
-        cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", hmm.constData(), "-lm", lm.constData(),
-                    "-dict", dict.constData(), "-logfn", "/dev/null", nullptr);
+    QList<QByteArray> storage = {
+        "-hmm",  (modelDirectory_ + QStringLiteral("/en-us")).toLocal8Bit(),
+        "-lm",   (modelDirectory_ + QStringLiteral("/en-us.lm.bin")).toLocal8Bit(),
+        "-dict", (modelDirectory_ + QStringLiteral("/cmudict-en-us.dict")).toLocal8Bit()};
+    for (const QString& argument : decoderArguments_)
+        storage.append(argument.toLocal8Bit());
+    std::vector<char*> argv;
+    for (QByteArray& a : storage)
+        argv.push_back(a.data());
+    std::lock_guard lock(libraryMutex());
+    cmd_ln_t* config = cmd_ln_parse_r(nullptr, ps_args(), int(argv.size()), argv.data(), TRUE);
     if (!config)
         return nullptr;
     ps_decoder_t* decoder = ps_init(config);
@@ -227,73 +275,121 @@ ps_decoder_t* DecoderPool::load() {
     return decoder;
 }
 
-void DecoderPool::startLoadLocked() {
-    ++loading_;
-    // The loader keeps the pool alive until its decoder is in.
-    std::thread([self = shared_from_this()] { self->finishLoad(self->load()); }).detach();
-}
-
-void DecoderPool::finishLoad(ps_decoder_t* decoder) {
-    std::vector<ps_decoder_t*> surplus;
-    {
-        std::lock_guard lock(mutex_);
-        --loading_;
-        if (decoder)
-            idle_.push_back(decoder);
-        else
-            loadFailed_ = true;
-        trimLocked(surplus);
-    }
-    changed_.notify_all();
-    for (ps_decoder_t* d : surplus)
-        ps_free(d);
+void DecoderPool::unload(ps_decoder_t* decoder) {
     if (!decoder)
-        mirvoLog(QStringLiteral("[Mirvo/Transcriber] could not load the speech model from %1")
-                     .arg(modelDirectory_),
-                 LogLevel::error);
+        return;
+    std::lock_guard lock(libraryMutex());
+    ps_free(decoder);
 }
 
-void DecoderPool::trimLocked(std::vector<ps_decoder_t*>& surplus) {
-    // Keep one idle decoder warm; more only while someone waits for them.
-    while (int(idle_.size()) > std::max(1, waiting_)) {
-        surplus.push_back(idle_.back());
-        idle_.pop_back();
+bool DecoderPool::otherIdleWithDecoderLocked(int index) const {
+    for (int i = 0; i < maxDecoders; ++i)
+        if (i != index && workers_[i].decoder && !workers_[i].job && !workers_[i].loading)
+            return true;
+    return false;
+}
+
+bool DecoderPool::otherPreloadingLocked(int index) const {
+    for (int i = 0; i < maxDecoders; ++i)
+        if (i != index && workers_[i].loading && !workers_[i].job)
+            return true;
+    return false;
+}
+
+bool DecoderPool::mayTakeLocked(int index) const {
+    if (queue_.empty())
+        return false;
+    // A cancelled job needs no decoder; a worker with one takes any job; a worker without one
+    // loads a spare only when no other decoder is free or about to be.
+    return queue_.front()->isCancelled() || workers_[index].decoder ||
+           (!otherIdleWithDecoderLocked(index) && !otherPreloadingLocked(index));
+}
+
+void DecoderPool::work(int index) {
+    Worker& self = workers_[index];
+    using Clock = std::chrono::steady_clock;
+    const auto spareIdle = std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double>(spareIdleSeconds_));
+    std::unique_lock lock(mutex_);
+    Clock::time_point idleSince = Clock::now();
+    while (!stopping_) {
+        if (self.preloadRequested && !self.decoder) {
+            self.preloadRequested = false;
+            self.loading = true;
+            lock.unlock();
+            ps_decoder_t* decoder = load();
+            lock.lock();
+            self.loading = false;
+            self.decoder = decoder;
+            idleSince = Clock::now();
+            if (!decoder)
+                mirvoLog(QStringLiteral("[Mirvo/Transcriber] could not load the speech model "
+                                        "from %1")
+                             .arg(modelDirectory_),
+                         LogLevel::error);
+            changed_.notify_all();
+            continue;
+        }
+        if (mayTakeLocked(index)) {
+            self.job = std::move(queue_.front());
+            queue_.pop_front();
+            if (!self.decoder && !self.job->isCancelled()) {
+                self.loading = true;
+                lock.unlock();
+                ps_decoder_t* decoder = load();
+                lock.lock();
+                self.loading = false;
+                self.decoder = decoder;
+            }
+            const std::shared_ptr<DecodeJob> job = self.job;
+            ps_decoder_t* decoder = job->isCancelled() ? nullptr : self.decoder;
+            lock.unlock();
+            job->run(decoder, *this);
+            lock.lock();
+            self.job.reset();
+            idleSince = Clock::now();
+            changed_.notify_all();
+            continue;
+        }
+        // A spare left idle while another decoder is idle too goes, keeping one warm.
+        const bool spare = self.decoder && otherIdleWithDecoderLocked(index);
+        if (spare && Clock::now() - idleSince >= spareIdle) {
+            ps_decoder_t* surplus = std::exchange(self.decoder, nullptr);
+            lock.unlock();
+            unload(surplus);
+            lock.lock();
+            changed_.notify_all();
+            continue;
+        }
+        if (spare)
+            changed_.wait_until(lock, idleSince + spareIdle);
+        else
+            changed_.wait(lock);
     }
 }
 
 void DecoderPool::prepare() {
-    std::lock_guard lock(mutex_);
-    if (idle_.empty() && loading_ == 0)
-        startLoadLocked();
-}
-
-ps_decoder_t* DecoderPool::acquire(const std::atomic<bool>& stop) {
-    std::unique_lock lock(mutex_);
-    loadFailed_ = false;
-    if (idle_.empty() && loading_ <= waiting_)
-        startLoadLocked();
-    ++waiting_;
-    changed_.wait(lock, [&] { return stop || !idle_.empty() || (loading_ == 0 && loadFailed_); });
-    --waiting_;
-    if (stop || idle_.empty())
-        return nullptr;
-    ps_decoder_t* decoder = idle_.back();
-    idle_.pop_back();
-    ++inUse_;
-    return decoder;
-}
-
-void DecoderPool::release(ps_decoder_t* decoder) {
-    std::vector<ps_decoder_t*> surplus;
     {
         std::lock_guard lock(mutex_);
-        --inUse_;
-        idle_.push_back(decoder);
-        trimLocked(surplus);
+        for (const Worker& w : workers_)
+            if (w.loading || w.preloadRequested || (w.decoder && !w.job))
+                return;
+        for (Worker& w : workers_) {
+            if (!w.decoder && !w.job) {
+                w.preloadRequested = true;
+                break;
+            }
+        }
     }
     changed_.notify_all();
-    for (ps_decoder_t* d : surplus)
-        ps_free(d);
+}
+
+void DecoderPool::submit(std::shared_ptr<DecodeJob> job) {
+    {
+        std::lock_guard lock(mutex_);
+        queue_.push_back(std::move(job));
+    }
+    changed_.notify_all();
 }
 
 void DecoderPool::wake() {
@@ -303,17 +399,28 @@ void DecoderPool::wake() {
 
 int DecoderPool::decoderCount() const {
     std::lock_guard lock(mutex_);
-    return int(idle_.size()) + inUse_ + loading_;
+    int count = 0;
+    for (const Worker& w : workers_)
+        count += (w.decoder || w.loading) ? 1 : 0;
+    return count;
 }
 
 int DecoderPool::idleCount() const {
     std::lock_guard lock(mutex_);
-    return int(idle_.size());
+    int count = 0;
+    for (const Worker& w : workers_)
+        count += (w.decoder && !w.job && !w.loading) ? 1 : 0;
+    return count;
 }
 
 void DecoderPool::waitUntilSettled() {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return loading_ == 0; });
+    changed_.wait(lock, [&] {
+        for (const Worker& w : workers_)
+            if (w.loading || w.preloadRequested)
+                return false;
+        return true;
+    });
 }
 
 PocketSphinxRecognizer::PocketSphinxRecognizer(std::shared_ptr<DecoderPool> pool)
@@ -325,9 +432,8 @@ PocketSphinxRecognizer::recognitionTask(std::shared_ptr<RecognitionRequest> requ
     auto state = std::make_shared<TaskState>();
     state->request = std::move(request);
     state->handler = std::move(handler);
-    state->pool = pool_;
-    std::thread([state] { runTask(state); }).detach();
-    return std::make_shared<PocketSphinxTask>(state);
+    pool_->submit(state);
+    return std::make_shared<PocketSphinxTask>(state, pool_);
 }
 
 QString PocketSphinxRecognizer::installedModelDirectory() {
@@ -336,11 +442,11 @@ QString PocketSphinxRecognizer::installedModelDirectory() {
     return modelComplete(dir) ? dir : QString();
 }
 
-SpeechRecognizerProvider PocketSphinxRecognizer::makeProvider() {
+SpeechRecognizerProvider PocketSphinxRecognizer::makeProvider(QStringList decoderArguments) {
     const QString dir = installedModelDirectory();
     if (dir.isEmpty())
         return [](const QString&) { return std::shared_ptr<SpeechRecognizer>(); };
-    auto pool = std::make_shared<DecoderPool>(dir);
+    auto pool = std::make_shared<DecoderPool>(dir, std::move(decoderArguments));
     pool->prepare();
     return [pool](const QString& locale) -> std::shared_ptr<SpeechRecognizer> {
         if (locale != QLatin1String("en-US"))

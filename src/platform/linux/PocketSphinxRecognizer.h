@@ -1,37 +1,57 @@
 #pragma once
 
 #include "LinuxOnly.h"
-
 #include "platform/Speech.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <atomic>
 #include <condition_variable>
+#include <deque>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 struct ps_decoder_s;
+class DecoderPool;
 
-// Loaded PocketSphinx decoders, kept warm between recognition tasks. Loading one takes about half
-// a second and ~90 MB, so one is loaded in the background at start-up and reused; a further one
-// is loaded in the background when a task asks while all are busy, or when a long chunk is about
-// to be rotated; idle decoders beyond the first are freed again. Thread-safe.
-class DecoderPool final : public std::enable_shared_from_this<DecoderPool> {
+// Work for a decoder of the pool: one recognition task.
+class DecodeJob {
 public:
-    // `modelDirectory` holds en-us/, en-us.lm.bin and cmudict-en-us.dict.
-    explicit DecoderPool(QString modelDirectory);
+    virtual ~DecodeJob() = default;
+    // Runs on a worker of `pool`; `decoder` is null when none could be loaded or the job was
+    // cancelled before it started. Reports to the task's handler before it returns.
+    virtual void run(ps_decoder_s* decoder, DecoderPool& pool) = 0;
+    virtual void cancel() = 0;
+    virtual bool isCancelled() const = 0;
+};
+
+// A bounded set of PocketSphinx decoders with one worker thread each. Loading a decoder takes
+// about half a second and ~90 MB, so one is kept warm and reused; a second (the spare) is
+// loaded when a job comes while the warm one is busy, or ahead of a long chunk's rotation, and is
+// freed again once it has been idle for `spareIdleSeconds` while the other sits idle too. Jobs
+// that find every decoder busy wait in a queue with their audio. However fast jobs come, there
+// are never more than two decoders and two threads. Thread-safe.
+class DecoderPool final {
+public:
+    static constexpr int maxDecoders = 2;
+
+    // `modelDirectory` holds en-us/, en-us.lm.bin and cmudict-en-us.dict; `decoderArguments`
+    // are further PocketSphinx options as name and value pairs ("-fwdflat", "no", …).
+    explicit DecoderPool(QString modelDirectory, QStringList decoderArguments = {},
+                         double spareIdleSeconds = 5.0);
+    // Cancels what runs and waits for the workers.
     ~DecoderPool();
     DecoderPool(const DecoderPool&) = delete;
     DecoderPool& operator=(const DecoderPool&) = delete;
 
     // Loads a decoder in the background unless one is idle or already loading.
     void prepare();
-    // A ready decoder, waiting for one to load or be released when none is idle; null when
-    // `stop` is set (wake() waiters after setting it) or a decoder cannot be loaded.
-    ps_decoder_s* acquire(const std::atomic<bool>& stop);
-    void release(ps_decoder_s* decoder);
+    // Queues a job; the first worker with a decoder free runs it.
+    void submit(std::shared_ptr<DecodeJob> job);
+    // A queued job was cancelled: an idle worker answers it now.
     void wake();
 
     // Decoders that exist: idle, in use and loading.
@@ -41,25 +61,35 @@ public:
     void waitUntilSettled();
 
 private:
+    struct Worker {
+        std::thread thread;
+        ps_decoder_s* decoder = nullptr;
+        std::shared_ptr<DecodeJob> job;
+        bool loading = false;
+        bool preloadRequested = false;
+    };
+
+    void work(int index);
+    bool mayTakeLocked(int index) const;
+    bool otherIdleWithDecoderLocked(int index) const;
+    bool otherPreloadingLocked(int index) const;
     ps_decoder_s* load();
-    void finishLoad(ps_decoder_s* decoder);
-    void startLoadLocked();
-    void trimLocked(std::vector<ps_decoder_s*>& surplus);
+    static void unload(ps_decoder_s* decoder);
 
     const QString modelDirectory_;
+    const QStringList decoderArguments_;
+    const double spareIdleSeconds_;
     mutable std::mutex mutex_;
     std::condition_variable changed_;
-    std::vector<ps_decoder_s*> idle_;
-    int inUse_ = 0;
-    int loading_ = 0;
-    int waiting_ = 0;
-    bool loadFailed_ = false;
+    std::deque<std::shared_ptr<DecodeJob>> queue_;
+    Worker workers_[maxDecoders];
+    bool stopping_ = false;
 };
 
-// The on-device recognizer for English, on PocketSphinx. Every task decodes on a thread of its
-// own with a decoder from the shared pool; results carry the recognised words (no fillers or
-// silences) and their start times. Contextual strings are accepted and not used: PocketSphinx
-// has no cheap way to bias its language model.
+// The on-device recognizer for English, on PocketSphinx. Every task decodes on a worker of the
+// shared pool; results carry the recognised words (no fillers or silences) and their start
+// times. Contextual strings are accepted and not used: PocketSphinx has no cheap way to bias its
+// language model.
 class PocketSphinxRecognizer final : public SpeechRecognizer {
 public:
     explicit PocketSphinxRecognizer(std::shared_ptr<DecoderPool> pool);
@@ -74,7 +104,7 @@ public:
     static QString installedModelDirectory();
     // A provider with one pool for the process: a recognizer for "en-US" when the model is
     // installed, none otherwise. The pool starts warming up at once.
-    static SpeechRecognizerProvider makeProvider();
+    static SpeechRecognizerProvider makeProvider(QStringList decoderArguments = {});
 
     // Seconds of audio after which a task asks the pool for a spare decoder, ahead of the
     // chunk rotation that will need one.

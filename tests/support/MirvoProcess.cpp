@@ -1,0 +1,42 @@
+#include "MirvoProcess.h"
+
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QTest>
+
+#include <csignal>
+
+MirvoProcess::MirvoProcess(const QString& dir, const QStringList& environment,
+                           const QString& platform)
+    : log_(dir + "/mirvo.log") {
+    QFile::remove(log_);
+    process_.start(QStringLiteral(MIRVO_BINARY), {},
+                   environment + QStringList{"QT_QPA_PLATFORM=" + platform}, {}, log_);
+}
+
+QString MirvoProcess::log() const {
+    QFile f(log_);
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+}
+
+bool MirvoProcess::waitFor(const QString& text, int times, int ms) {
+    const QDeadlineTimer deadline(ms);
+    while (count(text) < times && !deadline.hasExpired() && process_.isRunning())
+        QTest::qWait(20);
+    return count(text) >= times;
+}
+
+void MirvoProcess::signal(int signo) {
+    ::kill(process_.pid(), signo);
+}
+
+long MirvoProcess::status(const char* field) const {
+    QFile f(QStringLiteral("/proc/%1/status").arg(process_.pid()));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray prefix = QByteArray(field) + ':';
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (line.startsWith(prefix))
+            return line.mid(prefix.size()).trimmed().split(' ').first().toLong();
+    return -1;
+}

@@ -1,0 +1,26 @@
+#pragma once
+
+#include "Subprocess.h"
+
+#include <QString>
+#include <QStringList>
+
+// The built mirvo binary running in a child process, with its log in `dir`.
+class MirvoProcess final {
+public:
+    MirvoProcess(const QString& dir, const QStringList& environment,
+                 const QString& platform = QStringLiteral("xcb"));
+    QString log() const;
+    int count(const QString& text) const { return int(log().count(text)); }
+    // Waits until `text` was logged `times` times; false after `ms` or when mirvo has ended.
+    bool waitFor(const QString& text, int times = 1, int ms = 30000);
+    void signal(int signo);
+    bool isRunning() { return process_.isRunning(); }
+    pid_t pid() const { return process_.pid(); }
+    // A field of /proc/<pid>/status, such as "VmRSS" (in kB) or "Threads"; -1 when unreadable.
+    long status(const char* field) const;
+
+private:
+    QString log_;
+    Subprocess process_;
+};
