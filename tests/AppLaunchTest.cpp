@@ -131,6 +131,28 @@ private slots:
         QTRY_COMPARE(platform.log->count("open /take.wav"), 1);
     }
 
+    void recognitionProfileComesFromTheUserDefaults() {
+        const QList<std::tuple<QString, QString, bool>> cases = {
+            {"", "fast", false},
+            {"fast", "fast", false},
+            {"accurate", "accurate", false},
+            {"Accurate", "fast", true},
+        };
+        for (const auto& [value, profile, warned] : cases) {
+            FakePlatform platform;
+            FakeUserDefaults defaults;
+            if (!value.isEmpty())
+                defaults.setValue("ai.mirvo.recognitionProfile", value);
+            LogCapture logs;
+            DictationCoordinator::make(platform, optionsFrom({"MIRVO_TEST_MODE=1"}), defaults);
+            QVERIFY2(platform.log->calls().contains("speechRecognizers " + profile),
+                     qPrintable(value));
+            QCOMPARE(
+                logs.contains("[Mirvo] unknown recognition profile \"" + value + "\" — using fast"),
+                warned);
+        }
+    }
+
     void normalModeUsesTheKeyPastingAndTheConfiguration() {
         QTemporaryDir home;
         for (const QString& value : {"true", "0"}) {
@@ -149,7 +171,7 @@ private slots:
             QVERIFY(logs.contains("[Mirvo] CGEvent.tapCreate attempt, AXIsProcessTrusted=true"));
             QCOMPARE(platform.log->calls().mid(0, 5),
                      (QStringList{"makePasteboard", "makeAudioEngine", "makeKeyboardEvents",
-                                  "speechRecognizers", "accessibilityIsProcessTrusted"}));
+                                  "speechRecognizers fast", "accessibilityIsProcessTrusted"}));
             QVERIFY(platform.log->calls().contains("makeEventTap Control_R mask=0x1000"));
             QVERIFY(!platform.log->calls().contains("makeHTTPSession"));
             QVERIFY(logs.startingWith("[Mirvo] polisher").isEmpty());

@@ -2,6 +2,7 @@
 #include "doubles/FakePlatform.h"
 #include "platform/PlatformError.h"
 #include "platform/linux/PosixSignalSource.h"
+#include "support/LogCapture.h"
 
 #include <QProcess>
 #include <QSignalSpy>
@@ -44,6 +45,36 @@ template <typename Body> bool inChild(Body body, int expectedSignal = 0) {
     return expectedSignal ? WIFSIGNALED(status) && WTERMSIG(status) == expectedSignal
                           : WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
+
+// A key monitor on the fake platform's event tap.
+struct TapRig {
+    explicit TapRig(bool trusted = true, bool tapAvailable = true) {
+        platform.trusted = trusted;
+        platform.tapsAvailable = tapAvailable;
+        monitor = std::make_unique<CGEventTapHotkeyMonitor>(
+            HotkeyStateMachine(),
+            [this](uint64_t mask, EventTapCallback callback, void* user) {
+                return platform.makeEventTap(mask, callback, user, "Control_R");
+            },
+            [this] { return platform.accessibilityIsProcessTrusted(); });
+        spy = std::make_unique<QSignalSpy>(monitor.get(), &HotkeyMonitor::events);
+    }
+    QList<HotkeyEvent> events() const {
+        QList<HotkeyEvent> out;
+        for (const auto& args : *spy)
+            out.append(args.at(0).value<HotkeyEvent>());
+        return out;
+    }
+    FakeEventTap* tap() { return platform.tap; }
+    FakePlatform platform;
+    std::unique_ptr<CGEventTapHotkeyMonitor> monitor;
+    std::unique_ptr<QSignalSpy> spy;
+    LogCapture logs;
+};
+
+constexpr uint64_t fn = TapEvent::maskSecondaryFn;
+constexpr uint64_t shift = TapEvent::maskShift;
+constexpr uint64_t command = TapEvent::maskCommand;
 
 } // namespace
 
@@ -170,6 +201,71 @@ private slots:
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 0);
         delete doomed;
         QTRY_COMPARE(survivorSpy.count(), 1);
+    }
+
+    void startCreatesAnObservingTap() {
+        TapRig rig;
+        rig.monitor->start();
+        QVERIFY(rig.platform.log->calls().contains("makeEventTap Control_R mask=0x1000"));
+        QCOMPARE(rig.logs.lines(), (QStringList{"[Mirvo] CGEvent.tapCreate attempt, "
+                                                "AXIsProcessTrusted=true",
+                                                "[Mirvo] CGEvent.tapCreate OK"}));
+        QVERIFY(rig.tap()->isEnabled());
+
+        TapRig untrusted(false, false);
+        QVERIFY_THROWS_EXCEPTION(HotkeyError, untrusted.monitor->start());
+        QCOMPARE(untrusted.logs.lines(), (QStringList{"[Mirvo] CGEvent.tapCreate attempt, "
+                                                      "AXIsProcessTrusted=false",
+                                                      "[Mirvo] CGEvent.tapCreate returned nil"}));
+        QCOMPARE(QString(HotkeyError::cannotCreateEventTap().what()),
+                 QStringLiteral("cannotCreateEventTap"));
+    }
+
+    void fnTransitionsBecomeEventsOnTheMainLoop() {
+        TapRig rig;
+        rig.monitor->start();
+        rig.tap()->flags(fn);
+        QCOMPARE(rig.spy->count(), 0); // published later, on the main queue
+        QTRY_COMPARE(rig.spy->count(), 1);
+        // Shift and Command pressed and released while fn is held: nothing.
+        rig.tap()->flags(fn | shift);
+        rig.tap()->flags(fn | shift | command);
+        rig.tap()->flags(fn);
+        rig.tap()->flags(0);
+        // Modifiers without fn: nothing.
+        rig.tap()->flags(shift);
+        rig.tap()->flags(0);
+        QTRY_COMPARE(rig.spy->count(), 2);
+        QTest::qWait(50);
+        QCOMPARE(rig.events(), (QList<HotkeyEvent>{HotkeyEvent::down, HotkeyEvent::up}));
+    }
+
+    void disabledTapIsReenabledAndCatchesUp() {
+        TapRig rig;
+        rig.monitor->start();
+        rig.tap()->flags(fn);
+        rig.tap()->setEnabled(false); // the system disabled it; fn is released meanwhile
+        rig.tap()->deliver({TapEvent::tapDisabledByTimeout, 0});
+        QVERIFY(rig.tap()->isEnabled());
+        rig.tap()->deliver({TapEvent::tapDisabledByUserInput, 0});
+        QTRY_COMPARE(rig.spy->count(), 1);
+        // The up comes with the next flags change that shows fn clear.
+        rig.tap()->flags(shift);
+        QTRY_COMPARE(rig.spy->count(), 2);
+        QCOMPARE(rig.events().last(), HotkeyEvent::up);
+    }
+
+    void everyEventPassesUnchanged() {
+        TapRig rig;
+        rig.monitor->start();
+        const std::vector<TapEvent> events = {{TapEvent::flagsChanged, fn | 0x100},
+                                              {TapEvent::flagsChanged, 0},
+                                              {TapEvent::tapDisabledByTimeout, 7},
+                                              {TapEvent::tapDisabledByUserInput, 9},
+                                              {10, 0xdead}};
+        for (const TapEvent& e : events)
+            QVERIFY(rig.tap()->deliver(e) == e);
+        QVERIFY(CGEventTapHotkeyMonitor::tapCallback({12, fn}, nullptr) == (TapEvent{12, fn}));
     }
 };
 

@@ -78,7 +78,9 @@ private slots:
         QVERIFY(!PocketSphinxRecognizer::installedModelDirectory().isEmpty());
         sentencePath = dir.filePath("sentence.wav");
         QVERIFY(SpokenText::synthesize({sentence}, sentencePath));
-        pool = std::make_shared<DecoderPool>(PocketSphinxRecognizer::installedModelDirectory());
+        pool = std::make_shared<DecoderPool>(
+            PocketSphinxRecognizer::installedModelDirectory(),
+            PocketSphinxRecognizer::decoderArguments(defaultRecognitionProfile));
     }
 
     void cleanupTestCase() {
@@ -97,8 +99,21 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(TranscriberError, transcriber->start());
     }
 
+    void recognisesSpeechInAnyFormat_data() {
+        QTest::addColumn<int>("profile");
+        QTest::newRow("fast") << int(RecognitionProfile::fast);
+        QTest::newRow("accurate") << int(RecognitionProfile::accurate);
+    }
+
     void recognisesSpeechInAnyFormat() {
-        PocketSphinxRecognizer recognizer(pool);
+        QFETCH(int, profile);
+        const auto shipped =
+            RecognitionProfile(profile) == defaultRecognitionProfile
+                ? pool
+                : std::make_shared<DecoderPool>(
+                      PocketSphinxRecognizer::installedModelDirectory(),
+                      PocketSphinxRecognizer::decoderArguments(RecognitionProfile(profile)));
+        PocketSphinxRecognizer recognizer(shipped);
         auto request = std::make_shared<RecognitionRequest>();
         request->shouldReportPartialResults = true;
         request->contextualStrings = {"quarterly"}; // accepted, not required

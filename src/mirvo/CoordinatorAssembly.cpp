@@ -10,6 +10,22 @@
 #include "platform/PlatformServices.h"
 #include "platform/UserDefaults.h"
 
+namespace {
+
+// The user's choice of recognition profile; an unknown one is said once and not used.
+RecognitionProfile profileOf(UserDefaults& defaults) {
+    const QString name = defaults.stringForKey(QStringLiteral("ai.mirvo.recognitionProfile"));
+    const std::optional<RecognitionProfile> chosen = recognitionProfileNamed(name);
+    if (!chosen && !name.isEmpty())
+        mirvoLog(QStringLiteral("[Mirvo] unknown recognition profile \"") + name +
+                     QStringLiteral("\" — using ") +
+                     recognitionProfileName(defaultRecognitionProfile),
+                 LogLevel::warning);
+    return chosen.value_or(defaultRecognitionProfile);
+}
+
+} // namespace
+
 std::shared_ptr<DictationCoordinator> DictationCoordinator::make(PlatformServices& platform,
                                                                  const LaunchOptions& options,
                                                                  UserDefaults& defaults) {
@@ -47,7 +63,8 @@ std::shared_ptr<DictationCoordinator> DictationCoordinator::make(PlatformService
             client = std::make_shared<ProxyClient>(*config, platform.makeHTTPSession());
     }
 
-    auto transcriberFactory = makeTranscriberFactory(config, client, platform.speechRecognizers());
+    auto transcriberFactory =
+        makeTranscriberFactory(config, client, platform.speechRecognizers(profileOf(defaults)));
 
     std::shared_ptr<Polisher> polisher;
     if (client && config && config->enablePolish) {

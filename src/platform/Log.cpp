@@ -45,11 +45,14 @@ int priorityOf(LogLevel level) {
 
 void mirvoLog(const QString& line, LogLevel level) {
     const QByteArray utf8 = line.toUtf8();
-    const QByteArray stamp =
-        QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")).toUtf8();
     std::map<int, LogObserver> snapshot;
     {
         std::lock_guard lock(logMutex());
+        // Under the lock: the local-time conversion rereads the time zone in glibc, whose own
+        // lock ThreadSanitizer cannot see; and stamps come out in order.
+        const QByteArray stamp = QDateTime::currentDateTime()
+                                     .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"))
+                                     .toUtf8();
         static bool opened = false;
         if (!opened) {
             openlog("mirvo", LOG_PID, LOG_USER);

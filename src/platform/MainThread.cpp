@@ -2,22 +2,26 @@
 
 #include <QCoreApplication>
 #include <QEvent>
-#include <QPointer>
+#include <QSocketNotifier>
 #include <QThread>
 #include <QTimer>
 
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
+#include <deque>
 #include <map>
 #include <mutex>
+#include <sys/eventfd.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
-// Work travels in an event of its own: posting takes the event queue's lock, which orders the
-// work's captures before their use on the main thread in a way ThreadSanitizer can see (the
-// reference count of a queued functor lives inside Qt, out of its sight).
+// Work from the main thread itself travels as an event of its own. Work from other threads goes
+// through a queue of ours and an eventfd that a socket notifier watches: a Qt event posted from
+// another thread races (for ThreadSanitizer, which cannot see Qt's internal locks) with the main
+// thread's own posts, while our mutex orders the work's captures before their use visibly.
 class MainThreadWork final : public QEvent {
 public:
     static QEvent::Type kind() {
@@ -30,34 +34,87 @@ public:
 
 class MainThreadRunner final : public QObject {
 public:
+    MainThreadRunner() : wakeFd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
+        if (wakeFd_ >= 0) {
+            auto* notifier = new QSocketNotifier(wakeFd_, QSocketNotifier::Read, this);
+            connect(notifier, &QSocketNotifier::activated, this, &MainThreadRunner::drain);
+        }
+    }
+    ~MainThreadRunner() override {
+        if (wakeFd_ >= 0)
+            close(wakeFd_);
+    }
+
     bool event(QEvent* event) override {
         if (event->type() != MainThreadWork::kind())
             return QObject::event(event);
         static_cast<MainThreadWork*>(event)->work();
         return true;
     }
+
+    // Any thread.
+    void enqueue(std::function<void()> work) {
+        std::lock_guard lock(mutex_);
+        if (wakeFd_ < 0)
+            return;
+        queue_.push_back(std::move(work));
+        if (!signalled_) {
+            signalled_ = true;
+            const uint64_t one = 1;
+            [[maybe_unused]] ssize_t ignored = write(wakeFd_, &one, sizeof one);
+        }
+    }
+
+private:
+    void drain() {
+        std::deque<std::function<void()>> due;
+        {
+            std::lock_guard lock(mutex_);
+            uint64_t count = 0;
+            [[maybe_unused]] ssize_t ignored = read(wakeFd_, &count, sizeof count);
+            signalled_ = false;
+            due.swap(queue_);
+        }
+        for (auto& work : due)
+            work();
+    }
+
+    const int wakeFd_;
+    std::mutex mutex_;
+    std::deque<std::function<void()>> queue_;
+    bool signalled_ = false;
 };
 
-QObject* runnerFor(QCoreApplication* app) {
-    static std::mutex mutex;
-    static QPointer<MainThreadRunner> runner;
-    std::lock_guard lock(mutex);
-    if (!runner) {
+std::mutex runnerMutex;
+MainThreadRunner* runner = nullptr;
+
+// Made on the main thread as the application object is, and gone with it.
+void installRunner() {
+    {
+        std::lock_guard lock(runnerMutex);
         runner = new MainThreadRunner;
-        runner->moveToThread(app->thread());
-        // Goes with the application.
-        QObject::connect(app, &QObject::destroyed, runner, &QObject::deleteLater);
     }
-    return runner;
+    QObject::connect(QCoreApplication::instance(), &QObject::destroyed, [] {
+        std::lock_guard lock(runnerMutex);
+        delete std::exchange(runner, nullptr);
+    });
 }
 
 } // namespace
+
+Q_COREAPP_STARTUP_FUNCTION(installRunner)
 
 void runOnMain(std::function<void()> work) {
     QCoreApplication* app = QCoreApplication::instance();
     if (!app)
         return;
-    QCoreApplication::postEvent(runnerFor(app), new MainThreadWork(std::move(work)));
+    std::lock_guard lock(runnerMutex);
+    if (!runner)
+        return;
+    if (QThread::currentThread() == app->thread())
+        QCoreApplication::postEvent(runner, new MainThreadWork(std::move(work)));
+    else
+        runner->enqueue(std::move(work));
 }
 
 void WorkItem::perform() {

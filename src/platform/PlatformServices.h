@@ -43,8 +43,9 @@ public:
     virtual std::shared_ptr<Pasteboard> makePasteboard() = 0;
     virtual std::unique_ptr<AudioEngine> makeAudioEngine() = 0;
     virtual AudioFileOpener audioFileOpener() = 0;
-    // Recognizers by locale; every call hands out the same warm recognizers of the process.
-    virtual SpeechRecognizerProvider speechRecognizers() = 0;
+    // Recognizers by locale for `profile`; every call for a profile hands out the same warm
+    // recognizers of the process.
+    virtual SpeechRecognizerProvider speechRecognizers(RecognitionProfile profile) = 0;
     // The floating window hosting the HUD's `content` (which it owns); null without a screen.
     virtual std::unique_ptr<HUDPanel> makeHUDPanel(QWidget* content) = 0;
     // Whether translucent windows show as such (a compositor runs).

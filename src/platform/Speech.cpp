@@ -1,5 +1,17 @@
 #include "Speech.h"
 
+QString recognitionProfileName(RecognitionProfile profile) {
+    return profile == RecognitionProfile::fast ? QStringLiteral("fast")
+                                               : QStringLiteral("accurate");
+}
+
+std::optional<RecognitionProfile> recognitionProfileNamed(const QString& name) {
+    for (RecognitionProfile p : {RecognitionProfile::fast, RecognitionProfile::accurate})
+        if (name == recognitionProfileName(p))
+            return p;
+    return std::nullopt;
+}
+
 void RecognitionRequest::append(const AudioBufferPtr& buffer) {
     {
         std::lock_guard lock(mutex_);

@@ -78,6 +78,15 @@ public:
     recognitionTask(std::shared_ptr<RecognitionRequest> request, RecognitionHandler handler) = 0;
 };
 
+// The trade between speed and accuracy a user chose for on-device recognition (user default
+// "ai.mirvo.recognitionProfile").
+enum class RecognitionProfile { fast, accurate };
+inline constexpr RecognitionProfile defaultRecognitionProfile = RecognitionProfile::fast;
+// "fast" or "accurate".
+QString recognitionProfileName(RecognitionProfile profile);
+// The profile of that name; absent for any other text.
+std::optional<RecognitionProfile> recognitionProfileNamed(const QString& name);
+
 // The recognizer for a locale such as "en-US", or null when there is none.
 using SpeechRecognizerProvider =
     std::function<std::shared_ptr<SpeechRecognizer>(const QString& locale)>;

@@ -178,8 +178,8 @@ AudioFileOpener FakePlatform::audioFileOpener() {
     };
 }
 
-SpeechRecognizerProvider FakePlatform::speechRecognizers() {
-    log->record("speechRecognizers");
+SpeechRecognizerProvider FakePlatform::speechRecognizers(RecognitionProfile profile) {
+    log->record("speechRecognizers " + recognitionProfileName(profile));
     return recognizer->provider();
 }
 

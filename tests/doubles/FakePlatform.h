@@ -224,7 +224,7 @@ public:
     std::shared_ptr<Pasteboard> makePasteboard() override;
     std::unique_ptr<AudioEngine> makeAudioEngine() override;
     AudioFileOpener audioFileOpener() override;
-    SpeechRecognizerProvider speechRecognizers() override;
+    SpeechRecognizerProvider speechRecognizers(RecognitionProfile profile) override;
     std::unique_ptr<HUDPanel> makeHUDPanel(QWidget* content) override;
     bool compositorRunning() override { return false; }
     std::shared_ptr<UserDefaults> makeUserDefaults() override;

@@ -45,7 +45,7 @@ QStringList words(const QString& text) {
     return cleaned.split(QLatin1Char(' '), Qt::SkipEmptyParts);
 }
 
-double wordErrorRate(const QStringList& reference, const QStringList& hypothesis) {
+int wordEdits(const QStringList& reference, const QStringList& hypothesis) {
     const qsizetype n = reference.size(), m = hypothesis.size();
     std::vector<int> previous(size_t(m + 1)), current(size_t(m + 1));
     for (qsizetype j = 0; j <= m; ++j)
@@ -60,7 +60,13 @@ double wordErrorRate(const QStringList& reference, const QStringList& hypothesis
         }
         std::swap(previous, current);
     }
-    return n ? 100.0 * previous[size_t(m)] / double(n) : (m ? 100.0 : 0.0);
+    return previous[size_t(m)];
+}
+
+double wordErrorRate(const QStringList& reference, const QStringList& hypothesis) {
+    const int edits = wordEdits(reference, hypothesis);
+    return reference.isEmpty() ? (hypothesis.isEmpty() ? 0.0 : 100.0)
+                               : 100.0 * edits / double(reference.size());
 }
 
 namespace {

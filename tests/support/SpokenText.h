@@ -18,6 +18,8 @@ bool synthesize(const QStringList& sentences, const QString& wavPath);
 std::vector<AudioBufferPtr> load(const QString& path, uint32_t frames = 1024);
 // Lower-case words without punctuation.
 QStringList words(const QString& text);
+// Word substitutions, insertions and deletions that turn `reference` into `hypothesis`.
+int wordEdits(const QStringList& reference, const QStringList& hypothesis);
 // Word error rate of `hypothesis` against `reference`, in percent (edits / reference words).
 double wordErrorRate(const QStringList& reference, const QStringList& hypothesis);
 // Words or runs of up to three words that repeat immediately in `hypothesis` without doing so

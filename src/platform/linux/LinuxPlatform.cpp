@@ -46,11 +46,12 @@ AudioFileOpener LinuxPlatform::audioFileOpener() {
     return &SndFileAudioFile::open;
 }
 
-SpeechRecognizerProvider LinuxPlatform::speechRecognizers() {
-    // One decoder pool for the process, warming up from the first request on.
-    if (!recognizers_)
-        recognizers_ = PocketSphinxRecognizer::makeProvider();
-    return recognizers_;
+SpeechRecognizerProvider LinuxPlatform::speechRecognizers(RecognitionProfile profile) {
+    // One decoder pool per profile for the process, warming up from the first request on.
+    SpeechRecognizerProvider& provider = recognizers_[profile];
+    if (!provider)
+        provider = PocketSphinxRecognizer::makeProvider(profile);
+    return provider;
 }
 
 std::unique_ptr<HUDPanel> LinuxPlatform::makeHUDPanel(QWidget* content) {

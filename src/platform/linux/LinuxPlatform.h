@@ -4,6 +4,8 @@
 
 #include "platform/PlatformServices.h"
 
+#include <map>
+
 class X11Connection;
 
 // The Linux desktop: X11 for keys, clipboard and windows, PulseAudio for the microphone,
@@ -20,7 +22,7 @@ public:
     std::shared_ptr<Pasteboard> makePasteboard() override;
     std::unique_ptr<AudioEngine> makeAudioEngine() override;
     AudioFileOpener audioFileOpener() override;
-    SpeechRecognizerProvider speechRecognizers() override;
+    SpeechRecognizerProvider speechRecognizers(RecognitionProfile profile) override;
     std::unique_ptr<HUDPanel> makeHUDPanel(QWidget* content) override;
     bool compositorRunning() override;
     std::shared_ptr<UserDefaults> makeUserDefaults() override;
@@ -35,5 +37,5 @@ public:
 private:
     const std::shared_ptr<X11Connection> x11_;
     const std::shared_ptr<NotificationCenter> notifications_;
-    SpeechRecognizerProvider recognizers_;
+    std::map<RecognitionProfile, SpeechRecognizerProvider> recognizers_;
 };

@@ -282,6 +282,19 @@ void DecoderPool::unload(ps_decoder_t* decoder) {
     ps_free(decoder);
 }
 
+void DecoderPool::loadLocked(Worker& worker, std::unique_lock<std::mutex>& lock) {
+    worker.loading = true;
+    lock.unlock();
+    ps_decoder_t* decoder = load();
+    lock.lock();
+    worker.loading = false;
+    worker.decoder = decoder;
+    if (!decoder)
+        mirvoLog(QStringLiteral("[Mirvo/Transcriber] could not load the speech model from %1")
+                     .arg(modelDirectory_),
+                 LogLevel::error);
+}
+
 bool DecoderPool::otherIdleWithDecoderLocked(int index) const {
     for (int i = 0; i < maxDecoders; ++i)
         if (i != index && workers_[i].decoder && !workers_[i].job && !workers_[i].loading)
@@ -315,32 +328,16 @@ void DecoderPool::work(int index) {
     while (!stopping_) {
         if (self.preloadRequested && !self.decoder) {
             self.preloadRequested = false;
-            self.loading = true;
-            lock.unlock();
-            ps_decoder_t* decoder = load();
-            lock.lock();
-            self.loading = false;
-            self.decoder = decoder;
+            loadLocked(self, lock);
             idleSince = Clock::now();
-            if (!decoder)
-                mirvoLog(QStringLiteral("[Mirvo/Transcriber] could not load the speech model "
-                                        "from %1")
-                             .arg(modelDirectory_),
-                         LogLevel::error);
             changed_.notify_all();
             continue;
         }
         if (mayTakeLocked(index)) {
             self.job = std::move(queue_.front());
             queue_.pop_front();
-            if (!self.decoder && !self.job->isCancelled()) {
-                self.loading = true;
-                lock.unlock();
-                ps_decoder_t* decoder = load();
-                lock.lock();
-                self.loading = false;
-                self.decoder = decoder;
-            }
+            if (!self.decoder && !self.job->isCancelled())
+                loadLocked(self, lock);
             const std::shared_ptr<DecodeJob> job = self.job;
             ps_decoder_t* decoder = job->isCancelled() ? nullptr : self.decoder;
             lock.unlock();
@@ -442,11 +439,17 @@ QString PocketSphinxRecognizer::installedModelDirectory() {
     return modelComplete(dir) ? dir : QString();
 }
 
-SpeechRecognizerProvider PocketSphinxRecognizer::makeProvider(QStringList decoderArguments) {
+QStringList PocketSphinxRecognizer::decoderArguments(RecognitionProfile profile) {
+    if (profile == RecognitionProfile::accurate)
+        return {};
+    return {QStringLiteral("-fwdflat"), QStringLiteral("no")};
+}
+
+SpeechRecognizerProvider PocketSphinxRecognizer::makeProvider(RecognitionProfile profile) {
     const QString dir = installedModelDirectory();
     if (dir.isEmpty())
         return [](const QString&) { return std::shared_ptr<SpeechRecognizer>(); };
-    auto pool = std::make_shared<DecoderPool>(dir, std::move(decoderArguments));
+    auto pool = std::make_shared<DecoderPool>(dir, decoderArguments(profile));
     pool->prepare();
     return [pool](const QString& locale) -> std::shared_ptr<SpeechRecognizer> {
         if (locale != QLatin1String("en-US"))

@@ -73,6 +73,8 @@ private:
     bool mayTakeLocked(int index) const;
     bool otherIdleWithDecoderLocked(int index) const;
     bool otherPreloadingLocked(int index) const;
+    // Loads the worker's decoder with the lock released meanwhile; logs a failure.
+    void loadLocked(Worker& worker, std::unique_lock<std::mutex>& lock);
     ps_decoder_s* load();
     static void unload(ps_decoder_s* decoder);
 
@@ -104,7 +106,11 @@ public:
     static QString installedModelDirectory();
     // A provider with one pool for the process: a recognizer for "en-US" when the model is
     // installed, none otherwise. The pool starts warming up at once.
-    static SpeechRecognizerProvider makeProvider(QStringList decoderArguments = {});
+    static SpeechRecognizerProvider
+    makeProvider(RecognitionProfile profile = defaultRecognitionProfile);
+
+    // The decoder options of a profile.
+    static QStringList decoderArguments(RecognitionProfile profile);
 
     // Seconds of audio after which a task asks the pool for a spare decoder, ahead of the
     // chunk rotation that will need one.
