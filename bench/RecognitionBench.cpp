@@ -1,7 +1,7 @@
 // Recognition accuracy and end-of-utterance cost on a broad corpus: the sentences of the tests
 // and of bench/data, spoken by five voices of three synthesizers, some with a pause inside.
 // Prints the shipped profiles' figures as "NAME VALUE UNIT"; with --sweep, a table of decoder
-// configurations instead.
+// configurations instead, and with --try OPTION VALUE …, the row of those options.
 #include "Figures.h"
 #include "platform/linux/PocketSphinxRecognizer.h"
 #include "support/SpokenText.h"
@@ -258,8 +258,11 @@ int main(int argc, char** argv) {
         seconds += c.seconds;
     std::fprintf(stderr, "corpus: %zu clips, %.0f s of speech\n", clips.size(), seconds);
 
-    if (app.arguments().contains("--sweep")) {
-        const QList<std::pair<QString, QStringList>> configs = {
+    // --try OPTION VALUE …: one row for the decoder options given.
+    const QStringList given = app.arguments();
+    const bool trying = given.size() > 1 && given[1] == "--try";
+    if (trying || given.contains("--sweep")) {
+        QList<std::pair<QString, QStringList>> configs = {
             {"today (second pass, best path)", {}},
             {"second pass off", {"-fwdflat", "no"}},
             {"second pass off, best path off", {"-fwdflat", "no", "-bestpath", "no"}},
@@ -276,6 +279,8 @@ int main(int argc, char** argv) {
             {"second pass off, utterance ends after 1.0 s",
              {"-fwdflat", "no", "-vad_postspeech", "100"}},
         };
+        if (trying)
+            configs = {{given.mid(2).join(' '), given.mid(2)}};
         std::printf("| configuration | overall WER %% | worst voice WER %% | end of utterance ms "
                     "p50 | decode x real time |\n|---|---|---|---|---|\n");
         for (const auto& [name, arguments] : configs) {

@@ -60,7 +60,8 @@ int main(int argc, char** argv) {
 
     // Memory one ready decoder adds.
     const long before = rssKilobytes();
-    auto pool = std::make_shared<DecoderPool>(model);
+    auto pool = std::make_shared<DecoderPool>(
+        model, PocketSphinxRecognizer::decoderArguments(defaultRecognitionProfile));
     pool->prepare();
     pool->waitUntilSettled();
     figure("decoder_rss_mb", (rssKilobytes() - before) / 1024.0, "MB");
