@@ -7,22 +7,12 @@
 #include "support/Await.h"
 #include "support/LogCapture.h"
 #include "support/LoopbackHTTPServer.h"
+#include "support/ProxyConfig.h"
 
 #include <QRegularExpression>
 #include <QTest>
 
 namespace {
-
-MirvoConfig configFor(const QString& base) {
-    MirvoConfig c;
-    c.proxyBaseURL = base;
-    c.proxyKey = QStringLiteral("k");
-    c.clientId = QStringLiteral("c");
-    c.chatPath = QStringLiteral("/chat");
-    c.polishModel = QStringLiteral("p");
-    c.enableCloudTranscription = true;
-    return c;
-}
 
 AudioBufferPtr samples(uint32_t count) {
     auto b = AudioBuffer::make(makeSpeechFormat(), count);
@@ -46,7 +36,7 @@ class CloudHybridTest : public QObject {
 private slots:
     void cloudUploadsOnlyLongEnoughRecordings() {
         LoopbackHTTPServer server;
-        auto client = std::make_shared<ProxyClient>(configFor(server.baseURL()),
+        auto client = std::make_shared<ProxyClient>(proxyConfig(server.baseURL()),
                                                     std::make_shared<NetworkHTTPSession>());
         LogCapture logs;
         CloudTranscriber shortOne(client, {{"/a", "m"}});
@@ -84,7 +74,7 @@ private slots:
 
     void cloudTriesTargetsInOrder() {
         LoopbackHTTPServer server;
-        auto client = std::make_shared<ProxyClient>(configFor(server.baseURL()),
+        auto client = std::make_shared<ProxyClient>(proxyConfig(server.baseURL()),
                                                     std::make_shared<NetworkHTTPSession>());
         LogCapture logs;
         CloudTranscriber cloud(client, {{"/a", "A"}, {"/b", "B"}, {"/c", "C%1"}});
@@ -178,7 +168,7 @@ private slots:
     void factoryChoosesPerConfiguration() {
         auto recognizer = std::make_shared<FakeSpeechRecognizer>();
         const auto provider = recognizer->provider();
-        auto client = std::make_shared<ProxyClient>(configFor("http://127.0.0.1:9"),
+        auto client = std::make_shared<ProxyClient>(proxyConfig("http://127.0.0.1:9"),
                                                     std::make_shared<NetworkHTTPSession>());
         LogCapture logs;
 
@@ -189,7 +179,7 @@ private slots:
         QVERIFY(recognizer->task(0)->request->contextualStrings.isEmpty());
         QCOMPARE(logs.lines().last(), QStringLiteral("[Mirvo] transcriber: local only"));
 
-        MirvoConfig twoTargets = configFor("http://127.0.0.1:9");
+        MirvoConfig twoTargets = proxyConfig("http://127.0.0.1:9");
         twoTargets.transcribeTargets = QList<TranscribeTarget>{{"/1", "m1"}, {"/2", "m2"}};
         factory = makeTranscriberFactory(twoTargets, client, provider);
         t = factory({"earlier words"});
@@ -199,7 +189,7 @@ private slots:
         t->start();
         QCOMPARE(recognizer->task(1)->request->contextualStrings, QStringList{"earlier words"});
 
-        MirvoConfig noTargets = configFor("http://127.0.0.1:9");
+        MirvoConfig noTargets = proxyConfig("http://127.0.0.1:9");
         noTargets.transcribePath = QStringLiteral("/only-path");
         factory = makeTranscriberFactory(noTargets, client, provider);
         QVERIFY(std::dynamic_pointer_cast<SFTranscriber>(factory({})));

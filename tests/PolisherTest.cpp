@@ -4,6 +4,7 @@
 #include "platform/PlatformError.h"
 #include "support/Await.h"
 #include "support/LogCapture.h"
+#include "support/ProxyConfig.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -15,10 +16,7 @@ namespace {
 
 struct Rig {
     Rig() {
-        MirvoConfig c;
-        c.proxyBaseURL = QStringLiteral("http://127.0.0.1:9");
-        c.chatPath = QStringLiteral("/chat");
-        c.polishModel = QStringLiteral("m");
+        const MirvoConfig c = proxyConfig(QStringLiteral("http://127.0.0.1:9"));
         session = std::make_shared<FakeHTTPSession>();
         polisher = std::make_unique<LLMPolisher>(std::make_shared<ProxyClient>(c, session),
                                                  LLMPolisher::systemPrompt);

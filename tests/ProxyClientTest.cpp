@@ -6,6 +6,7 @@
 #include "platform/linux/NetworkHTTPSession.h"
 #include "support/Await.h"
 #include "support/LoopbackHTTPServer.h"
+#include "support/ProxyConfig.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -19,21 +20,9 @@ namespace {
 
 using Server = LoopbackHTTPServer;
 
-MirvoConfig configFor(const QString& base) {
-    MirvoConfig c;
-    c.proxyBaseURL = base;
-    c.proxyKey = QStringLiteral("key-123");
-    c.clientId = QStringLiteral("client-9");
-    c.chatPath = QStringLiteral("/v1/chat/completions");
-    c.polishModel = QStringLiteral("tidy-1");
-    c.enableCloudTranscription = true;
-    c.enablePolish = true;
-    return c;
-}
-
 struct Rig {
     explicit Rig(const QString& basePath = {}, double timeout = 60)
-        : client(configFor(server.baseURL() + basePath), std::make_shared<NetworkHTTPSession>(),
+        : client(proxyConfig(server.baseURL() + basePath), std::make_shared<NetworkHTTPSession>(),
                  timeout) {}
     Server server;
     ProxyClient client;
@@ -100,7 +89,7 @@ private slots:
         QCOMPARE(Server::requestLine(base.server.requests().at(0)),
                  QByteArray("POST /api/transcribe HTTP/1.1"));
 
-        ProxyClient broken(configFor(QStringLiteral("http://exa mple.com")),
+        ProxyClient broken(proxyConfig(QStringLiteral("http://exa mple.com")),
                            std::make_shared<NetworkHTTPSession>());
         const auto bad = await(broken.transcribe(wav, {QStringLiteral("/t"), QStringLiteral("m")}));
         QCOMPARE(bad.errorText(), QStringLiteral("transcribe URL invalid: http://exa mple.com/t"));
@@ -174,7 +163,7 @@ private slots:
         }
 
         // Nobody listening.
-        ProxyClient down(configFor(QStringLiteral("http://127.0.0.1:1")),
+        ProxyClient down(proxyConfig(QStringLiteral("http://127.0.0.1:1")),
                          std::make_shared<NetworkHTTPSession>());
         const auto refused = await(down.transcribe(wav, target));
         QVERIFY(refused.errorAs<PlatformError>());
@@ -187,14 +176,14 @@ private slots:
         connect(&plain, &QTcpServer::newConnection, &plain, [&plain] {
             plain.nextPendingConnection()->write("HTTP/1.1 400 Bad Request\r\n\r\n");
         });
-        ProxyClient tls(configFor(QStringLiteral("https://127.0.0.1:%1").arg(plain.serverPort())),
+        ProxyClient tls(proxyConfig(QStringLiteral("https://127.0.0.1:%1").arg(plain.serverPort())),
                         std::make_shared<NetworkHTTPSession>(), 2);
         const auto handshake = await(tls.transcribe(wav, target));
         QVERIFY2(handshake.errorAs<PlatformError>(), qPrintable(handshake.errorText()));
         QCOMPARE(handshake.errorAs<PlatformError>()->code(), -1200L);
 
         // A scheme the transport cannot post to is an unsupported URL.
-        ProxyClient file(configFor(QStringLiteral("file:///dev/null")),
+        ProxyClient file(proxyConfig(QStringLiteral("file:///dev/null")),
                          std::make_shared<NetworkHTTPSession>());
         const auto unsupported = await(file.transcribe(wav, {QString(), QStringLiteral("m")}));
         QVERIFY(unsupported.errorAs<PlatformError>());
@@ -204,7 +193,7 @@ private slots:
         auto session = std::make_shared<FakeHTTPSession>();
         session->script.append({HTTPResponse{false, 0, "{\"text\":\"x\"}"}, {}});
         session->script.append({HTTPResponse{false, 0, "{}"}, {}});
-        ProxyClient nonHTTP(configFor(QStringLiteral("http://127.0.0.1:9")), session);
+        ProxyClient nonHTTP(proxyConfig(QStringLiteral("http://127.0.0.1:9")), session);
         QCOMPARE(await(nonHTTP.transcribe(wav, {QString(), QStringLiteral("m")})).errorText(),
                  QStringLiteral("transcribe[m]: non-HTTP response"));
         QCOMPARE(await(nonHTTP.polish("x", "p")).errorText(),
@@ -261,7 +250,7 @@ private slots:
                  QStringLiteral("key \"choices[1].message.content\" not found"));
 
         // An empty chat path posts to the base URL itself.
-        MirvoConfig c = configFor(rig.server.baseURL() + "/chat");
+        MirvoConfig c = proxyConfig(rig.server.baseURL() + "/chat");
         c.chatPath.clear();
         ProxyClient bare(c, std::make_shared<NetworkHTTPSession>());
         rig.server.answer(200, R"({"choices":[]})");
@@ -272,7 +261,7 @@ private slots:
 
     void emptyCredentialsAreStillSent() {
         Server server;
-        MirvoConfig c = configFor(server.baseURL());
+        MirvoConfig c = proxyConfig(server.baseURL());
         c.proxyKey.clear();
         c.clientId.clear();
         ProxyClient client(c, std::make_shared<NetworkHTTPSession>());
