@@ -10,10 +10,7 @@
 #include "platform/PlatformServices.h"
 #include "platform/UserDefaults.h"
 
-namespace {
-
-// The user's choice of recognition profile; an unknown one is said once and not used.
-RecognitionProfile profileOf(UserDefaults& defaults) {
+RecognitionProfile DictationCoordinator::recognitionProfile(const UserDefaults& defaults) {
     const QString name = defaults.stringForKey(QStringLiteral("ai.mirvo.recognitionProfile"));
     const std::optional<RecognitionProfile> chosen = recognitionProfileNamed(name);
     if (!chosen && !name.isEmpty())
@@ -23,8 +20,6 @@ RecognitionProfile profileOf(UserDefaults& defaults) {
                  LogLevel::warning);
     return chosen.value_or(defaultRecognitionProfile);
 }
-
-} // namespace
 
 std::shared_ptr<DictationCoordinator> DictationCoordinator::make(PlatformServices& platform,
                                                                  const LaunchOptions& options,
@@ -63,8 +58,8 @@ std::shared_ptr<DictationCoordinator> DictationCoordinator::make(PlatformService
             client = std::make_shared<ProxyClient>(*config, platform.makeHTTPSession());
     }
 
-    auto transcriberFactory =
-        makeTranscriberFactory(config, client, platform.speechRecognizers(profileOf(defaults)));
+    auto transcriberFactory = makeTranscriberFactory(
+        config, client, platform.speechRecognizers(recognitionProfile(defaults)));
 
     std::shared_ptr<Polisher> polisher;
     if (client && config && config->enablePolish) {

@@ -40,6 +40,9 @@ public:
     // the configuration file. Starts nothing.
     static std::shared_ptr<DictationCoordinator>
     make(PlatformServices& platform, const LaunchOptions& options, UserDefaults& defaults);
+    // The user's recognition profile (user default "ai.mirvo.recognitionProfile"); an unknown
+    // one is logged and the default used.
+    static RecognitionProfile recognitionProfile(const UserDefaults& defaults);
 
     // Wires the recorder, starts the key monitor and subscribes to its events. Call once.
     void start();

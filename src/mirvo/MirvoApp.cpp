@@ -1,5 +1,7 @@
 #include "MirvoApp.h"
 
+#include "LoginItem.h"
+#include "OnboardingWindow.h"
 #include "platform/Log.h"
 #include "platform/PlatformServices.h"
 #include "platform/UserDefaults.h"
@@ -46,7 +48,57 @@ void MirvoAppDelegate::startCoordinator() {
     }
     mirvoLog(QStringLiteral("[Mirvo] startCoordinator() entered"));
     coordinator_ = DictationCoordinator::make(platform_, options_, *defaults_);
+    refreshPasteRouting();
     coordinator_->start();
     mirvoLog(options_.testMode ? QStringLiteral("[Mirvo] coordinator up (test mode)")
                                : QStringLiteral("[Mirvo] coordinator up"));
+}
+
+void MirvoAppDelegate::showOnboarding() {
+    std::weak_ptr<MirvoAppDelegate> weak = weak_from_this();
+    QTimer::singleShot(0, this, [this, weak] {
+        if (onboarding_) {
+            onboarding_->show();
+            refreshPasteRouting();
+            return;
+        }
+        auto checker = std::make_shared<SystemOnboardingChecker>(
+            platform_, defaults_, platform_.makeLoginItem(),
+            platform_.speechRecognizers(DictationCoordinator::recognitionProfile(*defaults_)));
+        onboarding_ = std::make_shared<OnboardingWindowController>(
+            std::make_shared<OnboardingDetector>(checker), checker,
+            [weak] {
+                if (auto self = weak.lock())
+                    self->startCoordinator();
+            },
+            [weak] {
+                if (auto self = weak.lock()) {
+                    self->defaults_->setValue(QStringLiteral("ai.mirvo.onboardingCompleted"), true);
+                    self->onboarding_.reset();
+                    self->refreshPasteRouting();
+                    self->startCoordinator();
+                }
+            });
+        onboarding_->onScreenChanged = [weak] {
+            if (auto self = weak.lock())
+                self->refreshPasteRouting();
+        };
+        onboarding_->show();
+        refreshPasteRouting();
+    });
+}
+
+void MirvoAppDelegate::refreshPasteRouting() {
+    if (!coordinator_)
+        return;
+    // Only while the user can see the box: text sent to a closed checklist would be lost.
+    if (!onboarding_ || !onboarding_->isOnScreen()) {
+        coordinator_->alternatePasteHandler = nullptr;
+        return;
+    }
+    std::weak_ptr<MirvoAppDelegate> weak = weak_from_this();
+    coordinator_->alternatePasteHandler = [weak](const QString& text) {
+        if (auto self = weak.lock(); self && self->onboarding_)
+            self->onboarding_->setDemoText(text);
+    };
 }

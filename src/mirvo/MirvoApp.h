@@ -7,6 +7,7 @@
 
 #include <memory>
 
+class OnboardingWindowController;
 class PlatformServices;
 class UserDefaults;
 
@@ -17,8 +18,9 @@ namespace Mirvo {
 int run(int argc, char** argv, PlatformServices& platform);
 } // namespace Mirvo
 
-// The application delegate: brings the dictation coordinator up.
-class MirvoAppDelegate final : public QObject {
+// The application delegate: brings the dictation coordinator up and keeps the setup checklist.
+class MirvoAppDelegate final : public QObject,
+                               public std::enable_shared_from_this<MirvoAppDelegate> {
     Q_OBJECT
 public:
     MirvoAppDelegate(PlatformServices& platform, LaunchOptions options,
@@ -30,6 +32,13 @@ public:
     void applicationDidFinishLaunching();
     DictationCoordinator* coordinator() const { return coordinator_.get(); }
 
+    // Shows the setup checklist, made on first use, once the current event is handled.
+    void showOnboarding();
+    // Sends dictations to the checklist's try-it box while the checklist is on screen, and to
+    // the focused application otherwise.
+    void refreshPasteRouting();
+    OnboardingWindowController* onboarding() const { return onboarding_.get(); }
+
 private:
     void startCoordinator();
 
@@ -37,4 +46,5 @@ private:
     const LaunchOptions options_;
     std::shared_ptr<UserDefaults> defaults_;
     std::shared_ptr<DictationCoordinator> coordinator_;
+    std::shared_ptr<OnboardingWindowController> onboarding_;
 };

@@ -23,8 +23,8 @@ inline constexpr ErrorIdentity audioFileTooLarge{"Mirvo.FileAudioRecorder", 1};
 inline constexpr ErrorIdentity dictationDisabled{"kLSRErrorDomain", 201};
 // A recognition task was cancelled.
 inline constexpr ErrorIdentity recognitionCanceled{"kLSRErrorDomain", 301};
-// The speech model could not be loaded for a task.
-inline constexpr ErrorIdentity speechModelUnavailable{"kAFAssistantErrorDomain", 1101};
+// A recognition task ended without any audio to recognise.
+inline constexpr ErrorIdentity noSpeechDetected{"kAFAssistantErrorDomain", 1110};
 // A failed HTTP transfer; the codes are the URL-loading system's (-1001 timed out, …).
 inline constexpr const char* urlDomain = "NSURLErrorDomain";
 // A failed system call; the code is its errno.

@@ -6,6 +6,7 @@
 
 #include <QCoro/QCoroTask>
 #include <QString>
+#include <QUrl>
 
 #include <memory>
 
@@ -13,6 +14,7 @@ class AudioEngine;
 class HTTPSession;
 class HUDPanel;
 class KeyboardEvents;
+class LoginItemControlling;
 class NotificationCenter;
 class Pasteboard;
 class QWidget;
@@ -24,6 +26,14 @@ enum class SpeechAuthorizationStatus {
     notDetermined = 0,
     denied = 1,
     restricted = 2,
+    authorized = 3
+};
+
+// Microphone permission, with the platform's raw values.
+enum class MicrophoneAuthorizationStatus {
+    notDetermined = 0,
+    restricted = 1,
+    denied = 2,
     authorized = 3
 };
 
@@ -54,12 +64,24 @@ public:
     virtual std::shared_ptr<HTTPSession> makeHTTPSession() = 0;
     // Whether Mirvo may observe the keyboard and post keys.
     virtual bool accessibilityIsProcessTrusted() = 0;
+    // Why it may not, in a sentence for the user; empty when it may.
+    virtual QString accessibilityProblem() = 0;
     virtual SpeechAuthorizationStatus speechAuthorizationStatus() = 0;
     // Asks for speech-recognition permission; the status the platform then reports. Never throws.
     virtual QCoro::Task<SpeechAuthorizationStatus> requestSpeechAuthorization() = 0;
+    // Microphone permission; may wait for the sound server, never longer than two seconds.
+    virtual QCoro::Task<MicrophoneAuthorizationStatus> microphoneAuthorizationStatus() = 0;
+    // Asks for microphone access; whether it is granted. Never throws.
+    virtual QCoro::Task<bool> requestMicrophoneAccess() = 0;
     virtual std::unique_ptr<SignalSource> makeSignalSource() = 0;
     // The process's one in-process notification centre: the same object on every call.
     virtual std::shared_ptr<NotificationCenter> defaultNotificationCenter() = 0;
     // Where per-user application data lives (~/.config on Linux).
     virtual QString applicationSupportDirectory() = 0;
+    // Mirvo's registration as a program started at login.
+    virtual std::shared_ptr<LoginItemControlling> makeLoginItem() = 0;
+    // Opens `url` with the desktop's handler for it; false when nothing could.
+    virtual bool openURL(const QUrl& url) = 0;
+    // The help page shipped with Mirvo.
+    virtual QUrl helpPageURL() = 0;
 };

@@ -141,7 +141,8 @@ QCoro::Task<HTTPResponse> FakeHTTPSession::data(HTTPRequest request) {
 
 FakePlatform::FakePlatform(std::shared_ptr<CallLog> callLog)
     : log(std::move(callLog)), recognizer(std::make_shared<FakeSpeechRecognizer>()),
-      notifications(std::make_shared<NotificationCenter>()) {}
+      notifications(std::make_shared<NotificationCenter>()),
+      loginItem(std::make_shared<FakeLoginItem>(false)) {}
 
 std::unique_ptr<EventTap> FakePlatform::makeEventTap(uint64_t mask, EventTapCallback callback,
                                                      void* userInfo, const QString& key) {
@@ -205,12 +206,29 @@ bool FakePlatform::accessibilityIsProcessTrusted() {
     return trusted;
 }
 
+QString FakePlatform::accessibilityProblem() {
+    return trusted ? QString() : QStringLiteral("No X11 display.");
+}
+
 SpeechAuthorizationStatus FakePlatform::speechAuthorizationStatus() {
     return speechStatus;
 }
 
+QCoro::Task<MicrophoneAuthorizationStatus> FakePlatform::microphoneAuthorizationStatus() {
+    co_return microphoneStatus;
+}
+
+QCoro::Task<bool> FakePlatform::requestMicrophoneAccess() {
+    log->record("requestMicrophoneAccess");
+    if (microphoneStatus == MicrophoneAuthorizationStatus::notDetermined)
+        microphoneStatus = microphoneGrant;
+    co_return microphoneStatus == MicrophoneAuthorizationStatus::authorized;
+}
+
 QCoro::Task<SpeechAuthorizationStatus> FakePlatform::requestSpeechAuthorization() {
     log->record("requestSpeechAuthorization");
+    if (speechStatus == SpeechAuthorizationStatus::notDetermined)
+        speechStatus = speechGrant;
     co_return speechStatus;
 }
 
@@ -227,4 +245,18 @@ std::shared_ptr<NotificationCenter> FakePlatform::defaultNotificationCenter() {
 
 QString FakePlatform::applicationSupportDirectory() {
     return supportDirectory;
+}
+
+std::shared_ptr<LoginItemControlling> FakePlatform::makeLoginItem() {
+    log->record("makeLoginItem");
+    return loginItem;
+}
+
+bool FakePlatform::openURL(const QUrl& url) {
+    log->record("openURL " + url.toString());
+    return true;
+}
+
+QUrl FakePlatform::helpPageURL() {
+    return QUrl(QStringLiteral("file:///help/help.html"));
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CallLog.h"
+#include "mirvo/LoginItem.h"
 #include "platform/AudioEngine.h"
 #include "platform/HTTPSession.h"
 #include "platform/HUDPanel.h"
@@ -230,17 +231,27 @@ public:
     std::shared_ptr<UserDefaults> makeUserDefaults() override;
     std::shared_ptr<HTTPSession> makeHTTPSession() override;
     bool accessibilityIsProcessTrusted() override;
+    QString accessibilityProblem() override;
     SpeechAuthorizationStatus speechAuthorizationStatus() override;
     QCoro::Task<SpeechAuthorizationStatus> requestSpeechAuthorization() override;
+    QCoro::Task<MicrophoneAuthorizationStatus> microphoneAuthorizationStatus() override;
+    QCoro::Task<bool> requestMicrophoneAccess() override;
     std::unique_ptr<SignalSource> makeSignalSource() override;
     std::shared_ptr<NotificationCenter> defaultNotificationCenter() override;
     QString applicationSupportDirectory() override;
+    std::shared_ptr<LoginItemControlling> makeLoginItem() override;
+    bool openURL(const QUrl& url) override;
+    QUrl helpPageURL() override;
 
     const std::shared_ptr<CallLog> log;
     // Scripted answers.
     bool trusted = true;
     bool tapsAvailable = true;
     SpeechAuthorizationStatus speechStatus = SpeechAuthorizationStatus::authorized;
+    // What a request turns a not-determined status into.
+    SpeechAuthorizationStatus speechGrant = SpeechAuthorizationStatus::authorized;
+    MicrophoneAuthorizationStatus microphoneStatus = MicrophoneAuthorizationStatus::authorized;
+    MicrophoneAuthorizationStatus microphoneGrant = MicrophoneAuthorizationStatus::authorized;
     QString supportDirectory = QStringLiteral("/nonexistent");
     // What was made last.
     FakeEventTap* tap = nullptr;
@@ -252,4 +263,5 @@ public:
     std::shared_ptr<FakeHTTPSession> http;
     const std::shared_ptr<FakeSpeechRecognizer> recognizer;
     const std::shared_ptr<NotificationCenter> notifications;
+    const std::shared_ptr<FakeLoginItem> loginItem;
 };

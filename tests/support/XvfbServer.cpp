@@ -6,7 +6,7 @@
 
 #include <unistd.h>
 
-bool XvfbServer::start() {
+bool XvfbServer::start(const QString& screenSize) {
     // A display number nobody uses: its lock file is absent.
     for (int n = 90 + int(getpid() % 100), tries = 0; tries < 50; ++n, ++tries) {
         if (QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(n)) ||
@@ -15,7 +15,7 @@ bool XvfbServer::start() {
         const QString display = QStringLiteral(":%1").arg(n);
         if (!server_.start(QStringLiteral("Xvfb"),
                            {display, QStringLiteral("-screen"), QStringLiteral("0"),
-                            QStringLiteral("1280x800x24"), QStringLiteral("-nolisten"),
+                            screenSize + QStringLiteral("x24"), QStringLiteral("-nolisten"),
                             QStringLiteral("tcp")}))
             return false;
         const QDeadlineTimer deadline(10000);

@@ -13,7 +13,8 @@ public:
     XvfbServer(const XvfbServer&) = delete;
     XvfbServer& operator=(const XvfbServer&) = delete;
 
-    bool start();
+    // `screenSize` as WIDTHxHEIGHT.
+    bool start(const QString& screenSize = QStringLiteral("1280x800"));
     const QString& display() const { return display_; }
 
 private:
@@ -22,10 +23,11 @@ private:
 };
 
 // main() for suites that need a display: starts Xvfb, then the application on the xcb platform.
-#define MIRVO_X11_TEST_MAIN(TestClass)                                                             \
+#define MIRVO_X11_TEST_MAIN(TestClass) MIRVO_X11_TEST_MAIN_ON(TestClass, "1280x800")
+#define MIRVO_X11_TEST_MAIN_ON(TestClass, screenSize)                                              \
     int main(int argc, char** argv) {                                                              \
         XvfbServer xvfb;                                                                           \
-        if (!xvfb.start()) {                                                                       \
+        if (!xvfb.start(QStringLiteral(screenSize))) {                                             \
             fprintf(stderr, "cannot start Xvfb\n");                                                \
             return 1;                                                                              \
         }                                                                                          \

@@ -8,12 +8,19 @@
 #include "QtHUDPanel.h"
 #include "SettingsUserDefaults.h"
 #include "SndFileAudioFile.h"
+#include "SystemLoginItem.h"
 #include "X11Connection.h"
 #include "XInput2EventTap.h"
 #include "XTestKeyboardEvents.h"
+#include "platform/Log.h"
 #include "platform/NotificationCenter.h"
 
+#include <QCoreApplication>
+#include <QCoro/QCoroFuture>
+#include <QDesktopServices>
+#include <QFileInfo>
 #include <QStandardPaths>
+#include <QtConcurrent>
 
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
@@ -72,19 +79,61 @@ std::shared_ptr<HTTPSession> LinuxPlatform::makeHTTPSession() {
 }
 
 bool LinuxPlatform::accessibilityIsProcessTrusted() {
+    return accessibilityProblem().isEmpty();
+}
+
+QString LinuxPlatform::accessibilityProblem() {
     // On X11 nothing is granted: Mirvo may observe keys and post them when the display offers
     // the two extensions it uses.
     Display* display = x11_->display();
+    if (!display)
+        return qEnvironmentVariableIsSet("WAYLAND_DISPLAY")
+                   ? QStringLiteral("This is a Wayland session without X11, where Mirvo cannot "
+                                    "watch the hold key or paste yet. Log in to an X11 session "
+                                    "to dictate.")
+                   : QStringLiteral("Mirvo finds no X11 display (DISPLAY is not set or the "
+                                    "server does not answer), so it cannot watch the hold key "
+                                    "or paste.");
+    if (!X11Connection::hasXInput22(display))
+        return QStringLiteral("The X server lacks XInput 2.2, which Mirvo needs to watch the "
+                              "hold key.");
     int event = 0, error = 0, major = 0, minor = 0;
-    return X11Connection::hasXInput22(display) &&
-           XTestQueryExtension(display, &event, &error, &major, &minor);
+    if (!XTestQueryExtension(display, &event, &error, &major, &minor))
+        return QStringLiteral("The X server lacks the XTEST extension, which Mirvo needs to "
+                              "paste.");
+    return QString();
 }
 
 SpeechAuthorizationStatus LinuxPlatform::speechAuthorizationStatus() {
     // Linux asks nobody: speech is allowed when the on-device model is there to use.
-    return PocketSphinxRecognizer::installedModelDirectory().isEmpty()
-               ? SpeechAuthorizationStatus::denied
-               : SpeechAuthorizationStatus::authorized;
+    const bool installed = !PocketSphinxRecognizer::installedModelDirectory().isEmpty();
+    if (!installed && !saidModelMissing_) {
+        saidModelMissing_ = true;
+        mirvoLog(QStringLiteral("[Mirvo/Transcriber] no complete speech model (en-us/, "
+                                "en-us.lm.bin, cmudict-en-us.dict) at %1")
+                     .arg(PocketSphinxRecognizer::modelDirectoryToUse()),
+                 LogLevel::warning);
+    }
+    return installed ? SpeechAuthorizationStatus::authorized : SpeechAuthorizationStatus::denied;
+}
+
+QCoro::Task<MicrophoneAuthorizationStatus> LinuxPlatform::microphoneAuthorizationStatus() {
+    // Nobody grants the microphone either: it is there when the sound server offers a source.
+    // The server may hang (a socket that never answers), so the question is asked off the main
+    // thread and bounded.
+    const QString problem =
+        co_await QtConcurrent::run(&PulseAudioEngine::defaultSourceProblem, 1500);
+    if (problem != lastMicrophoneProblem_) {
+        lastMicrophoneProblem_ = problem;
+        if (!problem.isEmpty())
+            mirvoLog(QStringLiteral("[Mirvo/Audio] no microphone: ") + problem, LogLevel::warning);
+    }
+    co_return problem.isEmpty() ? MicrophoneAuthorizationStatus::authorized
+                                : MicrophoneAuthorizationStatus::denied;
+}
+
+QCoro::Task<bool> LinuxPlatform::requestMicrophoneAccess() {
+    co_return co_await microphoneAuthorizationStatus() == MicrophoneAuthorizationStatus::authorized;
 }
 
 QCoro::Task<SpeechAuthorizationStatus> LinuxPlatform::requestSpeechAuthorization() {
@@ -101,4 +150,25 @@ std::shared_ptr<NotificationCenter> LinuxPlatform::defaultNotificationCenter() {
 
 QString LinuxPlatform::applicationSupportDirectory() {
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+}
+
+std::shared_ptr<LoginItemControlling> LinuxPlatform::makeLoginItem() {
+    return std::make_shared<SystemLoginItem>();
+}
+
+bool LinuxPlatform::openURL(const QUrl& url) {
+    return QDesktopServices::openUrl(url);
+}
+
+QUrl LinuxPlatform::helpPageURL() {
+    // Installed beside the program's share folder, or in the build tree next to the binary.
+    const QString dir = QCoreApplication::applicationDirPath();
+    const QStringList candidates = {dir + QStringLiteral("/../share/mirvo/help.html"),
+                                    dir + QStringLiteral("/share/mirvo/help.html")};
+    for (const QString& path : candidates)
+        if (QFileInfo::exists(path))
+            return QUrl::fromLocalFile(QFileInfo(path).canonicalFilePath());
+    mirvoLog(QStringLiteral("[Mirvo] help page not found in ") + candidates.join(", "),
+             LogLevel::warning);
+    return QUrl::fromLocalFile(candidates.first());
 }

@@ -28,14 +28,22 @@ public:
     std::shared_ptr<UserDefaults> makeUserDefaults() override;
     std::shared_ptr<HTTPSession> makeHTTPSession() override;
     bool accessibilityIsProcessTrusted() override;
+    QString accessibilityProblem() override;
     SpeechAuthorizationStatus speechAuthorizationStatus() override;
     QCoro::Task<SpeechAuthorizationStatus> requestSpeechAuthorization() override;
+    QCoro::Task<MicrophoneAuthorizationStatus> microphoneAuthorizationStatus() override;
+    QCoro::Task<bool> requestMicrophoneAccess() override;
     std::unique_ptr<SignalSource> makeSignalSource() override;
     std::shared_ptr<NotificationCenter> defaultNotificationCenter() override;
     QString applicationSupportDirectory() override;
+    std::shared_ptr<LoginItemControlling> makeLoginItem() override;
+    bool openURL(const QUrl& url) override;
+    QUrl helpPageURL() override;
 
 private:
     const std::shared_ptr<X11Connection> x11_;
     const std::shared_ptr<NotificationCenter> notifications_;
     std::map<RecognitionProfile, SpeechRecognizerProvider> recognizers_;
+    bool saidModelMissing_ = false;
+    QString lastMicrophoneProblem_;
 };

@@ -99,6 +99,7 @@ public:
     void abandon() { ps_end_utt(decoder_); }
 
     void feed(const AudioBufferPtr& buffer) {
+        fed_ = true;
         if (!converter_ || buffer->format() != converter_->inputFormat()) {
             flush(); // the old format's tail belongs before the new audio
             converter_ = AudioConverter::make(buffer->format(), working_);
@@ -117,6 +118,7 @@ public:
     }
 
     double seconds() const { return double(samples_) / speechSampleRate; }
+    bool receivedAudio() const { return fed_; }
 
 private:
     void convert(const AudioConverter::InputBlock& input, double expectedFrames) {
@@ -180,6 +182,7 @@ private:
     bool loggedConversionError_ = false;
     std::unique_ptr<AudioConverter> converter_;
     uint64_t samples_ = 0;
+    bool fed_ = false;
     uint64_t lastPartialAt_ = 0;
     QString lastHypothesis_;
 };
@@ -190,7 +193,9 @@ void TaskState::run(ps_decoder_t* decoder, DecoderPool& pool) {
         return;
     }
     if (!decoder) {
-        handler(std::nullopt, PlatformError(PlatformErrors::speechModelUnavailable,
+        // Without its model the engine cannot run at all: the state a switched-off system
+        // Dictation feature puts the platform recognizer in, and reported the same way.
+        handler(std::nullopt, PlatformError(PlatformErrors::dictationDisabled,
                                             QStringLiteral("Speech model unavailable")));
         return;
     }
@@ -207,6 +212,13 @@ void TaskState::run(ps_decoder_t* decoder, DecoderPool& pool) {
     if (cancelled) {
         decoding.abandon();
         handler(std::nullopt, canceledError);
+        return;
+    }
+    if (!decoding.receivedAudio()) {
+        // Nothing to decode, and said at once: callers waiting for a verdict need not wait.
+        decoding.abandon();
+        handler(std::nullopt, PlatformError(PlatformErrors::noSpeechDetected,
+                                            QStringLiteral("No speech detected")));
         return;
     }
     handler(decoding.finish(), std::nullopt);
@@ -433,9 +445,13 @@ PocketSphinxRecognizer::recognitionTask(std::shared_ptr<RecognitionRequest> requ
     return std::make_shared<PocketSphinxTask>(state, pool_);
 }
 
-QString PocketSphinxRecognizer::installedModelDirectory() {
+QString PocketSphinxRecognizer::modelDirectoryToUse() {
     const QString overridden = qEnvironmentVariable("MIRVO_POCKETSPHINX_MODEL");
-    const QString dir = overridden.isEmpty() ? debianModel : overridden;
+    return overridden.isEmpty() ? debianModel : overridden;
+}
+
+QString PocketSphinxRecognizer::installedModelDirectory() {
+    const QString dir = modelDirectoryToUse();
     return modelComplete(dir) ? dir : QString();
 }
 

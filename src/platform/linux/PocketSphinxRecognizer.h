@@ -104,6 +104,8 @@ public:
     // The model directory: $MIRVO_POCKETSPHINX_MODEL when set, else Debian's
     // /usr/share/pocketsphinx/model/en-us. Empty when the model files are not there.
     static QString installedModelDirectory();
+    // The directory looked in, whether or not the model is there.
+    static QString modelDirectoryToUse();
     // A provider with one pool for the process: a recognizer for "en-US" when the model is
     // installed, none otherwise. The pool starts warming up at once.
     static SpeechRecognizerProvider

@@ -6,8 +6,6 @@
 
 #include <cstring>
 
-namespace {} // namespace
-
 PulseAudioEngine::PulseAudioEngine(int timeoutMs) : timeoutMs_(timeoutMs) {}
 
 PulseAudioEngine::~PulseAudioEngine() {
@@ -31,10 +29,8 @@ template <typename Done> bool PulseAudioEngine::waitLocked(Done done) {
         pa_threaded_mainloop* mainloop;
     } timer{false, mainloop_};
     pa_mainloop_api* api = pa_threaded_mainloop_get_api(mainloop_);
-    timeval when = {};
-    pa_timeval_add(pa_gettimeofday(&when), pa_usec_t(timeoutMs_) * PA_USEC_PER_MSEC);
     pa_time_event* event = api->time_new(
-        api, &when,
+        api, &deadline_,
         [](pa_mainloop_api*, pa_time_event*, const timeval*, void* data) {
             auto* t = static_cast<Timer*>(data);
             t->fired = true;
@@ -56,6 +52,28 @@ void PulseAudioEngine::failStart(const QString& reason) {
 void PulseAudioEngine::start() {
     if (running_)
         return;
+    const DefaultSource source = openDefaultSourceLocked();
+    connectStreamLocked(source.name, source.sampleFormat);
+    running_ = true;
+    pa_threaded_mainloop_unlock(mainloop_);
+}
+
+QString PulseAudioEngine::defaultSourceProblem(int timeoutMs) {
+    PulseAudioEngine probe(timeoutMs);
+    try {
+        probe.openDefaultSourceLocked();
+    } catch (const PlatformError& e) {
+        return e.localizedDescription();
+    }
+    pa_threaded_mainloop_unlock(probe.mainloop_);
+    probe.tearDown();
+    return QString();
+}
+
+PulseAudioEngine::DefaultSource PulseAudioEngine::openDefaultSourceLocked() {
+    // One deadline for every wait, so a server that answers slowly at each step still cannot
+    // hold the caller longer than the timeout.
+    pa_timeval_add(pa_gettimeofday(&deadline_), pa_usec_t(timeoutMs_) * PA_USEC_PER_MSEC);
     mainloop_ = pa_threaded_mainloop_new();
     if (!mainloop_)
         throw PlatformError(PlatformErrors::noInputDevice,
@@ -68,10 +86,7 @@ void PulseAudioEngine::start() {
     }
     pa_threaded_mainloop_lock(mainloop_);
     connectContextLocked();
-    const DefaultSource source = queryDefaultSourceLocked();
-    connectStreamLocked(source.name, source.sampleFormat);
-    running_ = true;
-    pa_threaded_mainloop_unlock(mainloop_);
+    return queryDefaultSourceLocked();
 }
 
 void PulseAudioEngine::connectContextLocked() {

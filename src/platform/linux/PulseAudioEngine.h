@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <pulse/sample.h>
+#include <sys/time.h>
 
 #include <atomic>
 #include <mutex>
@@ -22,7 +23,7 @@ struct pa_stream;
 // start(), stop() and the tap setters are called from one thread (the main thread).
 class PulseAudioEngine final : public AudioEngine {
 public:
-    // `timeoutMs` bounds each wait on the server, which can hang on headless machines.
+    // `timeoutMs` bounds the wait for the server in start(), which can hang on headless machines.
     explicit PulseAudioEngine(int timeoutMs = 3000);
     ~PulseAudioEngine() override;
 
@@ -32,19 +33,25 @@ public:
     void stop() override;
     bool isRunning() const override { return running_; }
 
+    // Why no default source can be captured (no server, a server that does not answer within
+    // `timeoutMs`, no default source), or empty when one can. Blocks; any thread.
+    static QString defaultSourceProblem(int timeoutMs);
+
 private:
     struct DefaultSource {
         QByteArray name;
         pa_sample_spec sampleFormat = {};
     };
 
-    // The three steps of start(), with the main loop locked; each throws through failStart().
+    // Starts the main loop and finds the default source; returns with the main loop locked.
+    DefaultSource openDefaultSourceLocked();
+    // The steps of start(), with the main loop locked; each throws through failStart().
     void connectContextLocked();
     DefaultSource queryDefaultSourceLocked();
     void connectStreamLocked(const QByteArray& sourceName, const pa_sample_spec& native);
     // Unlocks the main loop, tears down and throws PlatformErrors::noInputDevice.
     [[noreturn]] void failStart(const QString& reason);
-    // Waits on the main loop (lock held) until `done` or the timeout; false on timeout.
+    // Waits on the main loop (lock held) until `done` or the deadline; false on timeout.
     template <typename Done> bool waitLocked(Done done);
     void tearDown();
     void onReadable();
@@ -53,6 +60,7 @@ private:
     static void onStreamRead(pa_stream* stream, size_t bytes, void* self);
 
     const int timeoutMs_;
+    timeval deadline_ = {};
     pa_threaded_mainloop* mainloop_ = nullptr;
     pa_context* context_ = nullptr;
     pa_stream* stream_ = nullptr;

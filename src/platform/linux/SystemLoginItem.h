@@ -1,0 +1,33 @@
+#pragma once
+
+#include "LinuxOnly.h"
+
+#include "mirvo/LoginItem.h"
+
+#include <QString>
+
+// Launch at login through an XDG autostart entry, $XDG_CONFIG_HOME/autostart/mirvo.desktop. Mirvo
+// counts as registered when that entry exists, starts this executable and is not hidden. An entry
+// that starts another program belongs to somebody else: it is never overwritten or removed.
+class SystemLoginItem final : public LoginItemControlling {
+public:
+    // `executable`: the program the entry starts; by default the running one.
+    explicit SystemLoginItem(QString executable = QString());
+
+    bool isEnabled() const override;
+    bool setEnabled(bool enabled) override;
+
+    // Where the entry lives.
+    static QString entryPath();
+    // The Exec= value that starts `program` with no arguments, quoted and escaped for a desktop
+    // entry; and the program an Exec= value starts (empty when it cannot be parsed).
+    static QString execValue(const QString& program);
+    static QString programOf(const QString& execValue);
+
+private:
+    enum class Status { notRegistered, enabled, hidden, foreign };
+    Status status() const;
+
+    const QString executable_;
+    mutable bool loggedForeign_ = false;
+};
