@@ -5,6 +5,7 @@
 #include "platform/Log.h"
 #include "platform/MainThread.h"
 #include "platform/PlatformServices.h"
+#include "platform/WindowPlacement.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -436,17 +437,13 @@ void OnboardingWindowController::show() {
         layout->setContentsMargins(0, 0, 0, 0);
         layout->addWidget(scroller);
 
-        QScreen* screen = QGuiApplication::primaryScreen();
-        if (!screen && !QGuiApplication::screens().isEmpty())
-            screen = QGuiApplication::screens().first();
         const QSize fitting = view->fittingSize();
         view->resize(fitting);
+        QScreen* screen = mainScreen();
         QSize size = windowSize(fitting, screen ? screen->availableGeometry().size() : QSize());
         if (size.height() < fitting.height())
             size.rwidth() += scroller->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
-        const QPoint centre = screen ? screen->geometry().center() : QPoint(0, 0);
-        window_->setGeometry(centre.x() - size.width() / 2, centre.y() - size.height() / 2,
-                             size.width(), size.height());
+        window_->setGeometry(centredOnMainScreen(size));
         window_->setWindowTitle(QStringLiteral("Welcome to Mirvo"));
     }
     const bool wasOnScreen = window_->isVisible();

@@ -15,6 +15,10 @@ struct HTTPRequest {
     QByteArray body;
     // The request fails when the server sends nothing for this long.
     double timeoutSeconds = 60;
+    // The request fails (-1001, timed out) when the whole exchange takes longer; 0: no limit.
+    double totalTimeoutSeconds = 0;
+    // The request fails (-1103, too large) when the body would be longer; -1: no limit.
+    qint64 maxBodyBytes = -1;
 };
 
 struct HTTPResponse {
@@ -29,6 +33,6 @@ class HTTPSession {
 public:
     virtual ~HTTPSession() = default;
     // The whole response. Throws PlatformError (domain "NSURLErrorDomain") when the transport
-    // fails: no connection, connection lost, timeout, unsupported URL.
+    // fails: no connection, connection lost, timeout, unsupported URL, a body over the limit.
     virtual QCoro::Task<HTTPResponse> data(HTTPRequest request) = 0;
 };

@@ -112,6 +112,16 @@ std::optional<QJsonArray> JSONObjectReader::optionalArray(const QString& key) co
     return v.toArray();
 }
 
+std::optional<qint64> JSONObjectReader::optionalInteger(const QString& key) const {
+    const QJsonValue v = object_.value(key);
+    if (v.isUndefined() || v.isNull())
+        return std::nullopt;
+    // toInteger() answers its fallback for a fraction or a number out of range.
+    if (!v.isDouble() || v.toInteger(0) != v.toInteger(1))
+        mismatch(key, "an integer", v);
+    return v.toInteger();
+}
+
 JSONObjectReader JSONObjectReader::element(const QJsonArray& array, const QString& key,
                                            int index) const {
     const QString path = pathOf(key) + QLatin1Char('[') + QString::number(index) + QLatin1Char(']');

@@ -33,6 +33,8 @@ public:
     JSONObjectReader requireObject(const QString& key) const;
     std::optional<QString> optionalString(const QString& key) const;
     std::optional<QJsonArray> optionalArray(const QString& key) const;
+    // A whole number that fits 64 bits.
+    std::optional<qint64> optionalInteger(const QString& key) const;
     // The object at `index` of an array read from `key`.
     JSONObjectReader element(const QJsonArray& array, const QString& key, int index) const;
 

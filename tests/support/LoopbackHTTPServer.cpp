@@ -1,6 +1,9 @@
 #include "LoopbackHTTPServer.h"
 
 #include <QTcpSocket>
+#include <QTimer>
+
+#include <memory>
 
 LoopbackHTTPServer::LoopbackHTTPServer() {
     server_.listen(QHostAddress::LocalHost, 0);
@@ -46,16 +49,36 @@ void LoopbackHTTPServer::onConnection() {
                                   "Content-Length: 1000\r\n\r\n{\"te");
                     return;
                 case Response::Behaviour::answer:
+                case Response::Behaviour::drip:
                     socket->write("HTTP/1.1 " + QByteArray::number(r.status) + " Scripted\r\n");
                     socket->write("Content-Type: " + r.contentType + "\r\n");
+                    for (const auto& [name, value] : r.headers)
+                        socket->write(name + ": " + value + "\r\n");
                     socket->write("Content-Length: " + QByteArray::number(r.body.size()) +
                                   "\r\n\r\n");
-                    socket->write(r.body);
-                    break;
+                    if (r.behaviour == Response::Behaviour::answer) {
+                        socket->write(r.body);
+                        break;
+                    }
+                    drip(socket, r.body);
+                    return;
                 }
             }
         });
     }
+}
+
+void LoopbackHTTPServer::drip(QTcpSocket* socket, const QByteArray& body) {
+    auto* timer = new QTimer(socket);
+    auto sent = std::make_shared<qsizetype>(0);
+    connect(timer, &QTimer::timeout, socket, [socket, body, sent, timer] {
+        if (*sent == body.size()) {
+            timer->stop();
+            return;
+        }
+        socket->write(body.mid((*sent)++, 1));
+    });
+    timer->start(1000);
 }
 
 QByteArray LoopbackHTTPServer::requestLine(const QByteArray& request) {

@@ -5,6 +5,8 @@
 #include <QObject>
 #include <QTcpServer>
 
+class QTcpSocket;
+
 // A scripted HTTP/1.1 server on 127.0.0.1 for tests. It records every request byte for byte
 // and answers each with the next scripted response (200 "{}" once the script runs out).
 class LoopbackHTTPServer final : public QObject {
@@ -16,11 +18,13 @@ public:
             stall,        // read the request, then say nothing
             headersStall, // status and headers promising a body that never comes
             close,        // close the connection without a word
+            drip,         // status and headers, then the body one byte a second
         };
         int status = 200;
         QByteArray body;
         Behaviour behaviour = Behaviour::answer;
         QByteArray contentType = "application/json";
+        QList<std::pair<QByteArray, QByteArray>> headers = {};
     };
 
     LoopbackHTTPServer();
@@ -39,6 +43,7 @@ public:
 
 private:
     void onConnection();
+    static void drip(QTcpSocket* socket, const QByteArray& body);
 
     QTcpServer server_;
     QList<Response> script_;

@@ -6,6 +6,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QTimer>
 
 #include <cmath>
 
@@ -48,7 +49,33 @@ QCoro::Task<HTTPResponse> NetworkHTTPSession::data(HTTPRequest request) {
     std::unique_ptr<QNetworkReply, void (*)(QNetworkReply*)> reply(
         manager_->sendCustomRequest(networkRequest, request.method, request.body),
         [](QNetworkReply* r) { r->deleteLater(); });
+    // The limits end the transfer from inside; which one did decides the error.
+    long limitHit = 0;
+    QTimer deadline;
+    if (request.totalTimeoutSeconds > 0) {
+        deadline.setSingleShot(true);
+        QObject::connect(&deadline, &QTimer::timeout, reply.get(), [&limitHit, r = reply.get()] {
+            limitHit = -1001;
+            r->abort();
+        });
+        deadline.start(int(std::lround(request.totalTimeoutSeconds * 1000)));
+    }
+    if (request.maxBodyBytes >= 0)
+        QObject::connect(reply.get(), &QNetworkReply::downloadProgress, reply.get(),
+                         [&limitHit, max = request.maxBodyBytes, r = reply.get()](qint64 received,
+                                                                                  qint64 total) {
+                             if (limitHit == 0 && (received > max || total > max)) {
+                                 limitHit = -1103;
+                                 r->abort();
+                             }
+                         });
     co_await reply.get();
+    if (limitHit == -1001)
+        throw PlatformError(QString::fromLatin1(PlatformErrors::urlDomain), -1001,
+                            QStringLiteral("The request timed out."));
+    if (limitHit == -1103)
+        throw PlatformError(QString::fromLatin1(PlatformErrors::urlDomain), -1103,
+                            QStringLiteral("The resource exceeds the maximum size."));
 
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     // An HTTP error status is an answer; a connection that broke or stalled after the status
