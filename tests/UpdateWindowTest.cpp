@@ -108,6 +108,17 @@ private slots:
         QCOMPARE(orphan.downloads + orphan.dismissals, 0);
         delete view;
     }
+
+    void manualChecksSayWhyThereIsNoUpdate() {
+        QCOMPARE(manualCheckAlert({info, {}}), std::nullopt);
+        QCOMPARE(manualCheckAlert({}), UpdateAlert({"You're up to date",
+                                                    "Mirvo " + UpdateChecker::currentAppVersion() +
+                                                        " is the latest version.",
+                                                    false}));
+        QCOMPARE(
+            manualCheckAlert({std::nullopt, "The update server answered 503."}),
+            UpdateAlert({"Couldn't check for updates", "The update server answered 503.", true}));
+    }
 };
 
 MIRVO_X11_TEST_MAIN(UpdateWindowTest)

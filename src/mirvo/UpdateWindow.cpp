@@ -60,6 +60,17 @@ QString css(const QColor& colour) {
 
 } // namespace
 
+std::optional<UpdateAlert> manualCheckAlert(const UpdateCheckResult& result) {
+    if (result.update)
+        return std::nullopt;
+    if (!result.failure.isEmpty())
+        return UpdateAlert{QStringLiteral("Couldn't check for updates"), result.failure, true};
+    return UpdateAlert{QStringLiteral("You're up to date"),
+                       QStringLiteral("Mirvo ") + UpdateChecker::currentAppVersion() +
+                           QStringLiteral(" is the latest version."),
+                       false};
+}
+
 UpdateView::UpdateView(const UpdateInfo& info, std::function<void()> onDownload,
                        std::function<void()> onDismiss, QWidget* parent)
     : QWidget(parent), download_(new QPushButton(QStringLiteral("Download"), this)),

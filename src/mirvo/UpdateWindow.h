@@ -20,6 +20,17 @@ inline const QColor coral = QColor::fromRgbF(1.0f, 0.341f, 0.204f);
 inline const QColor coralDark = QColor::fromRgbF(0.78f, 0.2f, 0.102f);
 } // namespace UpdateColors
 
+// The alert a manual check ends with, when it found no update.
+struct UpdateAlert {
+    QString messageText;
+    QString informativeText;
+    bool isWarning = false;
+    bool operator==(const UpdateAlert&) const = default;
+};
+// "You're up to date" for a check that worked; "Couldn't check for updates" and the reason for
+// one that failed (which must not pass for up to date); none when there is an update.
+std::optional<UpdateAlert> manualCheckAlert(const UpdateCheckResult& result);
+
 // What the update window shows: the arrow, "Mirvo … is available", the running version, and
 // the Download and Later buttons.
 class UpdateView final : public QWidget {
