@@ -73,7 +73,9 @@ QCoro::Task<HTTPResponse> NetworkHTTPSession::data(HTTPRequest request) {
     if (limitHit == -1001)
         throw PlatformError(QString::fromLatin1(PlatformErrors::urlDomain), -1001,
                             QStringLiteral("The request timed out."));
-    if (limitHit == -1103)
+    // Progress reports are throttled: a body can arrive whole before the first one.
+    if (limitHit == -1103 ||
+        (request.maxBodyBytes >= 0 && reply->bytesAvailable() > request.maxBodyBytes))
         throw PlatformError(QString::fromLatin1(PlatformErrors::urlDomain), -1103,
                             QStringLiteral("The resource exceeds the maximum size."));
 
