@@ -166,14 +166,14 @@ private slots:
         QTest::newRow("no microphone, after transcriber started")
             << true << errorOf(PlatformError(PlatformErrors::noInputDevice, "no source"))
             << "Error Domain=com.apple.coreaudio.avfaudio Code=-10868 \"no source\""
-            << "No microphone found. Connect one in System Settings → Sound → Input.";
+            << "No microphone found. Check your sound settings.";
         QTest::newRow("dictation off")
             << false << errorOf(PlatformError("kLSRErrorDomain", 201, "off"))
             << "Error Domain=kLSRErrorDomain Code=201 \"off\""
-            << "Turn on Dictation in System Settings → Keyboard → Dictation.";
+            << "The speech model does not load. Reinstall the pocketsphinx-en-us package.";
         QTest::newRow("not authorized")
             << false << errorOf(TranscriberError::notAuthorized()) << "notAuthorized"
-            << "Speech recognition permission is missing.";
+            << "Speech model missing. Install the pocketsphinx-en-us package.";
         QTest::newRow("unavailable")
             << false << errorOf(TranscriberError::unavailable()) << "unavailable"
             << "Speech recognition unavailable for this language.";
@@ -193,13 +193,16 @@ private slots:
 
         Rig rig;
         int completions = 0;
+        QStringList told;
         rig.coordinator->onRecordingComplete = [&] { ++completions; };
+        rig.coordinator->onStartFailure = [&](const QString& m) { told.append(m); };
         (recorderFails ? rig.recorder->startError : rig.nextTranscriberStartError) = error;
         rig.coordinator->hud().model().setLevel(0.7);
         rig.down();
         QVERIFY(rig.logs.contains("[Mirvo] start recording failed: " + printed));
         QVERIFY(!rig.coordinator->isRecording());
         QCOMPARE(rig.mode(), HUDMode::error(message));
+        QCOMPARE(told, QStringList{message});
         QCOMPARE(rig.coordinator->hud().model().level(), 0.0);
         QCOMPARE(rig.coordinator->hud().pendingAutoHideSeconds(), std::optional<double>(4.0));
         QCOMPARE(rig.recorder->startCount.load(), recorderFails ? 1 : 0);

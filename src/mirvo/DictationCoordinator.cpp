@@ -94,7 +94,10 @@ void DictationCoordinator::keyDown() {
                  LogLevel::error);
         isRecording_ = false;
         setActiveTranscriber(nullptr);
-        hud_->showError(userFacingMessage(error), 4);
+        const QString message = userFacingMessage(error);
+        hud_->showError(message, 4);
+        if (onStartFailure)
+            onStartFailure(message);
     }
 }
 
@@ -160,13 +163,13 @@ QString DictationCoordinator::userFacingMessage(const std::exception_ptr& error)
         std::rethrow_exception(error);
     } catch (const PlatformError& e) {
         if (e.is(PlatformErrors::noInputDevice))
-            return QStringLiteral(
-                "No microphone found. Connect one in System Settings → Sound → Input.");
+            return QStringLiteral("No microphone found. Check your sound settings.");
         if (e.is(PlatformErrors::dictationDisabled))
-            return QStringLiteral("Turn on Dictation in System Settings → Keyboard → Dictation.");
+            return QStringLiteral(
+                "The speech model does not load. Reinstall the pocketsphinx-en-us package.");
     } catch (const TranscriberError& e) {
         if (e.value() == TranscriberError::Case::notAuthorized)
-            return QStringLiteral("Speech recognition permission is missing.");
+            return QStringLiteral("Speech model missing. Install the pocketsphinx-en-us package.");
         return QStringLiteral("Speech recognition unavailable for this language.");
     } catch (...) {
     }

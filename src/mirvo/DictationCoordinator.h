@@ -49,6 +49,8 @@ public:
 
     std::function<void()> onRecordingComplete;
     std::function<void(const QString& text)> alternatePasteHandler;
+    // Told the message of every start failure, which the HUD has little room for.
+    std::function<void(const QString& message)> onStartFailure;
 
     bool isRecording() const { return isRecording_; }
     const QStringList& recentTranscripts() const { return recentTranscripts_; }

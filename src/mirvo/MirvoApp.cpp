@@ -2,24 +2,64 @@
 
 #include "LoginItem.h"
 #include "OnboardingWindow.h"
+#include "UpdateWindow.h"
 #include "platform/Log.h"
 #include "platform/PlatformServices.h"
+#include "platform/SingleInstance.h"
+#include "platform/Tray.h"
 #include "platform/UserDefaults.h"
 
 #include <QApplication>
-#include <QTimer>
+#include <QCoro/QCoroSignal>
+#include <QDateTime>
+#include <QMessageBox>
 
+#include <cstdio>
 #include <unistd.h>
 
+#ifndef MIRVO_WEBSITE
+#define MIRVO_WEBSITE ""
+#endif
+
+namespace {
+
+const QString onboardingCompletedKey = QStringLiteral("ai.mirvo.onboardingCompleted");
+
+// The manifest address tests may point at a loopback server; anything else is refused.
+std::optional<QUrl> loopbackManifest(const QString& value) {
+    const QUrl url(value, QUrl::StrictMode);
+    if (url.scheme() == QLatin1String("http") && url.host() == QLatin1String("127.0.0.1") &&
+        url.port() > 0)
+        return url;
+    return std::nullopt;
+}
+
+} // namespace
+
 int Mirvo::run(int argc, char** argv, PlatformServices& platform) {
+    // Qt would abort the process without a display; say what is missing instead.
+    const QString problem = platform.desktopProblem();
+    if (!problem.isEmpty()) {
+        std::fprintf(stderr, "mirvo: %s\n", qPrintable(problem));
+        return 1;
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Mirvo"));
     QApplication::setApplicationVersion(QStringLiteral(MIRVO_VERSION));
-    // Mirvo has no main window: hiding the HUD must not end it.
+    // Mirvo has no main window: hiding the HUD or the checklist must not end it.
     QApplication::setQuitOnLastWindowClosed(false);
-    MirvoAppDelegate::shared = std::make_shared<MirvoAppDelegate>(
-        platform, LaunchOptions::fromEnvironment(QProcessEnvironment::systemEnvironment()),
-        platform.makeUserDefaults());
+    LaunchOptions options =
+        LaunchOptions::fromEnvironment(QProcessEnvironment::systemEnvironment());
+    options.arguments = QApplication::arguments().mid(1);
+
+    const std::unique_ptr<SingleInstance> instance = platform.makeSingleInstance();
+    if (instance->claim(options.arguments) == SingleInstance::Role::forwarded)
+        return 0;
+
+    MirvoAppDelegate::shared =
+        std::make_shared<MirvoAppDelegate>(platform, options, platform.makeUserDefaults());
+    QObject::connect(instance.get(), &SingleInstance::commandReceived,
+                     MirvoAppDelegate::shared.get(), &MirvoAppDelegate::handleCommand);
     QTimer::singleShot(0, [] { MirvoAppDelegate::shared->applicationDidFinishLaunching(); });
     const int status = app.exec();
     // The coordinator's components are the application's: they go before it does.
@@ -28,17 +68,59 @@ int Mirvo::run(int argc, char** argv, PlatformServices& platform) {
 }
 
 MirvoAppDelegate::MirvoAppDelegate(PlatformServices& platform, LaunchOptions options,
-                                   std::shared_ptr<UserDefaults> defaults)
-    : platform_(platform), options_(std::move(options)), defaults_(std::move(defaults)) {}
+                                   std::shared_ptr<UserDefaults> defaults, Timing timing)
+    : platform_(platform), options_(std::move(options)), defaults_(std::move(defaults)),
+      timing_(timing), loginItem_(platform.makeLoginItem()) {
+    manifestURL_ = UpdateChecker::defaultManifestURL();
+    if (options_.manifestURL) {
+        if (const auto loopback = loopbackManifest(*options_.manifestURL))
+            manifestURL_ = *loopback;
+        else
+            mirvoLog(QStringLiteral("[Mirvo] MIRVO_UPDATE_MANIFEST_URL ignored: only "
+                                    "http://127.0.0.1:PORT/… is accepted"),
+                     LogLevel::warning);
+    }
+}
+
+MirvoAppDelegate::~MirvoAppDelegate() = default;
+
+QString MirvoAppDelegate::websiteURLString() {
+    return QStringLiteral(MIRVO_WEBSITE);
+}
 
 void MirvoAppDelegate::applicationDidFinishLaunching() {
-    const bool seen = defaults_->boolForKey(QStringLiteral("ai.mirvo.onboardingCompleted"));
+    const bool test = options_.testMode;
+    const bool force = options_.forceOnboarding;
+    const bool seen = defaults_->boolForKey(onboardingCompletedKey);
+    installMenuBar();
     mirvoLog(QStringLiteral("[Mirvo] launched (pid=%1, test=%2, seen=%3, force=%4)")
-                 .arg(QString::number(getpid()), boolText(options_.testMode), boolText(seen),
-                      boolText(options_.forceOnboarding)));
-    // TODO: the setup checklist, permission checks and update checks come with the application
-    // shell; until then a normal launch starts the coordinator directly.
-    startCoordinator();
+                 .arg(QString::number(getpid()), boolText(test), boolText(seen), boolText(force)));
+    if (test) {
+        startCoordinator();
+    } else {
+        showOnboarding(); // at every launch
+        if (seen && !force)
+            startCoordinator();
+        scheduleUpdateChecks();
+    }
+    for (const QString& argument : options_.arguments)
+        handleURLEvent(argument);
+}
+
+void MirvoAppDelegate::handleURLEvent(const QString& url) {
+    const QUrl parsed(url, QUrl::StrictMode);
+    if (parsed.isValid() && !parsed.scheme().isEmpty())
+        mirvoLog(QStringLiteral("[Mirvo] handleURLEvent: ") + parsed.toString());
+}
+
+void MirvoAppDelegate::handleCommand(const QString& command, const QStringList& arguments) {
+    if (command != SingleInstance::openCommand)
+        return;
+    mirvoLog(QStringLiteral("[Mirvo] another launch forwarded its command line"));
+    // Without a tray, launching Mirvo again is how the checklist is reached.
+    showOnboarding();
+    for (const QString& argument : arguments)
+        handleURLEvent(argument);
 }
 
 void MirvoAppDelegate::startCoordinator() {
@@ -47,11 +129,62 @@ void MirvoAppDelegate::startCoordinator() {
         return;
     }
     mirvoLog(QStringLiteral("[Mirvo] startCoordinator() entered"));
+    if (options_.testMode) {
+        startCoordinatorNow();
+        mirvoLog(QStringLiteral("[Mirvo] coordinator up (test mode)"));
+        return;
+    }
+    std::weak_ptr<MirvoAppDelegate> weak = weak_from_this();
+    QTimer::singleShot(0, this, [weak] {
+        const auto self = weak.lock();
+        if (!self)
+            return;
+        // Two calls can pass the first check before either task runs: only one builds.
+        if (self->coordinator_) {
+            mirvoLog(QStringLiteral("[Mirvo] startCoordinator() skipped (already running)"));
+            return;
+        }
+        mirvoLog(QStringLiteral("[Mirvo] checking permissions"));
+        mirvoLog(QStringLiteral("[Mirvo] speech auth status=%1")
+                     .arg(int(self->platform_.speechAuthorizationStatus())));
+        mirvoLog(QStringLiteral("[Mirvo] AXIsProcessTrusted()=") +
+                 boolText(self->platform_.accessibilityIsProcessTrusted()));
+        if (!self->platform_.accessibilityIsProcessTrusted()) {
+            mirvoLog(QStringLiteral("[Mirvo] AX not trusted — reshowing onboarding"));
+            self->defaults_->setValue(onboardingCompletedKey, false);
+            self->showOnboarding();
+            return;
+        }
+        self->startCoordinatorNow();
+        mirvoLog(QStringLiteral("[Mirvo] coordinator up"));
+    });
+}
+
+void MirvoAppDelegate::startCoordinatorNow() {
     coordinator_ = DictationCoordinator::make(platform_, options_, *defaults_);
+    std::weak_ptr<MirvoAppDelegate> weak = weak_from_this();
+    coordinator_->onRecordingComplete = [weak] {
+        if (auto self = weak.lock())
+            self->showUpdateWindowIfNeeded();
+    };
+    coordinator_->onStartFailure = [weak](const QString& message) {
+        if (auto self = weak.lock())
+            self->notifyStartFailure(message);
+    };
     refreshPasteRouting();
     coordinator_->start();
-    mirvoLog(options_.testMode ? QStringLiteral("[Mirvo] coordinator up (test mode)")
-                               : QStringLiteral("[Mirvo] coordinator up"));
+}
+
+void MirvoAppDelegate::notifyStartFailure(const QString& message) {
+    // The HUD has room for two words; the tray shows the whole message, not over and over.
+    if (!statusItem_ || !statusItem_->isAvailable())
+        return;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    const auto last = notifiedAt_.constFind(message);
+    if (last != notifiedAt_.cend() && now - *last < qint64(timing_.notificationRepeat * 1000))
+        return;
+    notifiedAt_.insert(message, now);
+    statusItem_->showMessage(QStringLiteral("Mirvo"), message);
 }
 
 void MirvoAppDelegate::showOnboarding() {
@@ -73,7 +206,7 @@ void MirvoAppDelegate::showOnboarding() {
             },
             [weak] {
                 if (auto self = weak.lock()) {
-                    self->defaults_->setValue(QStringLiteral("ai.mirvo.onboardingCompleted"), true);
+                    self->defaults_->setValue(onboardingCompletedKey, true);
                     self->onboarding_.reset();
                     self->refreshPasteRouting();
                     self->startCoordinator();
@@ -101,4 +234,147 @@ void MirvoAppDelegate::refreshPasteRouting() {
         if (auto self = weak.lock(); self && self->onboarding_)
             self->onboarding_->setDemoText(text);
     };
+}
+
+void MirvoAppDelegate::installMenuBar() {
+    statusItem_ = platform_.makeTray();
+    QIcon icon;
+    const QPixmap image(QStringLiteral(":/menubar-icon.png"));
+    if (!image.isNull())
+        icon = QIcon(image.scaled(22, 22, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    const QString key =
+        holdKeyDisplayName(defaults_->stringForKey(QStringLiteral("ai.mirvo.hotkey")));
+
+    menu_ = std::make_unique<QMenu>();
+    const auto add = [this](const QString& title, void (MirvoAppDelegate::*action)(),
+                            const QString& identifier = {}) {
+        QAction* item = menu_->addAction(title);
+        item->setObjectName(identifier);
+        connect(item, &QAction::triggered, this, action);
+        return item;
+    };
+    add(QStringLiteral("About Mirvo ") + UpdateChecker::currentAppVersion(),
+        &MirvoAppDelegate::openWebsite);
+    add(QString(), &MirvoAppDelegate::openPendingUpdate, QStringLiteral("pendingUpdate"))
+        ->setVisible(false);
+    add(QStringLiteral("Check for Updates…"), &MirvoAppDelegate::manualUpdateCheck);
+    add(QStringLiteral("Setup Checklist…"), &MirvoAppDelegate::openChecklist);
+    menu_->addSeparator();
+    add(QStringLiteral("Launch at Login"), &MirvoAppDelegate::toggleLaunchAtLogin,
+        QStringLiteral("launchAtLogin"))
+        ->setCheckable(true);
+    menu_->addSeparator();
+    QAction* quit = menu_->addAction(QStringLiteral("Quit Mirvo"));
+    quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    connect(quit, &QAction::triggered, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+    connect(menu_.get(), &QMenu::aboutToShow, this, &MirvoAppDelegate::menuWillOpen);
+
+    statusItem_->show(icon, QStringLiteral("Mirvo — hold %1 to dictate").arg(key), menu_.get());
+}
+
+QAction* MirvoAppDelegate::menuItem(const QString& identifier) const {
+    if (!menu_)
+        return nullptr;
+    for (QAction* item : menu_->actions())
+        if (item->objectName() == identifier)
+            return item;
+    return nullptr;
+}
+
+void MirvoAppDelegate::menuWillOpen() {
+    if (QAction* item = menuItem(QStringLiteral("launchAtLogin")))
+        item->setChecked(loginItem_->isEnabled());
+}
+
+void MirvoAppDelegate::openWebsite() {
+    const QUrl url(websiteURLString(), QUrl::StrictMode);
+    if (url.isValid() && !url.host().isEmpty())
+        platform_.openURL(url);
+}
+
+void MirvoAppDelegate::openChecklist() {
+    showOnboarding();
+}
+
+void MirvoAppDelegate::toggleLaunchAtLogin() {
+    // The check mark follows the real state the next time the menu opens.
+    loginItem_->setEnabled(!loginItem_->isEnabled());
+}
+
+void MirvoAppDelegate::scheduleUpdateChecks() {
+    std::weak_ptr<MirvoAppDelegate> weak = weak_from_this();
+    const auto check = [weak] {
+        if (auto self = weak.lock())
+            self->runUpdateCheck(false);
+    };
+    QTimer::singleShot(int(timing_.firstUpdateCheck * 1000), this, check);
+    updateCheckTimer_ = std::make_unique<QTimer>();
+    updateCheckTimer_->setInterval(int(timing_.updateCheckInterval * 1000));
+    connect(updateCheckTimer_.get(), &QTimer::timeout, this, check);
+    updateCheckTimer_->start();
+}
+
+QCoro::Task<> MirvoAppDelegate::runUpdateCheck(bool notifyIfUpToDate) {
+    const auto self = shared_from_this(); // the check outlives no delegate
+    if (!http_)
+        http_ = platform_.makeHTTPSession();
+    const UpdateCheckResult result =
+        co_await UpdateChecker::check(manifestURL_, http_, defaults_, std::nullopt);
+    pendingUpdate_ = result.update;
+    refreshUpdateMenuItem();
+    if (!notifyIfUpToDate)
+        co_return;
+    const std::optional<UpdateAlert> alert = manualCheckAlert(result);
+    if (!alert)
+        co_return;
+    auto* box = new QMessageBox(alert->isWarning ? QMessageBox::Warning : QMessageBox::Information,
+                                QStringLiteral("Mirvo"), alert->messageText, QMessageBox::Ok);
+    box->setInformativeText(alert->informativeText);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::ApplicationModal);
+    box->open();
+    co_await qCoro(box, &QMessageBox::finished);
+}
+
+void MirvoAppDelegate::manualUpdateCheck() {
+    runUpdateCheck(true);
+}
+
+void MirvoAppDelegate::refreshUpdateMenuItem() {
+    QAction* item = menuItem(QStringLiteral("pendingUpdate"));
+    if (!item)
+        return;
+    item->setText(pendingUpdate_ ? QStringLiteral("Mirvo ") + pendingUpdate_->remoteVersion +
+                                       QStringLiteral(" is available · Download")
+                                 : QString());
+    item->setVisible(pendingUpdate_.has_value());
+}
+
+void MirvoAppDelegate::openPendingUpdate() {
+    if (pendingUpdate_)
+        platform_.openURL(pendingUpdate_->downloadUrl);
+}
+
+void MirvoAppDelegate::showUpdateWindowIfNeeded() {
+    if (updateWindowShownThisLaunch_ || !pendingUpdate_ || updateWindow_)
+        return;
+    updateWindowShownThisLaunch_ = true;
+    std::weak_ptr<MirvoAppDelegate> weak = weak_from_this();
+    const UpdateInfo info = *pendingUpdate_;
+    updateWindow_ = std::make_shared<UpdateWindowController>(
+        info,
+        [weak, url = info.downloadUrl] {
+            const auto self = weak.lock();
+            if (!self)
+                return;
+            self->platform_.openURL(url);
+            if (self->updateWindow_)
+                self->updateWindow_->close();
+            self->updateWindow_.reset();
+        },
+        [weak] {
+            if (auto self = weak.lock())
+                self->updateWindow_.reset();
+        });
+    updateWindow_->show();
 }

@@ -2,6 +2,7 @@
 
 #include <QProcessEnvironment>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -15,6 +16,11 @@ struct LaunchOptions {
     std::optional<QString> testAudio;
     // "MIRVO_FORCE_ONBOARDING": show the setup checklist even when it was completed.
     bool forceOnboarding = false;
+    // "MIRVO_UPDATE_MANIFEST_URL": for tests, the release manifest on a loopback server; only
+    // http://127.0.0.1:PORT/… is accepted (the application checks).
+    std::optional<QString> manifestURL;
+    // The command line after the program's name (mirvo: URLs, for one).
+    QStringList arguments;
 
     static LaunchOptions fromEnvironment(const QProcessEnvironment& environment) {
         const auto isSet = [&](const char* name) {
@@ -25,6 +31,8 @@ struct LaunchOptions {
         options.forceOnboarding = isSet("MIRVO_FORCE_ONBOARDING");
         if (environment.contains(QStringLiteral("MIRVO_TEST_AUDIO")))
             options.testAudio = environment.value(QStringLiteral("MIRVO_TEST_AUDIO"));
+        if (environment.contains(QStringLiteral("MIRVO_UPDATE_MANIFEST_URL")))
+            options.manifestURL = environment.value(QStringLiteral("MIRVO_UPDATE_MANIFEST_URL"));
         return options;
     }
 };

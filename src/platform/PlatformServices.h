@@ -19,6 +19,8 @@ class NotificationCenter;
 class Pasteboard;
 class QWidget;
 class SignalSource;
+class SingleInstance;
+class Tray;
 class UserDefaults;
 
 // Speech-recognition permission, with the platform's raw values.
@@ -84,4 +86,11 @@ public:
     virtual bool openURL(const QUrl& url) = 0;
     // The help page shipped with Mirvo.
     virtual QUrl helpPageURL() = 0;
+    // Why no window can be shown (no desktop session), in a sentence; empty when they can.
+    // Asked before the application object exists.
+    virtual QString desktopProblem() = 0;
+    // The icon in the system tray.
+    virtual std::unique_ptr<Tray> makeTray() = 0;
+    // The channel that keeps Mirvo to one process per desktop session.
+    virtual std::unique_ptr<SingleInstance> makeSingleInstance() = 0;
 };

@@ -1,5 +1,8 @@
 #include "FakePlatform.h"
 
+#include <QCoreApplication>
+#include <QTimer>
+
 namespace {
 
 class PasteboardReader final : public PasteboardItem {
@@ -73,8 +76,13 @@ FakeSpeechRecognizer::recognitionTask(std::shared_ptr<RecognitionRequest> reques
     std::lock_guard lock(mutex_);
     if (nextTaskError)
         std::rethrow_exception(std::exchange(nextTaskError, nullptr));
+    const bool probe = answersProbes && !request->shouldReportPartialResults;
     auto task = std::make_shared<FakeRecognitionTask>(std::move(request), std::move(handler));
     tasks_.push_back(task);
+    if (probe)
+        QTimer::singleShot(0, qApp, [task] {
+            task->fail(PlatformError(PlatformErrors::noSpeechDetected, "No speech detected"));
+        });
     return task;
 }
 
@@ -259,4 +267,19 @@ bool FakePlatform::openURL(const QUrl& url) {
 
 QUrl FakePlatform::helpPageURL() {
     return QUrl(QStringLiteral("file:///help/help.html"));
+}
+
+std::unique_ptr<Tray> FakePlatform::makeTray() {
+    log->record("makeTray");
+    auto made = std::make_unique<FakeTray>();
+    made->available = trayAvailable;
+    tray = made.get();
+    return made;
+}
+
+std::unique_ptr<SingleInstance> FakePlatform::makeSingleInstance() {
+    log->record("makeSingleInstance");
+    auto made = std::make_unique<FakeSingleInstance>(instanceRole);
+    instance = made.get();
+    return made;
 }

@@ -10,6 +10,8 @@
 #include "platform/Pasteboard.h"
 #include "platform/PlatformServices.h"
 #include "platform/SignalSource.h"
+#include "platform/SingleInstance.h"
+#include "platform/Tray.h"
 #include "platform/UserDefaults.h"
 
 #include <QVariantMap>
@@ -142,6 +144,9 @@ public:
     bool available = true;
     bool onDevice = true;
     std::exception_ptr nextTaskError;
+    // Answers requests that want no partial results (the checklist's probes) with "no speech"
+    // as soon as the event loop runs, as the real recognizer does for an empty request.
+    bool answersProbes = false;
 
 private:
     std::mutex mutex_;
@@ -213,6 +218,43 @@ private:
     std::function<void(Signal)> handler_;
 };
 
+// Records what is shown in the tray; `available` is scripted.
+class FakeTray final : public Tray {
+public:
+    void show(const QIcon& icon, const QString& toolTip, QMenu* menu) override {
+        shownIcon = icon;
+        this->toolTip = toolTip;
+        this->menu = menu;
+        ++shows;
+    }
+    bool isAvailable() const override { return available; }
+    void showMessage(const QString& title, const QString& message) override {
+        if (available)
+            messages.append(title + ": " + message);
+    }
+    bool available = true;
+    QIcon shownIcon;
+    QString toolTip;
+    QMenu* menu = nullptr;
+    int shows = 0;
+    QStringList messages;
+};
+
+// Plays the scripted role; receive() plays another launch's command.
+class FakeSingleInstance final : public SingleInstance {
+public:
+    explicit FakeSingleInstance(Role role) : role_(role) {}
+    Role claim(const QStringList& arguments) override {
+        claimedWith = arguments;
+        return role_;
+    }
+    void receive(const QStringList& arguments) { emit commandReceived(openCommand, arguments); }
+    QStringList claimedWith;
+
+private:
+    Role role_;
+};
+
 // The platform as a test scripts it. Every service it makes is recorded in the log (as
 // "makeEventTap Control_R", "makePasteboard", …) and kept reachable for the test.
 class FakePlatform final : public PlatformServices {
@@ -242,6 +284,9 @@ public:
     std::shared_ptr<LoginItemControlling> makeLoginItem() override;
     bool openURL(const QUrl& url) override;
     QUrl helpPageURL() override;
+    QString desktopProblem() override { return desktopProblemText; }
+    std::unique_ptr<Tray> makeTray() override;
+    std::unique_ptr<SingleInstance> makeSingleInstance() override;
 
     const std::shared_ptr<CallLog> log;
     // Scripted answers.
@@ -253,11 +298,16 @@ public:
     MicrophoneAuthorizationStatus microphoneStatus = MicrophoneAuthorizationStatus::authorized;
     MicrophoneAuthorizationStatus microphoneGrant = MicrophoneAuthorizationStatus::authorized;
     QString supportDirectory = QStringLiteral("/nonexistent");
+    QString desktopProblemText;
+    bool trayAvailable = true;
+    SingleInstance::Role instanceRole = SingleInstance::Role::primary;
     // What was made last.
     FakeEventTap* tap = nullptr;
     FakeAudioEngine* engine = nullptr;
     FakeHUDPanel* panel = nullptr;
     FakeSignalSource* signalSource = nullptr;
+    FakeTray* tray = nullptr;
+    FakeSingleInstance* instance = nullptr;
     std::shared_ptr<FakePasteboard> pasteboard;
     std::shared_ptr<FakeKeyboardEvents> keyboard;
     std::shared_ptr<FakeHTTPSession> http;

@@ -1,5 +1,6 @@
 #include "LinuxPlatform.h"
 
+#include "LocalSocketInstance.h"
 #include "NetworkHTTPSession.h"
 #include "PocketSphinxRecognizer.h"
 #include "PosixSignalSource.h"
@@ -9,6 +10,7 @@
 #include "SettingsUserDefaults.h"
 #include "SndFileAudioFile.h"
 #include "SystemLoginItem.h"
+#include "SystemTray.h"
 #include "X11Connection.h"
 #include "XInput2EventTap.h"
 #include "XTestKeyboardEvents.h"
@@ -171,4 +173,29 @@ QUrl LinuxPlatform::helpPageURL() {
     mirvoLog(QStringLiteral("[Mirvo] help page not found in ") + candidates.join(", "),
              LogLevel::warning);
     return QUrl::fromLocalFile(candidates.first());
+}
+
+QString LinuxPlatform::desktopProblem() {
+    // Another Qt platform (offscreen, in tests) needs no X server.
+    const QString qpa = qEnvironmentVariable("QT_QPA_PLATFORM");
+    if (!qpa.isEmpty() && !qpa.startsWith(QLatin1String("xcb")))
+        return QString();
+    const QString display = qEnvironmentVariable("DISPLAY");
+    if (display.isEmpty())
+        return qEnvironmentVariableIsSet("WAYLAND_DISPLAY")
+                   ? QStringLiteral("Mirvo needs an X11 desktop session: DISPLAY is not set "
+                                    "(this Wayland session has no X11)")
+                   : QStringLiteral("Mirvo needs a desktop session: DISPLAY is not set");
+    if (!x11_->display())
+        return QStringLiteral("Mirvo needs a desktop session: the X display %1 does not answer")
+            .arg(display);
+    return QString();
+}
+
+std::unique_ptr<Tray> LinuxPlatform::makeTray() {
+    return std::make_unique<SystemTray>();
+}
+
+std::unique_ptr<SingleInstance> LinuxPlatform::makeSingleInstance() {
+    return std::make_unique<LocalSocketInstance>();
 }

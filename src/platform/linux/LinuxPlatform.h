@@ -39,6 +39,9 @@ public:
     std::shared_ptr<LoginItemControlling> makeLoginItem() override;
     bool openURL(const QUrl& url) override;
     QUrl helpPageURL() override;
+    QString desktopProblem() override;
+    std::unique_ptr<Tray> makeTray() override;
+    std::unique_ptr<SingleInstance> makeSingleInstance() override;
 
 private:
     const std::shared_ptr<X11Connection> x11_;

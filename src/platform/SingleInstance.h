@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+// One Mirvo per desktop session: two would each paste every dictation. The first launch
+// listens for commands; a later one hands its command line over and ends.
+class SingleInstance : public QObject {
+    Q_OBJECT
+public:
+    enum class Role {
+        primary,   // this process is Mirvo for the session
+        forwarded, // another one runs and has the command: this process ends
+        alone,     // no channel could be set up (logged): this process runs anyway
+    };
+    // The command a second launch sends: its command-line arguments, to be shown the checklist
+    // and have its URLs handled.
+    static inline const QString openCommand = QStringLiteral("open");
+
+    // Forwards `arguments` to a running instance, or becomes the one others forward to.
+    virtual Role claim(const QStringList& arguments) = 0;
+
+signals:
+    // Another launch's command (main thread).
+    void commandReceived(const QString& command, const QStringList& arguments);
+};
