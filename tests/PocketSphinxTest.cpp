@@ -201,6 +201,29 @@ private slots:
         // Idle again: the spare is let go.
         QTRY_COMPARE(fresh->decoderCount(), 1);
         QCOMPARE(fresh->idleCount(), 1);
+
+        // Requests that end without audio (the checklist's probes) are answered at once, and
+        // even while the decoder is busy they make the pool load no spare.
+        auto busy = std::make_shared<RecognitionRequest>();
+        Results held;
+        auto holder = recognizer.recognitionTask(busy, held.handler());
+        QTRY_COMPARE(fresh->idleCount(), 0);
+        std::vector<std::unique_ptr<Results>> probes;
+        std::vector<std::shared_ptr<RecognitionTask>> probeTasks;
+        for (int i = 0; i < 4; ++i) {
+            auto empty = std::make_shared<RecognitionRequest>();
+            probes.push_back(std::make_unique<Results>());
+            probeTasks.push_back(recognizer.recognitionTask(empty, probes.back()->handler()));
+            empty->endAudio();
+        }
+        for (const auto& probe : probes) {
+            QTRY_VERIFY(probe->over());
+            QCOMPARE(probe->errors.at(0).domain(), QStringLiteral("kAFAssistantErrorDomain"));
+            QCOMPARE(probe->errors.at(0).code(), 1110L);
+        }
+        QCOMPARE(fresh->decoderCount(), 1);
+        busy->endAudio();
+        QTRY_VERIFY(held.over());
     }
 
     void aBurstOfTasksStaysWithinTwoDecoders() {

@@ -167,9 +167,10 @@ private slots:
                         {},
                         "The release's download address has " + said});
 
-        auto session = std::make_shared<NetworkHTTPSession>();
         auto defaults = std::make_shared<FakeUserDefaults>();
         for (const Case& c : all) {
+            // A session per case: a kept-alive connection must not outlive its server.
+            auto session = std::make_shared<NetworkHTTPSession>();
             LoopbackHTTPServer server;
             for (const Response& r : c.responses)
                 server.enqueue(r);

@@ -18,8 +18,14 @@ void RecognitionRequest::append(const AudioBufferPtr& buffer) {
         if (ended_ || !buffer)
             return;
         queue_.push_back(buffer);
+        receivedAudio_ = true;
     }
     changed_.notify_all();
+}
+
+bool RecognitionRequest::endedWithoutAudio() const {
+    std::lock_guard lock(mutex_);
+    return ended_ && !receivedAudio_;
 }
 
 void RecognitionRequest::endAudio() {

@@ -40,6 +40,8 @@ public:
     // No more audio will come; the task then reports its final result.
     void endAudio();
     bool isAudioEnded() const;
+    // The audio ended before any was appended.
+    bool endedWithoutAudio() const;
 
     // For the task: the next buffer, waiting for one; null once the audio has ended and every
     // buffer was taken, or when `stop` is set (call wake() after setting it).
@@ -53,6 +55,7 @@ private:
     std::condition_variable changed_;
     std::deque<AudioBufferPtr> queue_;
     bool ended_ = false;
+    bool receivedAudio_ = false;
 };
 
 // Called on the recognizer's own thread with a result, an error (the task is then over), or both.

@@ -39,8 +39,22 @@ class EndToEndTest : public QObject {
     QTemporaryDir dir;
     QString speechPath;
 
+    // A user who finished the setup checklist before.
     QStringList normalEnvironment(const QString& configHome) {
+        QDir().mkpath(configHome + "/Mirvo");
+        QFile defaults(configHome + "/Mirvo/defaults.conf");
+        if (defaults.open(QIODevice::WriteOnly))
+            defaults.write("[General]\nai.mirvo.onboardingCompleted=true\n");
         return {"XDG_CONFIG_HOME=" + configHome};
+    }
+
+    // The checklist opens at every launch and takes the dictations while on screen: close it
+    // with its close button, and give the text field the keyboard back.
+    void closeChecklist() {
+        QTRY_VERIFY_WITH_TIMEOUT(windowNamed("Welcome to Mirvo").isValid(), 10000);
+        QVERIFY(closeWindowNamed("Welcome to Mirvo"));
+        QTRY_VERIFY(!windowNamed("Welcome to Mirvo").isValid());
+        QVERIFY(focusWindowNamed("Mirvo test field"));
     }
 
     // Holds the push-to-talk key while the speech plays into the microphone.
@@ -135,6 +149,7 @@ private slots:
         const QString home = dir.filePath("local-config");
         App app(dir.path(), normalEnvironment(home));
         QVERIFY(app.waitFor("[Mirvo] coordinator up"));
+        closeChecklist();
         QVERIFY(app.log().contains("[Mirvo] hotkey.start() OK (CGEventTapHotkeyMonitor)"));
         QVERIFY(app.log().contains("no config at " + home + "/Mirvo/config.json"));
         QTest::qWait(1000); // the speech model warms up
@@ -157,6 +172,7 @@ private slots:
         writeConfig(home, proxy.baseURL(), true);
         App app(dir.path(), normalEnvironment(home));
         QVERIFY(app.waitFor("[Mirvo] coordinator up"));
+        closeChecklist();
         QVERIFY(app.log().contains("[Mirvo] polisher: LLM (tidy)"));
         QTest::qWait(1000);
 
@@ -190,6 +206,7 @@ private slots:
         writeConfig(home, "http://127.0.0.1:1", false);
         App app(dir.path(), normalEnvironment(home));
         QVERIFY(app.waitFor("[Mirvo] coordinator up"));
+        closeChecklist();
         QTest::qWait(1000);
         dictate(pulse);
         QVERIFY(app.waitFor("[Mirvo] pasted"));

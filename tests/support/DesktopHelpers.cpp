@@ -4,7 +4,9 @@
 #include <QFile>
 #include <QTest>
 
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 
 namespace {
@@ -14,7 +16,112 @@ QByteArray readFile(const QString& path) {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+// Finds a viewable window titled `title` under `window`.
+Window findNamed(Display* d, Window window, const QByteArray& title) {
+    XTextProperty name{};
+    if (XGetWMName(d, window, &name) && name.value) {
+        const bool match =
+            QByteArray(reinterpret_cast<const char*>(name.value), int(name.nitems)) == title;
+        XFree(name.value);
+        XWindowAttributes attributes{};
+        if (match && XGetWindowAttributes(d, window, &attributes) &&
+            attributes.map_state == IsViewable)
+            return window;
+    }
+    Window root = 0, parent = 0, *children = nullptr;
+    unsigned int count = 0;
+    Window found = 0;
+    if (XQueryTree(d, window, &root, &parent, &children, &count)) {
+        for (unsigned int i = 0; i < count && !found; ++i)
+            found = findNamed(d, children[i], title);
+        if (children)
+            XFree(children);
+    }
+    return found;
+}
+
+// Runs `use` with the named window on a connection of its own.
+template <typename Use> auto withWindowNamed(const QString& title, Use use) {
+    Display* d = XOpenDisplay(nullptr);
+    const Window window = d ? findNamed(d, DefaultRootWindow(d), title.toUtf8()) : 0;
+    const auto result = use(d, window);
+    if (d)
+        XCloseDisplay(d);
+    return result;
+}
+
 } // namespace
+
+void clickAt(int x, int y, int button) {
+    Display* d = XOpenDisplay(nullptr);
+    XTestFakeMotionEvent(d, -1, x, y, CurrentTime);
+    XSync(d, False);
+    QTest::qWait(50);
+    XTestFakeButtonEvent(d, unsigned(button), True, CurrentTime);
+    XTestFakeButtonEvent(d, unsigned(button), False, CurrentTime);
+    XSync(d, False);
+    XCloseDisplay(d);
+}
+
+QRect windowNamed(const QString& title) {
+    return withWindowNamed(title, [](Display* d, Window window) {
+        XWindowAttributes attributes{};
+        if (!window || !XGetWindowAttributes(d, window, &attributes))
+            return QRect();
+        int x = 0, y = 0;
+        Window child = 0;
+        XTranslateCoordinates(d, window, DefaultRootWindow(d), 0, 0, &x, &y, &child);
+        return QRect(x, y, attributes.width, attributes.height);
+    });
+}
+
+QList<QRect> mappedChildrenOf(const QString& title) {
+    return withWindowNamed(title, [](Display* d, Window window) {
+        QList<QRect> found;
+        Window root = 0, parent = 0, *children = nullptr;
+        unsigned int count = 0;
+        if (!window || !XQueryTree(d, window, &root, &parent, &children, &count))
+            return found;
+        for (unsigned int i = 0; i < count; ++i) {
+            XWindowAttributes a{};
+            int x = 0, y = 0;
+            Window child = 0;
+            if (XGetWindowAttributes(d, children[i], &a) && a.map_state == IsViewable &&
+                XTranslateCoordinates(d, children[i], root, 0, 0, &x, &y, &child))
+                found.append(QRect(x, y, a.width, a.height));
+        }
+        if (children)
+            XFree(children);
+        return found;
+    });
+}
+
+bool closeWindowNamed(const QString& title) {
+    return withWindowNamed(title, [](Display* d, Window window) {
+        if (!window)
+            return false;
+        XEvent event{};
+        event.xclient.type = ClientMessage;
+        event.xclient.window = window;
+        event.xclient.message_type = XInternAtom(d, "WM_PROTOCOLS", False);
+        event.xclient.format = 32;
+        event.xclient.data.l[0] = long(XInternAtom(d, "WM_DELETE_WINDOW", False));
+        event.xclient.data.l[1] = CurrentTime;
+        XSendEvent(d, window, False, NoEventMask, &event);
+        XSync(d, False);
+        return true;
+    });
+}
+
+bool focusWindowNamed(const QString& title) {
+    return withWindowNamed(title, [](Display* d, Window window) {
+        if (!window)
+            return false;
+        XSetInputFocus(d, window, RevertToParent, CurrentTime);
+        XSync(d, False);
+        return true;
+    });
+}
 
 TextField::TextField(const QString& program, const QString& dir, const QStringList& extra) {
     static int counter = 0;

@@ -3,6 +3,7 @@
 #include "Subprocess.h"
 
 #include <QByteArray>
+#include <QRect>
 #include <QString>
 #include <QStringList>
 
@@ -23,6 +24,19 @@ private:
 
 // Presses or releases the key of an X keysym name through XTest.
 void fakeKey(const char* keysymName, bool down);
+// Moves the pointer to `x`, `y` on the screen and clicks `button` (1 left, 3 right), through XTest.
+void clickAt(int x, int y, int button = 1);
+
+// The frame of the mapped top-level window titled `title`, on the screen; empty when none.
+QRect windowNamed(const QString& title);
+// The mapped child windows of the window titled `title`, on the screen (the icons a tray
+// panel holds, say).
+QList<QRect> mappedChildrenOf(const QString& title);
+// Asks the window titled `title` to close, as a window manager's close button does
+// (WM_DELETE_WINDOW); false when there is no such window.
+bool closeWindowNamed(const QString& title);
+// Gives the keyboard focus to the window titled `title`.
+bool focusWindowNamed(const QString& title);
 
 // The clipboard as another client reads it, through xclip. The event loop keeps running while
 // it waits, because this process may be the owner that has to answer.

@@ -7,10 +7,10 @@
 #include <csignal>
 
 MirvoProcess::MirvoProcess(const QString& dir, const QStringList& environment,
-                           const QString& platform)
+                           const QString& platform, const QStringList& arguments)
     : log_(dir + "/mirvo.log") {
     QFile::remove(log_);
-    process_.start(QStringLiteral(MIRVO_BINARY), {},
+    process_.start(QStringLiteral(MIRVO_BINARY), arguments,
                    environment + QStringList{"QT_QPA_PLATFORM=" + platform}, {}, log_);
 }
 

@@ -9,13 +9,16 @@
 class MirvoProcess final {
 public:
     MirvoProcess(const QString& dir, const QStringList& environment,
-                 const QString& platform = QStringLiteral("xcb"));
+                 const QString& platform = QStringLiteral("xcb"),
+                 const QStringList& arguments = {});
     QString log() const;
     int count(const QString& text) const { return int(log().count(text)); }
     // Waits until `text` was logged `times` times; false after `ms` or when mirvo has ended.
     bool waitFor(const QString& text, int times = 1, int ms = 30000);
     void signal(int signo);
     bool isRunning() { return process_.isRunning(); }
+    // Waits up to `ms` for mirvo to end; true when it ended with status 0.
+    bool exitsCleanly(int ms) { return process_.waitForSuccess(ms); }
     pid_t pid() const { return process_.pid(); }
     // A field of /proc/<pid>/status, such as "VmRSS" (in kB) or "Threads"; -1 when unreadable.
     long status(const char* field) const;

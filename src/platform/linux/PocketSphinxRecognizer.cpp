@@ -7,6 +7,8 @@
 
 #include <pocketsphinx.h>
 
+#include <malloc.h>
+
 #include <chrono>
 #include <sphinxbase/err.h>
 
@@ -56,6 +58,7 @@ struct TaskState final : DecodeJob {
         request->takeAvailable();
     }
     bool isCancelled() const override { return cancelled; }
+    bool needsDecoder() const override { return !cancelled && !request->endedWithoutAudio(); }
 
     std::shared_ptr<RecognitionRequest> request;
     RecognitionHandler handler;
@@ -192,6 +195,11 @@ void TaskState::run(ps_decoder_t* decoder, DecoderPool& pool) {
         handler(std::nullopt, canceledError);
         return;
     }
+    if (!decoder && !needsDecoder() && pool.modelLoads()) {
+        handler(std::nullopt, PlatformError(PlatformErrors::noSpeechDetected,
+                                            QStringLiteral("No speech detected")));
+        return;
+    }
     if (!decoder) {
         // Without its model the engine cannot run at all: the state a switched-off system
         // Dictation feature puts the platform recognizer in, and reported the same way.
@@ -292,6 +300,9 @@ void DecoderPool::unload(ps_decoder_t* decoder) {
         return;
     std::lock_guard lock(libraryMutex());
     ps_free(decoder);
+    // A decoder is some 90 MB in many small blocks; without a trim the allocator keeps most of
+    // them for the process after the spare has gone.
+    malloc_trim(0);
 }
 
 void DecoderPool::loadLocked(Worker& worker, std::unique_lock<std::mutex>& lock) {
@@ -301,6 +312,7 @@ void DecoderPool::loadLocked(Worker& worker, std::unique_lock<std::mutex>& lock)
     lock.lock();
     worker.loading = false;
     worker.decoder = decoder;
+    everLoaded_ = everLoaded_ || decoder;
     if (!decoder)
         mirvoLog(QStringLiteral("[Mirvo/Transcriber] could not load the speech model from %1")
                      .arg(modelDirectory_),
@@ -315,18 +327,30 @@ bool DecoderPool::otherIdleWithDecoderLocked(int index) const {
 }
 
 bool DecoderPool::otherPreloadingLocked(int index) const {
+    // A preload asked for but not yet begun counts: its worker may not have woken yet.
     for (int i = 0; i < maxDecoders; ++i)
-        if (i != index && workers_[i].loading && !workers_[i].job)
+        if (i != index && (workers_[i].loading || workers_[i].preloadRequested) && !workers_[i].job)
             return true;
     return false;
+}
+
+bool DecoderPool::needsLoadLocked(const DecodeJob& job) const {
+    // An empty job still needs a decoder until one has loaded: its answer tells whether the
+    // model can load at all.
+    return !job.isCancelled() && (job.needsDecoder() || !everLoaded_);
+}
+
+bool DecoderPool::modelLoads() const {
+    std::lock_guard lock(mutex_);
+    return everLoaded_;
 }
 
 bool DecoderPool::mayTakeLocked(int index) const {
     if (queue_.empty())
         return false;
-    // A cancelled job needs no decoder; a worker with one takes any job; a worker without one
-    // loads a spare only when no other decoder is free or about to be.
-    return queue_.front()->isCancelled() || workers_[index].decoder ||
+    // A job with nothing to decode needs no decoder; a worker with one takes any job; a worker
+    // without one loads a spare only when no other decoder is free or about to be.
+    return !needsLoadLocked(*queue_.front()) || workers_[index].decoder ||
            (!otherIdleWithDecoderLocked(index) && !otherPreloadingLocked(index));
 }
 
@@ -348,7 +372,7 @@ void DecoderPool::work(int index) {
         if (mayTakeLocked(index)) {
             self.job = std::move(queue_.front());
             queue_.pop_front();
-            if (!self.decoder && !self.job->isCancelled())
+            if (!self.decoder && needsLoadLocked(*self.job))
                 loadLocked(self, lock);
             const std::shared_ptr<DecodeJob> job = self.job;
             ps_decoder_t* decoder = job->isCancelled() ? nullptr : self.decoder;

@@ -26,6 +26,9 @@ public:
     virtual void run(ps_decoder_s* decoder, DecoderPool& pool) = 0;
     virtual void cancel() = 0;
     virtual bool isCancelled() const = 0;
+    // Whether the job has anything for a decoder to do; one that has not is answered without
+    // loading one, once a model has been seen to load.
+    virtual bool needsDecoder() const = 0;
 };
 
 // A bounded set of PocketSphinx decoders with one worker thread each. Loading a decoder takes
@@ -56,6 +59,8 @@ public:
 
     // Decoders that exist: idle, in use and loading.
     int decoderCount() const;
+    // Whether a decoder has loaded from the model at least once.
+    bool modelLoads() const;
     int idleCount() const;
     // Blocks until nothing is loading in the background.
     void waitUntilSettled();
@@ -71,6 +76,7 @@ private:
 
     void work(int index);
     bool mayTakeLocked(int index) const;
+    bool needsLoadLocked(const DecodeJob& job) const;
     bool otherIdleWithDecoderLocked(int index) const;
     bool otherPreloadingLocked(int index) const;
     // Loads the worker's decoder with the lock released meanwhile; logs a failure.
@@ -86,6 +92,7 @@ private:
     std::deque<std::shared_ptr<DecodeJob>> queue_;
     Worker workers_[maxDecoders];
     bool stopping_ = false;
+    bool everLoaded_ = false;
 };
 
 // The on-device recognizer for English, on PocketSphinx. Every task decodes on a worker of the
