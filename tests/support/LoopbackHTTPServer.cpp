@@ -37,7 +37,10 @@ void LoopbackHTTPServer::onConnection() {
                 buffer->remove(0, total);
                 requests_.append(request);
 
-                const Response r = script_.isEmpty() ? Response{200, "{}"} : script_.takeFirst();
+                const QByteArray path = requestLine(request).split(' ').value(1);
+                const Response r = routes_.contains(path) ? routes_.value(path)
+                                   : script_.isEmpty()    ? Response{200, "{}"}
+                                                          : script_.takeFirst();
                 switch (r.behaviour) {
                 case Response::Behaviour::stall:
                     return;

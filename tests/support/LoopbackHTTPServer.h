@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QTcpServer>
@@ -32,6 +33,8 @@ public:
     QString baseURL() const;
     void enqueue(Response response);
     void answer(int status, const QByteArray& body) { enqueue({status, body}); }
+    // Answers every request for `path` with `response`, before the script is consulted.
+    void route(const QByteArray& path, Response response) { routes_[path] = std::move(response); }
 
     // Every complete request received: request line, headers and body.
     const QList<QByteArray>& requests() const { return requests_; }
@@ -47,5 +50,6 @@ private:
 
     QTcpServer server_;
     QList<Response> script_;
+    QHash<QByteArray, Response> routes_;
     QList<QByteArray> requests_;
 };
