@@ -212,9 +212,9 @@ private slots:
         std::vector<std::shared_ptr<RecognitionTask>> probeTasks;
         for (int i = 0; i < 4; ++i) {
             auto empty = std::make_shared<RecognitionRequest>();
+            empty->endAudio();
             probes.push_back(std::make_unique<Results>());
             probeTasks.push_back(recognizer.recognitionTask(empty, probes.back()->handler()));
-            empty->endAudio();
         }
         for (const auto& probe : probes) {
             QTRY_VERIFY(probe->over());

@@ -57,6 +57,9 @@ public:
         auto request = std::make_shared<RecognitionRequest>();
         if (recognizer_->supportsOnDeviceRecognition())
             request->requiresOnDeviceRecognition = true;
+        // No audio will ever come; saying so before the task starts lets the recognizer see an
+        // empty request at once instead of preparing to decode.
+        request->endAudio();
         std::weak_ptr<State> weakState = state_;
         std::shared_ptr<RecognitionTask> task;
         try {
@@ -74,7 +77,6 @@ public:
             state_->resumeLocked(!e.is(PlatformErrors::dictationDisabled));
             return;
         }
-        request->endAudio();
         {
             std::lock_guard lock(state_->lock);
             state_->task = task;
