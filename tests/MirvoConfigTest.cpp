@@ -182,11 +182,22 @@ private slots:
             QVERIFY(f.open(QIODevice::WriteOnly));
             f.write(json(o));
         }
+        QVERIFY(QFile::setPermissions(good, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
         logs.clear();
         const auto loaded = MirvoConfig::load(good);
         QVERIFY(loaded && loaded->enableCloudTranscription);
         QCOMPARE(logs.lines(),
                  QStringList{"[Mirvo/Config] loaded " + good + " cloud=true polish=false"});
+
+        // Readable by others: it holds the key, so one warning, and it is used all the same.
+        QVERIFY(QFile::setPermissions(good, QFile::permissions(good) | QFileDevice::ReadOther));
+        logs.clear();
+        QVERIFY(MirvoConfig::load(good));
+        QCOMPARE(logs.lines(),
+                 (QStringList{"[Mirvo/Config] " + good +
+                                  " can be read by other users, and it holds the proxy key: "
+                                  "chmod 600 it",
+                              "[Mirvo/Config] loaded " + good + " cloud=true polish=false"}));
 
         const QString empty = dir.filePath("empty.json");
         QFile(empty).open(QIODevice::WriteOnly);

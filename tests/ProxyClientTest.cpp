@@ -200,6 +200,23 @@ private slots:
                  QStringLiteral("polish: non-HTTP response"));
     }
 
+    void oversizedAnswersEndTheRequest() {
+        Rig rig;
+        const TranscribeTarget target{QStringLiteral("/t"), QStringLiteral("m")};
+        const QByteArray huge = "{\"text\":\"" + QByteArray(100 << 20, 'a') + "\"}";
+        rig.server.answer(200, huge);
+        const auto transcribed = await(rig.client.transcribe(wav, target), 30000);
+        QVERIFY2(transcribed.errorAs<ProxyClient::ClientError>(),
+                 qPrintable(transcribed.errorText()));
+        QCOMPARE(transcribed.errorText(),
+                 QStringLiteral("transcribe[m]: answer larger than 8 MiB"));
+        rig.server.answer(200, huge);
+        QCOMPARE(await(rig.client.polish("x", "p"), 30000).errorText(),
+                 QStringLiteral("polish: answer larger than 8 MiB"));
+        rig.server.answer(200, R"({"text":"fine"})");
+        QCOMPARE(await(rig.client.transcribe(wav, target)).value, std::optional<QString>("fine"));
+    }
+
     void chatRequestAndAnswers() {
         Rig rig;
         rig.server.answer(

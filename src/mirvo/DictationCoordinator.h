@@ -53,6 +53,8 @@ public:
     std::function<void(const QString& message)> onStartFailure;
 
     bool isRecording() const { return isRecording_; }
+    // Mirvo is ending: the last paste puts the user's clipboard back now.
+    void finishPendingPaste() { paster_->finishPending(); }
     const QStringList& recentTranscripts() const { return recentTranscripts_; }
     HUDWindowController& hud() { return *hud_; }
 

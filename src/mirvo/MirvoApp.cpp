@@ -4,6 +4,7 @@
 #include "OnboardingWindow.h"
 #include "UpdateWindow.h"
 #include "platform/Log.h"
+#include "platform/PlatformError.h"
 #include "platform/PlatformServices.h"
 #include "platform/SingleInstance.h"
 #include "platform/Tray.h"
@@ -58,6 +59,17 @@ int Mirvo::run(int argc, char** argv, PlatformServices& platform) {
 
     MirvoAppDelegate::shared =
         std::make_shared<MirvoAppDelegate>(platform, options, platform.makeUserDefaults());
+    // A logout or Ctrl+C ends Mirvo as "Quit Mirvo" does: the user's clipboard goes back first.
+    try {
+        platform.onTerminationRequest([] { QCoreApplication::quit(); });
+    } catch (const PlatformError& e) {
+        mirvoLog(QStringLiteral("[Mirvo] cannot watch for logout: ") + e.localizedDescription(),
+                 LogLevel::warning);
+    }
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, [] {
+        if (DictationCoordinator* coordinator = MirvoAppDelegate::shared->coordinator())
+            coordinator->finishPendingPaste();
+    });
     QObject::connect(instance.get(), &SingleInstance::commandReceived,
                      MirvoAppDelegate::shared.get(), &MirvoAppDelegate::handleCommand);
     QTimer::singleShot(0, [] { MirvoAppDelegate::shared->applicationDidFinishLaunching(); });
@@ -108,9 +120,8 @@ void MirvoAppDelegate::applicationDidFinishLaunching() {
 }
 
 void MirvoAppDelegate::handleURLEvent(const QString& url) {
-    const QUrl parsed(url, QUrl::StrictMode);
-    if (parsed.isValid() && !parsed.scheme().isEmpty())
-        mirvoLog(QStringLiteral("[Mirvo] handleURLEvent: ") + parsed.toString());
+    if (const std::optional<QUrl> parsed = launchURL(url))
+        mirvoLog(QStringLiteral("[Mirvo] handleURLEvent: ") + parsed->toString());
 }
 
 void MirvoAppDelegate::handleCommand(const QString& command, const QStringList& arguments) {

@@ -69,6 +69,13 @@ std::optional<MirvoConfig> MirvoConfig::load(const QString& path) {
     }
     try {
         MirvoConfig config = decode(readWhole(path));
+        // The file holds the proxy key: say so when others may read it, and use it still.
+        if (QFileInfo(path).permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther |
+                                             QFileDevice::WriteGroup | QFileDevice::WriteOther))
+            mirvoLog(QStringLiteral("[Mirvo/Config] %1 can be read by other users, and it holds "
+                                    "the proxy key: chmod 600 it")
+                         .arg(path),
+                     LogLevel::warning);
         mirvoLog(QStringLiteral("[Mirvo/Config] loaded %1 cloud=%2 polish=%3")
                      .arg(path, boolText(config.enableCloudTranscription),
                           boolText(config.enablePolish)));

@@ -1,6 +1,7 @@
 #include "Paster.h"
 
 #include "platform/KeyboardEvents.h"
+#include "platform/Log.h"
 #include "platform/NotificationCenter.h"
 #include "platform/Pasteboard.h"
 
@@ -23,8 +24,15 @@ PasteboardPaster::PasteboardPaster(std::shared_ptr<Pasteboard> pasteboard,
 
 PasteboardPaster::~PasteboardPaster() {
     // Put the user's contents back now rather than never.
-    if (pending_)
-        restore(pending_->snapshot, *pasteboard_);
+    finishPending();
+}
+
+void PasteboardPaster::finishPending() {
+    if (const auto pending = std::exchange(pending_, nullptr)) {
+        pending->timer->stop();
+        restore(pending->snapshot, *pasteboard_);
+        mirvoLog(QStringLiteral("[Mirvo] clipboard restored before quitting"));
+    }
 }
 
 void PasteboardPaster::paste(const QString& text) {

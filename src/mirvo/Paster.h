@@ -12,6 +12,8 @@ class Paster {
 public:
     virtual ~Paster() = default;
     virtual void paste(const QString& text) = 0;
+    // Mirvo is about to end: finish at once whatever the last paste left to do.
+    virtual void finishPending() {}
 };
 
 class KeyboardEvents;
@@ -36,6 +38,8 @@ public:
     ~PasteboardPaster() override;
 
     void paste(const QString& text) override;
+    // Puts the user's contents back now if a restore is pending.
+    void finishPending() override;
 
     struct Snapshot {
         std::vector<std::map<QString, QByteArray>> items;

@@ -32,6 +32,7 @@ HTTPRequest proxyRequest(const MirvoConfig& config, const QString& path, const c
     request.url = *url;
     request.method = "POST";
     request.timeoutSeconds = timeoutSeconds;
+    request.maxBodyBytes = ProxyClient::maxAnswerBytes;
     request.headers = {{"x-proxy-key", config.proxyKey.toUtf8()},
                        {"x-client-id", config.clientId.toUtf8()}};
     return request;
@@ -43,6 +44,20 @@ void appendFormField(QByteArray& body, const QByteArray& boundary, const QByteAr
     body += "Content-Disposition: form-data; name=\"" + name + "\"\r\n\r\n";
     body += value;
     body += "\r\n";
+}
+
+// The exchange through `session`; an answer over the size limit is the proxy's failure.
+QCoro::Task<HTTPResponse> exchange(HTTPSession& session, HTTPRequest request,
+                                   const QString& label) {
+    try {
+        co_return co_await session.data(std::move(request));
+    } catch (const PlatformError& e) {
+        if (e.code() != -1103)
+            throw;
+    }
+    throw ProxyClient::ClientError(
+        label +
+        QStringLiteral(": answer larger than %1 MiB").arg(ProxyClient::maxAnswerBytes >> 20));
 }
 
 } // namespace
@@ -83,9 +98,13 @@ QCoro::Task<QString> ProxyClient::transcribe(QByteArray wav, TranscribeTarget ta
     body += "\r\n";
     body += "--" + boundary + "--\r\n";
 
-    const HTTPResponse response = co_await session_->data(std::move(request));
-    ensure200(response, QStringLiteral("transcribe[") + target.model + QLatin1Char(']'));
-    co_return JSONObjectReader::parse(response.body).requireString(QStringLiteral("text"));
+    const QString label = QStringLiteral("transcribe[") + target.model + QLatin1Char(']');
+    co_return transcriptionText(co_await exchange(*session_, std::move(request), label), label);
+}
+
+QString ProxyClient::transcriptionText(const HTTPResponse& response, const QString& label) {
+    ensure200(response, label);
+    return JSONObjectReader::parse(response.body).requireString(QStringLiteral("text"));
 }
 
 QCoro::Task<QString> ProxyClient::polish(QString rawText, QString systemPrompt) {
@@ -102,7 +121,11 @@ QCoro::Task<QString> ProxyClient::polish(QString rawText, QString systemPrompt) 
     };
     request.body = QJsonDocument(payload).toJson(QJsonDocument::Compact);
 
-    const HTTPResponse response = co_await session_->data(std::move(request));
+    co_return chatContent(
+        co_await exchange(*session_, std::move(request), QStringLiteral("polish")));
+}
+
+QString ProxyClient::chatContent(const HTTPResponse& response) {
     ensure200(response, QStringLiteral("polish"));
     const JSONObjectReader answer = JSONObjectReader::parse(response.body);
     const QJsonArray choices = answer.requireArray(QStringLiteral("choices"));
@@ -115,5 +138,5 @@ QCoro::Task<QString> ProxyClient::polish(QString rawText, QString systemPrompt) 
         if (i == 0)
             first = content;
     }
-    co_return first;
+    return first;
 }

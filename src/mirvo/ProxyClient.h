@@ -31,6 +31,13 @@ public:
 
     // Throws ClientError unless the response is HTTP with status 200 exactly.
     static void ensure200(const HTTPResponse& response, const QString& label);
+    // What the service answered: the transcription's "text", the chat's first choice. Throw
+    // ClientError or DecodingError as the calls above do.
+    static QString transcriptionText(const HTTPResponse& response, const QString& label);
+    static QString chatContent(const HTTPResponse& response);
+
+    // No answer of the service is longer; a longer one ends the request with a ClientError.
+    static constexpr qint64 maxAnswerBytes = 8 * 1024 * 1024;
 
 private:
     const MirvoConfig config_;

@@ -3,6 +3,7 @@
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
+#include <QUrl>
 
 #include <optional>
 
@@ -36,3 +37,12 @@ struct LaunchOptions {
         return options;
     }
 };
+
+// A URL given to Mirvo (on the command line or by another launch): any that parses and has a
+// scheme; none for anything else.
+inline std::optional<QUrl> launchURL(const QString& argument) {
+    const QUrl url(argument, QUrl::StrictMode);
+    if (!url.isValid() || url.scheme().isEmpty())
+        return std::nullopt;
+    return url;
+}

@@ -8,6 +8,7 @@
 #include <QString>
 #include <QUrl>
 
+#include <functional>
 #include <memory>
 
 class AudioEngine;
@@ -93,4 +94,7 @@ public:
     virtual std::unique_ptr<Tray> makeTray() = 0;
     // The channel that keeps Mirvo to one process per desktop session.
     virtual std::unique_ptr<SingleInstance> makeSingleInstance() = 0;
+    // Runs `handler` on the main thread when the session asks Mirvo to end (a logout, Ctrl+C),
+    // instead of the process ending on the spot. Once per process.
+    virtual void onTerminationRequest(std::function<void()> handler) = 0;
 };

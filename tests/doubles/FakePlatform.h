@@ -287,6 +287,10 @@ public:
     QString desktopProblem() override { return desktopProblemText; }
     std::unique_ptr<Tray> makeTray() override;
     std::unique_ptr<SingleInstance> makeSingleInstance() override;
+    void onTerminationRequest(std::function<void()> handler) override {
+        terminationHandler = std::move(handler);
+    }
+    std::function<void()> terminationHandler;
 
     const std::shared_ptr<CallLog> log;
     // Scripted answers.

@@ -16,6 +16,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
+
 namespace {
 
 const QString checklistTitle = QStringLiteral("Welcome to Mirvo");
@@ -212,6 +214,61 @@ private slots:
         // "Quit Mirvo", the last item.
         pickFromTrayMenu(5);
         QVERIFY(app.exitsCleanly(5000));
+    }
+
+    void quittingGivesTheClipboardBackFirst() {
+        PulseAudioServer pulse;
+        QVERIFY2(pulse.start(), qPrintable(pulse.error()));
+        Subprocess tray;
+        QVERIFY(startTray(tray));
+        const QString managerLog = dir.filePath("manager.log");
+        Subprocess manager;
+        QVERIFY(manager.start(MIRVO_CLIPBOARD_MANAGER, {managerLog}));
+        const auto managerSaid = [&] {
+            QFile f(managerLog);
+            return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+        };
+        QTRY_VERIFY(managerSaid().contains("ready"));
+        const QString home = newHome();
+        QDir().mkpath(home + "/config/Mirvo");
+        QFile defaults(home + "/config/Mirvo/defaults.conf");
+        QVERIFY(defaults.open(QIODevice::WriteOnly));
+        defaults.write("[General]\nai.mirvo.onboardingCompleted=true\n");
+        defaults.close();
+
+        // Each way out while the dictated text is still on the clipboard (nobody fetches it,
+        // so the restore waits): the user's contents go back first, and the clipboard manager
+        // keeps those.
+        const QList<std::pair<QString, std::function<void(MirvoProcess&)>>> exits = {
+            {"Quit Mirvo", [&](MirvoProcess&) { pickFromTrayMenu(5); }},
+            {"SIGTERM", [](MirvoProcess& app) { app.signal(SIGTERM); }},
+            {"SIGINT", [](MirvoProcess& app) { app.signal(SIGINT); }},
+        };
+        for (const auto& [name, leave] : exits) {
+            const QByteArray mine = "what the user had before " + name.toUtf8();
+            QFile words(dir.filePath("clipboard.txt"));
+            QVERIFY(words.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            words.write(mine);
+            words.close();
+            Subprocess owner;
+            owner.start("xclip", {"-selection", "clipboard", "-i", words.fileName()});
+            QTRY_COMPARE(clipboardData(dir.path()), mine);
+
+            MirvoProcess app(home, environment(home));
+            QVERIFY(app.waitFor("[Mirvo] coordinator up"));
+            QTRY_VERIFY_WITH_TIMEOUT(windowNamed(checklistTitle).isValid(), 10000);
+            QVERIFY(closeWindowNamed(checklistTitle));
+            QTRY_COMPARE_WITH_TIMEOUT(trayIcons().size(), 1, 10000);
+            QTest::qWait(1000);
+            dictate(pulse);
+            QVERIFY(app.waitFor("[Mirvo] pasted"));
+            leave(app);
+            QVERIFY2(app.exitsCleanly(5000), qPrintable(name));
+            QVERIFY2(app.log().contains("[Mirvo] clipboard restored before quitting"),
+                     qPrintable(name));
+            QTRY_VERIFY2(managerSaid().contains("saved " + QString::fromUtf8(mine)),
+                         qPrintable(managerSaid()));
+        }
     }
 
     void aNewcomerGetsFromTheChecklistToAPastedDictation() {

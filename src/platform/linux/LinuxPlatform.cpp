@@ -199,3 +199,7 @@ std::unique_ptr<Tray> LinuxPlatform::makeTray() {
 std::unique_ptr<SingleInstance> LinuxPlatform::makeSingleInstance() {
     return std::make_unique<LocalSocketInstance>();
 }
+
+void LinuxPlatform::onTerminationRequest(std::function<void()> handler) {
+    watchTerminationSignals(std::move(handler));
+}

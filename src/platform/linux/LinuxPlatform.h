@@ -42,6 +42,7 @@ public:
     QString desktopProblem() override;
     std::unique_ptr<Tray> makeTray() override;
     std::unique_ptr<SingleInstance> makeSingleInstance() override;
+    void onTerminationRequest(std::function<void()> handler) override;
 
 private:
     const std::shared_ptr<X11Connection> x11_;

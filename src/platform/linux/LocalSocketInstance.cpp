@@ -120,6 +120,18 @@ SingleInstance::Role LocalSocketInstance::claim(const QStringList& arguments) {
     return Role::alone;
 }
 
+std::optional<LocalSocketInstance::Command>
+LocalSocketInstance::parseCommand(const QByteArray& line) {
+    const QJsonObject message = QJsonDocument::fromJson(line).object();
+    const QString name = message.value(QStringLiteral("command")).toString();
+    if (message.value(QStringLiteral("version")).toInt() != protocolVersion || name != openCommand)
+        return std::nullopt;
+    Command command{name, {}};
+    for (const QJsonValue& v : message.value(QStringLiteral("arguments")).toArray())
+        command.arguments.append(v.toString());
+    return command;
+}
+
 void LocalSocketInstance::serve() {
     while (QLocalSocket* client = server_.nextPendingConnection()) {
         connect(client, &QLocalSocket::disconnected, client, &QObject::deleteLater);
@@ -129,24 +141,18 @@ void LocalSocketInstance::serve() {
                     client->abort();
                 return;
             }
-            const QJsonObject message =
-                QJsonDocument::fromJson(client->readLine(maxMessageBytes)).object();
-            const QString command = message.value(QStringLiteral("command")).toString();
-            if (message.value(QStringLiteral("version")).toInt() != protocolVersion ||
-                command != openCommand) {
-                mirvoLog(QStringLiteral("[Mirvo] ignored a command from another launch: \"%1\"")
-                             .arg(command),
+            const std::optional<Command> command = parseCommand(client->readLine(maxMessageBytes));
+            if (!command) {
+                mirvoLog(QStringLiteral("[Mirvo] ignored a message from another launch that is "
+                                        "no command of this version"),
                          LogLevel::warning);
                 client->write(line({{"ok", false}, {"error", "unknown command"}}));
                 client->disconnectFromServer();
                 return;
             }
-            QStringList arguments;
-            for (const QJsonValue& v : message.value(QStringLiteral("arguments")).toArray())
-                arguments.append(v.toString());
             client->write(line({{"ok", true}}));
             client->disconnectFromServer();
-            emit commandReceived(command, arguments);
+            emit commandReceived(command->name, command->arguments);
         });
     }
 }

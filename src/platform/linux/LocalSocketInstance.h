@@ -6,6 +6,8 @@
 
 #include <QLocalServer>
 
+#include <optional>
+
 // One Mirvo per desktop session through a Unix socket that only the user can reach, in
 // $XDG_RUNTIME_DIR and named after the display. A command is one line of JSON:
 //   {"version": 1, "command": "open", "arguments": ["mirvo:…"]}
@@ -19,6 +21,14 @@ public:
     Role claim(const QStringList& arguments) override;
 
     static QString sessionSocketPath();
+
+    struct Command {
+        QString name;
+        QStringList arguments;
+    };
+    // The command in one line of another launch, or none when it is not one this version
+    // knows.
+    static std::optional<Command> parseCommand(const QByteArray& line);
     // A copy of Mirvo started by a restart names its parent here and waits for it to end.
     static inline const char* restartedFromVariable = "MIRVO_RESTARTED_FROM";
 

@@ -104,3 +104,41 @@ void PosixSignalSource::start(std::function<void(Signal)> handler) {
     handler_ = std::move(handler);
     SignalDispatch::sources().push_back(this);
 }
+
+namespace {
+
+int terminationPipe[2] = {-1, -1};
+
+void onTerminationSignal(int) {
+    const int savedErrno = errno;
+    const char byte = 't';
+    [[maybe_unused]] ssize_t ignored = write(terminationPipe[1], &byte, 1);
+    errno = savedErrno;
+}
+
+} // namespace
+
+void watchTerminationSignals(std::function<void()> handler) {
+    if (terminationPipe[0] >= 0)
+        return;
+    if (pipe2(terminationPipe, O_NONBLOCK | O_CLOEXEC) != 0) {
+        terminationPipe[0] = terminationPipe[1] = -1;
+        failWithErrno("pipe2");
+    }
+    auto* notifier = new QSocketNotifier(terminationPipe[0], QSocketNotifier::Read,
+                                         QCoreApplication::instance());
+    QObject::connect(notifier, &QSocketNotifier::activated, notifier,
+                     [handler = std::move(handler)] {
+                         char bytes[16];
+                         while (read(terminationPipe[0], bytes, sizeof bytes) > 0) {
+                         }
+                         handler();
+                     });
+    struct sigaction action = {};
+    action.sa_handler = onTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int signo : {SIGTERM, SIGINT, SIGHUP})
+        if (sigaction(signo, &action, nullptr) != 0)
+            failWithErrno("sigaction");
+}

@@ -23,3 +23,7 @@ private:
     friend struct SignalDispatch;
     std::function<void(Signal)> handler_;
 };
+
+// Makes SIGTERM, SIGINT and SIGHUP run `handler` on the main thread instead of ending the
+// process. Throws PlatformError (posixDomain) when the signals cannot be observed.
+void watchTerminationSignals(std::function<void()> handler);
