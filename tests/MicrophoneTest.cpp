@@ -5,6 +5,7 @@
 #include "platform/linux/PulseAudioEngine.h"
 #include "support/PulseAudioServer.h"
 #include "support/Signals.h"
+#include "support/Subprocess.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -12,6 +13,7 @@
 #include <QTest>
 
 #include <atomic>
+#include <cstdio>
 
 namespace {
 
@@ -124,6 +126,65 @@ private slots:
         recorder.start();
         QTRY_VERIFY(buffers > 3);
         recorder.stop();
+    }
+
+    void survivesTheSoundServerDyingAndFollowsTheDefault() {
+        auto server = std::make_unique<PulseAudioServer>();
+        QVERIFY2(server->start(), qPrintable(server->error()));
+        QTemporaryDir dir;
+        const QString path = dir.filePath("chirp.wav");
+        {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(WAVEncoder::encode(chirp(), 16000, 1));
+        }
+        AVEngineAudioRecorder recorder(std::make_unique<PulseAudioEngine>());
+        std::atomic<int> buffers{0};
+        std::atomic<float> loudest{0};
+        recorder.onBuffer = [&](const AudioBufferPtr& b) {
+            ++buffers;
+            float peak = loudest;
+            for (uint32_t i = 0; i < b->frameLength(); ++i)
+                peak = std::max(peak, std::abs(b->floatChannel(0)[i]));
+            loudest = peak;
+        };
+        recorder.onRMS = [](float) {};
+
+        // The daemon dies in the middle of a dictation: the key-up still ends it at once, and
+        // a dictation meanwhile says there is no microphone.
+        recorder.start();
+        QTRY_VERIFY_WITH_TIMEOUT(buffers >= 5, 10000);
+        server.reset();
+        QTest::qWait(300);
+        QElapsedTimer stopping;
+        stopping.start();
+        recorder.stop();
+        QVERIFY(stopping.elapsed() < 1000);
+        expectNoMicrophone(recorder);
+
+        // It comes back: the next dictation records, without a new recorder.
+        server = std::make_unique<PulseAudioServer>();
+        QVERIFY2(server->start(), qPrintable(server->error()));
+        buffers = 0;
+        recorder.start();
+        QTRY_VERIFY_WITH_TIMEOUT(buffers >= 5, 10000);
+        recorder.stop();
+        std::printf("mic_restart_recovered 1 bool\n");
+
+        // Between two dictations the user picks another microphone: the next one hears it.
+        QVERIFY(Subprocess::run("pactl", {"load-module", "module-null-sink", "sink_name=other"}));
+        QVERIFY(Subprocess::run("pactl", {"set-default-source", "other.monitor"}));
+        buffers = 0;
+        recorder.start();
+        QTRY_VERIFY_WITH_TIMEOUT(buffers >= 5, 10000);
+        loudest = 0;
+        QVERIFY(server->play(path)); // into the old default's speaker: not heard
+        const float fromOld = loudest;
+        QVERIFY(Subprocess::run("paplay", {"--device=other", path}, 10000));
+        QTest::qWait(300);
+        recorder.stop();
+        QVERIFY2(fromOld < 0.01f, qPrintable(QString::number(fromOld)));
+        QVERIFY2(loudest > 0.2f, qPrintable(QString::number(loudest.load())));
     }
 
     void noServerOrNoSourceMeansNoMicrophone() {

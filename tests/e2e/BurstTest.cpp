@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <thread>
 
 #if __has_feature(address_sanitizer)
@@ -66,6 +67,15 @@ private slots:
                  qPrintable(mirvo.log().right(3000)));
         QVERIFY(mirvo.log().contains("quarterly report"));
         QVERIFY(mirvo.isRunning());
+
+        // Quiet again, the spare decoder goes and the memory comes back: one warm decoder.
+        QTest::qWait(7000);
+        const long settledRss = mirvo.status("VmRSS");
+        std::printf("storm_signals_survived 2000 signals\nstorm_rss_growth_mb %.1f MB\n",
+                    double(settledRss - idleRss) / 1024);
+        QVERIFY2(
+            settledRss < idleRss + (20 + sanitizerAllowanceMb) * 1024,
+            qPrintable(QStringLiteral("%1 kB idle, %2 kB after").arg(idleRss).arg(settledRss)));
     }
 };
 
