@@ -42,15 +42,11 @@ int main(int argc, char** argv) {
     Subprocess tray;
     tray.start("trayer", {"--edge", "top", "--align", "right", "--widthtype", "pixel", "--width",
                           "120", "--height", "28"});
-    QDir().mkpath(home.filePath("config/Mirvo"));
     QDir().mkpath(home.filePath("run"));
     QFile::setPermissions(home.filePath("run"),
                           QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    QFile defaults(home.filePath("config/Mirvo/defaults.conf"));
-    if (!defaults.open(QIODevice::WriteOnly))
+    if (!MirvoProcess::markChecklistCompleted(home.filePath("config")))
         return 1;
-    defaults.write("[General]\nai.mirvo.onboardingCompleted=true\n");
-    defaults.close();
     const QStringList environment = {"XDG_CONFIG_HOME=" + home.filePath("config"),
                                      "XDG_RUNTIME_DIR=" + home.filePath("run"),
                                      "MIRVO_UPDATE_MANIFEST_URL=http://127.0.0.1:9/latest.json"};

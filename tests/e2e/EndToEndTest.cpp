@@ -42,10 +42,7 @@ class EndToEndTest : public QObject {
 
     // A user who finished the setup checklist before.
     QStringList normalEnvironment(const QString& configHome) {
-        QDir().mkpath(configHome + "/Mirvo");
-        QFile defaults(configHome + "/Mirvo/defaults.conf");
-        if (defaults.open(QIODevice::WriteOnly))
-            defaults.write("[General]\nai.mirvo.onboardingCompleted=true\n");
+        MirvoProcess::markChecklistCompleted(configHome);
         return {"XDG_CONFIG_HOME=" + configHome};
     }
 
@@ -58,14 +55,7 @@ class EndToEndTest : public QObject {
         QVERIFY(focusWindowNamed("Mirvo test field"));
     }
 
-    // Holds the push-to-talk key while the speech plays into the microphone.
-    void dictate(PulseAudioServer& pulse) {
-        fakeKey("Control_R", true);
-        QTest::qWait(300);
-        QVERIFY(pulse.play(speechPath));
-        QTest::qWait(300);
-        fakeKey("Control_R", false);
-    }
+    void dictate(PulseAudioServer& pulse) { QVERIFY(dictateThroughTheKey(pulse, speechPath)); }
 
     void writeConfig(const QString& configHome, const QString& base, bool polish) {
         QDir().mkpath(configHome + "/Mirvo");

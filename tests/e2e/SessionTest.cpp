@@ -83,13 +83,7 @@ class SessionTest : public QObject {
         return {"XDG_CONFIG_HOME=" + home + "/config", "XDG_RUNTIME_DIR=" + home + "/run",
                 "HOME=" + home};
     }
-    void dictate(PulseAudioServer& pulse) {
-        fakeKey("Control_R", true);
-        QTest::qWait(300);
-        QVERIFY(pulse.play(speechPath));
-        QTest::qWait(300);
-        fakeKey("Control_R", false);
-    }
+    void dictate(PulseAudioServer& pulse) { QVERIFY(dictateThroughTheKey(pulse, speechPath)); }
     // Opens the tray menu and picks the item `downs` places down.
     void pickFromTrayMenu(int downs) {
         const QList<QRect> icons = trayIcons();
@@ -122,11 +116,7 @@ private slots:
         }
         {
             const QString home = newHome();
-            QFile defaults(home + "/config/Mirvo/defaults.conf");
-            QDir().mkpath(home + "/config/Mirvo");
-            QVERIFY(defaults.open(QIODevice::WriteOnly));
-            defaults.write("[General]\nai.mirvo.onboardingCompleted=true\n");
-            defaults.close();
+            QVERIFY(MirvoProcess::markChecklistCompleted(home + "/config"));
             MirvoProcess forced(home, environment(home) + QStringList{"MIRVO_FORCE_ONBOARDING=1"});
             QVERIFY(forced.waitFor("seen=true, force=true)"));
             QTRY_VERIFY_WITH_TIMEOUT(windowNamed(checklistTitle).isValid(), 10000);
@@ -230,11 +220,7 @@ private slots:
         };
         QTRY_VERIFY(managerSaid().contains("ready"));
         const QString home = newHome();
-        QDir().mkpath(home + "/config/Mirvo");
-        QFile defaults(home + "/config/Mirvo/defaults.conf");
-        QVERIFY(defaults.open(QIODevice::WriteOnly));
-        defaults.write("[General]\nai.mirvo.onboardingCompleted=true\n");
-        defaults.close();
+        QVERIFY(MirvoProcess::markChecklistCompleted(home + "/config"));
 
         // Each way out while the dictated text is still on the clipboard (nobody fetches it,
         // so the restore waits): the user's contents go back first, and the clipboard manager

@@ -1,5 +1,7 @@
 #include "DesktopHelpers.h"
 
+#include "PulseAudioServer.h"
+
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QTest>
@@ -51,6 +53,15 @@ template <typename Use> auto withWindowNamed(const QString& title, Use use) {
 }
 
 } // namespace
+
+bool dictateThroughTheKey(PulseAudioServer& pulse, const QString& speech) {
+    fakeKey("Control_R", true);
+    QTest::qWait(300);
+    const bool played = pulse.play(speech);
+    QTest::qWait(300);
+    fakeKey("Control_R", false);
+    return played;
+}
 
 void clickAt(int x, int y, int button) {
     Display* d = XOpenDisplay(nullptr);

@@ -7,6 +7,8 @@
 #include <QString>
 #include <QStringList>
 
+class PulseAudioServer;
+
 // The separate text-field application of the desktop tests (helpers/TextFieldApp), and what
 // it logged: "ready", "text <contents>" on every change, "key <chord>" for key presses.
 class TextField {
@@ -24,6 +26,9 @@ private:
 
 // Presses or releases the key of an X keysym name through XTest.
 void fakeKey(const char* keysymName, bool down);
+// Holds the push-to-talk key (Right Ctrl) while `speech` plays into the microphone of `pulse`;
+// false when it could not be played.
+bool dictateThroughTheKey(PulseAudioServer& pulse, const QString& speech);
 // Moves the pointer to `x`, `y` on the screen and clicks `button` (1 left, 3 right), through XTest.
 void clickAt(int x, int y, int button = 1);
 

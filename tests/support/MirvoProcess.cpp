@@ -1,6 +1,7 @@
 #include "MirvoProcess.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
 #include <QTest>
 
@@ -39,4 +40,11 @@ long MirvoProcess::status(const char* field) const {
         if (line.startsWith(prefix))
             return line.mid(prefix.size()).trimmed().split(' ').first().toLong();
     return -1;
+}
+
+bool MirvoProcess::markChecklistCompleted(const QString& configHome) {
+    QDir().mkpath(configHome + "/Mirvo");
+    QFile defaults(configHome + "/Mirvo/defaults.conf");
+    return defaults.open(QIODevice::WriteOnly) &&
+           defaults.write("[General]\nai.mirvo.onboardingCompleted=true\n") > 0;
 }

@@ -20,6 +20,9 @@ public:
     // Waits up to `ms` for mirvo to end; true when it ended with status 0.
     bool exitsCleanly(int ms) { return process_.waitForSuccess(ms); }
     pid_t pid() const { return process_.pid(); }
+    // Stores, in the user defaults under `configHome`, that the setup checklist was finished
+    // on an earlier launch.
+    static bool markChecklistCompleted(const QString& configHome);
     // A field of /proc/<pid>/status, such as "VmRSS" (in kB) or "Threads"; -1 when unreadable.
     long status(const char* field) const;
 
