@@ -26,7 +26,8 @@ std::string clipboardText(Display* d, Window window) {
     const Atom property = XInternAtom(d, "MIRVO_SAVED", False);
     XConvertSelection(d, clipboard, utf8, property, window, CurrentTime);
     XFlush(d);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    // Generous: an exiting owner under a sanitizer answers slowly.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     XEvent event{};
     while (std::chrono::steady_clock::now() < deadline) {
         if (XCheckTypedWindowEvent(d, window, SelectionNotify, &event))
