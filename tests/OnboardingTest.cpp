@@ -46,9 +46,9 @@ struct Checklist {
     // A refresh still evaluating keeps the controller, which asks the platform: wait for it.
     ~Checklist() {
         controller->close();
-        std::weak_ptr<OnboardingWindowController> weak = std::exchange(controller, nullptr);
-        if (!QTest::qWaitFor([&] { return weak.expired(); }, 5000))
-            qWarning("a checklist refresh outlived its test");
+        const std::weak_ptr<OnboardingWindowController> weak = controller;
+        controller.reset();
+        awaitRelease(weak);
     }
     // Answers each probe with "no speech", from the recognizer's own thread.
     SpeechRecognizerProvider answeringProvider() {

@@ -3,6 +3,7 @@
 #include "mirvo/OnboardingWindow.h"
 #include "mirvo/UpdateWindow.h"
 #include "platform/linux/LocalSocketInstance.h"
+#include "support/Await.h"
 #include "support/LogCapture.h"
 
 #include <QApplication>
@@ -64,8 +65,7 @@ struct Shell {
         if (delegate->onboarding())
             delegate->onboarding()->close();
         delegate.reset();
-        if (!QTest::qWaitFor([&] { return checklist.expired(); }, 5000))
-            qWarning("a checklist refresh outlived its test");
+        awaitRelease(checklist);
     }
     void launch() { delegate->applicationDidFinishLaunching(); }
     QStringList menuTitles() const {

@@ -4,9 +4,11 @@
 
 #include <QCoro/QCoroTask>
 #include <QEventLoop>
+#include <QTest>
 #include <QTimer>
 
 #include <exception>
+#include <memory>
 #include <optional>
 
 // What a coroutine ended with: a value, an exception, or nothing before the time limit.
@@ -59,4 +61,11 @@ template <typename T> Outcome<T> await(QCoro::Task<T> task, int timeoutMs = 1000
         loop.exec();
     }
     return outcome;
+}
+
+// Waits for the last owner of `held` (a task still running, say) to let it go, so that it
+// cannot outlive the objects of the test it uses.
+template <typename T> void awaitRelease(const std::weak_ptr<T>& held) {
+    if (!QTest::qWaitFor([&] { return held.expired(); }, 5000))
+        qWarning("an object outlived its test");
 }
