@@ -267,6 +267,61 @@ private slots:
             QVERIFY(rig.tap()->deliver(e) == e);
         QVERIFY(CGEventTapHotkeyMonitor::tapCallback({12, fn}, nullptr) == (TapEvent{12, fn}));
     }
+
+    // Key bindings that run `mirvo --hold` and the key itself may both report one press; a
+    // desktop may repeat a binding; a toggle shortcut fires on press only.
+    void commandsAndTheKeyShareOneStateMachine() {
+        QCOMPARE(hotkeyCommandNamed("hold"), std::optional(HotkeyCommand::hold));
+        QCOMPARE(hotkeyCommandNamed("toggle"), std::optional(HotkeyCommand::toggle));
+        QVERIFY(!hotkeyCommandNamed("open"));
+        QVERIFY(!hotkeyCommandNamed("--hold"));
+
+        TapRig key;
+        auto keyMonitor = std::shared_ptr<HotkeyMonitor>(std::move(key.monitor));
+        HotkeyCommands commands;
+        CommandHotkeyMonitor monitor(keyMonitor, &commands);
+        QCOMPARE(monitor.sourceName(), QStringLiteral("CGEventTapHotkeyMonitor"));
+        QSignalSpy spy(&monitor, &HotkeyMonitor::events);
+        const auto events = [&spy] {
+            QList<HotkeyEvent> out;
+            for (const auto& args : spy)
+                out.append(args.at(0).value<HotkeyEvent>());
+            return out;
+        };
+        monitor.start();
+        using E = HotkeyEvent;
+
+        emit commands.issued(HotkeyCommand::hold);
+        emit commands.issued(HotkeyCommand::hold);
+        QCOMPARE(events(), (QList<E>{E::down}));
+        // The key's own events pass on unchanged (the coordinator ignores a repeated down)…
+        key.tap()->flags(fn);
+        QTRY_COMPARE(events(), (QList<E>{E::down, E::down}));
+        key.tap()->flags(0);
+        QTRY_COMPARE(events(), (QList<E>{E::down, E::down, E::up}));
+        // …and a late release after the key let go changes nothing.
+        emit commands.issued(HotkeyCommand::release);
+        QCOMPARE(events().size(), 3);
+
+        emit commands.issued(HotkeyCommand::toggle);
+        emit commands.issued(HotkeyCommand::toggle);
+        emit commands.issued(HotkeyCommand::toggle);
+        QCOMPARE(events().mid(3), (QList<E>{E::down, E::up, E::down}));
+        key.tap()->flags(fn); // a toggle started it; the key's up ends it
+        key.tap()->flags(0);
+        QTRY_COMPARE(events().size(), 8);
+        emit commands.issued(HotkeyCommand::toggle);
+        QCOMPARE(events().last(), E::down);
+
+        // Commands alone, where the key cannot be watched.
+        CommandHotkeyMonitor commandsOnly(nullptr, &commands);
+        QCOMPARE(commandsOnly.sourceName(), QStringLiteral("CommandHotkeyMonitor"));
+        commandsOnly.start();
+        QSignalSpy onlySpy(&commandsOnly, &HotkeyMonitor::events);
+        emit commands.issued(HotkeyCommand::release);
+        emit commands.issued(HotkeyCommand::hold);
+        QCOMPARE(onlySpy.count(), 1);
+    }
 };
 
 QTEST_GUILESS_MAIN(HotkeyMonitorTest)

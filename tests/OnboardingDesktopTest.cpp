@@ -168,11 +168,28 @@ private slots:
 
         ScopedVariable noDisplay("DISPLAY", QByteArray());
         {
-            ScopedVariable wayland("WAYLAND_DISPLAY", "wayland-1");
+            // A wlroots compositor that does not answer offers nothing.
+            ScopedVariable wayland("WAYLAND_DISPLAY", "mirvo-no-compositor");
+            ScopedVariable sway("XDG_CURRENT_DESKTOP", "sway");
             LinuxPlatform platform;
+            QVERIFY(!platform.holdKeyObservable());
+            QVERIFY(platform.canPostPasteChord());
             QVERIFY(!platform.accessibilityIsProcessTrusted());
+            QCOMPARE(platform.accessibilityProblem(),
+                     "The compositor does not offer the clipboard to Mirvo (wlr-data-control).");
+            ScopedVariable noHelpers("PATH", "/nonexistent");
+            QVERIFY(LinuxPlatform().accessibilityProblem().startsWith(
+                "Mirvo needs wl-copy, wl-paste, wtype on this Wayland desktop"));
+        }
+        {
+            // GNOME: the clipboard only, and the checklist says so.
+            ScopedVariable wayland("WAYLAND_DISPLAY", "mirvo-no-compositor");
+            ScopedVariable gnome("XDG_CURRENT_DESKTOP", "GNOME");
+            LinuxPlatform platform;
+            QVERIFY(!platform.canPostPasteChord());
+            QVERIFY(platform.accessibilityIsProcessTrusted());
             QVERIFY(platform.accessibilityProblem().startsWith(
-                "This is a Wayland session without X11"));
+                "This desktop (GNOME on Wayland) lets no program paste into another"));
         }
         ScopedVariable noWayland("WAYLAND_DISPLAY", QByteArray());
         QVERIFY(LinuxPlatform().accessibilityProblem().startsWith("Mirvo finds no X11 display"));

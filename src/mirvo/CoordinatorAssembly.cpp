@@ -23,7 +23,8 @@ RecognitionProfile DictationCoordinator::recognitionProfile(const UserDefaults& 
 
 std::shared_ptr<DictationCoordinator> DictationCoordinator::make(PlatformServices& platform,
                                                                  const LaunchOptions& options,
-                                                                 UserDefaults& defaults) {
+                                                                 UserDefaults& defaults,
+                                                                 HotkeyCommands* commands) {
     std::shared_ptr<HotkeyMonitor> hotkey;
     std::shared_ptr<AudioRecorder> recorder;
     std::unique_ptr<Paster> paster;
@@ -44,19 +45,29 @@ std::shared_ptr<DictationCoordinator> DictationCoordinator::make(PlatformService
         QString key = defaults.stringForKey(QStringLiteral("ai.mirvo.hotkey"));
         if (key.isEmpty())
             key = QStringLiteral("Control_R");
-        hotkey = std::make_shared<CGEventTapHotkeyMonitor>(
-            HotkeyStateMachine(),
-            [&platform, key](uint64_t mask, EventTapCallback callback, void* userInfo) {
-                return platform.makeEventTap(mask, callback, userInfo, key);
-            },
-            [&platform] { return platform.accessibilityIsProcessTrusted(); });
+        if (platform.holdKeyObservable())
+            hotkey = std::make_shared<CGEventTapHotkeyMonitor>(
+                HotkeyStateMachine(),
+                [&platform, key](uint64_t mask, EventTapCallback callback, void* userInfo) {
+                    return platform.makeEventTap(mask, callback, userInfo, key);
+                },
+                [&platform] { return platform.accessibilityIsProcessTrusted(); });
+        else
+            mirvoLog(QStringLiteral("[Mirvo] hold key: through the desktop's key bindings "
+                                    "(mirvo --hold / --release / --toggle)"));
         recorder = std::make_shared<AVEngineAudioRecorder>(platform.makeAudioEngine());
-        paster = std::make_unique<PasteboardPaster>(pasteboard, platform.makeKeyboardEvents());
+        if (platform.canPostPasteChord())
+            paster = std::make_unique<PasteboardPaster>(pasteboard, platform.makeKeyboardEvents());
+        else
+            paster = std::make_unique<ClipboardHandoffPaster>(
+                pasteboard, [&platform](const QString& summary) { platform.notifyUser(summary); });
         config =
             MirvoConfig::load(MirvoConfig::defaultPath(platform.applicationSupportDirectory()));
         if (config)
             client = std::make_shared<ProxyClient>(*config, platform.makeHTTPSession());
     }
+
+    hotkey = std::make_shared<CommandHotkeyMonitor>(std::move(hotkey), commands);
 
     auto transcriberFactory = makeTranscriberFactory(
         config, client, platform.speechRecognizers(recognitionProfile(defaults)));

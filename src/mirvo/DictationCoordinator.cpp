@@ -43,8 +43,7 @@ void DictationCoordinator::start() {
 
     try {
         hotkey_->start();
-        mirvoLog(QStringLiteral("[Mirvo] hotkey.start() OK (%1)")
-                     .arg(QString::fromLatin1(hotkey_->metaObject()->className())));
+        mirvoLog(QStringLiteral("[Mirvo] hotkey.start() OK (%1)").arg(hotkey_->sourceName()));
     } catch (...) {
         mirvoLog(QStringLiteral("[Mirvo] hotkey.start() FAILED: %1")
                      .arg(describeError(std::current_exception())),
@@ -144,7 +143,9 @@ QCoro::Task<> DictationCoordinator::finishDictation(std::shared_ptr<Transcriber>
         mirvoLog(QStringLiteral("[Mirvo] delivered via alternatePasteHandler"));
     } else {
         self->paster_->paste(finalText);
-        mirvoLog(QStringLiteral("[Mirvo] pasted"));
+        mirvoLog(self->paster_->reachesApplication()
+                     ? QStringLiteral("[Mirvo] pasted")
+                     : QStringLiteral("[Mirvo] copied to the clipboard for the user to paste"));
     }
     self->hud_->hide();
     if (self->onRecordingComplete)

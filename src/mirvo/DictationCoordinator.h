@@ -37,9 +37,12 @@ public:
     // Builds a coordinator from the platform's components, chosen by the launch options: test
     // mode drives it with signals, a file or the microphone and the clipboard alone; normal mode
     // with the push-to-talk key (user default "ai.mirvo.hotkey"), the microphone, pasting, and
-    // the configuration file. Starts nothing.
-    static std::shared_ptr<DictationCoordinator>
-    make(PlatformServices& platform, const LaunchOptions& options, UserDefaults& defaults);
+    // the configuration file. Either way `commands` (may be null) drive the hold key as well;
+    // where the platform cannot watch the key they are its only source. Starts nothing.
+    static std::shared_ptr<DictationCoordinator> make(PlatformServices& platform,
+                                                      const LaunchOptions& options,
+                                                      UserDefaults& defaults,
+                                                      HotkeyCommands* commands = nullptr);
     // The user's recognition profile (user default "ai.mirvo.recognitionProfile"); an unknown
     // one is logged and the default used.
     static RecognitionProfile recognitionProfile(const UserDefaults& defaults);

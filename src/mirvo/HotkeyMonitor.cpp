@@ -16,6 +16,57 @@ std::optional<HotkeyEvent> HotkeyStateMachine::update(bool fnDown) {
     return fnDown ? HotkeyEvent::down : HotkeyEvent::up;
 }
 
+std::optional<HotkeyCommand> hotkeyCommandNamed(const QString& name) {
+    if (name == QLatin1String("hold"))
+        return HotkeyCommand::hold;
+    if (name == QLatin1String("release"))
+        return HotkeyCommand::release;
+    if (name == QLatin1String("toggle"))
+        return HotkeyCommand::toggle;
+    return std::nullopt;
+}
+
+CommandHotkeyMonitor::CommandHotkeyMonitor(std::shared_ptr<HotkeyMonitor> key,
+                                           HotkeyCommands* commands)
+    : key_(std::move(key)) {
+    if (key_)
+        connect(key_.get(), &HotkeyMonitor::events, this, [this](HotkeyEvent event) {
+            // The key's events pass on as they are (the coordinator judges repeats); they
+            // only tell the commands where the key stands.
+            machine_.update(event == HotkeyEvent::down);
+            emit events(event);
+        });
+    if (commands)
+        connect(commands, &HotkeyCommands::issued, this, &CommandHotkeyMonitor::apply);
+}
+
+CommandHotkeyMonitor::~CommandHotkeyMonitor() = default;
+
+void CommandHotkeyMonitor::start() {
+    if (key_)
+        key_->start();
+}
+
+QString CommandHotkeyMonitor::sourceName() const {
+    return key_ ? key_->sourceName() : HotkeyMonitor::sourceName();
+}
+
+void CommandHotkeyMonitor::apply(HotkeyCommand command) {
+    switch (command) {
+    case HotkeyCommand::hold:
+        return update(true);
+    case HotkeyCommand::release:
+        return update(false);
+    case HotkeyCommand::toggle:
+        return update(!machine_.isDown());
+    }
+}
+
+void CommandHotkeyMonitor::update(bool down) {
+    if (const std::optional<HotkeyEvent> event = machine_.update(down))
+        emit events(*event);
+}
+
 SignalHotkeyMonitor::SignalHotkeyMonitor(std::unique_ptr<SignalSource> source)
     : source_(std::move(source)) {}
 

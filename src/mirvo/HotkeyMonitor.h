@@ -25,6 +25,8 @@ public:
     using QObject::QObject;
     // Begins observing the key source; events flow only after it returns. Throws on failure.
     virtual void start() = 0;
+    // The kind of key source, as log lines name it.
+    virtual QString sourceName() const { return QString::fromLatin1(metaObject()->className()); }
 
 signals:
     void events(HotkeyEvent event);
@@ -56,6 +58,43 @@ public:
 private:
     std::unique_ptr<SignalSource> source_;
     bool started_ = false;
+};
+
+// What `mirvo --hold`, `--release` and `--toggle` ask of the running Mirvo.
+enum class HotkeyCommand { hold, release, toggle };
+
+// The command a single-instance message names, if it is one of these.
+std::optional<HotkeyCommand> hotkeyCommandNamed(const QString& name);
+
+// Where the application hands the commands it receives; the monitor below listens here.
+class HotkeyCommands final : public QObject {
+    Q_OBJECT
+signals:
+    void issued(HotkeyCommand command);
+};
+
+// The hold key as two sources see it: the key itself, where the desktop lets Mirvo watch it,
+// whose events pass on unchanged, and commands from desktop key bindings, which go through one
+// state machine with the key's events, so that a repeated hold, or a release after the key
+// already went up, changes nothing, and a toggle does the opposite of where the key stands.
+class CommandHotkeyMonitor final : public HotkeyMonitor {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(CommandHotkeyMonitor)
+public:
+    // `key` may be null (commands only); `commands` must outlive the monitor or be null.
+    CommandHotkeyMonitor(std::shared_ptr<HotkeyMonitor> key, HotkeyCommands* commands);
+    ~CommandHotkeyMonitor() override;
+    // Starts the key monitor, whose failure it passes on; commands flow from construction.
+    void start() override;
+    // The key monitor's name; this one's when commands are the only source.
+    QString sourceName() const override;
+    void apply(HotkeyCommand command);
+
+private:
+    void update(bool down);
+
+    std::shared_ptr<HotkeyMonitor> key_;
+    HotkeyStateMachine machine_;
 };
 
 // Why the push-to-talk key cannot be observed. Its printed form is the case name.

@@ -35,9 +35,31 @@ std::optional<QUrl> loopbackManifest(const QString& value) {
     return std::nullopt;
 }
 
+// `mirvo --hold` and the like, run by a desktop key binding: hand the command to the running
+// Mirvo and end at once. Nothing starts when none runs, since a binding may fire at any time.
+int sendHotkeyCommand(int argc, char** argv, PlatformServices& platform) {
+    QCoreApplication app(argc, argv);
+    const QString command = QString::fromLocal8Bit(argv[1]).mid(2);
+    switch (platform.makeSingleInstance()->deliver(command)) {
+    case SingleInstance::Delivery::delivered:
+        return 0;
+    case SingleInstance::Delivery::noInstance:
+        std::fprintf(stderr, "mirvo: --%s: Mirvo is not running\n", qPrintable(command));
+        return 1;
+    case SingleInstance::Delivery::refused:
+        std::fprintf(stderr, "mirvo: --%s: the running Mirvo does not know this command\n",
+                     qPrintable(command));
+        return 1;
+    }
+    return 1;
+}
+
 } // namespace
 
 int Mirvo::run(int argc, char** argv, PlatformServices& platform) {
+    if (argc == 2 && QByteArray(argv[1]).startsWith("--") &&
+        hotkeyCommandNamed(QString::fromLocal8Bit(argv[1]).mid(2)))
+        return sendHotkeyCommand(argc, argv, platform);
     // Qt would abort the process without a display; say what is missing instead.
     const QString problem = platform.desktopProblem();
     if (!problem.isEmpty()) {
@@ -125,6 +147,14 @@ void MirvoAppDelegate::handleURLEvent(const QString& url) {
 }
 
 void MirvoAppDelegate::handleCommand(const QString& command, const QStringList& arguments) {
+    if (const std::optional<HotkeyCommand> hotkey = hotkeyCommandNamed(command)) {
+        if (!coordinator_)
+            mirvoLog(QStringLiteral("[Mirvo] --%1 ignored: dictation has not started yet (finish "
+                                    "the setup checklist)")
+                         .arg(command));
+        emit hotkeyCommands_.issued(*hotkey);
+        return;
+    }
     if (command != SingleInstance::openCommand)
         return;
     mirvoLog(QStringLiteral("[Mirvo] another launch forwarded its command line"));
@@ -172,7 +202,7 @@ void MirvoAppDelegate::startCoordinator() {
 }
 
 void MirvoAppDelegate::startCoordinatorNow() {
-    coordinator_ = DictationCoordinator::make(platform_, options_, *defaults_);
+    coordinator_ = DictationCoordinator::make(platform_, options_, *defaults_, &hotkeyCommands_);
     std::weak_ptr<MirvoAppDelegate> weak = weak_from_this();
     coordinator_->onRecordingComplete = [weak] {
         if (auto self = weak.lock())

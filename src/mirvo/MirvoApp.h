@@ -104,6 +104,7 @@ private:
     const std::shared_ptr<UserDefaults> defaults_;
     const Timing timing_;
     std::shared_ptr<DictationCoordinator> coordinator_;
+    HotkeyCommands hotkeyCommands_;
     std::unique_ptr<Tray> statusItem_;
     std::unique_ptr<QMenu> menu_;
     std::shared_ptr<OnboardingWindowController> onboarding_;

@@ -32,6 +32,7 @@ void PasteboardPaster::finishPending() {
         pending->timer->stop();
         restore(pending->snapshot, *pasteboard_);
         mirvoLog(QStringLiteral("[Mirvo] clipboard restored before quitting"));
+        pasteboard_->keepAfterExit();
     }
 }
 
@@ -101,4 +102,15 @@ void PasteboardOnlyPaster::paste(const QString& text) {
     pasteboard_->clearContents();
     pasteboard_->setString(text);
     notifications_->post(didPasteNotification, {{QStringLiteral("text"), text}});
+}
+
+ClipboardHandoffPaster::ClipboardHandoffPaster(std::shared_ptr<Pasteboard> pasteboard,
+                                               std::function<void(const QString&)> tellUser)
+    : pasteboard_(std::move(pasteboard)), tellUser_(std::move(tellUser)) {}
+
+void ClipboardHandoffPaster::paste(const QString& text) {
+    pasteboard_->clearContents();
+    pasteboard_->setString(text);
+    mirvoLog(QStringLiteral("[Mirvo] left on the clipboard: this desktop takes no paste chord"));
+    tellUser_(copiedMessage);
 }

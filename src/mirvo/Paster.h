@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <vector>
@@ -14,6 +15,8 @@ public:
     virtual void paste(const QString& text) = 0;
     // Mirvo is about to end: finish at once whatever the last paste left to do.
     virtual void finishPending() {}
+    // Whether the text reaches the focused application, or only the clipboard.
+    virtual bool reachesApplication() const { return true; }
 };
 
 class KeyboardEvents;
@@ -70,4 +73,20 @@ public:
 private:
     const std::shared_ptr<Pasteboard> pasteboard_;
     const std::shared_ptr<NotificationCenter> notifications_;
+};
+
+// For desktops where no application can be sent the paste chord (GNOME and KDE on Wayland):
+// leaves the text on the clipboard and tells the user, once per dictation, to paste it.
+class ClipboardHandoffPaster final : public Paster {
+public:
+    static inline const QString copiedMessage = QStringLiteral("Copied — press Ctrl+V");
+
+    ClipboardHandoffPaster(std::shared_ptr<Pasteboard> pasteboard,
+                           std::function<void(const QString&)> tellUser);
+    void paste(const QString& text) override;
+    bool reachesApplication() const override { return false; }
+
+private:
+    const std::shared_ptr<Pasteboard> pasteboard_;
+    const std::function<void(const QString&)> tellUser_;
 };

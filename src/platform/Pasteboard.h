@@ -36,4 +36,7 @@ public:
     virtual bool writeObjects(const std::vector<PasteboardItemData>& items) = 0;
     // How often another application has fetched what this process put on the clipboard.
     virtual quint64 fetchCount() const = 0;
+    // Mirvo is ending while it holds the clipboard: give the contents to the desktop's
+    // clipboard manager, if one runs, so that they outlive the process. Whether one took them.
+    virtual bool keepAfterExit() { return false; }
 };

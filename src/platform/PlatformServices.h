@@ -52,6 +52,12 @@ public:
     virtual std::unique_ptr<EventTap> makeEventTap(uint64_t mask, EventTapCallback callback,
                                                    void* userInfo,
                                                    const QString& pushToTalkKey) = 0;
+    // Whether the hold key can be watched from here; where it cannot (Wayland), the desktop's
+    // key bindings run `mirvo --hold` / `--release` / `--toggle` instead.
+    virtual bool holdKeyObservable() = 0;
+    // Whether the paste chord can reach the focused application; where it cannot, the text is
+    // left on the clipboard and the user told to paste it.
+    virtual bool canPostPasteChord() = 0;
     virtual std::shared_ptr<KeyboardEvents> makeKeyboardEvents() = 0;
     virtual std::shared_ptr<Pasteboard> makePasteboard() = 0;
     virtual std::unique_ptr<AudioEngine> makeAudioEngine() = 0;
@@ -88,8 +94,11 @@ public:
     // The help page shipped with Mirvo.
     virtual QUrl helpPageURL() = 0;
     // Why no window can be shown (no desktop session), in a sentence; empty when they can.
-    // Asked before the application object exists.
+    // Asked before the application object exists, once; it may choose how Qt reaches the
+    // desktop.
     virtual QString desktopProblem() = 0;
+    // A desktop notification with `summary`; nothing when the desktop has none.
+    virtual void notifyUser(const QString& summary) = 0;
     // The icon in the system tray.
     virtual std::unique_ptr<Tray> makeTray() = 0;
     // The channel that keeps Mirvo to one process per desktop session.

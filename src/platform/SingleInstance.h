@@ -17,9 +17,18 @@ public:
     // The command a second launch sends: its command-line arguments, to be shown the checklist
     // and have its URLs handled.
     static inline const QString openCommand = QStringLiteral("open");
+    // The hold key's commands, for desktops that do not let Mirvo watch the key itself: the
+    // key went down, it went up, or (for shortcuts that fire on press only) either.
+    static inline const QString holdCommand = QStringLiteral("hold");
+    static inline const QString releaseCommand = QStringLiteral("release");
+    static inline const QString toggleCommand = QStringLiteral("toggle");
+
+    enum class Delivery { delivered, noInstance, refused };
 
     // Forwards `arguments` to a running instance, or becomes the one others forward to.
     virtual Role claim(const QStringList& arguments) = 0;
+    // Hands `command` to the running instance, never becoming one.
+    virtual Delivery deliver(const QString& command) = 0;
 
 signals:
     // Another launch's command (main thread).

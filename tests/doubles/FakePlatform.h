@@ -248,8 +248,14 @@ public:
         claimedWith = arguments;
         return role_;
     }
+    Delivery deliver(const QString& command) override {
+        delivered.append(command);
+        return delivery;
+    }
     void receive(const QStringList& arguments) { emit commandReceived(openCommand, arguments); }
     QStringList claimedWith;
+    QStringList delivered;
+    Delivery delivery = Delivery::delivered;
 
 private:
     Role role_;
@@ -263,6 +269,8 @@ public:
 
     std::unique_ptr<EventTap> makeEventTap(uint64_t mask, EventTapCallback callback, void* userInfo,
                                            const QString& pushToTalkKey) override;
+    bool holdKeyObservable() override { return keyObservable; }
+    bool canPostPasteChord() override { return pasteChordPossible; }
     std::shared_ptr<KeyboardEvents> makeKeyboardEvents() override;
     std::shared_ptr<Pasteboard> makePasteboard() override;
     std::unique_ptr<AudioEngine> makeAudioEngine() override;
@@ -285,6 +293,7 @@ public:
     bool openURL(const QUrl& url) override;
     QUrl helpPageURL() override;
     QString desktopProblem() override { return desktopProblemText; }
+    void notifyUser(const QString& summary) override { userNotifications.append(summary); }
     std::unique_ptr<Tray> makeTray() override;
     std::unique_ptr<SingleInstance> makeSingleInstance() override;
     void onTerminationRequest(std::function<void()> handler) override {
@@ -304,6 +313,9 @@ public:
     QString supportDirectory = QStringLiteral("/nonexistent");
     QString desktopProblemText;
     bool trayAvailable = true;
+    bool keyObservable = true;
+    bool pasteChordPossible = true;
+    QStringList userNotifications;
     SingleInstance::Role instanceRole = SingleInstance::Role::primary;
     // What was made last.
     FakeEventTap* tap = nullptr;

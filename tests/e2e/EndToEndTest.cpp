@@ -152,6 +152,10 @@ private slots:
                      QStringLiteral("what the user had"));
 
         const QString home = dir.filePath("local-config");
+        // A key binding's command with no Mirvo running starts nothing and says why.
+        QString said;
+        QVERIFY(!MirvoProcess::command(dir.path(), normalEnvironment(home), {"--hold"}, &said));
+        QVERIFY2(said.contains("mirvo: --hold: Mirvo is not running"), qPrintable(said));
         App app(dir.path(), normalEnvironment(home));
         QVERIFY(app.waitFor("[Mirvo] coordinator up"));
         closeChecklist();
@@ -165,6 +169,28 @@ private slots:
         QVERIFY2(wer(field.text()) <= 25, qPrintable(field.text()));
         QTRY_COMPARE_WITH_TIMEOUT(QString::fromUtf8(clipboardData(dir.path())),
                                   QStringLiteral("what the user had"), 5000);
+
+        // The same through key-binding commands: a repeated --hold changes nothing, and a
+        // toggle shortcut both starts and ends a dictation.
+        const auto command = [&](const char* argument) {
+            return MirvoProcess::command(dir.path(), normalEnvironment(home), {argument});
+        };
+        QVERIFY(command("--hold"));
+        QVERIFY(command("--hold"));
+        QTest::qWait(300);
+        QVERIFY(pulse.play(speechPath));
+        QTest::qWait(300);
+        QVERIFY(command("--release"));
+        QVERIFY(app.waitFor("[Mirvo] pasted", 2));
+        QVERIFY(command("--toggle"));
+        QTest::qWait(300);
+        QVERIFY(pulse.play(speechPath));
+        QTest::qWait(300);
+        QVERIFY(command("--toggle"));
+        QVERIFY(app.waitFor("[Mirvo] pasted", 3));
+        QCOMPARE(app.count("[Mirvo] hotkey event: down"), 3);
+        const QString three = sampleText + " " + sampleText + " " + sampleText;
+        QTRY_VERIFY_WITH_TIMEOUT(wer(field.text(), three) <= 25, 5000);
     }
 
     void cloudTextAndPolishingWinAndFallBack() {

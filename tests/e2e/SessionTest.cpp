@@ -254,6 +254,10 @@ private slots:
                      qPrintable(name));
             QTRY_VERIFY2(managerSaid().contains("saved " + QString::fromUtf8(mine)),
                          qPrintable(managerSaid()));
+            // Handed over while Mirvo still answered, and what the user had is still there.
+            QVERIFY2(app.log().contains("[Mirvo] clipboard handed to the clipboard manager"),
+                     qPrintable(name));
+            QCOMPARE(clipboardData(dir.path()), mine);
         }
     }
 

@@ -1,6 +1,7 @@
 // A clipboard manager for tests: it owns CLIPBOARD_MANAGER and, when an exiting application asks
-// it to save the clipboard (SAVE_TARGETS), reads the clipboard's text from that application and
-// logs it, as a desktop's clipboard manager keeps what an exiting owner held.
+// it to save the clipboard (SAVE_TARGETS), reads the clipboard's text from that application,
+// logs it and then owns the clipboard with that text, as a desktop's clipboard manager keeps
+// what an exiting owner held.
 // Usage: ClipboardManager LOGFILE   Log lines: "ready", "saved <text>".
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -60,6 +61,10 @@ int main(int argc, char** argv) {
     const Window window = XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 0, 1, 1, 0, 0, 0);
     const Atom manager = XInternAtom(d, "CLIPBOARD_MANAGER", False);
     const Atom saveTargets = XInternAtom(d, "SAVE_TARGETS", False);
+    const Atom clipboard = XInternAtom(d, "CLIPBOARD", False);
+    const Atom utf8 = XInternAtom(d, "UTF8_STRING", False);
+    const Atom targets = XInternAtom(d, "TARGETS", False);
+    std::string kept;
     XSetSelectionOwner(d, manager, window, CurrentTime);
     if (XGetSelectionOwner(d, manager) != window)
         return 1;
@@ -77,10 +82,21 @@ int main(int argc, char** argv) {
         reply.xselection.target = request.target;
         reply.xselection.time = request.time;
         reply.xselection.property = None;
+        const Atom property = request.property == None ? request.target : request.property;
         if (request.selection == manager && request.target == saveTargets) {
-            logLine("saved " + clipboardText(d, window));
-            reply.xselection.property =
-                request.property == None ? request.target : request.property;
+            kept = clipboardText(d, window);
+            logLine("saved " + kept);
+            reply.xselection.property = property;
+            XSetSelectionOwner(d, clipboard, window, CurrentTime);
+        } else if (request.selection == clipboard && request.target == utf8) {
+            XChangeProperty(d, request.requestor, property, utf8, 8, PropModeReplace,
+                            reinterpret_cast<const unsigned char*>(kept.data()), int(kept.size()));
+            reply.xselection.property = property;
+        } else if (request.selection == clipboard && request.target == targets) {
+            const Atom offered[] = {targets, utf8};
+            XChangeProperty(d, request.requestor, property, XA_ATOM, 32, PropModeReplace,
+                            reinterpret_cast<const unsigned char*>(offered), 2);
+            reply.xselection.property = property;
         }
         XSendEvent(d, request.requestor, False, NoEventMask, &reply);
         XFlush(d);

@@ -23,6 +23,10 @@ public:
     // Stores, in the user defaults under `configHome`, that the setup checklist was finished
     // on an earlier launch.
     static bool markChecklistCompleted(const QString& configHome);
+    // Runs `mirvo ARGUMENTS` (such as "--hold") to its end; whether it exited with status 0,
+    // with what it printed in `output`.
+    static bool command(const QString& dir, const QStringList& environment,
+                        const QStringList& arguments, QString* output = nullptr);
     // A field of /proc/<pid>/status, such as "VmRSS" (in kB) or "Threads"; -1 when unreadable.
     long status(const char* field) const;
 

@@ -1,5 +1,9 @@
 #include "LinuxPlatform.h"
 
+#include "HelperProcess.h"
+#include "WlClipboardPasteboard.h"
+#include "WtypeKeyboardEvents.h"
+
 #include "LocalSocketInstance.h"
 #include "NetworkHTTPSession.h"
 #include "PocketSphinxRecognizer.h"
@@ -19,6 +23,8 @@
 
 #include <QCoreApplication>
 #include <QCoro/QCoroFuture>
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QStandardPaths>
@@ -28,7 +34,8 @@
 #include <X11/extensions/XTest.h>
 
 LinuxPlatform::LinuxPlatform()
-    : x11_(std::make_shared<X11Connection>()),
+    : session_(DesktopSession::detect(QProcessEnvironment::systemEnvironment())),
+      x11_(std::make_shared<X11Connection>()),
       notifications_(std::make_shared<NotificationCenter>()) {}
 
 LinuxPlatform::~LinuxPlatform() = default;
@@ -40,10 +47,15 @@ std::unique_ptr<EventTap> LinuxPlatform::makeEventTap(uint64_t mask, EventTapCal
 }
 
 std::shared_ptr<KeyboardEvents> LinuxPlatform::makeKeyboardEvents() {
+    if (session_.isWayland())
+        return std::make_shared<WtypeKeyboardEvents>();
     return std::make_shared<XTestKeyboardEvents>(x11_);
 }
 
 std::shared_ptr<Pasteboard> LinuxPlatform::makePasteboard() {
+    // An X11 client that has no focus cannot set the Wayland clipboard.
+    if (session_.isWayland())
+        return std::make_shared<WlClipboardPasteboard>();
     return std::make_shared<QtClipboardPasteboard>();
 }
 
@@ -64,6 +76,10 @@ SpeechRecognizerProvider LinuxPlatform::speechRecognizers(RecognitionProfile pro
 }
 
 std::unique_ptr<HUDPanel> LinuxPlatform::makeHUDPanel(QWidget* content) {
+    if (session_.isWayland() && !session_.xwayland) {
+        delete content;
+        return nullptr;
+    }
     return QtHUDPanel::create(content);
 }
 
@@ -81,10 +97,45 @@ std::shared_ptr<HTTPSession> LinuxPlatform::makeHTTPSession() {
 }
 
 bool LinuxPlatform::accessibilityIsProcessTrusted() {
+    if (session_.isWayland())
+        return waylandProblem().isEmpty();
     return accessibilityProblem().isEmpty();
 }
 
+QString LinuxPlatform::waylandProblem() const {
+    QStringList missing;
+    const QStringList helpers = session_.wlroots ? QStringList{"wl-copy", "wl-paste", "wtype"}
+                                                 : QStringList{"wl-copy", "wl-paste"};
+    for (const QString& helper : helpers)
+        if (!HelperProcess::exists(helper))
+            missing.append(helper);
+    if (!missing.isEmpty())
+        return QStringLiteral("Mirvo needs %1 on this Wayland desktop: install the wl-clipboard "
+                              "and wtype packages.")
+            .arg(missing.join(QStringLiteral(", ")));
+    if (!session_.wlroots)
+        return QString();
+    const QStringList globals = waylandGlobals();
+    if (!globals.contains(QStringLiteral("zwlr_data_control_manager_v1")))
+        return QStringLiteral("The compositor does not offer the clipboard to Mirvo "
+                              "(wlr-data-control).");
+    if (!globals.contains(QStringLiteral("zwp_virtual_keyboard_manager_v1")))
+        return QStringLiteral("The compositor does not let Mirvo type the paste chord "
+                              "(virtual-keyboard).");
+    return QString();
+}
+
 QString LinuxPlatform::accessibilityProblem() {
+    if (session_.isWayland()) {
+        const QString problem = waylandProblem();
+        if (!problem.isEmpty() || session_.wlroots)
+            return problem;
+        return QStringLiteral("This desktop (%1 on Wayland) lets no program paste into another: "
+                              "Mirvo leaves your words on the clipboard and tells you to press "
+                              "Ctrl+V. Bind a shortcut to \"mirvo --toggle\" to dictate.")
+            .arg(session_.compositor.isEmpty() ? QStringLiteral("GNOME or KDE")
+                                               : session_.compositor);
+    }
     // On X11 nothing is granted: Mirvo may observe keys and post them when the display offers
     // the two extensions it uses.
     Display* display = x11_->display();
@@ -175,7 +226,34 @@ QUrl LinuxPlatform::helpPageURL() {
     return QUrl::fromLocalFile(candidates.first());
 }
 
+void LinuxPlatform::notifyUser(const QString& summary) {
+    QDBusMessage notify = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.Notifications"),
+        QStringLiteral("/org/freedesktop/Notifications"),
+        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
+    notify << QStringLiteral("Mirvo") << uint(0) << QStringLiteral("mirvo") << summary << QString()
+           << QStringList() << QVariantMap() << int(4000);
+    if (!QDBusConnection::sessionBus().send(notify))
+        mirvoLog(QStringLiteral("[Mirvo] no desktop notifications (no session bus): ") + summary,
+                 LogLevel::warning);
+}
+
+void LinuxPlatform::chooseQtPlatform() {
+    if (!session_.isWayland())
+        return;
+    mirvoLog(QStringLiteral("[Mirvo] session: ") + session_.description());
+    // Mirvo's windows are X11 windows (the HUD never takes focus); without XWayland there is
+    // nothing to show them on.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", session_.xwayland ? "xcb" : "offscreen");
+        if (!session_.xwayland)
+            mirvoLog(QStringLiteral("[Mirvo] no XWayland: running without the HUD and windows"),
+                     LogLevel::warning);
+    }
+}
+
 QString LinuxPlatform::desktopProblem() {
+    chooseQtPlatform();
     // Another Qt platform (offscreen, in tests) needs no X server.
     const QString qpa = qEnvironmentVariable("QT_QPA_PLATFORM");
     if (!qpa.isEmpty() && !qpa.startsWith(QLatin1String("xcb")))

@@ -2,6 +2,7 @@
 
 #include "LinuxOnly.h"
 
+#include "DesktopSession.h"
 #include "platform/PlatformServices.h"
 
 #include <map>
@@ -10,7 +11,10 @@ class X11Connection;
 
 // The Linux desktop: X11 for keys, clipboard and windows, PulseAudio for the microphone,
 // PocketSphinx for speech, libsndfile for audio files, QSettings and the XDG folders for what
-// Mirvo keeps. Cheap to construct; each service is made when first asked for.
+// Mirvo keeps. In a Wayland session the keys come from the compositor's bindings, the clipboard
+// and the paste chord from wl-clipboard and wtype, and the windows go through XWayland (Qt is
+// told so when asked for desktopProblem(), before the application object exists). Cheap to
+// construct; each service is made when first asked for.
 class LinuxPlatform final : public PlatformServices {
 public:
     LinuxPlatform();
@@ -18,6 +22,8 @@ public:
 
     std::unique_ptr<EventTap> makeEventTap(uint64_t mask, EventTapCallback callback, void* userInfo,
                                            const QString& pushToTalkKey) override;
+    bool holdKeyObservable() override { return !session_.isWayland(); }
+    bool canPostPasteChord() override { return !session_.isWayland() || session_.wlroots; }
     std::shared_ptr<KeyboardEvents> makeKeyboardEvents() override;
     std::shared_ptr<Pasteboard> makePasteboard() override;
     std::unique_ptr<AudioEngine> makeAudioEngine() override;
@@ -40,11 +46,20 @@ public:
     bool openURL(const QUrl& url) override;
     QUrl helpPageURL() override;
     QString desktopProblem() override;
+    void notifyUser(const QString& summary) override;
     std::unique_ptr<Tray> makeTray() override;
     std::unique_ptr<SingleInstance> makeSingleInstance() override;
     void onTerminationRequest(std::function<void()> handler) override;
 
+    const DesktopSession& session() const { return session_; }
+
 private:
+    QString waylandProblem() const;
+    // In a Wayland session, tells Qt (before the application object exists) to show Mirvo's
+    // windows through XWayland, or nowhere without it.
+    void chooseQtPlatform();
+
+    const DesktopSession session_;
     const std::shared_ptr<X11Connection> x11_;
     const std::shared_ptr<NotificationCenter> notifications_;
     std::map<RecognitionProfile, SpeechRecognizerProvider> recognizers_;

@@ -46,9 +46,11 @@ QString LocalSocketInstance::sessionSocketPath() {
     QString dir = qEnvironmentVariable("XDG_RUNTIME_DIR");
     if (dir.isEmpty())
         dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    QString session = qEnvironmentVariable("DISPLAY");
+    // A compositor's key bindings run `mirvo --hold` with WAYLAND_DISPLAY, and with DISPLAY
+    // only when it runs XWayland: the Wayland name is the one both sides always share.
+    QString session = qEnvironmentVariable("WAYLAND_DISPLAY");
     if (session.isEmpty())
-        session = qEnvironmentVariable("WAYLAND_DISPLAY");
+        session = qEnvironmentVariable("DISPLAY");
     for (QChar& c : session)
         if (!c.isLetterOrNumber())
             c = QLatin1Char('_');
@@ -56,13 +58,14 @@ QString LocalSocketInstance::sessionSocketPath() {
            QStringLiteral(".socket");
 }
 
-LocalSocketInstance::Forward LocalSocketInstance::forward(const QStringList& arguments) {
+SingleInstance::Delivery LocalSocketInstance::forward(const QString& command,
+                                                      const QStringList& arguments) {
     QLocalSocket socket;
     socket.connectToServer(path_);
     if (!socket.waitForConnected(1000))
-        return Forward::nobody;
+        return Delivery::noInstance;
     socket.write(line({{"version", protocolVersion},
-                       {"command", openCommand},
+                       {"command", command},
                        {"arguments", QJsonArray::fromStringList(arguments)}}));
     socket.waitForBytesWritten(1000);
     const QDeadlineTimer deadline(3000);
@@ -71,23 +74,27 @@ LocalSocketInstance::Forward LocalSocketInstance::forward(const QStringList& arg
         socket.waitForReadyRead(int(deadline.remainingTime()));
     const QJsonObject reply = QJsonDocument::fromJson(socket.readLine()).object();
     if (reply.value(QStringLiteral("ok")).toBool())
-        return Forward::sent;
-    mirvoLog(QStringLiteral("[Mirvo] the running Mirvo did not take the command (%1); starting "
-                            "another")
-                 .arg(reply.value(QStringLiteral("error")).toString(QStringLiteral("no answer"))),
+        return Delivery::delivered;
+    mirvoLog(QStringLiteral("[Mirvo] the running Mirvo did not take the command \"%1\" (%2)")
+                 .arg(command,
+                      reply.value(QStringLiteral("error")).toString(QStringLiteral("no answer"))),
              LogLevel::warning);
-    return Forward::refused;
+    return Delivery::refused;
+}
+
+SingleInstance::Delivery LocalSocketInstance::deliver(const QString& command) {
+    return forward(command, {});
 }
 
 SingleInstance::Role LocalSocketInstance::claim(const QStringList& arguments) {
     waitForRestartedParent();
     for (int attempt = 0; attempt < 2; ++attempt) {
-        switch (forward(arguments)) {
-        case Forward::sent:
+        switch (forward(openCommand, arguments)) {
+        case Delivery::delivered:
             return Role::forwarded;
-        case Forward::refused:
+        case Delivery::refused:
             return Role::alone;
-        case Forward::nobody:
+        case Delivery::noInstance:
             break;
         }
         struct stat info {};
@@ -124,7 +131,9 @@ std::optional<LocalSocketInstance::Command>
 LocalSocketInstance::parseCommand(const QByteArray& line) {
     const QJsonObject message = QJsonDocument::fromJson(line).object();
     const QString name = message.value(QStringLiteral("command")).toString();
-    if (message.value(QStringLiteral("version")).toInt() != protocolVersion || name != openCommand)
+    static const QStringList known = {openCommand, holdCommand, releaseCommand, toggleCommand};
+    if (message.value(QStringLiteral("version")).toInt() != protocolVersion ||
+        !known.contains(name))
         return std::nullopt;
     Command command{name, {}};
     for (const QJsonValue& v : message.value(QStringLiteral("arguments")).toArray())

@@ -11,6 +11,7 @@
 // One Mirvo per desktop session through a Unix socket that only the user can reach, in
 // $XDG_RUNTIME_DIR and named after the display. A command is one line of JSON:
 //   {"version": 1, "command": "open", "arguments": ["mirvo:…"]}
+// or "hold", "release" and "toggle" without arguments,
 // answered by {"ok": true} or {"ok": false, "error": "…"}; a version-1 listener refuses commands
 // it does not know, so later ones can be added.
 class LocalSocketInstance final : public SingleInstance {
@@ -19,6 +20,7 @@ public:
     // `path`: the socket; by default the session's.
     explicit LocalSocketInstance(QString path = QString());
     Role claim(const QStringList& arguments) override;
+    Delivery deliver(const QString& command) override;
 
     static QString sessionSocketPath();
 
@@ -33,8 +35,7 @@ public:
     static inline const char* restartedFromVariable = "MIRVO_RESTARTED_FROM";
 
 private:
-    enum class Forward { sent, nobody, refused };
-    Forward forward(const QStringList& arguments);
+    Delivery forward(const QString& command, const QStringList& arguments);
     void serve();
 
     const QString path_;

@@ -20,6 +20,10 @@ public:
     bool setString(const QString& text, bool transient) override;
     bool writeObjects(const std::vector<PasteboardItemData>& items) override;
     quint64 fetchCount() const override;
+    // Asks the clipboard manager (ICCCM's SAVE_TARGETS) while the event loop still runs, so
+    // that its requests for the data are answered; Qt's own request at exit can miss them and
+    // leave the manager with nothing.
+    bool keepAfterExit() override;
 
     // Whether a type listed by the clipboard is worth keeping in a snapshot.
     static bool isKeptType(const QString& type, const QStringList& allTypes);
