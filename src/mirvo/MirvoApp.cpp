@@ -229,6 +229,14 @@ void MirvoAppDelegate::notifyStartFailure(const QString& message) {
 }
 
 void MirvoAppDelegate::showOnboarding() {
+    // An invisible checklist would take every dictation into its try-it box.
+    // Without a screen there is no checklist to finish: dictation starts when it can.
+    if (!platform_.hasScreen()) {
+        mirvoLog(QStringLiteral("[Mirvo] no screen to show the setup checklist on"));
+        if (!coordinator_)
+            startCoordinator();
+        return;
+    }
     std::weak_ptr<MirvoAppDelegate> weak = weak_from_this();
     QTimer::singleShot(0, this, [this, weak] {
         if (onboarding_) {

@@ -65,6 +65,9 @@ public:
     // Recognizers by locale for `profile`; every call for a profile hands out the same warm
     // recognizers of the process.
     virtual SpeechRecognizerProvider speechRecognizers(RecognitionProfile profile) = 0;
+    // Whether Mirvo's windows can be seen at all (a Wayland session without XWayland has no
+    // place for them).
+    virtual bool hasScreen() = 0;
     // The floating window hosting the HUD's `content` (which it owns); null without a screen.
     virtual std::unique_ptr<HUDPanel> makeHUDPanel(QWidget* content) = 0;
     // Whether translucent windows show as such (a compositor runs).

@@ -270,6 +270,7 @@ public:
     std::unique_ptr<EventTap> makeEventTap(uint64_t mask, EventTapCallback callback, void* userInfo,
                                            const QString& pushToTalkKey) override;
     bool holdKeyObservable() override { return keyObservable; }
+    bool hasScreen() override { return screen; }
     bool canPostPasteChord() override { return pasteChordPossible; }
     std::shared_ptr<KeyboardEvents> makeKeyboardEvents() override;
     std::shared_ptr<Pasteboard> makePasteboard() override;
@@ -314,6 +315,7 @@ public:
     QString desktopProblemText;
     bool trayAvailable = true;
     bool keyObservable = true;
+    bool screen = true;
     bool pasteChordPossible = true;
     QStringList userNotifications;
     SingleInstance::Role instanceRole = SingleInstance::Role::primary;

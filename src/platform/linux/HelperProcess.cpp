@@ -47,7 +47,8 @@ HelperResult HelperProcess::run(const QString& program, const QStringList& argum
         mirvoLog(QStringLiteral("[Mirvo] ") + result.problem, LogLevel::warning);
         return result;
     }
-    result.output = process.readAllStandardOutput();
+    if (captureOutput)
+        result.output = process.readAllStandardOutput();
     if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
         result.problem = QStringLiteral("%1 %2 ended with status %3")
                              .arg(program, arguments.value(0))

@@ -76,7 +76,7 @@ SpeechRecognizerProvider LinuxPlatform::speechRecognizers(RecognitionProfile pro
 }
 
 std::unique_ptr<HUDPanel> LinuxPlatform::makeHUDPanel(QWidget* content) {
-    if (session_.isWayland() && !session_.xwayland) {
+    if (!hasScreen()) {
         delete content;
         return nullptr;
     }

@@ -23,6 +23,7 @@ public:
     std::unique_ptr<EventTap> makeEventTap(uint64_t mask, EventTapCallback callback, void* userInfo,
                                            const QString& pushToTalkKey) override;
     bool holdKeyObservable() override { return !session_.isWayland(); }
+    bool hasScreen() override { return !session_.isWayland() || session_.xwayland; }
     bool canPostPasteChord() override { return !session_.isWayland() || session_.wlroots; }
     std::shared_ptr<KeyboardEvents> makeKeyboardEvents() override;
     std::shared_ptr<Pasteboard> makePasteboard() override;

@@ -3,6 +3,9 @@
 #include "HelperProcess.h"
 #include "platform/Log.h"
 
+#include <QElapsedTimer>
+#include <QThread>
+
 namespace {
 
 class WlClipboardItem final : public PasteboardItem {
@@ -25,10 +28,25 @@ private:
 bool copy(const QString& type, const QByteArray& bytes) {
     const HelperResult copied = HelperProcess::run(
         QStringLiteral("wl-copy"), {QStringLiteral("--type"), type}, bytes, 2000, false);
-    if (!copied.ran)
+    if (!copied.ran) {
         mirvoLog(QStringLiteral("[Mirvo] cannot set the clipboard: ") + copied.problem,
                  LogLevel::warning);
-    return copied.ran;
+        return false;
+    }
+    // wl-copy returns before the copy it leaves behind has taken the clipboard; a paste chord
+    // sent in between would paste what was there before.
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 1000) {
+        const HelperResult listed =
+            HelperProcess::run(QStringLiteral("wl-paste"), {QStringLiteral("--list-types")});
+        if (listed.ran && listed.output.split('\n').contains(type.toUtf8()))
+            return true;
+        QThread::msleep(5);
+    }
+    mirvoLog(QStringLiteral("[Mirvo] the clipboard did not show the new contents within 1 s"),
+             LogLevel::warning);
+    return false;
 }
 
 } // namespace

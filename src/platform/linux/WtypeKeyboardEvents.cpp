@@ -38,6 +38,9 @@ QString WtypeKeyboardEvents::focusedAppId() {
     if (qEnvironmentVariableIsSet("SWAYSOCK")) {
         const HelperResult tree = HelperProcess::run(
             QStringLiteral("swaymsg"), {QStringLiteral("-t"), QStringLiteral("get_tree")});
+        if (!tree.ran)
+            mirvoLog(QStringLiteral("[Mirvo] cannot tell the focused window: ") + tree.problem,
+                     LogLevel::warning);
         return tree.ran ? focusedAppIdInSwayTree(tree.output) : QString();
     }
     if (qEnvironmentVariableIsSet("HYPRLAND_INSTANCE_SIGNATURE")) {
@@ -58,6 +61,8 @@ void WtypeKeyboardEvents::postPasteChord() {
     const QStringList chord =
         terminal ? QStringList{"-M", "ctrl", "-M", "shift", "-k", "v", "-m", "shift", "-m", "ctrl"}
                  : QStringList{"-M", "ctrl", "-k", "v", "-m", "ctrl"};
+    mirvoLog(QStringLiteral("[Mirvo] paste chord %1 for \"%2\"")
+                 .arg(terminal ? QStringLiteral("Ctrl+Shift+V") : QStringLiteral("Ctrl+V"), appId));
     const HelperResult typed = HelperProcess::run(QStringLiteral("wtype"), chord);
     if (!typed.ran)
         mirvoLog(QStringLiteral("[Mirvo] cannot post the paste chord: ") + typed.problem,

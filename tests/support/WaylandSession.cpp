@@ -1,0 +1,162 @@
+#include "WaylandSession.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTest>
+
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const char* const testUser = "mirvo-wayland";
+
+bool asRoot() {
+    return geteuid() == 0;
+}
+
+// The uid and gid that clients run as.
+std::pair<uid_t, gid_t> clientIds() {
+    if (!asRoot())
+        return {getuid(), getgid()};
+    const passwd* entry = getpwnam(testUser);
+    return entry ? std::pair{entry->pw_uid, entry->pw_gid} : std::pair{uid_t(0), gid_t(0)};
+}
+
+void giveToClient(const QString& path, mode_t mode) {
+    const auto [uid, gid] = clientIds();
+    [[maybe_unused]] int ignored = ::chown(QFile::encodeName(path).constData(), uid, gid);
+    ::chmod(QFile::encodeName(path).constData(), mode);
+}
+
+QString focusedIn(const QJsonObject& node) {
+    if (node.value("focused").toBool())
+        return node.value("app_id").toString();
+    for (const char* key : {"nodes", "floating_nodes"})
+        for (const QJsonValue& child : node.value(key).toArray())
+            if (const QString found = focusedIn(child.toObject()); !found.isEmpty())
+                return found;
+    return QString();
+}
+
+} // namespace
+
+WaylandSession::WaylandSession(const QString& config) {
+    runtime_ = root_.filePath("runtime");
+    QDir().mkpath(runtime_);
+    QDir().mkpath(root_.filePath("home"));
+    QFile file(root_.filePath("sway.conf"));
+    if (file.open(QIODevice::WriteOnly))
+        file.write(("output HEADLESS-1 resolution 1280x720\n"
+                    "default_border none\n" +
+                    config + "\n")
+                       .toUtf8());
+}
+
+WaylandSession::~WaylandSession() {
+    sway_.stop();
+}
+
+bool WaylandSession::start() {
+    if (asRoot() && !getpwnam(testUser) &&
+        !Subprocess::run("useradd", {"--create-home", "--shell", "/bin/sh", testUser})) {
+        error_ = QStringLiteral("cannot create the user %1 that runs sway").arg(testUser);
+        return false;
+    }
+    giveToClient(root_.path(), 0755);
+    giveToClient(root_.filePath("home"), 0755);
+    giveToClient(runtime_, 0700);
+    // sway makes its own sockets: it gets none of its clients' variables.
+    QStringList line = command(
+        "sway", {"-c", root_.filePath("sway.conf")},
+        {"WLR_BACKENDS=headless", "WLR_LIBINPUT_NO_DEVICES=1", "WLR_RENDERER=pixman"}, false);
+    const QString program = line.takeFirst();
+    if (!sway_.start(program, line, {}, {}, root_.filePath("sway.log"))) {
+        error_ = QStringLiteral("cannot start sway");
+        return false;
+    }
+    const QDeadlineTimer deadline(10000);
+    while (!deadline.hasExpired() && sway_.isRunning()) {
+        const QStringList sockets =
+            QDir(runtime_).entryList({"sway-ipc.*.sock"}, QDir::System | QDir::Files);
+        if (QFile::exists(runtime_ + "/wayland-1") && !sockets.isEmpty()) {
+            swaySocket_ = runtime_ + "/" + sockets.first();
+            if (run("swaymsg", {"-t", "get_version"}))
+                return true;
+        }
+        QTest::qWait(50);
+    }
+    QFile log(root_.filePath("sway.log"));
+    error_ = QStringLiteral("sway did not come up: ") +
+             (log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll().right(600))
+                                            : QStringLiteral("no log"));
+    return false;
+}
+
+QStringList WaylandSession::environment() const {
+    return {"XDG_RUNTIME_DIR=" + runtime_, "WAYLAND_DISPLAY=wayland-1", "SWAYSOCK=" + swaySocket_,
+            "HOME=" + root_.filePath("home"), "XDG_CURRENT_DESKTOP=sway"};
+}
+
+QStringList WaylandSession::command(const QString& program, const QStringList& arguments,
+                                    const QStringList& environment, bool client) const {
+    QStringList line;
+    if (asRoot())
+        line << "runuser"
+             << "-u" << testUser << "--";
+    line << "env"
+         << "-u"
+         << "DISPLAY"
+         << "-u"
+         << "WAYLAND_DISPLAY"
+         << "XDG_RUNTIME_DIR=" + runtime_ << "HOME=" + root_.filePath("home");
+    if (client)
+        line << this->environment();
+    line << environment << program << arguments;
+    return line;
+}
+
+bool WaylandSession::spawn(Subprocess& process, const QString& program,
+                           const QStringList& arguments, const QStringList& environment,
+                           const QString& outputPath) const {
+    QStringList line = command(program, arguments, environment);
+    const QString first = line.takeFirst();
+    return process.start(first, line, {}, {}, outputPath);
+}
+
+bool WaylandSession::run(const QString& program, const QStringList& arguments, QByteArray* output,
+                         int timeoutMs) const {
+    const QString path = root_.filePath("run.out");
+    QFile::remove(path);
+    Subprocess process;
+    const bool ok = spawn(process, program, arguments, {}, output ? path : QString()) &&
+                    process.waitForSuccess(timeoutMs);
+    if (output) {
+        QFile f(path);
+        *output = f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+    return ok;
+}
+
+QString WaylandSession::focusedAppId() const {
+    QByteArray tree;
+    if (!run("swaymsg", {"-t", "get_tree"}, &tree))
+        return QString();
+    return focusedIn(QJsonDocument::fromJson(tree).object());
+}
+
+void WaylandSession::giveToUser(const QString& path) const {
+    if (asRoot())
+        Subprocess::run("chown", {"-R", testUser, path});
+}
+
+void WaylandSession::share(const QString& path) const {
+    ::chmod(QFile::encodeName(QFileInfo(path).path()).constData(), 0755);
+    ::chmod(QFile::encodeName(path).constData(), 0666);
+}

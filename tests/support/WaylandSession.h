@@ -1,0 +1,51 @@
+#pragma once
+
+#include "Subprocess.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+// A headless sway compositor for one test, and its clients. sway will not run as root, so a
+// test run as root runs the compositor and every client as an unprivileged user (created the
+// first time), with a private runtime folder that user owns; otherwise as the current user.
+class WaylandSession final {
+public:
+    // `config`: the lines of sway's configuration, after the session's own.
+    explicit WaylandSession(const QString& config);
+    ~WaylandSession();
+    WaylandSession(const WaylandSession&) = delete;
+    WaylandSession& operator=(const WaylandSession&) = delete;
+
+    // Starts sway and waits until it answers; false (with error()) when it cannot.
+    bool start();
+    const QString& error() const { return error_; }
+    // A folder the session's user may write in.
+    QString dir() const { return root_.path(); }
+    // What a client needs to reach the compositor (and swaymsg, sway).
+    QStringList environment() const;
+
+    // Starts `program` as the session's user, output to `outputPath`.
+    bool spawn(Subprocess& process, const QString& program, const QStringList& arguments,
+               const QStringList& environment = {}, const QString& outputPath = {}) const;
+    // Runs `program` to its end as the session's user; true when it exited with status 0.
+    bool run(const QString& program, const QStringList& arguments, QByteArray* output = nullptr,
+             int timeoutMs = 10000) const;
+    // The app id of the focused window, "" when none.
+    QString focusedAppId() const;
+    // Lets the session's user reach `path` (a PulseAudio socket made by root, say).
+    void share(const QString& path) const;
+    // Makes the session's user the owner of `path` and everything in it.
+    void giveToUser(const QString& path) const;
+
+private:
+    QStringList command(const QString& program, const QStringList& arguments,
+                        const QStringList& environment, bool client = true) const;
+
+    QTemporaryDir root_;
+    QString runtime_;
+    QString swaySocket_;
+    Subprocess sway_;
+    QString error_;
+};
