@@ -5,6 +5,8 @@
 #include "platform/linux/LinuxPlatform.h"
 #include "platform/linux/QtClipboardPasteboard.h"
 #include "platform/linux/SettingsUserDefaults.h"
+#include "platform/linux/WlClipboardPasteboard.h"
+#include "platform/linux/WtypeKeyboardEvents.h"
 #include "platform/linux/X11Connection.h"
 #include "platform/linux/XInput2EventTap.h"
 #include "platform/linux/XTestKeyboardEvents.h"
@@ -117,6 +119,29 @@ private slots:
         keyboard.postPasteChord();
         QTRY_VERIFY(editor.lines().contains("key Ctrl+V"));
         QVERIFY(!editor.lines().contains("key Ctrl+Shift+V"));
+    }
+
+    // On Wayland the terminal is told by the compositor's tree, and the one type wl-copy can
+    // give back is the one that keeps the item best.
+    void waylandChoicesOfTerminalAndType() {
+        const QByteArray tree = R"({"nodes": [{"nodes": [
+            {"app_id": "org.gnome.Nautilus", "focused": false},
+            {"app_id": null, "focused": true, "window_properties": {"class": "XTerm"}}]}],
+            "floating_nodes": []})";
+        QCOMPARE(WtypeKeyboardEvents::focusedAppIdInSwayTree(tree), QStringLiteral("XTerm"));
+        QCOMPARE(WtypeKeyboardEvents::focusedAppIdInSwayTree(
+                     R"({"nodes": [{"floating_nodes": [{"app_id": "foot", "focused": true}]}]})"),
+                 QStringLiteral("foot"));
+        QCOMPARE(WtypeKeyboardEvents::focusedAppIdInSwayTree("not json"), QString());
+        QCOMPARE(WtypeKeyboardEvents::focusedAppIdInSwayTree(R"({"nodes": [{}]})"), QString());
+
+        QCOMPARE(WlClipboardPasteboard::bestType({"TEXT", "STRING", "UTF8_STRING", "text/plain"}),
+                 QStringLiteral("text/plain"));
+        QCOMPARE(WlClipboardPasteboard::bestType({"image/jpeg", "image/png", "text/html"}),
+                 QStringLiteral("image/png"));
+        QCOMPARE(WlClipboardPasteboard::bestType({"SAVE_TARGETS", "application/x-thing"}),
+                 QStringLiteral("application/x-thing"));
+        QCOMPARE(WlClipboardPasteboard::bestType({}), QString());
     }
 
     void pushToTalkKeyIsObservedWithoutGrabbing() {

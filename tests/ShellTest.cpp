@@ -362,6 +362,26 @@ private slots:
         QCOMPARE(received[0][0].toString(), SingleInstance::openCommand);
         QCOMPARE(received[0][1].toStringList(), (QStringList{"mirvo://x", "-y"}));
 
+        // Key-binding commands reach it the same way and never start anything; one nobody
+        // listens for, or one this version does not know, is not delivered.
+        for (const QString& command :
+             {SingleInstance::holdCommand, SingleInstance::toggleCommand}) {
+            std::optional<SingleInstance::Delivery> delivery;
+            std::thread binding([&] { delivery = LocalSocketInstance(path).deliver(command); });
+            QTRY_COMPARE(received.size(), command == SingleInstance::holdCommand ? 2 : 3);
+            binding.join();
+            QCOMPARE(delivery, std::optional(SingleInstance::Delivery::delivered));
+            QCOMPARE(received.last()[0].toString(), command);
+        }
+        std::optional<SingleInstance::Delivery> refused;
+        std::thread unknown([&] { refused = LocalSocketInstance(path).deliver("shutdown"); });
+        QTRY_VERIFY(refused.has_value());
+        unknown.join();
+        QCOMPARE(refused, std::optional(SingleInstance::Delivery::refused));
+        QCOMPARE(LocalSocketInstance(dir.filePath("nobody.socket")).deliver("hold"),
+                 SingleInstance::Delivery::noInstance);
+        QVERIFY(!QFile::exists(dir.filePath("nobody.socket")));
+
         // A socket nobody answers on (a crashed Mirvo's) is replaced.
         const QString stale = dir.filePath("stale.socket");
         QVERIFY(leaveStaleSocket(stale));
