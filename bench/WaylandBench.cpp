@@ -1,0 +1,91 @@
+// Mirvo's figures on a headless sway desktop, the real binary pasting into a Wayland terminal:
+//   command_forward_ms                `mirvo --hold` started to "hotkey event: down" in Mirvo's
+//                                     log (p50 of 5)
+//   wayland_release_to_paste_ms_p50   `mirvo --release` started to "[Mirvo] pasted", the
+//                                     clipboard set through wl-copy and the chord typed through
+//                                     wtype (p50 of 5, the utterance of release_to_paste_ms)
+#include "Figures.h"
+#include "support/MirvoProcess.h"
+#include "support/PulseAudioServer.h"
+#include "support/SpokenText.h"
+#include "support/WaylandSession.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTest>
+
+namespace {
+
+QString readFile(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+}
+
+// Milliseconds from now until `line` has been logged `times` times; -1 after 20 s.
+double untilLogged(const QString& log, const QString& line, int times) {
+    QElapsedTimer clock;
+    clock.start();
+    while (readFile(log).count(line) < times) {
+        if (clock.elapsed() > 20000)
+            return -1;
+        QTest::qWait(1);
+    }
+    return double(clock.nsecsElapsed()) / 1e6;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const QString mirvo = QStringLiteral(MIRVO_BINARY);
+    WaylandSession session(QString{});
+    PulseAudioServer pulse;
+    if (!session.start() || !pulse.start()) {
+        std::fprintf(stderr, "cannot start sway or the sound server: %s\n",
+                     qPrintable(session.error()));
+        return 1;
+    }
+    session.share(qEnvironmentVariable("PULSE_SERVER").mid(5));
+    const QString speech = session.dir() + "/spoken.wav";
+    if (!SpokenText::synthesize({QStringLiteral("please send the quarterly report to the finance "
+                                                "team before noon")},
+                                speech))
+        return 1;
+    Subprocess terminal;
+    session.spawn(terminal, "foot", {"sh", "-c", "cat > /dev/null"});
+    const QString home = session.dir() + "/config";
+    MirvoProcess::markChecklistCompleted(home);
+    session.giveToUser(home);
+    const QString log = session.dir() + "/mirvo.log";
+    Subprocess running;
+    session.spawn(running, mirvo, {}, {"XDG_CONFIG_HOME=" + home}, log);
+    if (untilLogged(log, "[Mirvo] coordinator up", 1) < 0)
+        return 1;
+    QTest::qWait(1500); // the speech model warms up
+
+    std::vector<double> forwards, releaseToPaste;
+    for (int i = 1; i <= 5; ++i) {
+        Subprocess hold;
+        QElapsedTimer clock;
+        clock.start();
+        session.spawn(hold, mirvo, {"--hold"});
+        if (untilLogged(log, "[Mirvo] hotkey event: down", i) < 0)
+            return 1;
+        forwards.push_back(double(clock.nsecsElapsed()) / 1e6);
+        QTest::qWait(300);
+        pulse.play(speech);
+        QTest::qWait(300);
+        Subprocess release;
+        clock.restart();
+        session.spawn(release, mirvo, {"--release"});
+        if (untilLogged(log, "[Mirvo] pasted", i) < 0)
+            return 1;
+        releaseToPaste.push_back(double(clock.nsecsElapsed()) / 1e6);
+        QTest::qWait(2500); // the user's clipboard comes back
+    }
+    figure("command_forward_ms", percentile(forwards, 0.5), "ms");
+    figure("wayland_release_to_paste_ms_p50", percentile(releaseToPaste, 0.5), "ms");
+    return 0;
+}
