@@ -233,7 +233,8 @@ void MirvoAppDelegate::showOnboarding() {
     // Without a screen there is no checklist to finish: dictation starts when it can.
     if (!platform_.hasScreen()) {
         mirvoLog(QStringLiteral("[Mirvo] no screen to show the setup checklist on"));
-        if (!coordinator_)
+        // A finished checklist had the launch start dictation already.
+        if (!defaults_->boolForKey(onboardingCompletedKey))
             startCoordinator();
         return;
     }

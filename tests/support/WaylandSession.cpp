@@ -1,12 +1,11 @@
 #include "WaylandSession.h"
 
+#include "platform/linux/WtypeKeyboardEvents.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QTest>
 
 #include <pwd.h>
@@ -33,16 +32,6 @@ void giveToClient(const QString& path, mode_t mode) {
     const auto [uid, gid] = clientIds();
     [[maybe_unused]] int ignored = ::chown(QFile::encodeName(path).constData(), uid, gid);
     ::chmod(QFile::encodeName(path).constData(), mode);
-}
-
-QString focusedIn(const QJsonObject& node) {
-    if (node.value("focused").toBool())
-        return node.value("app_id").toString();
-    for (const char* key : {"nodes", "floating_nodes"})
-        for (const QJsonValue& child : node.value(key).toArray())
-            if (const QString found = focusedIn(child.toObject()); !found.isEmpty())
-                return found;
-    return QString();
 }
 
 } // namespace
@@ -148,7 +137,7 @@ QString WaylandSession::focusedAppId() const {
     QByteArray tree;
     if (!run("swaymsg", {"-t", "get_tree"}, &tree))
         return QString();
-    return focusedIn(QJsonDocument::fromJson(tree).object());
+    return WtypeKeyboardEvents::focusedAppIdInSwayTree(tree);
 }
 
 void WaylandSession::giveToUser(const QString& path) const {
