@@ -21,9 +21,9 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QThread>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <cstdio>
 
