@@ -66,23 +66,22 @@ int main(int argc, char** argv) {
     QTest::qWait(1500); // the speech model warms up
 
     std::vector<double> forwards, releaseToPaste;
-    for (int i = 1; i <= 5; ++i) {
-        Subprocess hold;
+    // Milliseconds from starting `mirvo ARGUMENT` to its `i`-th `line` in the log; -1 if never.
+    const auto timed = [&](const char* argument, const char* line, int i) {
+        Subprocess command;
         QElapsedTimer clock;
         clock.start();
-        session.spawn(hold, mirvo, {"--hold"});
-        if (untilLogged(log, "[Mirvo] hotkey event: down", i) < 0)
-            return 1;
-        forwards.push_back(double(clock.nsecsElapsed()) / 1e6);
+        session.spawn(command, mirvo, {argument});
+        return untilLogged(log, line, i) < 0 ? -1.0 : double(clock.nsecsElapsed()) / 1e6;
+    };
+    for (int i = 1; i <= 5; ++i) {
+        forwards.push_back(timed("--hold", "[Mirvo] hotkey event: down", i));
         QTest::qWait(300);
         pulse.play(speech);
         QTest::qWait(300);
-        Subprocess release;
-        clock.restart();
-        session.spawn(release, mirvo, {"--release"});
-        if (untilLogged(log, "[Mirvo] pasted", i) < 0)
+        releaseToPaste.push_back(timed("--release", "[Mirvo] pasted", i));
+        if (forwards.back() < 0 || releaseToPaste.back() < 0)
             return 1;
-        releaseToPaste.push_back(double(clock.nsecsElapsed()) / 1e6);
         QTest::qWait(2500); // the user's clipboard comes back
     }
     figure("command_forward_ms", percentile(forwards, 0.5), "ms");

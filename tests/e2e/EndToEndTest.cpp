@@ -175,19 +175,18 @@ private slots:
         const auto command = [&](const char* argument) {
             return MirvoProcess::command(dir.path(), normalEnvironment(home), {argument});
         };
-        QVERIFY(command("--hold"));
-        QVERIFY(command("--hold"));
-        QTest::qWait(300);
-        QVERIFY(pulse.play(speechPath));
-        QTest::qWait(300);
-        QVERIFY(command("--release"));
-        QVERIFY(app.waitFor("[Mirvo] pasted", 2));
-        QVERIFY(command("--toggle"));
-        QTest::qWait(300);
-        QVERIFY(pulse.play(speechPath));
-        QTest::qWait(300);
-        QVERIFY(command("--toggle"));
-        QVERIFY(app.waitFor("[Mirvo] pasted", 3));
+        const QList<std::pair<QStringList, const char*>> dictations = {
+            {{"--hold", "--hold"}, "--release"}, {{"--toggle"}, "--toggle"}};
+        int pasted = 1;
+        for (const auto& [starts, stop] : dictations) {
+            for (const QString& start : starts)
+                QVERIFY(command(qPrintable(start)));
+            QTest::qWait(300);
+            QVERIFY(pulse.play(speechPath));
+            QTest::qWait(300);
+            QVERIFY(command(stop));
+            QVERIFY(app.waitFor("[Mirvo] pasted", ++pasted));
+        }
         QCOMPARE(app.count("[Mirvo] hotkey event: down"), 3);
         const QString three = sampleText + " " + sampleText + " " + sampleText;
         QTRY_VERIFY_WITH_TIMEOUT(wer(field.text(), three) <= 25, 5000);
