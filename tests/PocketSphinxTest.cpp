@@ -9,6 +9,8 @@
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
+#include <QTimer>
 
 #include <atomic>
 #include <mutex>
@@ -224,6 +226,33 @@ private slots:
         QCOMPARE(fresh->decoderCount(), 1);
         busy->endAudio();
         QTRY_VERIFY(held.over());
+
+        // A task that comes while the busy decoder only finishes audio that has ended (a chunk
+        // rotation, a dictation right after another) waits for it: no spare is loaded.
+        auto ending = std::make_shared<RecognitionRequest>();
+        auto following = std::make_shared<RecognitionRequest>();
+        Results endingResults, followingResults;
+        auto endingTask = recognizer.recognitionTask(ending, endingResults.handler());
+        QTRY_COMPARE(fresh->idleCount(), 0);
+        for (int round = 0; round < 8; ++round) // seconds of decoding still to do at the end
+            for (const auto& buffer : speech)
+                ending->append(buffer);
+        ending->endAudio();
+        auto followingTask = recognizer.recognitionTask(following, followingResults.handler());
+        for (const auto& buffer : speech)
+            following->append(buffer);
+        following->endAudio();
+        int most = 0;
+        QElapsedTimer waited;
+        waited.start();
+        while (!(endingResults.over() && followingResults.over()) && waited.elapsed() < 60000) {
+            QVERIFY(!followingResults.over() || endingResults.over()); // strictly after
+            most = std::max(most, fresh->decoderCount());
+            QThread::msleep(5);
+        }
+        QCOMPARE(most, 1);
+        QVERIFY2(sentenceErrorRate(followingResults.finals.at(0).formattedString) <= 25,
+                 qPrintable(followingResults.finals.at(0).formattedString));
     }
 
     void aBurstOfTasksStaysWithinTwoDecoders() {
@@ -278,13 +307,24 @@ private slots:
         auto transcriber = std::make_shared<SFTranscriber>(
             QStringLiteral("en-US"), QStringList{}, [shared](const QString&) { return shared; },
             timing);
+        // One decoder all along: each rotation's new chunk waits for the one ending.
+        pool->prepare();
+        pool->waitUntilSettled();
+        QTRY_COMPARE_WITH_TIMEOUT(pool->decoderCount(), 1, 10000);
+        int mostDecoders = 0;
+        QTimer decoderSampler;
+        connect(&decoderSampler, &QTimer::timeout,
+                [&] { mostDecoders = std::max(mostDecoders, pool->decoderCount()); });
+        decoderSampler.start(5);
         LogCapture logs;
         transcriber->start();
         for (const auto& b : speech) {
             audioClock = audioClock + b->frameLength() / 16000.0;
             transcriber->append(b);
+            QCoreApplication::processEvents();
         }
         const auto outcome = await(transcriber->finish(), 180000);
+        QCOMPARE(mostDecoders, 1);
         QVERIFY(outcome.value);
         QVERIFY(logs.startingWith("[Mirvo/Transcriber] rotate: new chunk=").size() >= 2);
         QVERIFY(logs.startingWith("[Mirvo/Transcriber] resolve force=false").size() == 1);

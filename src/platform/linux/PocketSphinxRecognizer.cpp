@@ -59,6 +59,7 @@ struct TaskState final : DecodeJob {
     }
     bool isCancelled() const override { return cancelled; }
     bool needsDecoder() const override { return !cancelled && !request->endedWithoutAudio(); }
+    bool isAudioEnded() const override { return cancelled || request->isAudioEnded(); }
 
     std::shared_ptr<RecognitionRequest> request;
     RecognitionHandler handler;
@@ -120,7 +121,6 @@ public:
         converter_.reset();
     }
 
-    double seconds() const { return double(samples_) / speechSampleRate; }
     bool receivedAudio() const { return fed_; }
 
 private:
@@ -209,14 +209,8 @@ void TaskState::run(ps_decoder_t* decoder, DecoderPool& pool) {
     }
     // A new stream restarts the segment clock at zero; the channel normalisation carries over.
     Decoding decoding(*this, decoder);
-    bool spareRequested = false;
-    while (AudioBufferPtr buffer = request->waitForBuffer(cancelled)) {
+    while (AudioBufferPtr buffer = request->waitForBuffer(cancelled))
         decoding.feed(buffer);
-        if (!spareRequested && decoding.seconds() >= PocketSphinxRecognizer::spareAfterSeconds) {
-            spareRequested = true;
-            pool.prepare();
-        }
-    }
     if (cancelled) {
         decoding.abandon();
         handler(std::nullopt, canceledError);
@@ -334,6 +328,13 @@ bool DecoderPool::otherPreloadingLocked(int index) const {
     return false;
 }
 
+bool DecoderPool::otherFinishingLocked(int index) const {
+    for (int i = 0; i < maxDecoders; ++i)
+        if (i != index && workers_[i].decoder && workers_[i].job && workers_[i].job->isAudioEnded())
+            return true;
+    return false;
+}
+
 bool DecoderPool::needsLoadLocked(const DecodeJob& job) const {
     // An empty job still needs a decoder until one has loaded: its answer tells whether the
     // model can load at all.
@@ -351,7 +352,8 @@ bool DecoderPool::mayTakeLocked(int index) const {
     // A job with nothing to decode needs no decoder; a worker with one takes any job; a worker
     // without one loads a spare only when no other decoder is free or about to be.
     return !needsLoadLocked(*queue_.front()) || workers_[index].decoder ||
-           (!otherIdleWithDecoderLocked(index) && !otherPreloadingLocked(index));
+           (!otherIdleWithDecoderLocked(index) && !otherPreloadingLocked(index) &&
+            !otherFinishingLocked(index));
 }
 
 void DecoderPool::work(int index) {

@@ -29,14 +29,18 @@ public:
     // Whether the job has anything for a decoder to do; one that has not is answered without
     // loading one, once a model has been seen to load.
     virtual bool needsDecoder() const = 0;
+    // No more audio will come: the job is only finishing what it has.
+    virtual bool isAudioEnded() const = 0;
 };
 
 // A bounded set of PocketSphinx decoders with one worker thread each. Loading a decoder takes
-// about half a second and ~90 MB, so one is kept warm and reused; a second (the spare) is
-// loaded when a job comes while the warm one is busy, or ahead of a long chunk's rotation, and is
-// freed again once it has been idle for `spareIdleSeconds` while the other sits idle too. Jobs
-// that find every decoder busy wait in a queue with their audio. However fast jobs come, there
-// are never more than two decoders and two threads. Thread-safe.
+// about half a second and ~85 MB, so one is kept warm and reused; a second (the spare) is
+// loaded when a job comes while the warm one is busy taking audio, and is freed again once it
+// has been idle for `spareIdleSeconds` while the other sits idle too. A job that comes while the
+// busy decoder only finishes audio that has ended (a chunk rotation, a dictation right after
+// another) waits for it: the rest of an utterance decodes in far less time than a load takes.
+// Jobs that find every decoder busy wait in a queue with their audio. However fast jobs come,
+// there are never more than two decoders and two threads. Thread-safe.
 class DecoderPool final {
 public:
     static constexpr int maxDecoders = 2;
@@ -79,6 +83,7 @@ private:
     bool needsLoadLocked(const DecodeJob& job) const;
     bool otherIdleWithDecoderLocked(int index) const;
     bool otherPreloadingLocked(int index) const;
+    bool otherFinishingLocked(int index) const;
     // Loads the worker's decoder with the lock released meanwhile; logs a failure.
     void loadLocked(Worker& worker, std::unique_lock<std::mutex>& lock);
     ps_decoder_s* load();
@@ -120,10 +125,6 @@ public:
 
     // The decoder options of a profile.
     static QStringList decoderArguments(RecognitionProfile profile);
-
-    // Seconds of audio after which a task asks the pool for a spare decoder, ahead of the
-    // chunk rotation that will need one.
-    static constexpr double spareAfterSeconds = 35.0;
 
 private:
     std::shared_ptr<DecoderPool> pool_;
