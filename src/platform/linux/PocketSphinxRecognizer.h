@@ -34,7 +34,7 @@ public:
 };
 
 // A bounded set of PocketSphinx decoders with one worker thread each. Loading a decoder takes
-// about half a second and ~85 MB, so one is kept warm and reused; a second (the spare) is
+// about half a second and ~90 MB, so one is kept warm and reused; a second (the spare) is
 // loaded when a job comes while the warm one is busy taking audio, and is freed again once it
 // has been idle for `spareIdleSeconds` while the other sits idle too. A job that comes while the
 // busy decoder only finishes audio that has ended (a chunk rotation, a dictation right after
