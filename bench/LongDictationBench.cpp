@@ -4,6 +4,7 @@
 //   long_dictation_10min_word_count_error_percent  words heard against words spoken
 //   long_dictation_10min_seam_repeats              words repeated where chunks meet
 //   long_dictation_10min_upload_ok                 the proxy got the whole WAV (1/0)
+//   long_dictation_10min_decoders_max              speech decoders alive at once
 //   long_dictation_10min_peak_rss_mb               peak resident memory of this process while it
 //                                                  transcribes, fed from the file at twice real
 //                                                  time; the proxy runs in a child process
@@ -92,7 +93,15 @@ int main(int argc, char** argv) {
     const QString proxyURL = QString::fromLatin1(proxy.readLine().trimmed());
     auto client = std::make_shared<ProxyClient>(proxyConfig(proxyURL),
                                                 std::make_shared<NetworkHTTPSession>());
-    const SpeechRecognizerProvider recognizers = PocketSphinxRecognizer::makeProvider();
+    // As the application's provider, but with the warm decoder loaded before the start.
+    auto pool = std::make_shared<DecoderPool>(
+        PocketSphinxRecognizer::installedModelDirectory(),
+        PocketSphinxRecognizer::decoderArguments(defaultRecognitionProfile));
+    pool->prepare();
+    pool->waitUntilSettled();
+    const SpeechRecognizerProvider recognizers = [pool](const QString&) {
+        return std::make_shared<PocketSphinxRecognizer>(pool);
+    };
     SFTranscriber::Timing timing;
     timing.finishTimeout = 600;
     double clock = 0;
@@ -114,6 +123,7 @@ int main(int argc, char** argv) {
     const auto file = SndFileAudioFile::open(path);
     QElapsedTimer wall;
     wall.start();
+    int mostDecoders = 0;
     for (;;) {
         AudioBufferPtr b = AudioBuffer::make(file->processingFormat(), 1024);
         file->read(*b);
@@ -121,6 +131,7 @@ int main(int argc, char** argv) {
             break;
         clock += b->frameLength() / b->format()->sampleRate;
         hybrid.append(b);
+        mostDecoders = std::max(mostDecoders, pool->decoderCount());
         while (wall.elapsed() < qint64(clock * 500)) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
             QThread::msleep(5);
@@ -144,8 +155,9 @@ int main(int argc, char** argv) {
     figure("long_dictation_10min_seam_repeats", SpokenText::repeatedRuns(reference, heard),
            "words");
     figure("long_dictation_10min_upload_ok", uploaded ? 1 : 0, "bool");
+    figure("long_dictation_10min_decoders_max", mostDecoders, "decoders");
     figure("long_dictation_10min_peak_rss_mb", peakKilobytes / 1024.0, "MB");
-    // What the dictation itself added at its peak, over the decoder already there.
+    // What the dictation itself added at its peak, over the warm decoder already there.
     figure("long_dictation_10min_peak_growth_mb", (peakKilobytes - startRss) / 1024.0, "MB");
     return 0;
 }
