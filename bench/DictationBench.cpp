@@ -115,11 +115,7 @@ struct ProcessSample {
 
 ProcessSample sample(pid_t pid) {
     ProcessSample s;
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (status.open(QIODevice::ReadOnly))
-        for (const QByteArray& line : status.readAll().split('\n'))
-            if (line.startsWith("VmRSS:"))
-                s.rssKb = line.mid(6).trimmed().split(' ').first().toLong();
+    s.rssKb = statusKilobytes(QString::number(pid), "VmRSS");
     QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
     if (stat.open(QIODevice::ReadOnly)) {
         const QByteArray text = stat.readAll();

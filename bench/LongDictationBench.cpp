@@ -32,19 +32,6 @@
 #include <algorithm>
 #include <cstdio>
 
-namespace {
-
-long statusKilobytes(const char* field) {
-    QFile status(QStringLiteral("/proc/self/status"));
-    status.open(QIODevice::ReadOnly);
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith(field))
-            return line.mid(int(qstrlen(field))).trimmed().split(' ').first().toLong();
-    return 0;
-}
-
-} // namespace
-
 // The loopback proxy as a process of its own, so that its copy of the upload is not counted:
 // prints its address, then the body size of every request it answers.
 int runProxy() {
@@ -116,7 +103,7 @@ int main(int argc, char** argv) {
     if (clearRefs.open(QIODevice::WriteOnly))
         clearRefs.write("5");
     clearRefs.close();
-    const long startRss = statusKilobytes("VmRSS:");
+    const long startRss = statusKilobytes("self", "VmRSS");
     hybrid.start();
     // The microphone delivers in real time; this feeds twice as fast (still more than a person
     // makes), one small buffer at a time, as the recorder does.
@@ -140,7 +127,7 @@ int main(int argc, char** argv) {
     const QStringList heard =
         SpokenText::words(await(hybrid.finish(), 900000).value.value_or(QString()));
     const QStringList reference = SpokenText::words(spoken.join(QLatin1Char(' ')));
-    const long peakKilobytes = statusKilobytes("VmHWM:");
+    const long peakKilobytes = statusKilobytes("self", "VmHWM");
     QByteArray proxyReport;
     while (!proxyReport.contains("body") && proxy.waitForReadyRead(5000))
         proxyReport += proxy.readAll();

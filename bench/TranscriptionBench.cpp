@@ -18,15 +18,6 @@
 
 namespace {
 
-long rssKilobytes() {
-    QFile status(QStringLiteral("/proc/self/status"));
-    status.open(QIODevice::ReadOnly);
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
-    return 0;
-}
-
 // One dictation through the on-device transcriber, fed as fast as it takes it; with a clock
 // that follows the audio, so chunks rotate every `rotation` seconds of it.
 QString transcribe(const SpeechRecognizerProvider& provider,
@@ -59,12 +50,12 @@ int main(int argc, char** argv) {
     }
 
     // Memory one ready decoder adds.
-    const long before = rssKilobytes();
+    const long before = statusKilobytes("self", "VmRSS");
     auto pool = std::make_shared<DecoderPool>(
         model, PocketSphinxRecognizer::decoderArguments(defaultRecognitionProfile));
     pool->prepare();
     pool->waitUntilSettled();
-    figure("decoder_rss_mb", (rssKilobytes() - before) / 1024.0, "MB");
+    figure("decoder_rss_mb", (statusKilobytes("self", "VmRSS") - before) / 1024.0, "MB");
     auto recognizer = std::make_shared<PocketSphinxRecognizer>(pool);
     const SpeechRecognizerProvider provider = [recognizer](const QString&) { return recognizer; };
 
