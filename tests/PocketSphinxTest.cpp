@@ -250,6 +250,7 @@ private slots:
             most = std::max(most, fresh->decoderCount());
             QThread::msleep(5);
         }
+        QVERIFY(endingResults.over() && followingResults.over());
         QCOMPARE(most, 1);
         QVERIFY2(sentenceErrorRate(followingResults.finals.at(0).formattedString) <= 25,
                  qPrintable(followingResults.finals.at(0).formattedString));
