@@ -115,7 +115,7 @@ struct ProcessSample {
 
 ProcessSample sample(pid_t pid) {
     ProcessSample s;
-    s.rssKb = statusKilobytes(QString::number(pid), "VmRSS");
+    s.rssKb = Subprocess::status(QString::number(pid), "VmRSS");
     QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
     if (stat.open(QIODevice::ReadOnly)) {
         const QByteArray text = stat.readAll();

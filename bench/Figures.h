@@ -1,9 +1,5 @@
 #pragma once
 
-#include <QByteArray>
-#include <QFile>
-#include <QString>
-
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -15,18 +11,6 @@
 inline void figure(const char* name, double value, const char* unit) {
     std::printf("%s %.1f %s\n", name, value, unit);
     std::fflush(stdout);
-}
-
-// A kilobyte field of /proc/<process>/status ("VmRSS", "VmHWM"); `process` is a pid or "self".
-// 0 when the process or the field is not there.
-inline long statusKilobytes(const QString& process, const QByteArray& field) {
-    QFile status(QStringLiteral("/proc/%1/status").arg(process));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith(field + ':'))
-            return line.mid(field.size() + 1).trimmed().split(' ').first().toLong();
-    return 0;
 }
 
 // The value below which the fraction `p` of `values` lies; 0 without values.

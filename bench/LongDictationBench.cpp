@@ -20,6 +20,7 @@
 #include "support/LoopbackHTTPServer.h"
 #include "support/ProxyConfig.h"
 #include "support/SpokenText.h"
+#include "support/Subprocess.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -103,7 +104,7 @@ int main(int argc, char** argv) {
     if (clearRefs.open(QIODevice::WriteOnly))
         clearRefs.write("5");
     clearRefs.close();
-    const long startRss = statusKilobytes("self", "VmRSS");
+    const long startRss = Subprocess::status("self", "VmRSS");
     hybrid.start();
     // The microphone delivers in real time; this feeds twice as fast (still more than a person
     // makes), one small buffer at a time, as the recorder does.
@@ -127,8 +128,9 @@ int main(int argc, char** argv) {
     const QStringList heard =
         SpokenText::words(await(hybrid.finish(), 900000).value.value_or(QString()));
     const QStringList reference = SpokenText::words(spoken.join(QLatin1Char(' ')));
-    const long peakKilobytes = statusKilobytes("self", "VmHWM");
-    QByteArray proxyReport;
+    const long peakKilobytes = Subprocess::status("self", "VmHWM");
+    // What the proxy printed while the dictation finished is already read in.
+    QByteArray proxyReport = proxy.readAll();
     while (!proxyReport.contains("body") && proxy.waitForReadyRead(5000))
         proxyReport += proxy.readAll();
     proxy.kill();

@@ -46,14 +46,7 @@ void MirvoProcess::signal(int signo) {
 }
 
 long MirvoProcess::status(const char* field) const {
-    QFile f(QStringLiteral("/proc/%1/status").arg(process_.pid()));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray prefix = QByteArray(field) + ':';
-    for (const QByteArray& line : f.readAll().split('\n'))
-        if (line.startsWith(prefix))
-            return line.mid(prefix.size()).trimmed().split(' ').first().toLong();
-    return -1;
+    return Subprocess::status(QString::number(process_.pid()), field);
 }
 
 bool MirvoProcess::markChecklistCompleted(const QString& configHome) {
