@@ -2,6 +2,7 @@
 
 #include "platform/Log.h"
 #include "platform/MainThread.h"
+#include "platform/SingleInstance.h"
 
 #include <QPointer>
 
@@ -17,11 +18,11 @@ std::optional<HotkeyEvent> HotkeyStateMachine::update(bool fnDown) {
 }
 
 std::optional<HotkeyCommand> hotkeyCommandNamed(const QString& name) {
-    if (name == QLatin1String("hold"))
+    if (name == SingleInstance::holdCommand)
         return HotkeyCommand::hold;
-    if (name == QLatin1String("release"))
+    if (name == SingleInstance::releaseCommand)
         return HotkeyCommand::release;
-    if (name == QLatin1String("toggle"))
+    if (name == SingleInstance::toggleCommand)
         return HotkeyCommand::toggle;
     return std::nullopt;
 }
