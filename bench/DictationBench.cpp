@@ -49,9 +49,10 @@ private:
 
 class TimedPaster final : public Paster {
 public:
-    void paste(const QString& text) override {
+    PasteOutcome paste(const QString& text) override {
         last = text;
         ++count;
+        return PasteOutcome::pasted;
     }
     QString last;
     int count = 0;

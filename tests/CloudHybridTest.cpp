@@ -3,6 +3,7 @@
 #include "mirvo/CloudTranscriber.h"
 #include "mirvo/HybridTranscriber.h"
 #include "mirvo/ProxyClient.h"
+#include "platform/Log.h"
 #include "platform/linux/NetworkHTTPSession.h"
 #include "support/Await.h"
 #include "support/LogCapture.h"
@@ -34,6 +35,9 @@ class CloudHybridTest : public QObject {
     Q_OBJECT
 
 private slots:
+    // These cases read the dictated words in the log, as test mode writes them.
+    void initTestCase() { setLogDictatedWords(true); }
+
     void cloudUploadsOnlyLongEnoughRecordings() {
         LoopbackHTTPServer server;
         auto client = std::make_shared<ProxyClient>(proxyConfig(server.baseURL()),

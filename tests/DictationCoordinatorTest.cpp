@@ -1,6 +1,7 @@
 #include "mirvo/DictationCoordinator.h"
 #include "doubles/FakeComponents.h"
 #include "doubles/FakePlatform.h"
+#include "platform/Log.h"
 #include "platform/PlatformError.h"
 #include "support/LogCapture.h"
 
@@ -8,6 +9,8 @@
 
 #include <stdexcept>
 #include <thread>
+
+Q_DECLARE_METATYPE(PasteOutcome)
 
 namespace {
 
@@ -73,6 +76,9 @@ class DictationCoordinatorTest : public QObject {
     Q_OBJECT
 
 private slots:
+    // These cases read the dictated words in the log, as test mode writes them.
+    void initTestCase() { setLogDictatedWords(true); }
+
     void startWiresMonitorAndLevels() {
         Rig rig;
         QCOMPARE(rig.hotkey->startCount, 1);
@@ -156,6 +162,86 @@ private slots:
         // The raw texts, not the polished ones, become context.
         QCOMPARE(rig.coordinator->recentTranscripts(),
                  (QStringList{"hello world um", "again", "third"}));
+    }
+
+    void deliveryOutcomesAreReported_data() {
+        QTest::addColumn<PasteOutcome>("outcome");
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("error"); // what the HUD then says; empty: it fades out
+        QTest::newRow("pasted") << PasteOutcome::pasted << "[Mirvo] pasted" << QString();
+        QTest::newRow("copied for the user")
+            << PasteOutcome::copiedForUser
+            << "[Mirvo] copied to the clipboard for the user to paste" << QString();
+        QTest::newRow("copy failed")
+            << PasteOutcome::failed
+            << "[Mirvo] paste failed: the text could not be put on the clipboard, so no paste was "
+               "sent"
+            << "Couldn't paste — copy failed";
+    }
+
+    void deliveryOutcomesAreReported() {
+        QFETCH(PasteOutcome, outcome);
+        QFETCH(QString, line);
+        QFETCH(QString, error);
+        Rig rig;
+        rig.paster->outcome = outcome;
+        rig.dictate(QStringLiteral("words"));
+        QTRY_VERIFY(rig.logs.contains(line));
+        QCOMPARE(rig.logs.count("[Mirvo] pasted"), outcome == PasteOutcome::pasted ? 1 : 0);
+        if (error.isEmpty()) {
+            QCOMPARE(rig.panel->calls.back(), QStringLiteral("fade to 0 over 0.2"));
+        } else {
+            QCOMPARE(rig.mode(), HUDMode::error(error));
+            QCOMPARE(rig.coordinator->hud().pendingAutoHideSeconds(), std::optional<double>(4.0));
+        }
+    }
+
+    void dictatedWordsReachTheLogOnlyWhenAllowed() {
+        for (const bool allowed : {false, true}) {
+            setLogDictatedWords(allowed);
+            Rig rig(std::make_shared<FakePolisher>(QStringLiteral("Tidy words é.")));
+            rig.dictate(QStringLiteral("secret words é"));
+            QTRY_COMPARE(rig.paster->pasted.size(), 1);
+            const QString raw = allowed ? "\"secret words é\"" : "(14 characters)";
+            const QString polished = allowed ? "\"Tidy words é.\"" : "(13 characters)";
+            QVERIFY(rig.logs.contains("[Mirvo] raw transcript: " + raw));
+            QVERIFY(rig.logs.contains("[Mirvo] polished: " + polished));
+            QCOMPARE(rig.logs.lines().join('\n').contains("words"), allowed);
+        }
+    }
+
+    // A key-up that never comes (a `--hold` without `--release`) does not keep the microphone
+    // open: the dictation ends by itself, and the next hold starts a new one.
+    void aDictationEndsByItselfAtTheLimit() {
+        LogCapture logs;
+        HotkeyCommands commands;
+        auto recorder = std::make_shared<FakeAudioRecorder>(std::make_shared<CallLog>());
+        auto pasted = std::make_unique<FakePaster>();
+        FakePaster* paster = pasted.get();
+        std::vector<std::shared_ptr<FakeTranscriber>> transcribers;
+        auto coordinator = std::make_shared<DictationCoordinator>(
+            std::make_shared<CommandHotkeyMonitor>(nullptr, &commands), recorder,
+            [&](const QStringList& recent) {
+                transcribers.push_back(
+                    std::make_shared<FakeTranscriber>(std::make_shared<CallLog>(), "t", recent));
+                return transcribers.back();
+            },
+            std::move(pasted), std::make_unique<HUDWindowController>([](HUDModel&) {
+                return std::make_unique<FakeHUDPanel>();
+            }),
+            nullptr, 0.2);
+        coordinator->start();
+        emit commands.issued(HotkeyCommand::hold);
+        QTRY_VERIFY(coordinator->isRecording());
+        QTRY_VERIFY_WITH_TIMEOUT(!coordinator->isRecording(), 2000);
+        QCOMPARE(recorder->stopCount.load(), 1);
+        transcribers.back()->finishWith(QStringLiteral("all it heard"));
+        QTRY_COMPARE(paster->pasted, QStringList{"all it heard"});
+        QCOMPARE(coordinator->hud().model().mode(),
+                 HUDMode::error(QStringLiteral("Stopped after 0.2 seconds")));
+        emit commands.issued(HotkeyCommand::hold);
+        QTRY_COMPARE(transcribers.size(), size_t(2));
+        QVERIFY(coordinator->isRecording());
     }
 
     void startFailuresShowTheirMessage_data() {

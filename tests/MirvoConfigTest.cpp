@@ -2,11 +2,14 @@
 #include "platform/JSONDecoding.h"
 #include "support/LogCapture.h"
 
+#include <QDir>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <unistd.h>
 
 namespace {
 
@@ -65,6 +68,13 @@ private slots:
         o["//"] = "a comment";
         o["extra"] = QJsonObject{{"nested", 1}};
         QVERIFY(!MirvoConfig::decode(json(o)).transcribeTargets);
+
+        for (const char* local : {"http://127.0.0.1:8080", "http://localhost/api", "http://[::1]:9",
+                                  "HTTPS://proxy.example"}) {
+            o = validObject();
+            o["proxyBaseURL"] = local;
+            QCOMPARE(MirvoConfig::decode(json(o)).proxyBaseURL, QString::fromLatin1(local));
+        }
     }
 
     void rejectsTheWholeFileOnAnyFault_data() {
@@ -123,6 +133,25 @@ private slots:
         QTest::newRow("targets not an array")
             << json(o)
             << "key \"transcribeTargets\" has the wrong type: expected an array, found an object";
+        // The key and the recordings go only where nobody else reads them, and a value that
+        // would start a header of its own is refused.
+        const QString baseRule =
+            "key \"proxyBaseURL\" must be an https URL (or http to this computer)";
+        for (const char* base : {"http://proxy.example/api", "ftp://proxy.example", "proxy",
+                                 "http://127.0.0.1.example.org"}) {
+            o = validObject();
+            o["proxyBaseURL"] = base;
+            QTest::newRow(base) << json(o) << baseRule;
+        }
+        for (const char* key : {"proxyKey", "clientId"})
+            for (const char* value : {"k\r\nx-injected: 1", "k\nx", "k\tx"}) {
+                o = validObject();
+                o[key] = value;
+                QTest::newRow(qPrintable(QStringLiteral("%1 %2").arg(key, value)))
+                    << json(o)
+                    << QStringLiteral("key \"%1\" holds a control character (a line break, say)")
+                           .arg(key);
+            }
         // Switched off, the file must still be complete.
         o = validObject();
         o["enableCloudTranscription"] = false;
@@ -198,6 +227,28 @@ private slots:
                                   " can be read by other users, and it holds the proxy key: "
                                   "chmod 600 it",
                               "[Mirvo/Config] loaded " + good + " cloud=true polish=false"}));
+
+        // Changeable by others: what it says cannot be trusted with the key and the audio.
+        const QString shared = dir.filePath("shared/config.json");
+        QVERIFY(QDir().mkpath(dir.filePath("shared")));
+        QVERIFY(QFile::copy(good, shared));
+        const auto refused = [&](const QString& path, const QString& why) {
+            logs.clear();
+            return !MirvoConfig::load(path) &&
+                   logs.lines() == QStringList{"[Mirvo/Config] not using " + path + ": " + why +
+                                               " — running fully local"};
+        };
+        QVERIFY(QFile::setPermissions(shared, QFile::permissions(good) | QFileDevice::WriteGroup));
+        QVERIFY(refused(shared, "other users can change it (chmod 600 it)"));
+        QVERIFY(QFile::setPermissions(shared, QFile::permissions(good)));
+        QVERIFY(QFile::setPermissions(dir.filePath("shared"), QFileDevice::Permissions(0x7777)));
+        QVERIFY(refused(shared,
+                        "its folder " + dir.filePath("shared") + " can be changed by other users"));
+        QVERIFY(QFile::setPermissions(dir.filePath("shared"), QFileDevice::Permissions(0x7700)));
+        if (::getuid() == 0) {
+            QVERIFY(::chown(QFile::encodeName(shared).constData(), 65534, 65534) == 0);
+            QVERIFY(refused(shared, "it belongs to another user"));
+        }
 
         const QString empty = dir.filePath("empty.json");
         QFile(empty).open(QIODevice::WriteOnly);

@@ -270,12 +270,20 @@ private slots:
         QVERIFY(item.setEnabled(false));
         QVERIFY(!QFile::exists(path) && !item.isEnabled());
 
-        // Our entry switched off by the desktop: not enabled, and enabling rewrites it.
-        QVERIFY(writeFile(path, "[Desktop Entry]\nExec=" +
-                                    SystemLoginItem::execValue(odd).toUtf8() + "\nHidden=true\n"));
-        QVERIFY(!item.isEnabled());
-        QVERIFY(item.setEnabled(false) && QFile::exists(path));
-        QVERIFY(item.setEnabled(true) && item.isEnabled());
+        QVERIFY(written.contains("\nX-Mirvo-Autostart=true\n"));
+
+        // Our entry switched off by the desktop (either way), or written by a Mirvo installed
+        // elsewhere: not enabled, left alone by disabling, and rewritten by enabling.
+        const QByteArray ours = "[Desktop Entry]\nExec=" + SystemLoginItem::execValue(odd).toUtf8();
+        for (const QByteArray& off :
+             {ours + "\nHidden=true\n", ours + "\nX-GNOME-Autostart-enabled=false\n",
+              QByteArray("[Desktop Entry]\nExec=/opt/old/mirvo\nX-Mirvo-Autostart=true\n")}) {
+            QVERIFY(writeFile(path, off));
+            QVERIFY2(!item.isEnabled(), off.constData());
+            QVERIFY(item.setEnabled(false) && readAll(path) == off);
+            QVERIFY2(item.setEnabled(true) && item.isEnabled(), off.constData());
+            QCOMPARE(readAll(path), written);
+        }
 
         // Somebody else's entry is never touched, and said once.
         const QByteArray foreign = "[Desktop Entry]\nType=Application\nExec=/opt/other/mirvo\n";

@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QGraphicsOpacityEffect>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -376,6 +377,42 @@ private slots:
         QTest::keyClick(c.controller->window(), Qt::Key_Return);
         QCOMPARE(c.completed, 1);
         QVERIFY(!c.controller->isVisible() && !c.controller->isAutoRefreshing());
+    }
+
+    // Nothing on Linux grants a step from a prompt: an open step's button shows how to fix it,
+    // and the row says what the desktop lacks as of the last check.
+    void openStepsShowHowToFixThem() {
+        Checklist c({10, 0.05});
+        c.platform.speechStatus = SpeechAuthorizationStatus::denied;
+        c.platform.microphoneStatus = MicrophoneAuthorizationStatus::denied;
+        c.platform.trusted = false;
+        c.controller->show();
+        QTRY_VERIFY(!c.controller->model().isRefreshing());
+        const QList<std::tuple<OnboardingStep, QString, QString>> help = {
+            {OnboardingStep::speechRecognition, "Allow", "speech-model"},
+            {OnboardingStep::microphone, "Allow", "microphone"},
+            {OnboardingStep::accessibility, "Open Settings", "x11"},
+        };
+        for (const auto& [step, label, section] : help) {
+            c.button(step, label)->click();
+            QTRY_COMPARE(c.platform.log->count("openURL file:///help/help.html#" + section), 1);
+        }
+
+        const auto description = [&] {
+            QStringList texts;
+            for (QLabel* l : c.controller->window()
+                                 ->findChild<QWidget*>(rawValue(OnboardingStep::accessibility))
+                                 ->findChildren<QLabel*>())
+                texts.append(l->text());
+            return texts;
+        };
+        QVERIFY(description().contains("No X11 display."));
+        c.platform.trusted = true; // say, the missing extension was installed
+        c.controller->show();      // brought forward: checks again
+        QTRY_COMPARE(c.controller->model().state().accessibility, granted);
+        QTRY_VERIFY(
+            description().contains(OnboardingTexts{}.description(OnboardingStep::accessibility)));
+        QVERIFY(!description().contains("No X11 display."));
     }
 
     void viewFollowsTheModel() {

@@ -1,8 +1,12 @@
 #include "mirvo/Paster.h"
 #include "doubles/FakePlatform.h"
+#include "platform/PlatformError.h"
+#include "platform/linux/WlClipboardPasteboard.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -41,8 +45,8 @@ private slots:
     void pastesThenRestoresEveryItemAndType() {
         Rig rig;
         const std::vector<Item> original = {
-            {{{"text/plain", "one"}, {"text/html", "<b>one</b>"}}, {}},
-            {{{"image/png", QByteArray("\x89PNG\0\1", 6)}, {"application/x-custom", "c"}}, {}},
+            {{{"text/plain", "one"}, {"text/html", "<b>one</b>"}}, {}, {}},
+            {{{"image/png", QByteArray("\x89PNG\0\1", 6)}, {"application/x-custom", "c"}}, {}, {}},
         };
         rig.pasteboard->items = original;
         rig.keyboard->onChord = [&] {
@@ -64,7 +68,7 @@ private slots:
 
     void restoresAfterTheLongestWaitWhenNobodyFetches() {
         Rig rig(0.1, 0.5);
-        rig.pasteboard->items = {{{{"text/plain", "mine"}}, {}}};
+        rig.pasteboard->items = {{{{"text/plain", "mine"}}, {}, {}}};
         QElapsedTimer clock;
         clock.start();
         rig.paster->paste(QStringLiteral("x"));
@@ -73,7 +77,7 @@ private slots:
 
         // Fetched at once: restored at the delay.
         Rig quick(0.1, 5);
-        quick.pasteboard->items = {{{{"text/plain", "mine"}}, {}}};
+        quick.pasteboard->items = {{{{"text/plain", "mine"}}, {}, {}}};
         quick.keyboard->onChord = [&] { quick.pasteboard->fetch(); };
         clock.restart();
         quick.paster->paste(QStringLiteral("x"));
@@ -93,7 +97,7 @@ private slots:
         // An item none of whose types can be read comes back as one empty item.
         Rig unreadable;
         unreadable.pasteboard->items = {
-            {{{"text/plain", "x"}, {"text/html", "y"}}, {"text/plain", "text/html"}}};
+            {{{"text/plain", "x"}, {"text/html", "y"}}, {"text/plain", "text/html"}, {}}};
         unreadable.keyboard->onChord = [&] { unreadable.pasteboard->fetch(); };
         unreadable.paster->paste(QStringLiteral("t"));
         QTRY_COMPARE(unreadable.pasteboard->calls.back(), QStringLiteral("write 1"));
@@ -101,9 +105,63 @@ private slots:
         QVERIFY(unreadable.pasteboard->items[0].types.empty());
     }
 
+    // What the user had is never lost to a paste that cannot go right: a copy that fails
+    // sends no chord (it would paste the old contents) and gives the clipboard back at once; a
+    // clipboard that could not be read in full is left as it is rather than emptied.
+    void failuresNeverCostTheUsersContents() {
+        // Alone, and right after a paste whose restore is still pending.
+        for (const int earlier : {0, 1}) {
+            Rig rig(0.2, 1);
+            rig.pasteboard->items = {{{{"text/plain", "the user's"}}, {}, {}}};
+            if (earlier)
+                QCOMPARE(rig.paster->paste(QStringLiteral("first")), PasteOutcome::pasted);
+            rig.pasteboard->refusesText = true;
+            QCOMPARE(rig.paster->paste(QStringLiteral("dictated")), PasteOutcome::failed);
+            QCOMPARE(rig.keyboard->chords, earlier);
+            QCOMPARE(rig.pasteboard->text(), QStringLiteral("the user's"));
+        }
+
+        Rig slow;
+        slow.pasteboard->items = {
+            {{{"text/plain", "caption"}, {"image/png", "huge"}}, {}, {"image/png"}}};
+        slow.keyboard->onChord = [&] { slow.pasteboard->fetch(); };
+        QCOMPARE(slow.paster->paste(QStringLiteral("dictated")), PasteOutcome::pasted);
+        QCOMPARE(slow.keyboard->chords, 1);
+        QTest::qWait(300);
+        QCOMPARE(slow.pasteboard->text(), QStringLiteral("dictated"));
+        QCOMPARE(slow.pasteboard->calls.count("clear"), 1); // only the one before the text
+    }
+
+    // The Wayland clipboard read through wl-paste: a read over its bound is a failure, not an
+    // empty type, and an empty clipboard is no failure.
+    void waylandReadsAreBounded() {
+        QTemporaryDir bin;
+        const QString script = bin.filePath("wl-paste");
+        const auto helper = [&](const QByteArray& body) {
+            QFile f(script);
+            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            f.write("#!/bin/sh\n" + body + "\n");
+            f.close();
+            QVERIFY(QFile::setPermissions(script, QFile::permissions(script) | QFile::ExeOwner));
+        };
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", QFile::encodeName(bin.path()) + ':' + path);
+        WlClipboardPasteboard clipboard;
+        helper(
+            R"(case "$1" in --list-types) echo image/png ;; *) head -c 70000000 /dev/zero ;; esac)");
+        const auto items = clipboard.pasteboardItems();
+        QVERIFY(items && items->size() == 1);
+        QVERIFY_THROWS_EXCEPTION(PlatformError, (*items)[0]->data(QStringLiteral("image/png")));
+        helper("echo 'No selection' >&2; exit 1");
+        QVERIFY(!clipboard.pasteboardItems());
+        helper("exit 2");
+        QVERIFY_THROWS_EXCEPTION(PlatformError, clipboard.pasteboardItems());
+        qputenv("PATH", path);
+    }
+
     void quickSuccessionKeepsTheUsersContents() {
         Rig rig(0.2, 1);
-        rig.pasteboard->items = {{{{"text/plain", "the user's"}}, {}}};
+        rig.pasteboard->items = {{{{"text/plain", "the user's"}}, {}, {}}};
         rig.keyboard->onChord = [&] { rig.pasteboard->fetch(); };
         rig.paster->paste(QStringLiteral("first"));
         QTest::qWait(50);
@@ -118,7 +176,7 @@ private slots:
 
     void pasteboardOnlyPasterAnnounces() {
         auto pasteboard = std::make_shared<FakePasteboard>();
-        pasteboard->items = {{{{"text/plain", "old"}}, {}}};
+        pasteboard->items = {{{{"text/plain", "old"}}, {}, {}}};
         auto center = std::make_shared<NotificationCenter>();
         QSignalSpy spy(center.get(), &NotificationCenter::posted);
         PasteboardOnlyPaster paster(pasteboard, center);

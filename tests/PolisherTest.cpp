@@ -1,6 +1,7 @@
 #include "mirvo/Polisher.h"
 #include "doubles/FakePlatform.h"
 #include "mirvo/ProxyClient.h"
+#include "platform/Log.h"
 #include "platform/PlatformError.h"
 #include "support/Await.h"
 #include "support/LogCapture.h"
@@ -41,6 +42,9 @@ class PolisherTest : public QObject {
     Q_OBJECT
 
 private slots:
+    // These cases read the dictated words in the log, as test mode writes them.
+    void initTestCase() { setLogDictatedWords(true); }
+
     void promptAndTranscriptAreSentAsTheyAre() {
         Rig rig;
         rig.answer(QStringLiteral("ok"));

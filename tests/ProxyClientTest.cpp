@@ -2,6 +2,7 @@
 #include "doubles/FakePlatform.h"
 #include "mirvo/WAVEncoder.h"
 #include "platform/JSONDecoding.h"
+#include "platform/Log.h"
 #include "platform/PlatformError.h"
 #include "platform/linux/NetworkHTTPSession.h"
 #include "support/Await.h"
@@ -21,9 +22,9 @@ namespace {
 using Server = LoopbackHTTPServer;
 
 struct Rig {
-    explicit Rig(const QString& basePath = {}, double timeout = 60)
+    explicit Rig(const QString& basePath = {}, ProxyClient::Limits limits = {})
         : client(proxyConfig(server.baseURL() + basePath), std::make_shared<NetworkHTTPSession>(),
-                 timeout) {}
+                 limits) {}
     Server server;
     ProxyClient client;
 };
@@ -36,6 +37,9 @@ class ProxyClientTest : public QObject {
     Q_OBJECT
 
 private slots:
+    // These cases read the dictated words in the log, as test mode writes them.
+    void initTestCase() { setLogDictatedWords(true); }
+
     void uploadIsByteExact() {
         Rig rig;
         rig.server.answer(200, R"({"text":"  hello there \n","duration":1.5})");
@@ -127,7 +131,7 @@ private slots:
     }
 
     void malformedAndBrokenAnswersFail() {
-        Rig rig(QString(), 0.5);
+        Rig rig(QString(), {0.5});
         const TranscribeTarget target{QStringLiteral("/t"), QStringLiteral("m")};
         rig.server.answer(200, "not json");
         rig.server.answer(200, "");
@@ -177,7 +181,7 @@ private slots:
             plain.nextPendingConnection()->write("HTTP/1.1 400 Bad Request\r\n\r\n");
         });
         ProxyClient tls(proxyConfig(QStringLiteral("https://127.0.0.1:%1").arg(plain.serverPort())),
-                        std::make_shared<NetworkHTTPSession>(), 2);
+                        std::make_shared<NetworkHTTPSession>(), {2});
         const auto handshake = await(tls.transcribe(wav, target));
         QVERIFY2(handshake.errorAs<PlatformError>(), qPrintable(handshake.errorText()));
         QCOMPARE(handshake.errorAs<PlatformError>()->code(), -1200L);
@@ -215,6 +219,34 @@ private slots:
                  QStringLiteral("polish: answer larger than 8 MiB"));
         rig.server.answer(200, R"({"text":"fine"})");
         QCOMPARE(await(rig.client.transcribe(wav, target)).value, std::optional<QString>("fine"));
+    }
+
+    // Neither the key nor the audio goes anywhere but the configured proxy, and no answer
+    // holds a dictation past its limit.
+    void redirectsAndSlowAnswersEndTheRequest() {
+        Rig rig(QString(), {5, 1.5, 1.0});
+        Server elsewhere;
+        const TranscribeTarget target{QStringLiteral("/t"), QStringLiteral("m")};
+        for (int status : {301, 302, 307, 308})
+            rig.server.enqueue({status,
+                                {},
+                                Server::Response::Behaviour::answer,
+                                "text/plain",
+                                {{"Location", elsewhere.baseURL().toLatin1() + "/stolen"}}});
+        for (int status : {301, 302, 307, 308})
+            QCOMPARE(await(rig.client.transcribe(wav, target)).errorText(),
+                     QStringLiteral("transcribe[m]: HTTP %1: ").arg(status));
+        QVERIFY(elsewhere.requests().isEmpty());
+
+        using B = Server::Response::Behaviour;
+        rig.server.enqueue({200, R"({"text":"a dripping answer"})", B::drip});
+        const auto dripped = await(rig.client.transcribe(wav, target));
+        QVERIFY2(dripped.errorAs<ProxyClient::ClientError>(), qPrintable(dripped.errorText()));
+        QCOMPARE(dripped.errorText(),
+                 QStringLiteral("transcribe[m]: no complete answer within 1.5 s"));
+        rig.server.enqueue({200, R"({"choices":[]})", B::drip});
+        QCOMPARE(await(rig.client.polish("x", "p")).errorText(),
+                 QStringLiteral("polish: no complete answer within 1 s"));
     }
 
     void chatRequestAndAnswers() {

@@ -1,5 +1,6 @@
 #include "doubles/FakePlatform.h"
 #include "mirvo/Transcriber.h"
+#include "platform/Log.h"
 #include "support/Await.h"
 #include "support/LogCapture.h"
 
@@ -48,6 +49,9 @@ class SFTranscriberTest : public QObject {
     Q_OBJECT
 
 private slots:
+    // These cases read the dictated words in the log, as test mode writes them.
+    void initTestCase() { setLogDictatedWords(true); }
+
     void trimOverlapCutsTheReplayedWords() {
         const std::vector<double> t = {0.2, 0.9, 1.6, 2.4};
         QCOMPARE(SFTranscriber::trimOverlap("a b c d", t, 1.5), QStringLiteral("c d"));

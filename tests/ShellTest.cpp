@@ -11,6 +11,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocalServer>
+#include <QLocalSocket>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -19,7 +20,9 @@
 
 #include <cstring>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -167,6 +170,23 @@ private slots:
         QTRY_VERIFY(s.delegate->onboarding() && s.delegate->onboarding()->isOnScreen());
     }
 
+    // Nothing can be granted without the checklist's window: one turn, one word, no loop.
+    void withoutAScreenAStartThatCannotWorkStopsAtOnce() {
+        for (const bool seen : {false, true}) {
+            Shell s({}, seen);
+            s.platform.screen = false;
+            s.platform.trusted = false;
+            s.launch();
+            QTest::qWait(300);
+            QVERIFY(s.logs.count("[Mirvo] startCoordinator() entered") <= 1);
+            QCOMPARE(s.logs.count("[Mirvo] no screen to show the setup checklist on, and "
+                                  "dictation cannot start: No X11 display."),
+                     1);
+            QCOMPARE(s.platform.userNotifications, QStringList{"No X11 display."});
+            QVERIFY(!s.delegate->coordinator());
+        }
+    }
+
     void twoEarlyStartsBuildOneCoordinator() {
         Shell s({}, false);
         s.delegate->startCoordinator();
@@ -212,6 +232,12 @@ private slots:
         s.item("About Mirvo " + UpdateChecker::currentAppVersion())->trigger();
         QVERIFY(
             s.platform.log->calls().contains("openURL " + MirvoAppDelegate::websiteURLString()));
+        QVERIFY(
+            !s.logs.contains("[Mirvo] nothing could open " + MirvoAppDelegate::websiteURLString()));
+        s.platform.opensURLs = false; // no browser
+        s.item("About Mirvo " + UpdateChecker::currentAppVersion())->trigger();
+        QVERIFY(
+            s.logs.contains("[Mirvo] nothing could open " + MirvoAppDelegate::websiteURLString()));
     }
 
     void updatesAreFoundShownOnceAndExplained() {
@@ -339,9 +365,18 @@ private slots:
                  QStringList{"[Mirvo] handleURLEvent: mirvo://open?from=launch"});
         s.delegate->handleCommand(SingleInstance::openCommand, {"mirvo://again"});
         QVERIFY(s.logs.contains("[Mirvo] handleURLEvent: mirvo://again"));
-        QTRY_VERIFY(s.delegate->onboarding()); // a second launch shows the checklist
         s.delegate->handleCommand("shutdown", {"mirvo://ignored"});
         QVERIFY(!s.logs.contains("[Mirvo] handleURLEvent: mirvo://ignored"));
+        // In test mode a second launch opens nothing: the checklist would take the dictations.
+        QTest::qWait(50);
+        QVERIFY(!s.delegate->onboarding());
+
+        Shell normal({}, true);
+        normal.launch();
+        QTRY_VERIFY(normal.delegate->onboarding());
+        normal.delegate->onboarding()->close();
+        normal.delegate->handleCommand(SingleInstance::openCommand, {});
+        QTRY_VERIFY(normal.delegate->onboarding()->isOnScreen()); // brought back
     }
 
     void oneInstancePerSession() {
@@ -389,7 +424,7 @@ private slots:
         QCOMPARE(revived.claim({}), SingleInstance::Role::primary);
         QVERIFY(logs.contains("[Mirvo] replaced a stale instance socket at " + stale));
 
-        // A regular file at the path is not ours to remove; an unwritable folder is no socket.
+        // A regular file at the path is not ours to remove.
         const QString file = dir.filePath("file.socket");
         QFile f(file);
         QVERIFY(f.open(QIODevice::WriteOnly) && f.write("x") == 1);
@@ -397,10 +432,80 @@ private slots:
         QCOMPARE(LocalSocketInstance(file).claim({}), SingleInstance::Role::alone);
         QVERIFY(QFile::exists(file));
         QVERIFY(logs.contains("[Mirvo] " + file +
-                              " is not a socket; leaving it alone — another "
-                              "launch will start a second Mirvo"));
-        QCOMPARE(LocalSocketInstance("/proc/mirvo.socket").claim({}), SingleInstance::Role::alone);
-        QVERIFY(!logs.startingWith("[Mirvo] cannot listen at /proc/mirvo.socket").isEmpty());
+                              " is not a socket; leaving it alone — later launches cannot reach "
+                              "this Mirvo"));
+    }
+
+    // Who may talk to the running Mirvo, and for how long.
+    void theInstanceSocketServesOnlyItsUser() {
+        // A folder others can enter is no place for the socket: run alone, and say why.
+        QTemporaryDir open;
+        QVERIFY(QFile::setPermissions(open.path(), QFileDevice::Permissions(0x7755)));
+        LogCapture logs;
+        QCOMPARE(LocalSocketInstance(open.filePath("mirvo.socket")).claim({}),
+                 SingleInstance::Role::alone);
+        QVERIFY(logs.contains("[Mirvo] no single-instance channel (" + open.path() +
+                              " has mode 0755, not 0700): running alone, and another launch will "
+                              "start a second Mirvo"));
+        QVERIFY(!QFile::exists(open.filePath("mirvo.socket")));
+
+        QTemporaryDir dir;
+        const QString path = dir.filePath("mirvo.socket");
+        LocalSocketInstance primary(path, {10000, 300, 2});
+        QCOMPARE(primary.claim({}), SingleInstance::Role::primary);
+        QSignalSpy received(&primary, &SingleInstance::commandReceived);
+        const auto connected = [&] {
+            auto socket = std::make_unique<QLocalSocket>();
+            socket->connectToServer(path);
+            return socket->waitForConnected(1000) ? std::move(socket) : nullptr;
+        };
+        const auto closedByMirvo = [](QLocalSocket& socket, int ms) {
+            return QTest::qWaitFor([&] { return socket.state() == QLocalSocket::UnconnectedState; },
+                                   ms);
+        };
+
+        // Two may wait at once; a third is turned away at once, and those that say nothing are
+        // let go after the read deadline.
+        auto first = connected();
+        auto second = connected();
+        auto third = connected();
+        QVERIFY(first && second && third);
+        QVERIFY(closedByMirvo(*third, 200));
+        QVERIFY(first->state() == QLocalSocket::ConnectedState);
+        QVERIFY(closedByMirvo(*first, 1000) && closedByMirvo(*second, 1000));
+        std::optional<SingleInstance::Delivery> delivery;
+        std::thread later([&] { delivery = LocalSocketInstance(path).deliver("toggle"); });
+        QTRY_COMPARE(received.size(), 1);
+        later.join();
+        QCOMPARE(delivery, std::optional(SingleInstance::Delivery::delivered));
+
+        // Another user's process is dropped, even where the file system would let it in.
+        if (::getuid() != 0)
+            QSKIP("needs root to act as another user");
+        QVERIFY(QFile::setPermissions(dir.path(), QFileDevice::Permissions(0x7711)));
+        QVERIFY(::chmod(QFile::encodeName(path).constData(), 0777) == 0);
+        // Nothing in the child but system calls: another thread may hold a lock at the fork.
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, QFile::encodeName(path).constData(),
+                     sizeof address.sun_path - 1);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            if (::setuid(65534) != 0)
+                ::_exit(3);
+            const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+            if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+                ::_exit(4);
+            const char line[] = "{\"version\":1,\"command\":\"hold\",\"arguments\":[]}\n";
+            (void)!::write(fd, line, sizeof line - 1);
+            char answer[64];
+            ::_exit(::read(fd, answer, sizeof answer) <= 0 ? 0 : 5); // closed, unanswered
+        }
+        QTRY_VERIFY(logs.contains("[Mirvo] dropped a connection from another user (uid 65534)"));
+        int status = -1;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        QCOMPARE(WEXITSTATUS(status), 0);
+        QCOMPARE(received.size(), 1);
     }
 };
 

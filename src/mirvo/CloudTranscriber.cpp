@@ -5,20 +5,6 @@
 #include "platform/PlatformError.h"
 
 #include <QElapsedTimer>
-#include <QTextBoundaryFinder>
-
-namespace {
-
-// Characters as a reader counts them (grapheme clusters), not UTF-16 units.
-int characterCount(const QString& text) {
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    int count = 0;
-    while (finder.toNextBoundary() > 0)
-        ++count;
-    return count;
-}
-
-} // namespace
 
 CloudTranscriber::CloudTranscriber(std::shared_ptr<ProxyClient> client,
                                    QList<TranscribeTarget> targets)

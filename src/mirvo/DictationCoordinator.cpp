@@ -6,15 +6,31 @@
 
 #include <algorithm>
 
+namespace {
+
+// What the HUD says when a dictation ran into the limit: "Stopped after 30 minutes".
+QString limitMessage(double limitSeconds) {
+    const double minutes = limitSeconds / 60;
+    return minutes >= 1 ? QStringLiteral("Stopped after %1 minutes").arg(minutes)
+                        : QStringLiteral("Stopped after %1 seconds").arg(limitSeconds);
+}
+
+} // namespace
+
 DictationCoordinator::DictationCoordinator(std::shared_ptr<HotkeyMonitor> hotkey,
                                            std::shared_ptr<AudioRecorder> recorder,
                                            TranscriberFactory transcriberFactory,
                                            std::unique_ptr<Paster> paster,
                                            std::unique_ptr<HUDWindowController> hud,
-                                           std::shared_ptr<Polisher> polisher)
+                                           std::shared_ptr<Polisher> polisher,
+                                           double dictationLimitSeconds)
     : hotkey_(std::move(hotkey)), recorder_(std::move(recorder)),
       transcriberFactory_(std::move(transcriberFactory)), paster_(std::move(paster)),
-      hud_(std::move(hud)), polisher_(std::move(polisher)) {}
+      hud_(std::move(hud)), polisher_(std::move(polisher)),
+      dictationLimitSeconds_(dictationLimitSeconds) {
+    limitTimer_.setSingleShot(true);
+    QObject::connect(&limitTimer_, &QTimer::timeout, [this] { reachLimit(); });
+}
 
 DictationCoordinator::~DictationCoordinator() {
     for (const QMetaObject::Connection& connection : cancellables_)
@@ -64,7 +80,7 @@ void DictationCoordinator::handle(HotkeyEvent event) {
     if (event == HotkeyEvent::down)
         keyDown();
     else
-        keyUp();
+        keyUp(false);
 }
 
 void DictationCoordinator::setActiveTranscriber(std::shared_ptr<Transcriber> transcriber) {
@@ -87,6 +103,7 @@ void DictationCoordinator::keyDown() {
         setActiveTranscriber(transcriber);
         transcriber->start();
         recorder_->start();
+        limitTimer_.start(int(dictationLimitSeconds_ * 1000));
     } catch (...) {
         const std::exception_ptr error = std::current_exception();
         mirvoLog(QStringLiteral("[Mirvo] start recording failed: %1").arg(describeError(error)),
@@ -100,10 +117,19 @@ void DictationCoordinator::keyDown() {
     }
 }
 
-void DictationCoordinator::keyUp() {
+void DictationCoordinator::reachLimit() {
+    mirvoLog(QStringLiteral("[Mirvo] dictation stopped after %1 minutes without a key-up")
+                 .arg(dictationLimitSeconds_ / 60),
+             LogLevel::warning);
+    hotkey_->forgetHeldKey();
+    keyUp(true);
+}
+
+void DictationCoordinator::keyUp(bool stoppedByLimit) {
     if (!isRecording_)
         return;
     isRecording_ = false;
+    limitTimer_.stop();
     recorder_->stop();
     hud_->showProcessing();
 
@@ -117,40 +143,56 @@ void DictationCoordinator::keyUp() {
         return;
     mirvoLog(QStringLiteral("[Mirvo] awaiting transcript…"));
     // Detached: the task keeps itself, the transcriber and the coordinator alive until done.
-    finishDictation(std::move(transcriber), shared_from_this());
+    finishDictation(std::move(transcriber), shared_from_this(), stoppedByLimit);
 }
 
 QCoro::Task<> DictationCoordinator::finishDictation(std::shared_ptr<Transcriber> transcriber,
-                                                    std::shared_ptr<DictationCoordinator> self) {
+                                                    std::shared_ptr<DictationCoordinator> self,
+                                                    bool stoppedByLimit) {
     const QString rawText = (co_await transcriber->finish()).trimmed();
-    mirvoLog(QStringLiteral("[Mirvo] raw transcript: \"%1\"").arg(rawText));
+    mirvoLog(QStringLiteral("[Mirvo] raw transcript: ") + dictatedText(rawText));
+    QString message = stoppedByLimit ? limitMessage(self->dictationLimitSeconds_) : QString();
     if (rawText.isEmpty()) {
         mirvoLog(QStringLiteral("[Mirvo] empty transcript — nothing to paste"));
-        self->hud_->hide();
-        if (self->onRecordingComplete)
-            self->onRecordingComplete();
-        co_return;
-    }
-
-    QString finalText = rawText;
-    if (self->polisher_) {
-        finalText = (co_await self->polisher_->polish(rawText)).trimmed();
-        mirvoLog(QStringLiteral("[Mirvo] polished: \"%1\"").arg(finalText));
-    }
-
-    if (self->alternatePasteHandler) {
-        self->alternatePasteHandler(finalText);
-        mirvoLog(QStringLiteral("[Mirvo] delivered via alternatePasteHandler"));
     } else {
-        self->paster_->paste(finalText);
-        mirvoLog(self->paster_->reachesApplication()
-                     ? QStringLiteral("[Mirvo] pasted")
-                     : QStringLiteral("[Mirvo] copied to the clipboard for the user to paste"));
+        QString finalText = rawText;
+        if (self->polisher_) {
+            finalText = (co_await self->polisher_->polish(rawText)).trimmed();
+            mirvoLog(QStringLiteral("[Mirvo] polished: ") + dictatedText(finalText));
+        }
+        if (self->alternatePasteHandler) {
+            self->alternatePasteHandler(finalText);
+            mirvoLog(QStringLiteral("[Mirvo] delivered via alternatePasteHandler"));
+        } else if (const QString failure = reportDelivery(self->paster_->paste(finalText));
+                   !failure.isEmpty()) {
+            message = failure;
+        }
     }
-    self->hud_->hide();
+    if (message.isEmpty())
+        self->hud_->hide();
+    else
+        self->hud_->showError(message, 4);
     if (self->onRecordingComplete)
         self->onRecordingComplete();
-    self->remember(rawText);
+    if (!rawText.isEmpty())
+        self->remember(rawText);
+}
+
+QString DictationCoordinator::reportDelivery(PasteOutcome outcome) {
+    switch (outcome) {
+    case PasteOutcome::pasted:
+        mirvoLog(QStringLiteral("[Mirvo] pasted"));
+        break;
+    case PasteOutcome::copiedForUser:
+        mirvoLog(QStringLiteral("[Mirvo] copied to the clipboard for the user to paste"));
+        break;
+    case PasteOutcome::failed:
+        mirvoLog(QStringLiteral("[Mirvo] paste failed: the text could not be put on the "
+                                "clipboard, so no paste was sent"),
+                 LogLevel::error);
+        return QStringLiteral("Couldn't paste — copy failed");
+    }
+    return QString();
 }
 
 void DictationCoordinator::remember(const QString& rawText) {

@@ -11,6 +11,7 @@
 #include <QCoro/QCoroTask>
 #include <QMetaObject>
 #include <QStringList>
+#include <QTimer>
 
 #include <functional>
 #include <memory>
@@ -26,12 +27,16 @@ class UserDefaults;
 class DictationCoordinator final : public std::enable_shared_from_this<DictationCoordinator> {
 public:
     static constexpr int maxRecentTranscripts = 10;
+    // A dictation whose key-up never comes (a missed release, a `--hold` without `--release`)
+    // ends by itself after this long, as if the key went up.
+    static constexpr double maxDictationSeconds = 30 * 60;
 
     DictationCoordinator(std::shared_ptr<HotkeyMonitor> hotkey,
                          std::shared_ptr<AudioRecorder> recorder,
                          TranscriberFactory transcriberFactory, std::unique_ptr<Paster> paster,
                          std::unique_ptr<HUDWindowController> hud,
-                         std::shared_ptr<Polisher> polisher);
+                         std::shared_ptr<Polisher> polisher,
+                         double dictationLimitSeconds = maxDictationSeconds);
     ~DictationCoordinator();
 
     // Builds a coordinator from the platform's components, chosen by the launch options: test
@@ -64,10 +69,13 @@ public:
 private:
     void handle(HotkeyEvent event);
     void keyDown();
-    void keyUp();
+    void keyUp(bool stoppedByLimit);
+    void reachLimit();
     void setActiveTranscriber(std::shared_ptr<Transcriber> transcriber);
     QCoro::Task<> finishDictation(std::shared_ptr<Transcriber> transcriber,
-                                  std::shared_ptr<DictationCoordinator> self);
+                                  std::shared_ptr<DictationCoordinator> self, bool stoppedByLimit);
+    // Logs how the delivery went; the HUD message it calls for, empty when none.
+    static QString reportDelivery(PasteOutcome outcome);
     void remember(const QString& rawText);
     static QString userFacingMessage(const std::exception_ptr& error);
 
@@ -77,8 +85,10 @@ private:
     const std::unique_ptr<Paster> paster_;
     const std::unique_ptr<HUDWindowController> hud_;
     const std::shared_ptr<Polisher> polisher_;
+    const double dictationLimitSeconds_;
     std::vector<QMetaObject::Connection> cancellables_;
     bool isRecording_ = false;
+    QTimer limitTimer_;
     // Written on the main thread, read by the capture thread. The lock is held across the
     // append so that once the transcriber is cleared at key up, no buffer reaches it.
     std::mutex activeTranscriberLock_;

@@ -27,6 +27,9 @@ public:
     virtual void start() = 0;
     // The kind of key source, as log lines name it.
     virtual QString sourceName() const { return QString::fromLatin1(metaObject()->className()); }
+    // The dictation the held key started was ended otherwise: count the key as up from now on,
+    // without an event, so that the next hold starts a dictation again.
+    virtual void forgetHeldKey() {}
 
 signals:
     void events(HotkeyEvent event);
@@ -88,6 +91,7 @@ public:
     void start() override;
     // The key monitor's name; this one's when commands are the only source.
     QString sourceName() const override;
+    void forgetHeldKey() override { machine_.update(false); }
     void apply(HotkeyCommand command);
 
 private:

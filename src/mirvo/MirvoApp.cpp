@@ -50,6 +50,10 @@ int sendHotkeyCommand(int argc, char** argv, PlatformServices& platform) {
         std::fprintf(stderr, "mirvo: --%s: the running Mirvo does not know this command\n",
                      qPrintable(command));
         return 1;
+    case SingleInstance::Delivery::unanswered:
+        std::fprintf(stderr, "mirvo: --%s: the running Mirvo did not answer\n",
+                     qPrintable(command));
+        return 1;
     }
     return 1;
 }
@@ -74,10 +78,19 @@ int Mirvo::run(int argc, char** argv, PlatformServices& platform) {
     LaunchOptions options =
         LaunchOptions::fromEnvironment(QProcessEnvironment::systemEnvironment());
     options.arguments = QApplication::arguments().mid(1);
+    setLogDictatedWords(options.logTranscripts);
 
     const std::unique_ptr<SingleInstance> instance = platform.makeSingleInstance();
-    if (instance->claim(options.arguments) == SingleInstance::Role::forwarded)
+    switch (instance->claim(options.arguments)) {
+    case SingleInstance::Role::forwarded:
         return 0;
+    case SingleInstance::Role::unanswered:
+        std::fprintf(stderr, "mirvo: another Mirvo runs in this session but did not answer\n");
+        return 1;
+    case SingleInstance::Role::primary:
+    case SingleInstance::Role::alone:
+        break;
+    }
 
     MirvoAppDelegate::shared =
         std::make_shared<MirvoAppDelegate>(platform, options, platform.makeUserDefaults());
@@ -158,8 +171,10 @@ void MirvoAppDelegate::handleCommand(const QString& command, const QStringList& 
     if (command != SingleInstance::openCommand)
         return;
     mirvoLog(QStringLiteral("[Mirvo] another launch forwarded its command line"));
-    // Without a tray, launching Mirvo again is how the checklist is reached.
-    showOnboarding();
+    // Without a tray, launching Mirvo again is how the checklist is reached. In test mode it
+    // would take every later dictation into its try-it box.
+    if (!options_.testMode)
+        showOnboarding();
     for (const QString& argument : arguments)
         handleURLEvent(argument);
 }
@@ -193,6 +208,17 @@ void MirvoAppDelegate::startCoordinator() {
         if (!self->platform_.accessibilityIsProcessTrusted()) {
             mirvoLog(QStringLiteral("[Mirvo] AX not trusted — reshowing onboarding"));
             self->defaults_->setValue(onboardingCompletedKey, false);
+            // Without a screen there is no checklist to fix it from, and showing it would only
+            // come back here: say what is missing, once.
+            if (!self->platform_.hasScreen()) {
+                const QString problem = self->platform_.accessibilityProblem();
+                mirvoLog(QStringLiteral("[Mirvo] no screen to show the setup checklist on, and "
+                                        "dictation cannot start: ") +
+                             problem,
+                         LogLevel::error);
+                self->platform_.notifyUser(problem);
+                return;
+            }
             self->showOnboarding();
             return;
         }
@@ -339,7 +365,7 @@ void MirvoAppDelegate::menuWillOpen() {
 void MirvoAppDelegate::openWebsite() {
     const QUrl url(websiteURLString(), QUrl::StrictMode);
     if (url.isValid() && !url.host().isEmpty())
-        platform_.openURL(url);
+        openURLOrSay(platform_, url);
 }
 
 void MirvoAppDelegate::openChecklist() {
@@ -348,7 +374,11 @@ void MirvoAppDelegate::openChecklist() {
 
 void MirvoAppDelegate::toggleLaunchAtLogin() {
     // The check mark follows the real state the next time the menu opens.
-    loginItem_->setEnabled(!loginItem_->isEnabled());
+    const bool enable = !loginItem_->isEnabled();
+    if (!loginItem_->setEnabled(enable))
+        mirvoLog(QStringLiteral("[Mirvo] Launch at Login could not be turned ") +
+                     (enable ? QStringLiteral("on") : QStringLiteral("off")),
+                 LogLevel::warning);
 }
 
 void MirvoAppDelegate::scheduleUpdateChecks() {
@@ -402,7 +432,7 @@ void MirvoAppDelegate::refreshUpdateMenuItem() {
 
 void MirvoAppDelegate::openPendingUpdate() {
     if (pendingUpdate_)
-        platform_.openURL(pendingUpdate_->downloadUrl);
+        openURLOrSay(platform_, pendingUpdate_->downloadUrl);
 }
 
 void MirvoAppDelegate::showUpdateWindowIfNeeded() {
@@ -417,7 +447,7 @@ void MirvoAppDelegate::showUpdateWindowIfNeeded() {
             const auto self = weak.lock();
             if (!self)
                 return;
-            self->platform_.openURL(url);
+            openURLOrSay(self->platform_, url);
             if (self->updateWindow_)
                 self->updateWindow_->close();
             self->updateWindow_.reset();

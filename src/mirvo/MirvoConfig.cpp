@@ -5,6 +5,11 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QHostAddress>
+#include <QUrl>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -31,6 +36,46 @@ QByteArray readWhole(const QString& path) {
     return data;
 }
 
+// The proxy gets the key and the recording: only over TLS, or to this computer.
+void requireSafeBaseURL(const QString& value) {
+    const QUrl url(value, QUrl::StrictMode);
+    const QString host = url.host();
+    const bool loopback = host == QLatin1String("localhost") || QHostAddress(host).isLoopback();
+    const QString scheme = url.scheme().toLower();
+    if (scheme == QLatin1String("https") || (scheme == QLatin1String("http") && loopback))
+        return;
+    throw DecodingError(QStringLiteral("key \"proxyBaseURL\" must be an https URL (or http to "
+                                       "this computer)"));
+}
+
+// Header values: a line break would start a header of its own.
+QString requireHeaderValue(const JSONObjectReader& root, const QString& key) {
+    const QString value = root.requireString(key);
+    for (const QChar c : value)
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            throw DecodingError(
+                QStringLiteral("key \"%1\" holds a control character (a line break, say)")
+                    .arg(key));
+    return value;
+}
+
+// Why the file must not be used: someone other than the user could have written what Mirvo
+// would send the recording and the key to. Empty when it is the user's own.
+QString unsafeFileProblem(const QString& path) {
+    const QFileInfo file(path);
+    if (file.ownerId() != uint(::getuid()))
+        return QStringLiteral("it belongs to another user");
+    if (file.permissions() & (QFileDevice::WriteGroup | QFileDevice::WriteOther))
+        return QStringLiteral("other users can change it (chmod 600 it)");
+    // Others may add to a sticky folder (/tmp) but not replace what is the user's.
+    struct stat folder {};
+    const QString folderPath = file.absolutePath();
+    if (::stat(QFile::encodeName(folderPath).constData(), &folder) == 0 &&
+        (folder.st_mode & S_IWOTH) && !(folder.st_mode & S_ISVTX))
+        return QStringLiteral("its folder %1 can be changed by other users").arg(folderPath);
+    return QString();
+}
+
 } // namespace
 
 QString MirvoConfig::defaultPath(const QString& applicationSupportDirectory) {
@@ -41,8 +86,9 @@ MirvoConfig MirvoConfig::decode(const QByteArray& json) {
     const JSONObjectReader root = JSONObjectReader::parse(json);
     MirvoConfig config;
     config.proxyBaseURL = root.requireString(QStringLiteral("proxyBaseURL"));
-    config.proxyKey = root.requireString(QStringLiteral("proxyKey"));
-    config.clientId = root.requireString(QStringLiteral("clientId"));
+    requireSafeBaseURL(config.proxyBaseURL);
+    config.proxyKey = requireHeaderValue(root, QStringLiteral("proxyKey"));
+    config.clientId = requireHeaderValue(root, QStringLiteral("clientId"));
     if (const auto targets = root.optionalArray(QStringLiteral("transcribeTargets"))) {
         QList<TranscribeTarget> list;
         for (int i = 0; i < targets->size(); ++i) {
@@ -67,11 +113,16 @@ std::optional<MirvoConfig> MirvoConfig::load(const QString& path) {
         mirvoLog(QStringLiteral("[Mirvo/Config] no config at %1 — running fully local").arg(path));
         return std::nullopt;
     }
+    if (const QString problem = unsafeFileProblem(path); !problem.isEmpty()) {
+        mirvoLog(QStringLiteral("[Mirvo/Config] not using %1: %2 — running fully local")
+                     .arg(path, problem),
+                 LogLevel::warning);
+        return std::nullopt;
+    }
     try {
         MirvoConfig config = decode(readWhole(path));
         // The file holds the proxy key: say so when others may read it, and use it still.
-        if (QFileInfo(path).permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther |
-                                             QFileDevice::WriteGroup | QFileDevice::WriteOther))
+        if (QFileInfo(path).permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther))
             mirvoLog(QStringLiteral("[Mirvo/Config] %1 can be read by other users, and it holds "
                                     "the proxy key: chmod 600 it")
                          .arg(path),

@@ -408,3 +408,10 @@ void OnboardingViewModel::setDemoText(const QString& text) {
     demoText_ = text;
     emit demoTextChanged();
 }
+
+void OnboardingViewModel::setAccessibilityProblem(const QString& problem) {
+    if (problem == accessibilityProblem_)
+        return;
+    accessibilityProblem_ = problem;
+    emit accessibilityProblemChanged();
+}

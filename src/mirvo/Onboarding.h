@@ -153,18 +153,23 @@ public:
     const OnboardingState& state() const { return state_; }
     bool isRefreshing() const { return isRefreshing_; }
     const QString& demoText() const { return demoText_; }
+    // Why the desktop does not let Mirvo watch the key and paste, as of the last refresh.
+    const QString& accessibilityProblem() const { return accessibilityProblem_; }
 
     void setState(const OnboardingState& state);
     void setIsRefreshing(bool refreshing);
     void setDemoText(const QString& text);
+    void setAccessibilityProblem(const QString& problem);
 
 signals:
     void stateChanged();
     void isRefreshingChanged();
     void demoTextChanged();
+    void accessibilityProblemChanged();
 
 private:
     OnboardingState state_;
     bool isRefreshing_ = false;
     QString demoText_;
+    QString accessibilityProblem_;
 };

@@ -5,6 +5,7 @@
 #include "platform/Log.h"
 #include "platform/MainThread.h"
 #include "platform/PlatformServices.h"
+#include "platform/SingleInstance.h"
 #include "platform/WindowPlacement.h"
 
 #include <QApplication>
@@ -169,7 +170,8 @@ OnboardingRow::OnboardingRow(OnboardingStep step, const OnboardingTexts& texts,
     setObjectName(rawValue(step));
     QVBoxLayout* column = cardLayout(this, badge_, 3);
     column->addWidget(label(texts.title(step), 13, QFont::DemiBold, false, this));
-    column->addWidget(label(texts.description(step), 11, QFont::Normal, true, this));
+    description_ = label(texts.description(step), 11, QFont::Normal, true, this);
+    column->addWidget(description_);
 
     auto* buttons = new QHBoxLayout(buttons_);
     buttons->setContentsMargins(0, 3, 0, 0);
@@ -205,6 +207,10 @@ OnboardingRow::OnboardingRow(OnboardingStep step, const OnboardingTexts& texts,
     }
     buttons->addStretch();
     column->addWidget(buttons_);
+}
+
+void OnboardingRow::setDescription(const QString& text) {
+    description_->setText(text);
 }
 
 void OnboardingRow::setStatus(OnboardingStepStatus status) {
@@ -271,7 +277,7 @@ void FnDemoRow::setDemoReady(bool ready) {
 
 OnboardingView::OnboardingView(OnboardingViewModel& model, const OnboardingTexts& texts,
                                OnboardingViewCallbacks callbacks, QWidget* parent)
-    : QWidget(parent), model_(model), callbacks_(std::move(callbacks)) {
+    : QWidget(parent), model_(model), texts_(texts), callbacks_(std::move(callbacks)) {
     setFixedWidth(width);
     setAutoFillBackground(true);
     auto* stack = new QVBoxLayout(this);
@@ -335,6 +341,13 @@ OnboardingView::OnboardingView(OnboardingViewModel& model, const OnboardingTexts
         });
     }
     QObject::connect(&model_, &OnboardingViewModel::stateChanged, this, [this] { apply(); });
+    // What the desktop lacks can change while the window is open (a package installed).
+    QObject::connect(&model_, &OnboardingViewModel::accessibilityProblemChanged, this, [this] {
+        texts_.accessibilityProblem = model_.accessibilityProblem();
+        for (const auto& [step, row] : rows_)
+            if (step == OnboardingStep::accessibility)
+                row->setDescription(texts_.description(step));
+    });
     apply();
 }
 
@@ -426,8 +439,9 @@ void OnboardingWindowController::show() {
 
         window_ = std::make_unique<Window>(
             withSelf([](OnboardingWindowController& c) { c.screenChanged(); }));
-        auto* view = new OnboardingView(model_, systemChecker_->texts(), std::move(callbacks),
-                                        window_.get());
+        const OnboardingTexts texts = systemChecker_->texts();
+        model_.setAccessibilityProblem(texts.accessibilityProblem);
+        auto* view = new OnboardingView(model_, texts, std::move(callbacks), window_.get());
         auto* scroller = new QScrollArea(window_.get());
         scroller->setFrameShape(QFrame::NoFrame);
         scroller->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -494,6 +508,7 @@ OnboardingWindowController::refreshing(std::shared_ptr<OnboardingWindowControlle
                       rawValue(state.accessibility), rawValue(state.fnKeyRemap),
                       boolText(state.allGranted())));
     self->model_.setState(state);
+    self->model_.setAccessibilityProblem(self->systemChecker_->platform().accessibilityProblem());
     self->model_.setIsRefreshing(false);
     if (state.demoReady() && !self->permissionsReadyFired_) {
         self->permissionsReadyFired_ = true;
@@ -534,23 +549,28 @@ void OnboardingWindowController::stopAutoRefresh() {
 void OnboardingWindowController::openSettings(OnboardingStep step) {
     mirvoLog(QStringLiteral("[Mirvo/Onboarding] openSettings(") + rawValue(step) +
              QLatin1Char(')'));
-    std::weak_ptr<OnboardingWindowController> weak = weak_from_this();
     switch (step) {
     case OnboardingStep::speechRecognition:
     case OnboardingStep::microphone:
-        [](std::shared_ptr<OnboardingWindowController> self, bool speech) -> QCoro::Task<> {
+        [](std::shared_ptr<OnboardingWindowController> self, OnboardingStep step) -> QCoro::Task<> {
+            const bool speech = step == OnboardingStep::speechRecognition;
             const bool granted = speech ? co_await self->systemChecker_->requestSpeechAccess()
                                         : co_await self->systemChecker_->requestMicrophoneAccess();
             mirvoLog((speech ? QStringLiteral("[Mirvo/Onboarding] requestSpeechAccess -> ")
                              : QStringLiteral("[Mirvo/Onboarding] requestMicrophoneAccess -> ")) +
                      boolText(granted));
+            // Nobody can grant it from here on Linux: the help says what to install or fix.
+            if (!granted)
+                self->openHelp(step);
             self->refresh();
-        }(shared_from_this(), step == OnboardingStep::speechRecognition);
+        }(shared_from_this(), step);
         return;
     case OnboardingStep::accessibility:
-        // Linux has no prompt to show: the question is asked again.
+        // Linux has no prompt to show: the question is asked again, and the help says what
+        // the desktop lacks.
         mirvoLog(QStringLiteral("[Mirvo/TCC] AXIsProcessTrustedWithOptions(prompt=true) -> ") +
                  boolText(systemChecker_->platform().accessibilityIsProcessTrusted()));
+        openHelp(step);
         break;
     case OnboardingStep::launchAtLogin:
         mirvoLog(QStringLiteral("[Mirvo/Onboarding] setLaunchAtLogin(true) -> ") +
@@ -559,13 +579,17 @@ void OnboardingWindowController::openSettings(OnboardingStep step) {
     case OnboardingStep::dictationEnabled:
     case OnboardingStep::fnKeyRemap:
     case OnboardingStep::fnKeyDemo:
-        if (const auto url = settingsURL(step, systemChecker_->platform().helpPageURL())) {
-            mirvoLog(QStringLiteral("[Mirvo/Onboarding] opening URL ") + url->toString());
-            systemChecker_->platform().openURL(*url);
-        }
+        openHelp(step);
         break;
     }
     refreshLater();
+}
+
+void OnboardingWindowController::openHelp(OnboardingStep step) {
+    if (const auto url = settingsURL(step, systemChecker_->platform().helpPageURL())) {
+        mirvoLog(QStringLiteral("[Mirvo/Onboarding] opening URL ") + url->toString());
+        openURLOrSay(systemChecker_->platform(), *url);
+    }
 }
 
 void OnboardingWindowController::refreshLater() {
@@ -588,7 +612,16 @@ void OnboardingWindowController::confirmDemo() {
 }
 
 void OnboardingWindowController::restartApp() {
-    QProcess::startDetached(QCoreApplication::applicationFilePath(),
-                            QCoreApplication::arguments().mid(1));
+    QProcess copy;
+    copy.setProgram(QCoreApplication::applicationFilePath());
+    copy.setArguments(QCoreApplication::arguments().mid(1));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QString::fromLatin1(SingleInstance::restartedFromVariable),
+                       QString::number(QCoreApplication::applicationPid()));
+    copy.setProcessEnvironment(environment);
+    if (!copy.startDetached()) {
+        mirvoLog(QStringLiteral("[Mirvo] restart failed: ") + copy.errorString(), LogLevel::error);
+        return;
+    }
     QTimer::singleShot(200, qApp, [] { QCoreApplication::quit(); });
 }

@@ -54,9 +54,11 @@ public:
                   std::function<void()> onConfirmManual, std::function<void()> onRestart,
                   QWidget* parent = nullptr);
     void setStatus(OnboardingStepStatus status);
+    void setDescription(const QString& text);
 
 private:
     OnboardingStatusBadge* badge_;
+    QLabel* description_;
     QWidget* buttons_;
 };
 
@@ -100,6 +102,7 @@ private:
     void apply();
 
     OnboardingViewModel& model_;
+    OnboardingTexts texts_;
     const OnboardingViewCallbacks callbacks_;
     std::vector<std::pair<OnboardingStep, OnboardingRow*>> rows_;
     FnDemoRow* demoRow_ = nullptr;
@@ -157,6 +160,8 @@ private:
     void startAutoRefresh();
     void stopAutoRefresh();
     void openSettings(OnboardingStep step);
+    // The section of the help page that says how to fix `step`.
+    void openHelp(OnboardingStep step);
     void confirmFn();
     void confirmDemo();
     void refreshLater();

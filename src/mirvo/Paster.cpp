@@ -4,6 +4,7 @@
 #include "platform/Log.h"
 #include "platform/NotificationCenter.h"
 #include "platform/Pasteboard.h"
+#include "platform/PlatformError.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -36,7 +37,7 @@ void PasteboardPaster::finishPending() {
     }
 }
 
-void PasteboardPaster::paste(const QString& text) {
+PasteOutcome PasteboardPaster::paste(const QString& text) {
     // An earlier paste still waiting holds the user's contents: carry them over.
     std::shared_ptr<PendingRestore> pending = std::exchange(pending_, nullptr);
     if (pending)
@@ -47,7 +48,11 @@ void PasteboardPaster::paste(const QString& text) {
     }
 
     pasteboard_->clearContents();
-    pasteboard_->setString(text, true);
+    if (!pasteboard_->setString(text, true)) {
+        // The chord would paste whatever the clipboard holds now.
+        restore(pending->snapshot, *pasteboard_);
+        return PasteOutcome::failed;
+    }
     pending->fetchesAtWrite = pasteboard_->fetchCount();
     keyboard_->postPasteChord();
     pending->sinceChord.start();
@@ -71,24 +76,37 @@ void PasteboardPaster::paste(const QString& text) {
             QTimer::singleShot(0, [done] {});
         });
     pending->timer->start();
+    return PasteOutcome::pasted;
 }
 
 PasteboardPaster::Snapshot PasteboardPaster::snapshot(Pasteboard& pasteboard) {
     Snapshot snapshot;
-    auto items = pasteboard.pasteboardItems();
-    if (!items)
-        return snapshot;
-    for (const auto& item : *items) {
-        std::map<QString, QByteArray> entry;
-        for (const QString& type : item->types())
-            if (auto data = item->data(type))
-                entry[type] = *data;
-        snapshot.items.push_back(std::move(entry));
+    try {
+        auto items = pasteboard.pasteboardItems();
+        if (!items)
+            return snapshot;
+        for (const auto& item : *items) {
+            std::map<QString, QByteArray> entry;
+            for (const QString& type : item->types())
+                if (auto data = item->data(type))
+                    entry[type] = *data;
+            snapshot.items.push_back(std::move(entry));
+        }
+    } catch (const PlatformError& e) {
+        mirvoLog(QStringLiteral("[Mirvo] cannot read the clipboard in full: ") +
+                     e.localizedDescription(),
+                 LogLevel::warning);
+        snapshot.complete = false;
     }
     return snapshot;
 }
 
 void PasteboardPaster::restore(const Snapshot& snapshot, Pasteboard& pasteboard) {
+    if (!snapshot.complete) {
+        mirvoLog(QStringLiteral("[Mirvo] clipboard left as it is: what it held before could not "
+                                "be read, so the dictated text stays on it"));
+        return;
+    }
     pasteboard.clearContents();
     if (!snapshot.items.empty())
         pasteboard.writeObjects(snapshot.items);
@@ -98,19 +116,23 @@ PasteboardOnlyPaster::PasteboardOnlyPaster(std::shared_ptr<Pasteboard> pasteboar
                                            std::shared_ptr<NotificationCenter> notifications)
     : pasteboard_(std::move(pasteboard)), notifications_(std::move(notifications)) {}
 
-void PasteboardOnlyPaster::paste(const QString& text) {
+PasteOutcome PasteboardOnlyPaster::paste(const QString& text) {
     pasteboard_->clearContents();
-    pasteboard_->setString(text);
+    if (!pasteboard_->setString(text))
+        return PasteOutcome::failed;
     notifications_->post(didPasteNotification, {{QStringLiteral("text"), text}});
+    return PasteOutcome::pasted;
 }
 
 ClipboardHandoffPaster::ClipboardHandoffPaster(std::shared_ptr<Pasteboard> pasteboard,
                                                std::function<void(const QString&)> tellUser)
     : pasteboard_(std::move(pasteboard)), tellUser_(std::move(tellUser)) {}
 
-void ClipboardHandoffPaster::paste(const QString& text) {
+PasteOutcome ClipboardHandoffPaster::paste(const QString& text) {
     pasteboard_->clearContents();
-    pasteboard_->setString(text);
+    if (!pasteboard_->setString(text))
+        return PasteOutcome::failed;
     mirvoLog(QStringLiteral("[Mirvo] left on the clipboard: this desktop takes no paste chord"));
     tellUser_(copiedMessage);
+    return PasteOutcome::copiedForUser;
 }

@@ -8,15 +8,20 @@
 #include <memory>
 #include <vector>
 
-// Delivers the final text of a dictation. Called on the main thread; never fails.
+// How a delivery ended.
+enum class PasteOutcome {
+    pasted,        // the paste chord went to the focused application
+    copiedForUser, // the text is on the clipboard for the user to paste
+    failed,        // the text could not be put on the clipboard: nothing was pasted
+};
+
+// Delivers the final text of a dictation. Called on the main thread; never throws.
 class Paster {
 public:
     virtual ~Paster() = default;
-    virtual void paste(const QString& text) = 0;
+    virtual PasteOutcome paste(const QString& text) = 0;
     // Mirvo is about to end: finish at once whatever the last paste left to do.
     virtual void finishPending() {}
-    // Whether the text reaches the focused application, or only the clipboard.
-    virtual bool reachesApplication() const { return true; }
 };
 
 class KeyboardEvents;
@@ -32,7 +37,10 @@ class QTimer;
 // application fetches the clipboard only when it handles the keystroke, and a busy one would
 // otherwise paste the old contents and lose the dictation. A paste that starts while an earlier
 // restore is still pending takes over that restore, so the user's own contents come back, not
-// the earlier dictation.
+// the earlier dictation. A copy that fails sends no chord (it would paste whatever the
+// clipboard held) and puts the user's contents back at once. A snapshot that could not read the
+// clipboard in full is never restored: the dictated text then stays rather than the user's
+// contents being wiped.
 class PasteboardPaster final : public Paster {
 public:
     PasteboardPaster(std::shared_ptr<Pasteboard> pasteboard,
@@ -40,12 +48,15 @@ public:
                      double fetchWait = 2.0);
     ~PasteboardPaster() override;
 
-    void paste(const QString& text) override;
+    PasteOutcome paste(const QString& text) override;
     // Puts the user's contents back now if a restore is pending.
     void finishPending() override;
 
     struct Snapshot {
         std::vector<std::map<QString, QByteArray>> items;
+        // False when reading the clipboard failed (timed out, too large): restoring it would
+        // lose what it held.
+        bool complete = true;
     };
     static Snapshot snapshot(Pasteboard& pasteboard);
     static void restore(const Snapshot& snapshot, Pasteboard& pasteboard);
@@ -68,7 +79,7 @@ public:
 
     PasteboardOnlyPaster(std::shared_ptr<Pasteboard> pasteboard,
                          std::shared_ptr<NotificationCenter> notifications);
-    void paste(const QString& text) override;
+    PasteOutcome paste(const QString& text) override;
 
 private:
     const std::shared_ptr<Pasteboard> pasteboard_;
@@ -83,8 +94,7 @@ public:
 
     ClipboardHandoffPaster(std::shared_ptr<Pasteboard> pasteboard,
                            std::function<void(const QString&)> tellUser);
-    void paste(const QString& text) override;
-    bool reachesApplication() const override { return false; }
+    PasteOutcome paste(const QString& text) override;
 
 private:
     const std::shared_ptr<Pasteboard> pasteboard_;

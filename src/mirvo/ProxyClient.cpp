@@ -1,7 +1,9 @@
 #include "ProxyClient.h"
 
 #include "platform/JSONDecoding.h"
+#include "platform/Log.h"
 
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -22,7 +24,7 @@ std::optional<QUrl> parseURL(const QString& string) {
 
 // A POST to the proxy: base and path concatenated as they are, our two headers in place.
 HTTPRequest proxyRequest(const MirvoConfig& config, const QString& path, const char* which,
-                         double timeoutSeconds) {
+                         double idleSeconds, double totalSeconds) {
     const QString urlString = config.proxyBaseURL + path;
     const std::optional<QUrl> url = parseURL(urlString);
     if (!url)
@@ -31,8 +33,10 @@ HTTPRequest proxyRequest(const MirvoConfig& config, const QString& path, const c
     HTTPRequest request;
     request.url = *url;
     request.method = "POST";
-    request.timeoutSeconds = timeoutSeconds;
+    request.timeoutSeconds = idleSeconds;
+    request.totalTimeoutSeconds = totalSeconds;
     request.maxBodyBytes = ProxyClient::maxAnswerBytes;
+    request.followRedirects = false;
     request.headers = {{"x-proxy-key", config.proxyKey.toUtf8()},
                        {"x-client-id", config.clientId.toUtf8()}};
     return request;
@@ -46,43 +50,55 @@ void appendFormField(QByteArray& body, const QByteArray& boundary, const QByteAr
     body += "\r\n";
 }
 
-// The exchange through `session`; an answer over the size limit is the proxy's failure.
+// The exchange through `session`; an answer over the size or time limit is the proxy's failure.
 QCoro::Task<HTTPResponse> exchange(HTTPSession& session, HTTPRequest request,
                                    const QString& label) {
+    const double totalSeconds = request.totalTimeoutSeconds;
+    QElapsedTimer clock;
+    clock.start();
+    QString failure;
     try {
         co_return co_await session.data(std::move(request));
     } catch (const PlatformError& e) {
-        if (e.code() != -1103)
+        if (e.code() == -1103)
+            failure =
+                QStringLiteral("answer larger than %1 MiB").arg(ProxyClient::maxAnswerBytes >> 20);
+        // The transport says "timed out" for silence and for the whole; only the clock tells
+        // (a coarse timer may end the exchange a little early).
+        else if (e.code() == -1001 && totalSeconds > 0 &&
+                 clock.elapsed() >= qint64(totalSeconds * 950))
+            failure = QStringLiteral("no complete answer within %1 s").arg(totalSeconds);
+        else
             throw;
     }
-    throw ProxyClient::ClientError(
-        label +
-        QStringLiteral(": answer larger than %1 MiB").arg(ProxyClient::maxAnswerBytes >> 20));
+    throw ProxyClient::ClientError(label + QStringLiteral(": ") + failure);
 }
 
 } // namespace
 
-ProxyClient::ProxyClient(MirvoConfig config, std::shared_ptr<HTTPSession> session,
-                         double timeoutSeconds)
-    : config_(std::move(config)), session_(std::move(session)), timeoutSeconds_(timeoutSeconds) {}
+ProxyClient::ProxyClient(MirvoConfig config, std::shared_ptr<HTTPSession> session, Limits limits)
+    : config_(std::move(config)), session_(std::move(session)), limits_(limits) {}
 
 void ProxyClient::ensure200(const HTTPResponse& response, const QString& label) {
     if (!response.isHTTP)
         throw ClientError(label + QStringLiteral(": non-HTTP response"));
     if (response.statusCode == 200)
         return;
-    // A cut inside a multi-byte character makes the snippet invalid, as any bad UTF-8 does.
+    // A cut inside a multi-byte character makes the snippet invalid, as any bad UTF-8 does. A
+    // service may echo the request, and the message reaches the log: the body counts as
+    // dictated text there.
     const QByteArray head = response.body.left(400);
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString snippet = decoder.decode(head);
-    if (decoder.hasError())
-        snippet = QStringLiteral("(non-utf8)");
+    const QString decoded = decoder.decode(head);
+    const QString snippet =
+        decoder.hasError() ? QStringLiteral("(non-utf8)") : dictatedText(decoded, false);
     throw ClientError(label + QStringLiteral(": HTTP ") + QString::number(response.statusCode) +
                       QStringLiteral(": ") + snippet);
 }
 
 QCoro::Task<QString> ProxyClient::transcribe(QByteArray wav, TranscribeTarget target) {
-    HTTPRequest request = proxyRequest(config_, target.path, "transcribe", timeoutSeconds_);
+    HTTPRequest request = proxyRequest(config_, target.path, "transcribe", limits_.idleSeconds,
+                                       limits_.transcriptionSeconds);
     const QByteArray boundary =
         "mirvo-" + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().toLatin1();
     request.headers.append({"Content-Type", "multipart/form-data; boundary=" + boundary});
@@ -108,7 +124,8 @@ QString ProxyClient::transcriptionText(const HTTPResponse& response, const QStri
 }
 
 QCoro::Task<QString> ProxyClient::polish(QString rawText, QString systemPrompt) {
-    HTTPRequest request = proxyRequest(config_, config_.chatPath, "chat", timeoutSeconds_);
+    HTTPRequest request =
+        proxyRequest(config_, config_.chatPath, "chat", limits_.idleSeconds, limits_.polishSeconds);
     request.headers.prepend({"Content-Type", "application/json"});
     const QJsonObject payload{
         {QStringLiteral("model"), config_.polishModel},

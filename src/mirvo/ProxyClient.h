@@ -9,6 +9,14 @@
 #include <exception>
 #include <memory>
 
+// How long a proxy request may take: `idle` bounds its silence, the others the whole exchange
+// (a service that drips its answer must not hold a dictation for ever).
+struct ProxyLimits {
+    double idleSeconds = 60;
+    double transcriptionSeconds = 120;
+    double polishSeconds = 30;
+};
+
 // Mirvo's only client of the proxy service: uploads a recording for transcription and sends
 // chat-completion requests. Holds no mutable state; calls may overlap. Does not log.
 class ProxyClient final {
@@ -19,12 +27,14 @@ public:
         using MessageError::MessageError;
     };
 
-    // `timeoutSeconds` bounds the silence of a request; 60 in production.
-    ProxyClient(MirvoConfig config, std::shared_ptr<HTTPSession> session,
-                double timeoutSeconds = 60);
+    using Limits = ProxyLimits;
 
-    // The "text" of the service's answer, unchanged. Throws ClientError, the transport's
-    // PlatformError, or DecodingError.
+    ProxyClient(MirvoConfig config, std::shared_ptr<HTTPSession> session, Limits limits = {});
+
+    // The "text" of the service's answer, unchanged. Throws ClientError (a status other than
+    // 200, redirects included, which are never followed: they would take the key and the audio
+    // elsewhere; an answer over the size or time limit), the transport's PlatformError, or
+    // DecodingError.
     QCoro::Task<QString> transcribe(QByteArray wav, TranscribeTarget target);
     // The first choice's content, unchanged, or empty when there is none. Throws as above.
     QCoro::Task<QString> polish(QString rawText, QString systemPrompt);
@@ -42,5 +52,5 @@ public:
 private:
     const MirvoConfig config_;
     const std::shared_ptr<HTTPSession> session_;
-    const double timeoutSeconds_;
+    const Limits limits_;
 };

@@ -185,10 +185,10 @@ void SFTranscriber::handleResultLocked(int index, const std::optional<Recognitio
         return;
 
     pendingChunkIndices_.erase(index);
-    mirvoLog(QStringLiteral("[Mirvo/Transcriber] chunk=%1 final error=%2 text=\"%3\" pending=%4")
+    mirvoLog(QStringLiteral("[Mirvo/Transcriber] chunk=%1 final error=%2 text=%3 pending=%4")
                  .arg(index)
-                 .arg(error ? error->localizedDescription() : QStringLiteral("nil"), text,
-                      listOf(pendingChunkIndices_)));
+                 .arg(error ? error->localizedDescription() : QStringLiteral("nil"),
+                      dictatedText(text), listOf(pendingChunkIndices_)));
     if (index == activeIndex_) {
         activeTask_.reset();
         activeRequest_.reset();
@@ -243,8 +243,9 @@ void SFTranscriber::resolveFinishLocked(bool force) {
     std::vector<int> slotIndices;
     for (const auto& [index, slot] : slots_)
         slotIndices.push_back(index);
-    mirvoLog(QStringLiteral("[Mirvo/Transcriber] resolve force=%1 pending=%2 slots=%3 text=\"%4\"")
-                 .arg(boolText(force), listOf(pendingChunkIndices_), listOf(slotIndices), text));
+    mirvoLog(QStringLiteral("[Mirvo/Transcriber] resolve force=%1 pending=%2 slots=%3 text=%4")
+                 .arg(boolText(force), listOf(pendingChunkIndices_), listOf(slotIndices),
+                      dictatedText(text)));
     if (force && activeTask_)
         activeTask_->cancel();
     activeTask_.reset();

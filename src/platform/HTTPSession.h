@@ -19,6 +19,9 @@ struct HTTPRequest {
     double totalTimeoutSeconds = 0;
     // The request fails (-1103, too large) when the body would be longer; -1: no limit.
     qint64 maxBodyBytes = -1;
+    // Whether a 3xx answer is followed (the headers and body then go to where it points) or
+    // returned as it is.
+    bool followRedirects = true;
 };
 
 struct HTTPResponse {

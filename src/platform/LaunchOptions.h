@@ -17,6 +17,9 @@ struct LaunchOptions {
     std::optional<QString> testAudio;
     // "MIRVO_FORCE_ONBOARDING": show the setup checklist even when it was completed.
     bool forceOnboarding = false;
+    // "MIRVO_LOG_TRANSCRIPTS": log lines carry the dictated words, not only their length (test
+    // mode always does).
+    bool logTranscripts = false;
     // "MIRVO_UPDATE_MANIFEST_URL": for tests, the release manifest on a loopback server; only
     // http://127.0.0.1:PORT/… is accepted (the application checks).
     std::optional<QString> manifestURL;
@@ -30,6 +33,7 @@ struct LaunchOptions {
         LaunchOptions options;
         options.testMode = isSet("MIRVO_TEST_MODE");
         options.forceOnboarding = isSet("MIRVO_FORCE_ONBOARDING");
+        options.logTranscripts = options.testMode || isSet("MIRVO_LOG_TRANSCRIPTS");
         if (environment.contains(QStringLiteral("MIRVO_TEST_AUDIO")))
             options.testAudio = environment.value(QStringLiteral("MIRVO_TEST_AUDIO"));
         if (environment.contains(QStringLiteral("MIRVO_UPDATE_MANIFEST_URL")))

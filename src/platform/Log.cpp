@@ -1,6 +1,9 @@
 #include "Log.h"
 
 #include <QDateTime>
+#include <QTextBoundaryFinder>
+
+#include <atomic>
 
 #include <cstdio>
 #include <map>
@@ -22,6 +25,8 @@ std::map<int, LogObserver>& observers() {
 }
 
 int nextToken = 1;
+
+std::atomic<bool> dictatedWordsAllowed{false};
 
 void writeSyslog(int priority, const char* line) {
     syslog(priority, "%s", line);
@@ -84,4 +89,22 @@ void removeLogObserver(int token) {
 void setSyslogSink(SyslogSink sink) {
     std::lock_guard lock(logMutex());
     syslogSink = sink ? sink : &writeSyslog;
+}
+
+void setLogDictatedWords(bool allowed) {
+    dictatedWordsAllowed = allowed;
+}
+
+QString dictatedText(const QString& text, bool quoted) {
+    if (dictatedWordsAllowed)
+        return quoted ? QLatin1Char('"') + text + QLatin1Char('"') : text;
+    return QStringLiteral("(%1 characters)").arg(characterCount(text));
+}
+
+int characterCount(const QString& text) {
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    int count = 0;
+    while (finder.toNextBoundary() > 0)
+        ++count;
+    return count;
 }

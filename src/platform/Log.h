@@ -11,6 +11,15 @@ enum class LogLevel { info, warning, error };
 // level's priority. Thread-safe; callable from any thread, including the audio capture thread.
 void mirvoLog(const QString& line, LogLevel level = LogLevel::info);
 
+// Whether log lines may carry the words a user dictated. Off unless turned on (test mode, and
+// MIRVO_LOG_TRANSCRIPTS=1 for someone debugging): the system journal keeps what it is given.
+void setLogDictatedWords(bool allowed);
+// Dictated `text` as a log line shows it: in quotes (or bare, when not `quoted`) where allowed,
+// "(42 characters)" otherwise.
+QString dictatedText(const QString& text, bool quoted = true);
+// Characters as a reader counts them (grapheme clusters), not UTF-16 units.
+int characterCount(const QString& text);
+
 // "true" or "false", as flags appear in log lines.
 inline QString boolText(bool value) {
     return value ? QStringLiteral("true") : QStringLiteral("false");

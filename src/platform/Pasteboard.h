@@ -17,7 +17,8 @@ class PasteboardItem {
 public:
     virtual ~PasteboardItem() = default;
     virtual QStringList types() const = 0;
-    // Absent when the owner cannot supply that type.
+    // Absent when the owner cannot supply that type. Throws PlatformError when reading it
+    // failed (timed out, too large): the data is there but could not be copied.
     virtual std::optional<QByteArray> data(const QString& type) const = 0;
 };
 
@@ -27,11 +28,12 @@ public:
     static inline const QString plainTextType = QStringLiteral("text/plain");
 
     virtual ~Pasteboard() = default;
-    // The items in order; absent when the clipboard has no contents to list.
+    // The items in order; absent when the clipboard has no contents to list. Throws
+    // PlatformError when the clipboard could not be asked.
     virtual std::optional<std::vector<std::unique_ptr<PasteboardItem>>> pasteboardItems() = 0;
     virtual void clearContents() = 0;
-    // Puts `text` on the clipboard as plain text. `transient` asks clipboard managers not to keep
-    // it in their history.
+    // Puts `text` on the clipboard as plain text; false when the clipboard could not be taken.
+    // `transient` asks clipboard managers not to keep it in their history.
     virtual bool setString(const QString& text, bool transient = false) = 0;
     virtual bool writeObjects(const std::vector<PasteboardItemData>& items) = 0;
     // How often another application has fetched what this process put on the clipboard.

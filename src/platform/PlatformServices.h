@@ -2,6 +2,7 @@
 
 #include "AudioFile.h"
 #include "EventTap.h"
+#include "Log.h"
 #include "Speech.h"
 
 #include <QCoro/QCoroTask>
@@ -110,3 +111,11 @@ public:
     // instead of the process ending on the spot. Once per process.
     virtual void onTerminationRequest(std::function<void()> handler) = 0;
 };
+
+// Opens `url` through `platform`; a failure gets a log line. Whether it opened.
+inline bool openURLOrSay(PlatformServices& platform, const QUrl& url) {
+    const bool opened = platform.openURL(url);
+    if (!opened)
+        mirvoLog(QStringLiteral("[Mirvo] nothing could open ") + url.toString(), LogLevel::warning);
+    return opened;
+}

@@ -10,9 +10,10 @@ class SingleInstance : public QObject {
     Q_OBJECT
 public:
     enum class Role {
-        primary,   // this process is Mirvo for the session
-        forwarded, // another one runs and has the command: this process ends
-        alone,     // no channel could be set up (logged): this process runs anyway
+        primary,    // this process is Mirvo for the session
+        forwarded,  // another one runs and has the command: this process ends
+        alone,      // no channel could be set up (logged): this process runs anyway
+        unanswered, // another one runs but took no command (logged): this process ends, failed
     };
     // The command a second launch sends: its command-line arguments, to be shown the checklist
     // and have its URLs handled.
@@ -23,7 +24,16 @@ public:
     static inline const QString releaseCommand = QStringLiteral("release");
     static inline const QString toggleCommand = QStringLiteral("toggle");
 
-    enum class Delivery { delivered, noInstance, refused };
+    // A copy of Mirvo started by a restart has its parent's pid here: it waits for the parent to
+    // end instead of handing its command to it.
+    static inline const char* restartedFromVariable = "MIRVO_RESTARTED_FROM";
+
+    enum class Delivery {
+        delivered,
+        noInstance, // no Mirvo runs
+        refused,    // it runs and does not know the command
+        unanswered, // it runs and did not answer in time
+    };
 
     // Forwards `arguments` to a running instance, or becomes the one others forward to.
     virtual Role claim(const QStringList& arguments) = 0;

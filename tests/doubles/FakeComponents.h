@@ -111,10 +111,15 @@ private:
     std::optional<QString> result_;
 };
 
+// Records what it is given and answers with `outcome`.
 class FakePaster final : public Paster {
 public:
-    void paste(const QString& text) override { pasted.append(text); }
+    PasteOutcome paste(const QString& text) override {
+        pasted.append(text);
+        return outcome;
+    }
     QStringList pasted;
+    PasteOutcome outcome = PasteOutcome::pasted;
 };
 
 // Answers every polish() with `answer`, recording the inputs.

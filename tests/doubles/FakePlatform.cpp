@@ -1,5 +1,7 @@
 #include "FakePlatform.h"
 
+#include "platform/PlatformError.h"
+
 #include <QCoreApplication>
 #include <QTimer>
 
@@ -17,6 +19,9 @@ public:
     std::optional<QByteArray> data(const QString& type) const override {
         if (item_.unreadable.contains(type))
             return std::nullopt;
+        if (item_.failing.contains(type))
+            throw PlatformError(QString::fromLatin1(PlatformErrors::posixDomain), 5,
+                                QStringLiteral("wl-paste did not finish within 5000 ms"));
         for (const auto& [t, bytes] : item_.types)
             if (t == type)
                 return bytes;
@@ -47,7 +52,9 @@ void FakePasteboard::clearContents() {
 
 bool FakePasteboard::setString(const QString& text, bool transient) {
     calls.append(QStringLiteral("setString ") + text + (transient ? " (transient)" : ""));
-    items.push_back({{{plainTextType, text.toUtf8()}}, {}});
+    if (refusesText)
+        return false;
+    items.push_back({{{plainTextType, text.toUtf8()}}, {}, {}});
     return true;
 }
 
@@ -262,7 +269,7 @@ std::shared_ptr<LoginItemControlling> FakePlatform::makeLoginItem() {
 
 bool FakePlatform::openURL(const QUrl& url) {
     log->record("openURL " + url.toString());
-    return true;
+    return opensURLs;
 }
 
 QUrl FakePlatform::helpPageURL() {

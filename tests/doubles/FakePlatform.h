@@ -53,7 +53,8 @@ class FakePasteboard final : public Pasteboard {
 public:
     struct Item {
         std::vector<std::pair<QString, QByteArray>> types; // in listing order
-        QStringList unreadable;
+        QStringList unreadable;                            // the owner cannot supply these
+        QStringList failing; // reading these fails (a slow or huge source)
     };
     std::optional<std::vector<std::unique_ptr<PasteboardItem>>> pasteboardItems() override;
     void clearContents() override;
@@ -66,6 +67,7 @@ public:
 
     std::vector<Item> items;
     bool hasContents = true;
+    bool refusesText = false; // setString() cannot take the clipboard
     quint64 fetches = 0;
     QStringList calls;
 };
@@ -317,6 +319,7 @@ public:
     bool keyObservable = true;
     bool screen = true;
     bool pasteChordPossible = true;
+    bool opensURLs = true;
     QStringList userNotifications;
     SingleInstance::Role instanceRole = SingleInstance::Role::primary;
     // What was made last.

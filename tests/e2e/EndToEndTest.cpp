@@ -15,6 +15,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -73,6 +74,22 @@ class EndToEndTest : public QObject {
                                   {"enablePolish", polish},
                               })
                     .toJson());
+    }
+
+    // Outside test mode the words a user dictates reach neither the log nor any file Mirvo
+    // keeps (the system journal gets the same lines).
+    void noDictatedWordsIn(const App& app, const QString& configHome,
+                           const QStringList& words = {"quarterly", "finance", "meeting"}) {
+        QStringList texts = {app.log()};
+        QDirIterator files(configHome, QDir::Files, QDirIterator::Subdirectories);
+        while (files.hasNext()) {
+            QFile file(files.next());
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            texts.append(QString::fromUtf8(file.readAll()));
+        }
+        for (const QString& text : texts)
+            for (const QString& word : words)
+                QVERIFY2(!text.contains(word, Qt::CaseInsensitive), qPrintable(word));
     }
 
 private slots:
@@ -190,6 +207,9 @@ private slots:
         QCOMPARE(app.count("[Mirvo] hotkey event: down"), 3);
         const QString three = sampleText + " " + sampleText + " " + sampleText;
         QTRY_VERIFY_WITH_TIMEOUT(wer(field.text(), three) <= 25, 5000);
+        QVERIFY(app.log().contains(
+            QRegularExpression(R"(\[Mirvo\] raw transcript: \(\d+ characters\))")));
+        noDictatedWordsIn(app, home);
     }
 
     void cloudTextAndPolishingWinAndFallBack() {
@@ -212,7 +232,8 @@ private slots:
         dictate(pulse);
         QVERIFY(app.waitFor("[Mirvo] pasted"));
         QTRY_COMPARE_WITH_TIMEOUT(field.text(), QStringLiteral("Polished cloud words."), 5000);
-        QVERIFY(app.log().contains("[Mirvo] raw transcript: \"cloud words here\""));
+        QVERIFY(app.log().contains("[Mirvo] raw transcript: (16 characters)"));
+        QVERIFY(app.log().contains("[Mirvo] polished: (21 characters)"));
         QCOMPARE(proxy.requests().size(), 2);
 
         // A failing proxy: the on-device words, unpolished.
@@ -224,7 +245,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(field.text().size() > before.size(), 5000);
         QVERIFY2(wer(field.text().mid(before.size())) <= 25, qPrintable(field.text()));
         QVERIFY(app.log().contains("hybrid: cloud empty, falling back to local"));
-        QVERIFY(app.log().contains("[Mirvo/Polisher] failed: polish: HTTP 500: upstream down"));
+        QVERIFY(app.log().contains("[Mirvo/Polisher] failed: polish: HTTP 500: (13 characters)"));
+        noDictatedWordsIn(app, home, {"quarterly", "finance", "cloud words", "upstream down"});
     }
 
     void proxyDownFallsBackToTheDevice() {

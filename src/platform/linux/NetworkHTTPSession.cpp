@@ -46,6 +46,9 @@ QCoro::Task<HTTPResponse> NetworkHTTPSession::data(HTTPRequest request) {
         networkRequest.setRawHeader(name, value.isNull() ? QByteArray("", 0) : value);
     }
     networkRequest.setTransferTimeout(int(std::lround(request.timeoutSeconds * 1000)));
+    networkRequest.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                                request.followRedirects ? QNetworkRequest::NoLessSafeRedirectPolicy
+                                                        : QNetworkRequest::ManualRedirectPolicy);
     std::unique_ptr<QNetworkReply, void (*)(QNetworkReply*)> reply(
         manager_->sendCustomRequest(networkRequest, request.method, request.body),
         [](QNetworkReply* r) { r->deleteLater(); });

@@ -8,7 +8,8 @@
 
 class QNetworkAccessManager;
 
-// HTTP and HTTPS over QNetworkAccessManager. Main thread only; redirects are followed.
+// HTTP and HTTPS over QNetworkAccessManager. Main thread only; redirects are followed where the
+// request allows.
 class NetworkHTTPSession final : public HTTPSession {
 public:
     NetworkHTTPSession();

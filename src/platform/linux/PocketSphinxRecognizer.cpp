@@ -496,14 +496,30 @@ QStringList PocketSphinxRecognizer::decoderArguments(RecognitionProfile profile)
 }
 
 SpeechRecognizerProvider PocketSphinxRecognizer::makeProvider(RecognitionProfile profile) {
-    const QString dir = installedModelDirectory();
-    if (dir.isEmpty())
-        return [](const QString&) { return std::shared_ptr<SpeechRecognizer>(); };
-    auto pool = std::make_shared<DecoderPool>(dir, decoderArguments(profile));
-    pool->prepare();
-    return [pool](const QString& locale) -> std::shared_ptr<SpeechRecognizer> {
+    // The model may be installed while Mirvo runs: until it is complete, every call looks again,
+    // and the first that finds it makes the pool the process keeps.
+    struct Lazy {
+        std::mutex mutex;
+        std::shared_ptr<DecoderPool> pool;
+    };
+    auto lazy = std::make_shared<Lazy>();
+    const QStringList arguments = decoderArguments(profile);
+    const auto poolNow = [lazy, arguments]() -> std::shared_ptr<DecoderPool> {
+        std::lock_guard lock(lazy->mutex);
+        if (!lazy->pool) {
+            const QString dir = installedModelDirectory();
+            if (dir.isEmpty())
+                return nullptr;
+            lazy->pool = std::make_shared<DecoderPool>(dir, arguments);
+            lazy->pool->prepare();
+        }
+        return lazy->pool;
+    };
+    poolNow(); // warm up from the start when the model is there
+    return [poolNow](const QString& locale) -> std::shared_ptr<SpeechRecognizer> {
         if (locale != QLatin1String("en-US"))
             return nullptr;
-        return std::make_shared<PocketSphinxRecognizer>(pool);
+        const std::shared_ptr<DecoderPool> pool = poolNow();
+        return pool ? std::make_shared<PocketSphinxRecognizer>(pool) : nullptr;
     };
 }

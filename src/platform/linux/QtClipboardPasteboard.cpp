@@ -113,8 +113,10 @@ bool QtClipboardPasteboard::setString(const QString& text, bool transient) {
     mime->setText(text);
     if (transient) // the KDE convention that clipboard managers honour
         mime->setData(QStringLiteral("x-kde-passwordManagerHint"), QByteArrayLiteral("secret"));
-    QGuiApplication::clipboard()->setMimeData(mime, QClipboard::Clipboard);
-    return true;
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    clipboard->setMimeData(mime, QClipboard::Clipboard);
+    // The X server may refuse the selection: the clipboard then serves somebody else's data.
+    return clipboard->mimeData(QClipboard::Clipboard) == mime;
 }
 
 bool QtClipboardPasteboard::writeObjects(const std::vector<PasteboardItemData>& items) {

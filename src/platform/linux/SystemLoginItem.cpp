@@ -15,7 +15,11 @@ namespace {
 struct Entry {
     QString exec;
     bool hidden = false;
+    bool switchedOff = false; // X-GNOME-Autostart-enabled=false, as GNOME's tools turn one off
+    bool mirvos = false;      // written by Mirvo, whatever Mirvo it starts
 };
+
+const QString markerKey = QStringLiteral("X-Mirvo-Autostart");
 
 std::optional<Entry> readEntry(const QString& path) {
     QFile file(path);
@@ -40,6 +44,10 @@ std::optional<Entry> readEntry(const QString& path) {
             entry.exec = value;
         else if (key == QLatin1String("Hidden"))
             entry.hidden = value == QLatin1String("true");
+        else if (key == QLatin1String("X-GNOME-Autostart-enabled"))
+            entry.switchedOff = value == QLatin1String("false");
+        else if (key == markerKey)
+            entry.mirvos = value == QLatin1String("true");
     }
     return entry;
 }
@@ -135,7 +143,8 @@ SystemLoginItem::Status SystemLoginItem::status() const {
     if (!entry)
         return Status::notRegistered;
     const QString program = programOf(entry->exec);
-    if (!samePath(program, executable_)) {
+    const bool startsThisMirvo = samePath(program, executable_);
+    if (!startsThisMirvo && !entry->mirvos) {
         if (!loggedForeign_) {
             loggedForeign_ = true;
             mirvoLog(
@@ -144,7 +153,9 @@ SystemLoginItem::Status SystemLoginItem::status() const {
         }
         return Status::foreign;
     }
-    return entry->hidden ? Status::hidden : Status::enabled;
+    // Ours but switched off, or written by a Mirvo installed elsewhere: enabling rewrites it.
+    return startsThisMirvo && !entry->hidden && !entry->switchedOff ? Status::enabled
+                                                                    : Status::disabled;
 }
 
 bool SystemLoginItem::isEnabled() const {
@@ -180,8 +191,9 @@ bool SystemLoginItem::setEnabled(bool enabled) {
                                          "Exec=%1\n"
                                          "Icon=mirvo\n"
                                          "Terminal=false\n"
-                                         "X-GNOME-Autostart-enabled=true\n")
-                              .arg(execValue(executable_));
+                                         "X-GNOME-Autostart-enabled=true\n"
+                                         "%2=true\n")
+                              .arg(execValue(executable_), markerKey);
     file.write(entry.toUtf8());
     return file.commit() ? true : failed(file.errorString());
 }

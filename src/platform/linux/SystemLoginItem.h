@@ -7,8 +7,11 @@
 #include <QString>
 
 // Launch at login through an XDG autostart entry, $XDG_CONFIG_HOME/autostart/mirvo.desktop. Mirvo
-// counts as registered when that entry exists, starts this executable and is not hidden. An entry
-// that starts another program belongs to somebody else: it is never overwritten or removed.
+// counts as registered when that entry exists, starts this executable and is switched on (not
+// Hidden=true, not X-GNOME-Autostart-enabled=false). Entries Mirvo writes carry the key
+// X-Mirvo-Autostart=true and are Mirvo's whatever program they start (an earlier install's, say).
+// An unmarked entry that starts another program belongs to somebody else: it is never
+// overwritten or removed.
 class SystemLoginItem final : public LoginItemControlling {
 public:
     // `executable`: the program the entry starts; by default the running one.
@@ -25,7 +28,7 @@ public:
     static QString programOf(const QString& execValue);
 
 private:
-    enum class Status { notRegistered, enabled, hidden, foreign };
+    enum class Status { notRegistered, enabled, disabled, foreign };
     Status status() const;
 
     const QString executable_;

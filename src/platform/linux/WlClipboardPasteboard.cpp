@@ -2,11 +2,23 @@
 
 #include "HelperProcess.h"
 #include "platform/Log.h"
+#include "platform/PlatformError.h"
 
 #include <QElapsedTimer>
 #include <QThread>
 
+#include <cerrno>
+
 namespace {
+
+// A snapshot read of one type is bounded: a large image or a slow source must neither block
+// the paste for long nor fill the memory.
+constexpr int snapshotReadMs = 5000;
+constexpr qint64 snapshotReadBytes = 64 * 1024 * 1024;
+
+[[noreturn]] void readFailed(const HelperResult& result) {
+    throw PlatformError(QString::fromLatin1(PlatformErrors::posixDomain), EIO, result.problem);
+}
 
 class WlClipboardItem final : public PasteboardItem {
 public:
@@ -15,9 +27,10 @@ public:
     std::optional<QByteArray> data(const QString& type) const override {
         const HelperResult read =
             HelperProcess::run(QStringLiteral("wl-paste"),
-                               {QStringLiteral("--no-newline"), QStringLiteral("--type"), type});
+                               {QStringLiteral("--no-newline"), QStringLiteral("--type"), type},
+                               QByteArray(), snapshotReadMs, true, snapshotReadBytes);
         if (!read.ran)
-            return std::nullopt;
+            readFailed(read);
         return read.output;
     }
 
@@ -66,11 +79,14 @@ QString WlClipboardPasteboard::bestType(const QStringList& types) {
 
 std::optional<std::vector<std::unique_ptr<PasteboardItem>>>
 WlClipboardPasteboard::pasteboardItems() {
-    const HelperResult listed =
-        HelperProcess::run(QStringLiteral("wl-paste"), {QStringLiteral("--list-types")});
-    // wl-paste ends with status 1 when nothing is copied.
-    if (!listed.ran)
-        return std::nullopt;
+    const HelperResult listed = HelperProcess::run(
+        QStringLiteral("wl-paste"), {QStringLiteral("--list-types")}, QByteArray(), snapshotReadMs);
+    // wl-paste ends with status 1 when nothing is copied; anything else is a failed read.
+    if (!listed.ran) {
+        if (listed.exitCode == 1)
+            return std::nullopt;
+        readFailed(listed);
+    }
     const QString type =
         bestType(QString::fromUtf8(listed.output).split(QLatin1Char('\n'), Qt::SkipEmptyParts));
     std::vector<std::unique_ptr<PasteboardItem>> items;
