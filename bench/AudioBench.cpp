@@ -1,9 +1,9 @@
 #include "Figures.h"
-#include "mirvo/AudioRecorder.h"
-#include "mirvo/PCMAccumulator.h"
-#include "mirvo/WAVEncoder.h"
+#include "common/MainThread.h"
+#include "core/AudioRecorder.h"
+#include "core/PCMAccumulator.h"
+#include "core/WAVEncoder.h"
 #include "platform/AudioEngine.h"
-#include "platform/MainThread.h"
 
 #include <QCoreApplication>
 

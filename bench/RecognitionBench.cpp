@@ -3,7 +3,7 @@
 // Prints the shipped profiles' figures as "NAME VALUE UNIT"; with --sweep, a table of decoder
 // configurations instead, and with --try OPTION VALUE …, the row of those options.
 #include "Figures.h"
-#include "platform/linux/PocketSphinxRecognizer.h"
+#include "platform/linux/speech/PocketSphinxRecognizer.h"
 #include "support/SpokenText.h"
 #include "support/Subprocess.h"
 

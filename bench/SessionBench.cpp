@@ -7,56 +7,37 @@
 #include "Figures.h"
 #include "support/DesktopHelpers.h"
 #include "support/MirvoProcess.h"
-#include "support/PulseAudioServer.h"
 #include "support/XvfbServer.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QTemporaryDir>
 #include <QTest>
-
-namespace {
-
-int trayIcons() {
-    int icons = 0;
-    for (const QRect& r : mappedChildrenOf(QStringLiteral("panel")))
-        icons += r.width() >= 8 ? 1 : 0;
-    return icons;
-}
-
-} // namespace
 
 int main(int argc, char** argv) {
     XvfbServer xvfb;
-    PulseAudioServer pulse;
-    QTemporaryDir home;
-    if (!xvfb.start(QStringLiteral("1280x1024")) || !pulse.start()) {
-        std::fprintf(stderr, "cannot start the X server or the sound server\n");
+    if (!xvfb.start(QStringLiteral("1280x1024")))
         return 1;
-    }
     qputenv("QT_QPA_PLATFORM", "xcb");
     QApplication app(argc, argv);
-    Subprocess tray;
-    tray.start("trayer", {"--edge", "top", "--align", "right", "--widthtype", "pixel", "--width",
-                          "120", "--height", "28"});
-    QDir().mkpath(home.filePath("run"));
-    QFile::setPermissions(home.filePath("run"),
-                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    if (!MirvoProcess::markChecklistCompleted(home.filePath("config")))
+    Desktop desktop;
+    if (!desktop.start(QStringLiteral("hello")) || !desktop.startTray()) {
+        std::fprintf(stderr, "cannot start the sound server or the tray\n");
         return 1;
-    const QStringList environment = {"XDG_CONFIG_HOME=" + home.filePath("config"),
-                                     "XDG_RUNTIME_DIR=" + home.filePath("run"),
-                                     "MIRVO_UPDATE_MANIFEST_URL=http://127.0.0.1:9/latest.json"};
+    }
+    const QString home = desktop.newHome();
+    const QStringList environment =
+        Desktop::environment(home) +
+        QStringList{"MIRVO_UPDATE_MANIFEST_URL=http://127.0.0.1:9/latest.json"};
+    const auto trayIcons = [&] { return desktop.trayIcons().size(); };
 
     std::vector<double> toTray, toCoordinator, forwards;
     long rssKb = -1;
     for (int i = 0; i < 5; ++i) {
         QElapsedTimer clock;
         clock.start();
-        MirvoProcess mirvo(home.path(), environment);
+        MirvoProcess mirvo(home, environment);
         while (trayIcons() == 0 && clock.elapsed() < 10000)
             QTest::qWait(2);
         toTray.push_back(double(clock.nsecsElapsed()) / 1e6);
@@ -64,7 +45,7 @@ int main(int argc, char** argv) {
             return 1;
         toCoordinator.push_back(double(clock.nsecsElapsed()) / 1e6);
 
-        const QString secondDir = home.filePath(QStringLiteral("second-%1").arg(i));
+        const QString secondDir = home + QStringLiteral("/second-%1").arg(i);
         QDir().mkpath(secondDir);
         clock.restart();
         MirvoProcess second(secondDir, environment);

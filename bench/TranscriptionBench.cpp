@@ -1,8 +1,8 @@
 // Figures of the on-device transcription path, printed as "NAME VALUE UNIT".
 #include "Figures.h"
-#include "mirvo/HybridTranscriber.h"
-#include "mirvo/Transcriber.h"
-#include "platform/linux/PocketSphinxRecognizer.h"
+#include "core/HybridTranscriber.h"
+#include "core/Transcriber.h"
+#include "platform/linux/speech/PocketSphinxRecognizer.h"
 #include "support/Await.h"
 #include "support/SpokenText.h"
 #include "support/Subprocess.h"

@@ -2,8 +2,8 @@
 //   update_check_loopback_ms  one whole check against a manifest on a loopback server (p50)
 //   manifest_decode_us        decoding one release manifest (mean)
 #include "Figures.h"
-#include "mirvo/UpdateChecker.h"
-#include "platform/linux/NetworkHTTPSession.h"
+#include "core/UpdateChecker.h"
+#include "platform/linux/desktop/NetworkHTTPSession.h"
 #include "support/Await.h"
 #include "support/LoopbackHTTPServer.h"
 

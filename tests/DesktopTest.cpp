@@ -1,15 +1,16 @@
-#include "mirvo/HotkeyMonitor.h"
-#include "mirvo/MirvoConfig.h"
-#include "mirvo/Paster.h"
+#include "core/HotkeyMonitor.h"
+#include "core/MirvoConfig.h"
+#include "core/Paster.h"
 #include "platform/UserDefaults.h"
-#include "platform/linux/LinuxPlatform.h"
-#include "platform/linux/QtClipboardPasteboard.h"
-#include "platform/linux/SettingsUserDefaults.h"
-#include "platform/linux/WlClipboardPasteboard.h"
-#include "platform/linux/WtypeKeyboardEvents.h"
-#include "platform/linux/X11Connection.h"
-#include "platform/linux/XInput2EventTap.h"
-#include "platform/linux/XTestKeyboardEvents.h"
+#include "platform/linux/desktop/LinuxPlatform.h"
+#include "platform/linux/desktop/SettingsUserDefaults.h"
+#include "platform/linux/desktop/Terminals.h"
+#include "platform/linux/wayland/WlClipboardPasteboard.h"
+#include "platform/linux/wayland/WtypeKeyboardEvents.h"
+#include "platform/linux/x11/QtClipboardPasteboard.h"
+#include "platform/linux/x11/X11Connection.h"
+#include "platform/linux/x11/XInput2EventTap.h"
+#include "platform/linux/x11/XTestKeyboardEvents.h"
 #include "support/DesktopHelpers.h"
 #include "support/Subprocess.h"
 #include "support/XvfbServer.h"
@@ -35,10 +36,7 @@ class DesktopTest : public QObject {
 
 private slots:
     void displayCountsAsTrustedAndVanishedWindowsAreSurvived() {
-        QVERIFY(platform.accessibilityIsProcessTrusted());
-        QVERIFY(XTestKeyboardEvents::isTerminal("xterm", "XTerm"));
-        QVERIFY(XTestKeyboardEvents::isTerminal("main", "Alacritty"));
-        QVERIFY(!XTestKeyboardEvents::isTerminal("gedit", "Gedit"));
+        QVERIFY(platform.canWatchAndPostKeys());
 
         // Asking about a window that has gone is an X error; trapped, the process lives on.
         Display* display = x11->display();
@@ -54,8 +52,19 @@ private slots:
     }
 
     void snapshotKeepsRealTypesAndRestoresThem() {
-        TextField owner(MIRVO_TEXT_FIELD_APP, dir.path(), {"--own-clipboard"});
-        QVERIFY(owner.waitReady());
+        const ClipboardContents copied = {
+            {"text/plain", "plain words"},
+            {"text/html", "<i>html words</i>"},
+            {"application/x-mirvo-test", QByteArray("\x00\x01\xfe", 3)}};
+        QStringList arguments = {"clipboard-owner"};
+        for (const auto& [type, bytes] : copied) {
+            QFile f(dir.filePath(QString(type).replace('/', '-')));
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
+            arguments.append(type + "=" + f.fileName());
+        }
+        Subprocess owner;
+        QVERIFY(owner.start(MIRVO_TEST_HELPER, arguments));
+        QTRY_COMPARE(clipboardData(dir.path(), "text/html"), QByteArray("<i>html words</i>"));
         QtClipboardPasteboard pasteboard;
         const PasteboardPaster::Snapshot snapshot = PasteboardPaster::snapshot(pasteboard);
         QCOMPARE(snapshot.items.size(), size_t(1));
@@ -81,7 +90,7 @@ private slots:
 
     void pastesIntoAnotherApplicationAndRestores() {
         QApplication::clipboard()->setText("the user's own words");
-        TextField field(MIRVO_TEXT_FIELD_APP, dir.path());
+        TextField field(dir.path());
         QVERIFY(field.waitReady());
         auto pasteboard = std::make_shared<QtClipboardPasteboard>();
         PasteboardPaster paster(pasteboard, std::make_shared<XTestKeyboardEvents>(x11));
@@ -108,13 +117,13 @@ private slots:
     }
 
     void terminalsGetControlShiftV() {
-        TextField terminal(MIRVO_TEXT_FIELD_APP, dir.path(), {"-name", "xterm"});
+        TextField terminal(dir.path(), {"-name", "xterm"});
         QVERIFY(terminal.waitReady());
         XTestKeyboardEvents keyboard(x11);
         keyboard.postPasteChord();
         QTRY_VERIFY(terminal.lines().contains("key Ctrl+Shift+V"));
 
-        TextField editor(MIRVO_TEXT_FIELD_APP, dir.path());
+        TextField editor(dir.path());
         QVERIFY(editor.waitReady());
         keyboard.postPasteChord();
         QTRY_VERIFY(editor.lines().contains("key Ctrl+V"));
@@ -134,6 +143,13 @@ private slots:
                  QStringLiteral("foot"));
         QCOMPARE(WtypeKeyboardEvents::focusedAppIdInSwayTree("not json"), QString());
         QCOMPARE(WtypeKeyboardEvents::focusedAppIdInSwayTree(R"({"nodes": [{}]})"), QString());
+        // Terminals by their WM_CLASS or app id, whatever the case.
+        for (const auto& [name, terminal] : {std::pair{"xterm", true},
+                                             {"Alacritty", true},
+                                             {"foot", true},
+                                             {"gedit", false},
+                                             {"", false}})
+            QCOMPARE(isTerminal(name), terminal);
 
         QCOMPARE(WlClipboardPasteboard::bestType({"TEXT", "STRING", "UTF8_STRING", "text/plain"}),
                  QStringLiteral("text/plain"));
@@ -145,14 +161,14 @@ private slots:
     }
 
     void pushToTalkKeyIsObservedWithoutGrabbing() {
-        TextField field(MIRVO_TEXT_FIELD_APP, dir.path());
+        TextField field(dir.path());
         QVERIFY(field.waitReady());
         CGEventTapHotkeyMonitor monitor(
             HotkeyStateMachine(),
             [this](uint64_t mask, EventTapCallback callback, void* user) {
                 return platform.makeEventTap(mask, callback, user, "Control_R");
             },
-            [this] { return platform.accessibilityIsProcessTrusted(); });
+            [this] { return platform.canWatchAndPostKeys(); });
         QSignalSpy spy(&monitor, &HotkeyMonitor::events);
         monitor.start();
 
@@ -189,8 +205,8 @@ private slots:
         // What Mirvo keeps lives under XDG_CONFIG_HOME.
         const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
         qputenv("XDG_CONFIG_HOME", dir.path().toUtf8());
-        QCOMPARE(platform.applicationSupportDirectory(), dir.path());
-        QCOMPARE(MirvoConfig::defaultPath(platform.applicationSupportDirectory()),
+        QCOMPARE(platform.configDirectory(), dir.path());
+        QCOMPARE(MirvoConfig::defaultPath(platform.configDirectory()),
                  dir.path() + "/Mirvo/config.json");
         platform.makeUserDefaults()->setValue("ai.mirvo.hotkey", "Hyper_R");
         QVERIFY(QFile::exists(dir.path() + "/Mirvo/defaults.conf"));

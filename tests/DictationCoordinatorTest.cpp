@@ -1,8 +1,8 @@
-#include "mirvo/DictationCoordinator.h"
+#include "core/DictationCoordinator.h"
+#include "common/Log.h"
+#include "common/PlatformError.h"
 #include "doubles/FakeComponents.h"
 #include "doubles/FakePlatform.h"
-#include "platform/Log.h"
-#include "platform/PlatformError.h"
 #include "support/LogCapture.h"
 
 #include <QTest>
@@ -34,7 +34,7 @@ struct Rig {
                 transcribers.push_back(t);
                 return t;
             },
-            std::move(pasterDouble), std::move(hud), std::move(polisher));
+            std::move(pasterDouble), std::move(hud), std::move(polisher), FakePlatform().texts());
         coordinator->start();
     }
     // Events reach the coordinator through the main loop; handle the queued one now.
@@ -229,7 +229,7 @@ private slots:
             std::move(pasted), std::make_unique<HUDWindowController>([](HUDModel&) {
                 return std::make_unique<FakeHUDPanel>();
             }),
-            nullptr, 0.2);
+            nullptr, PlatformTexts{}, 0.2);
         coordinator->start();
         emit commands.issued(HotkeyCommand::hold);
         QTRY_VERIFY(coordinator->isRecording());
@@ -256,10 +256,10 @@ private slots:
         QTest::newRow("dictation off")
             << false << errorOf(PlatformError("kLSRErrorDomain", 201, "off"))
             << "Error Domain=kLSRErrorDomain Code=201 \"off\""
-            << "The speech model does not load. Reinstall the pocketsphinx-en-us package.";
+            << "Model broken.";
         QTest::newRow("not authorized")
             << false << errorOf(TranscriberError::notAuthorized()) << "notAuthorized"
-            << "Speech model missing. Install the pocketsphinx-en-us package.";
+            << "Model missing.";
         QTest::newRow("unavailable")
             << false << errorOf(TranscriberError::unavailable()) << "unavailable"
             << "Speech recognition unavailable for this language.";

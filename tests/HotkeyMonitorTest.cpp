@@ -1,7 +1,7 @@
-#include "mirvo/HotkeyMonitor.h"
+#include "core/HotkeyMonitor.h"
+#include "common/PlatformError.h"
 #include "doubles/FakePlatform.h"
-#include "platform/PlatformError.h"
-#include "platform/linux/PosixSignalSource.h"
+#include "platform/linux/desktop/PosixSignalSource.h"
 #include "support/LogCapture.h"
 
 #include <QProcess>
@@ -56,7 +56,7 @@ struct TapRig {
             [this](uint64_t mask, EventTapCallback callback, void* user) {
                 return platform.makeEventTap(mask, callback, user, "Control_R");
             },
-            [this] { return platform.accessibilityIsProcessTrusted(); });
+            [this] { return platform.canWatchAndPostKeys(); });
         spy = std::make_unique<QSignalSpy>(monitor.get(), &HotkeyMonitor::events);
     }
     QList<HotkeyEvent> events() const {

@@ -1,5 +1,5 @@
+#include "core/Onboarding.h"
 #include "doubles/FakePlatform.h"
-#include "mirvo/Onboarding.h"
 #include "support/Await.h"
 
 #include <QCoreApplication>

@@ -1,7 +1,7 @@
-#include "mirvo/Paster.h"
+#include "core/Paster.h"
+#include "common/PlatformError.h"
 #include "doubles/FakePlatform.h"
-#include "platform/PlatformError.h"
-#include "platform/linux/WlClipboardPasteboard.h"
+#include "platform/linux/wayland/WlClipboardPasteboard.h"
 
 #include <QElapsedTimer>
 #include <QFile>

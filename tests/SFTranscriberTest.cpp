@@ -1,6 +1,6 @@
+#include "common/Log.h"
+#include "core/Transcriber.h"
 #include "doubles/FakePlatform.h"
-#include "mirvo/Transcriber.h"
-#include "platform/Log.h"
 #include "support/Await.h"
 #include "support/LogCapture.h"
 

@@ -1,6 +1,6 @@
-#include "mirvo/UpdateChecker.h"
+#include "core/UpdateChecker.h"
 #include "doubles/FakePlatform.h"
-#include "platform/linux/NetworkHTTPSession.h"
+#include "platform/linux/desktop/NetworkHTTPSession.h"
 #include "support/Await.h"
 #include "support/LogCapture.h"
 #include "support/LoopbackHTTPServer.h"
@@ -235,10 +235,6 @@ private slots:
             UpdateChecker::check(QUrl(QStringLiteral("http://127.0.0.1:%1/latest.json").arg(port)),
                                  std::make_shared<NetworkHTTPSession>(), defaults));
         QVERIFY(refused.value->failure.startsWith("The update server could not be reached ("));
-        QCOMPARE(UpdateChecker::currentAppVersion(), QStringLiteral(MIRVO_VERSION));
-        QCOMPARE(UpdateChecker::defaultManifestURL().path(),
-                 QStringLiteral("/releases/latest.json"));
-        QCOMPARE(UpdateChecker::defaultManifestURL().scheme(), QStringLiteral("https"));
     }
 };
 

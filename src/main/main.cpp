@@ -1,5 +1,5 @@
-#include "mirvo/MirvoApp.h"
-#include "platform/linux/LinuxPlatform.h"
+#include "gui/MirvoApp.h"
+#include "platform/linux/desktop/LinuxPlatform.h"
 
 int main(int argc, char** argv) {
     LinuxPlatform platform;

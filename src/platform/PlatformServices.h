@@ -2,8 +2,8 @@
 
 #include "AudioFile.h"
 #include "EventTap.h"
-#include "Log.h"
 #include "Speech.h"
+#include "common/Log.h"
 
 #include <QCoro/QCoroTask>
 #include <QString>
@@ -41,6 +41,15 @@ enum class MicrophoneAuthorizationStatus {
     authorized = 3
 };
 
+// What Mirvo tells the user about the platform's own services, which only the platform can name.
+struct PlatformTexts {
+    QString speechEngine;       // the checklist's speech step: what recognises the words
+    QString speechModel;        // the checklist's model step: what to install
+    QString keyAccess;          // the checklist's key step when nothing is missing; %1: the key
+    QString speechModelMissing; // a start failure: recognition is not allowed (no model)
+    QString speechModelBroken;  // a start failure: the model does not load
+};
+
 // The one seam between Mirvo and the system it runs on: every system service the application
 // uses is made here. One implementation per platform backend, one recording double for tests.
 // Main thread only, unless a member says otherwise.
@@ -53,6 +62,11 @@ public:
     virtual std::unique_ptr<EventTap> makeEventTap(uint64_t mask, EventTapCallback callback,
                                                    void* userInfo,
                                                    const QString& pushToTalkKey) = 0;
+    // The hold key when the user chose none, as a key name of the platform ("Control_R").
+    virtual QString defaultHoldKey() = 0;
+    // How the user reads `key` ("Right Ctrl"); `key` is a key name of the platform.
+    virtual QString holdKeyDisplayName(const QString& key) = 0;
+    virtual PlatformTexts texts() = 0;
     // Whether the hold key can be watched from here; where it cannot (Wayland), the desktop's
     // key bindings run `mirvo --hold` / `--release` / `--toggle` instead.
     virtual bool holdKeyObservable() = 0;
@@ -75,10 +89,11 @@ public:
     virtual bool compositorRunning() = 0;
     virtual std::shared_ptr<UserDefaults> makeUserDefaults() = 0;
     virtual std::shared_ptr<HTTPSession> makeHTTPSession() = 0;
-    // Whether Mirvo may observe the keyboard and post keys.
-    virtual bool accessibilityIsProcessTrusted() = 0;
+    // Whether Mirvo can watch the hold key and post the paste chord here (what macOS calls
+    // being trusted for accessibility).
+    virtual bool canWatchAndPostKeys() = 0;
     // Why it may not, in a sentence for the user; empty when it may.
-    virtual QString accessibilityProblem() = 0;
+    virtual QString keyAccessProblem() = 0;
     virtual SpeechAuthorizationStatus speechAuthorizationStatus() = 0;
     // Asks for speech-recognition permission; the status the platform then reports. Never throws.
     virtual QCoro::Task<SpeechAuthorizationStatus> requestSpeechAuthorization() = 0;
@@ -89,17 +104,18 @@ public:
     virtual std::unique_ptr<SignalSource> makeSignalSource() = 0;
     // The process's one in-process notification centre: the same object on every call.
     virtual std::shared_ptr<NotificationCenter> defaultNotificationCenter() = 0;
-    // Where per-user application data lives (~/.config on Linux).
-    virtual QString applicationSupportDirectory() = 0;
+    // The user's configuration folder (~/.config on Linux), where Mirvo's own folder goes.
+    virtual QString configDirectory() = 0;
     // Mirvo's registration as a program started at login.
     virtual std::shared_ptr<LoginItemControlling> makeLoginItem() = 0;
     // Opens `url` with the desktop's handler for it; false when nothing could.
     virtual bool openURL(const QUrl& url) = 0;
     // The help page shipped with Mirvo.
     virtual QUrl helpPageURL() = 0;
+    // Chooses how Qt reaches the desktop; called once, before the application object exists.
+    virtual void chooseQtPlatform() {}
     // Why no window can be shown (no desktop session), in a sentence; empty when they can.
-    // Asked before the application object exists, once; it may choose how Qt reaches the
-    // desktop.
+    // Asked after chooseQtPlatform(), before the application object exists.
     virtual QString desktopProblem() = 0;
     // A desktop notification with `summary`; nothing when the desktop has none.
     virtual void notifyUser(const QString& summary) = 0;

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "AudioBuffer.h"
-#include "PlatformError.h"
+#include "common/AudioBuffer.h"
+#include "common/PlatformError.h"
 
 #include <QString>
 #include <QStringList>

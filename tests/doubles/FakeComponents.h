@@ -1,11 +1,11 @@
 #pragma once
 
 #include "CallLog.h"
-#include "mirvo/AudioRecorder.h"
-#include "mirvo/HotkeyMonitor.h"
-#include "mirvo/Paster.h"
-#include "mirvo/Polisher.h"
-#include "mirvo/Transcriber.h"
+#include "core/AudioRecorder.h"
+#include "core/HotkeyMonitor.h"
+#include "core/Paster.h"
+#include "core/Polisher.h"
+#include "core/Transcriber.h"
 
 #include <atomic>
 #include <exception>

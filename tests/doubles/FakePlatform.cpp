@@ -1,6 +1,6 @@
 #include "FakePlatform.h"
 
-#include "platform/PlatformError.h"
+#include "common/PlatformError.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -98,6 +98,14 @@ std::shared_ptr<FakeRecognitionTask> FakeSpeechRecognizer::task(size_t i) {
     return i < tasks_.size() ? tasks_[i] : nullptr;
 }
 
+std::shared_ptr<FakeRecognitionTask> FakeSpeechRecognizer::dictationTask() {
+    std::lock_guard lock(mutex_);
+    for (auto t = tasks_.rbegin(); t != tasks_.rend(); ++t)
+        if ((*t)->request->shouldReportPartialResults)
+            return *t;
+    return nullptr;
+}
+
 size_t FakeSpeechRecognizer::taskCount() {
     std::lock_guard lock(mutex_);
     return tasks_.size();
@@ -169,64 +177,12 @@ std::unique_ptr<EventTap> FakePlatform::makeEventTap(uint64_t mask, EventTapCall
     return made;
 }
 
-std::shared_ptr<KeyboardEvents> FakePlatform::makeKeyboardEvents() {
-    log->record("makeKeyboardEvents");
-    return keyboard = std::make_shared<FakeKeyboardEvents>();
-}
-
-std::shared_ptr<Pasteboard> FakePlatform::makePasteboard() {
-    log->record("makePasteboard");
-    return pasteboard = std::make_shared<FakePasteboard>();
-}
-
-std::unique_ptr<AudioEngine> FakePlatform::makeAudioEngine() {
-    log->record("makeAudioEngine");
-    auto made = std::make_unique<FakeAudioEngine>();
-    engine = made.get();
-    return made;
-}
-
 AudioFileOpener FakePlatform::audioFileOpener() {
     log->record("audioFileOpener");
     return [log = log](const QString& path) -> std::unique_ptr<AudioFile> {
         log->record("open " + path);
         throw PlatformError(PlatformErrors::audioFileUnreadable, "Cannot open " + path);
     };
-}
-
-SpeechRecognizerProvider FakePlatform::speechRecognizers(RecognitionProfile profile) {
-    log->record("speechRecognizers " + recognitionProfileName(profile));
-    return recognizer->provider();
-}
-
-std::unique_ptr<HUDPanel> FakePlatform::makeHUDPanel(QWidget* content) {
-    log->record("makeHUDPanel");
-    auto made = std::make_unique<FakeHUDPanel>(content);
-    panel = made.get();
-    return made;
-}
-
-std::shared_ptr<UserDefaults> FakePlatform::makeUserDefaults() {
-    log->record("makeUserDefaults");
-    return std::make_shared<FakeUserDefaults>();
-}
-
-std::shared_ptr<HTTPSession> FakePlatform::makeHTTPSession() {
-    log->record("makeHTTPSession");
-    return http = std::make_shared<FakeHTTPSession>();
-}
-
-bool FakePlatform::accessibilityIsProcessTrusted() {
-    log->record("accessibilityIsProcessTrusted");
-    return trusted;
-}
-
-QString FakePlatform::accessibilityProblem() {
-    return trusted ? QString() : QStringLiteral("No X11 display.");
-}
-
-SpeechAuthorizationStatus FakePlatform::speechAuthorizationStatus() {
-    return speechStatus;
 }
 
 QCoro::Task<MicrophoneAuthorizationStatus> FakePlatform::microphoneAuthorizationStatus() {
@@ -245,48 +201,4 @@ QCoro::Task<SpeechAuthorizationStatus> FakePlatform::requestSpeechAuthorization(
     if (speechStatus == SpeechAuthorizationStatus::notDetermined)
         speechStatus = speechGrant;
     co_return speechStatus;
-}
-
-std::unique_ptr<SignalSource> FakePlatform::makeSignalSource() {
-    log->record("makeSignalSource");
-    auto made = std::make_unique<FakeSignalSource>();
-    signalSource = made.get();
-    return made;
-}
-
-std::shared_ptr<NotificationCenter> FakePlatform::defaultNotificationCenter() {
-    return notifications;
-}
-
-QString FakePlatform::applicationSupportDirectory() {
-    return supportDirectory;
-}
-
-std::shared_ptr<LoginItemControlling> FakePlatform::makeLoginItem() {
-    log->record("makeLoginItem");
-    return loginItem;
-}
-
-bool FakePlatform::openURL(const QUrl& url) {
-    log->record("openURL " + url.toString());
-    return opensURLs;
-}
-
-QUrl FakePlatform::helpPageURL() {
-    return QUrl(QStringLiteral("file:///help/help.html"));
-}
-
-std::unique_ptr<Tray> FakePlatform::makeTray() {
-    log->record("makeTray");
-    auto made = std::make_unique<FakeTray>();
-    made->available = trayAvailable;
-    tray = made.get();
-    return made;
-}
-
-std::unique_ptr<SingleInstance> FakePlatform::makeSingleInstance() {
-    log->record("makeSingleInstance");
-    auto made = std::make_unique<FakeSingleInstance>(instanceRole);
-    instance = made.get();
-    return made;
 }

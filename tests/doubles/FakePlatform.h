@@ -1,7 +1,7 @@
 #pragma once
 
 #include "CallLog.h"
-#include "mirvo/LoginItem.h"
+#include "core/LoginItem.h"
 #include "platform/AudioEngine.h"
 #include "platform/HTTPSession.h"
 #include "platform/HUDPanel.h"
@@ -140,6 +140,8 @@ public:
                                                      RecognitionHandler handler) override;
     std::shared_ptr<FakeRecognitionTask> task(size_t i);
     size_t taskCount();
+    // The latest task of a dictation (the checklist's probes ask for no partial results).
+    std::shared_ptr<FakeRecognitionTask> dictationTask();
     // Hands out this recognizer for "en-US" only.
     SpeechRecognizerProvider provider();
 
@@ -220,89 +222,88 @@ private:
     std::function<void(Signal)> handler_;
 };
 
-// Records what is shown in the tray; `available` is scripted.
+// Records what is shown in the tray.
 class FakeTray final : public Tray {
 public:
-    void show(const QIcon& icon, const QString& toolTip, QMenu* menu) override {
-        shownIcon = icon;
-        this->toolTip = toolTip;
-        this->menu = menu;
-        ++shows;
-    }
-    bool isAvailable() const override { return available; }
+    void show(const QIcon&, const QString& text, QMenu*) override { toolTip = text; }
+    bool isAvailable() const override { return true; }
     void showMessage(const QString& title, const QString& message) override {
-        if (available)
-            messages.append(title + ": " + message);
+        messages.append(title + ": " + message);
     }
-    bool available = true;
-    QIcon shownIcon;
     QString toolTip;
-    QMenu* menu = nullptr;
-    int shows = 0;
     QStringList messages;
 };
 
-// Plays the scripted role; receive() plays another launch's command.
-class FakeSingleInstance final : public SingleInstance {
-public:
-    explicit FakeSingleInstance(Role role) : role_(role) {}
-    Role claim(const QStringList& arguments) override {
-        claimedWith = arguments;
-        return role_;
-    }
-    Delivery deliver(const QString& command) override {
-        delivered.append(command);
-        return delivery;
-    }
-    void receive(const QStringList& arguments) { emit commandReceived(openCommand, arguments); }
-    QStringList claimedWith;
-    QStringList delivered;
-    Delivery delivery = Delivery::delivered;
-
-private:
-    Role role_;
-};
-
-// The platform as a test scripts it. Every service it makes is recorded in the log (as
-// "makeEventTap Control_R", "makePasteboard", …) and kept reachable for the test.
+// The platform as a test scripts it. The services it makes are recorded in the log (as
+// "makeEventTap Control_R mask=0x1000", "makePasteboard", …) and kept reachable for the test.
 class FakePlatform final : public PlatformServices {
 public:
     explicit FakePlatform(std::shared_ptr<CallLog> log = std::make_shared<CallLog>());
 
     std::unique_ptr<EventTap> makeEventTap(uint64_t mask, EventTapCallback callback, void* userInfo,
                                            const QString& pushToTalkKey) override;
+    QString defaultHoldKey() override { return QStringLiteral("Control_R"); }
+    QString holdKeyDisplayName(const QString& key) override { return "the " + key + " key"; }
+    PlatformTexts texts() override {
+        return {"Speech engine.", "Speech model.", "Needs %1.", "Model missing.", "Model broken."};
+    }
     bool holdKeyObservable() override { return keyObservable; }
     bool hasScreen() override { return screen; }
     bool canPostPasteChord() override { return pasteChordPossible; }
-    std::shared_ptr<KeyboardEvents> makeKeyboardEvents() override;
-    std::shared_ptr<Pasteboard> makePasteboard() override;
-    std::unique_ptr<AudioEngine> makeAudioEngine() override;
+    std::shared_ptr<KeyboardEvents> makeKeyboardEvents() override {
+        return made("makeKeyboardEvents", keyboard = std::make_shared<FakeKeyboardEvents>());
+    }
+    std::shared_ptr<Pasteboard> makePasteboard() override {
+        return made("makePasteboard", pasteboard = std::make_shared<FakePasteboard>());
+    }
+    std::unique_ptr<AudioEngine> makeAudioEngine() override {
+        return made("makeAudioEngine", ownedBy(engine));
+    }
     AudioFileOpener audioFileOpener() override;
-    SpeechRecognizerProvider speechRecognizers(RecognitionProfile profile) override;
-    std::unique_ptr<HUDPanel> makeHUDPanel(QWidget* content) override;
+    SpeechRecognizerProvider speechRecognizers(RecognitionProfile profile) override {
+        log->record("speechRecognizers " + recognitionProfileName(profile));
+        return recognizer->provider();
+    }
+    std::unique_ptr<HUDPanel> makeHUDPanel(QWidget* content) override {
+        return made("makeHUDPanel", ownedBy(panel, content));
+    }
     bool compositorRunning() override { return false; }
-    std::shared_ptr<UserDefaults> makeUserDefaults() override;
-    std::shared_ptr<HTTPSession> makeHTTPSession() override;
-    bool accessibilityIsProcessTrusted() override;
-    QString accessibilityProblem() override;
-    SpeechAuthorizationStatus speechAuthorizationStatus() override;
+    std::shared_ptr<UserDefaults> makeUserDefaults() override {
+        return std::make_shared<FakeUserDefaults>();
+    }
+    std::shared_ptr<HTTPSession> makeHTTPSession() override {
+        return made("makeHTTPSession", http = std::make_shared<FakeHTTPSession>());
+    }
+    bool canWatchAndPostKeys() override {
+        log->record("canWatchAndPostKeys");
+        return trusted;
+    }
+    QString keyAccessProblem() override {
+        return trusted ? QString() : QStringLiteral("No X11 display.");
+    }
+    SpeechAuthorizationStatus speechAuthorizationStatus() override { return speechStatus; }
     QCoro::Task<SpeechAuthorizationStatus> requestSpeechAuthorization() override;
     QCoro::Task<MicrophoneAuthorizationStatus> microphoneAuthorizationStatus() override;
     QCoro::Task<bool> requestMicrophoneAccess() override;
-    std::unique_ptr<SignalSource> makeSignalSource() override;
-    std::shared_ptr<NotificationCenter> defaultNotificationCenter() override;
-    QString applicationSupportDirectory() override;
-    std::shared_ptr<LoginItemControlling> makeLoginItem() override;
-    bool openURL(const QUrl& url) override;
-    QUrl helpPageURL() override;
-    QString desktopProblem() override { return desktopProblemText; }
-    void notifyUser(const QString& summary) override { userNotifications.append(summary); }
-    std::unique_ptr<Tray> makeTray() override;
-    std::unique_ptr<SingleInstance> makeSingleInstance() override;
-    void onTerminationRequest(std::function<void()> handler) override {
-        terminationHandler = std::move(handler);
+    std::unique_ptr<SignalSource> makeSignalSource() override {
+        return made("makeSignalSource", ownedBy(signalSource));
     }
-    std::function<void()> terminationHandler;
+    std::shared_ptr<NotificationCenter> defaultNotificationCenter() override {
+        return notifications;
+    }
+    QString configDirectory() override { return supportDirectory; }
+    std::shared_ptr<LoginItemControlling> makeLoginItem() override { return loginItem; }
+    bool openURL(const QUrl& url) override {
+        log->record("openURL " + url.toString());
+        return opensURLs;
+    }
+    QUrl helpPageURL() override { return QUrl(QStringLiteral("file:///help/help.html")); }
+    QString desktopProblem() override { return QString(); }
+    void notifyUser(const QString& summary) override { userNotifications.append(summary); }
+    std::unique_ptr<Tray> makeTray() override { return ownedBy(tray); }
+    // Not used by the delegate: Mirvo::run() claims the instance.
+    std::unique_ptr<SingleInstance> makeSingleInstance() override { return nullptr; }
+    void onTerminationRequest(std::function<void()>) override {}
 
     const std::shared_ptr<CallLog> log;
     // Scripted answers.
@@ -314,25 +315,33 @@ public:
     MicrophoneAuthorizationStatus microphoneStatus = MicrophoneAuthorizationStatus::authorized;
     MicrophoneAuthorizationStatus microphoneGrant = MicrophoneAuthorizationStatus::authorized;
     QString supportDirectory = QStringLiteral("/nonexistent");
-    QString desktopProblemText;
-    bool trayAvailable = true;
     bool keyObservable = true;
     bool screen = true;
     bool pasteChordPossible = true;
     bool opensURLs = true;
     QStringList userNotifications;
-    SingleInstance::Role instanceRole = SingleInstance::Role::primary;
     // What was made last.
     FakeEventTap* tap = nullptr;
     FakeAudioEngine* engine = nullptr;
     FakeHUDPanel* panel = nullptr;
     FakeSignalSource* signalSource = nullptr;
     FakeTray* tray = nullptr;
-    FakeSingleInstance* instance = nullptr;
     std::shared_ptr<FakePasteboard> pasteboard;
     std::shared_ptr<FakeKeyboardEvents> keyboard;
     std::shared_ptr<FakeHTTPSession> http;
     const std::shared_ptr<FakeSpeechRecognizer> recognizer;
     const std::shared_ptr<NotificationCenter> notifications;
     const std::shared_ptr<FakeLoginItem> loginItem;
+
+private:
+    template <typename T> T made(const char* call, T service) {
+        log->record(QString::fromLatin1(call));
+        return service;
+    }
+    // A new double that the test keeps a pointer to.
+    template <typename T, typename... A> std::unique_ptr<T> ownedBy(T*& kept, A... arguments) {
+        auto double_ = std::make_unique<T>(arguments...);
+        kept = double_.get();
+        return double_;
+    }
 };

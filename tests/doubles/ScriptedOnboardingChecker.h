@@ -1,6 +1,6 @@
 #pragma once
 
-#include "mirvo/Onboarding.h"
+#include "core/Onboarding.h"
 
 #include <QCoro/QCoroTimer>
 #include <QStringList>

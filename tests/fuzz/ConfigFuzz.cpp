@@ -1,7 +1,7 @@
 // Arbitrary bytes as the configuration file: a safe configuration or a decoding error, never
 // more.
-#include "mirvo/MirvoConfig.h"
-#include "platform/JSONDecoding.h"
+#include "common/JSONDecoding.h"
+#include "core/MirvoConfig.h"
 
 #include <QHostAddress>
 #include <QUrl>

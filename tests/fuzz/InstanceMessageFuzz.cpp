@@ -1,5 +1,5 @@
 // Arbitrary bytes as a line from another launch: a known command or nothing.
-#include "platform/linux/LocalSocketInstance.h"
+#include "platform/linux/desktop/LocalSocketInstance.h"
 
 #include <QStringList>
 

@@ -1,5 +1,5 @@
 // Arbitrary text as a URL given to Mirvo: a URL with a scheme, or nothing.
-#include "platform/LaunchOptions.h"
+#include "common/LaunchOptions.h"
 
 #include <cstdint>
 #include <cstdlib>

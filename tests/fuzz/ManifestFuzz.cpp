@@ -1,6 +1,6 @@
 // Arbitrary bytes as a release manifest, and as two version strings (split at the first
 // newline): decoding must never crash, and the comparison must stay a consistent order.
-#include "mirvo/UpdateChecker.h"
+#include "core/UpdateChecker.h"
 
 #include <cstdint>
 #include <cstdlib>

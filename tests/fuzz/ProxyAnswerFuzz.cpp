@@ -1,7 +1,7 @@
 // Arbitrary answers of the proxy: the first byte picks transcription or chat, the next two the
 // status code, the rest is the body. Text, or a ClientError or DecodingError, never more.
-#include "mirvo/ProxyClient.h"
-#include "platform/JSONDecoding.h"
+#include "common/JSONDecoding.h"
+#include "core/ProxyClient.h"
 
 #include <cstdint>
 #include <cstdlib>

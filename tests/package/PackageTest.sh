@@ -42,5 +42,5 @@ output="$(MIRVO_BINARY="$binary" scripts/demo)"
 grep -q "^Delivered: please send the quarterly report" <<<"$output" ||
     { echo "the installed mirvo delivered: $output" >&2; exit 1; }
 
-"$check" "$manifest" "$deb"
+"$check" manifest-check "$manifest" "$deb"
 echo "installed $(basename "$deb") ($binary) and dictated: $output"

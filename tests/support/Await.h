@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/PlatformError.h"
+#include "common/PlatformError.h"
 
 #include <QCoro/QCoroTask>
 #include <QEventLoop>

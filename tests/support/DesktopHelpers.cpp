@@ -1,8 +1,8 @@
 #include "DesktopHelpers.h"
 
-#include "PulseAudioServer.h"
+#include "SpokenText.h"
 
-#include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
 #include <QTest>
 
@@ -54,15 +54,6 @@ template <typename Use> auto withWindowNamed(const QString& title, Use use) {
 
 } // namespace
 
-bool dictateThroughTheKey(PulseAudioServer& pulse, const QString& speech) {
-    fakeKey("Control_R", true);
-    QTest::qWait(300);
-    const bool played = pulse.play(speech);
-    QTest::qWait(300);
-    fakeKey("Control_R", false);
-    return played;
-}
-
 void clickAt(int x, int y, int button) {
     Display* d = XOpenDisplay(nullptr);
     XTestFakeMotionEvent(d, -1, x, y, CurrentTime);
@@ -86,7 +77,8 @@ QRect windowNamed(const QString& title) {
     });
 }
 
-QList<QRect> mappedChildrenOf(const QString& title) {
+// The mapped child windows of the window titled `title`, on the screen.
+static QList<QRect> mappedChildrenOf(const QString& title) {
     return withWindowNamed(title, [](Display* d, Window window) {
         QList<QRect> found;
         Window root = 0, parent = 0, *children = nullptr;
@@ -134,17 +126,14 @@ bool focusWindowNamed(const QString& title) {
     });
 }
 
-TextField::TextField(const QString& program, const QString& dir, const QStringList& extra) {
+TextField::TextField(const QString& dir, const QStringList& extra) {
     static int counter = 0;
     log_ = dir + QStringLiteral("/field-%1.log").arg(++counter);
-    process_.start(program, QStringList{log_} + extra);
+    process_.start(QStringLiteral(MIRVO_TEST_HELPER), QStringList{"field", log_} + extra);
 }
 
 bool TextField::waitReady() {
-    const QDeadlineTimer deadline(10000);
-    while (!lines().contains("ready") && !deadline.hasExpired())
-        QTest::qWait(20);
-    return lines().contains("ready");
+    return QTest::qWaitFor([&] { return lines().contains("ready"); }, 10000);
 }
 
 QStringList TextField::lines() const {
@@ -166,6 +155,107 @@ void fakeKey(const char* keysymName, bool down) {
     XCloseDisplay(d);
 }
 
+bool Desktop::start(const QString& sentence) {
+    speech_ = dir_.filePath("spoken.wav");
+    if (!SpokenText::synthesize({sentence}, speech_))
+        error_ = QStringLiteral("flite failed");
+    else if (!pulse_.start())
+        error_ = pulse_.error();
+    return error_.isEmpty();
+}
+
+QString Desktop::newHome(bool newcomer) {
+    const QString home = dir_.filePath(QStringLiteral("home-%1").arg(++homes_));
+    QDir().mkpath(home + "/config");
+    QDir().mkpath(home + "/run");
+    QFile::setPermissions(home + "/run", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    if (!newcomer)
+        MirvoProcess::markChecklistCompleted(home + "/config");
+    return home;
+}
+
+QStringList Desktop::environment(const QString& home) {
+    return {"XDG_CONFIG_HOME=" + home + "/config", "XDG_RUNTIME_DIR=" + home + "/run",
+            "HOME=" + home};
+}
+
+std::unique_ptr<MirvoProcess> Desktop::launch(const QString& home, const QStringList& extra,
+                                              const QStringList& arguments,
+                                              const QString& platform) {
+    return std::make_unique<MirvoProcess>(home, environment(home) + extra, platform, arguments);
+}
+
+bool Desktop::startTray() {
+    return tray_.start("trayer", {"--edge", "top", "--align", "right", "--widthtype", "pixel",
+                                  "--width", "120", "--height", "28"}) &&
+           QTest::qWaitFor([&] { return windowNamed("panel").isValid(); }, 10000);
+}
+
+QList<QRect> Desktop::trayIcons() const {
+    // The windows embedded in trayer's panel, beside a 1 × 1 of its own.
+    QList<QRect> icons = mappedChildrenOf(QStringLiteral("panel"));
+    icons.removeIf([](const QRect& r) { return r.width() < 8; });
+    return icons;
+}
+
+void Desktop::pickFromTrayMenu(int downs) {
+    const QList<QRect> icons = trayIcons();
+    QCOMPARE(icons.size(), 1);
+    clickAt(icons.first().center().x(), icons.first().center().y(), 3);
+    QTest::qWait(400);
+    for (int i = 0; i < downs; ++i) {
+        fakeKey("Down", true);
+        fakeKey("Down", false);
+        QTest::qWait(60);
+    }
+    fakeKey("Return", true);
+    fakeKey("Return", false);
+}
+
+TextField& Desktop::field() {
+    if (!field_) {
+        field_ = std::make_unique<TextField>(dir());
+        if (!field_->waitReady())
+            qWarning("the text field did not start");
+    }
+    focusWindowNamed("Mirvo test field");
+    return *field_;
+}
+
+bool Desktop::closeChecklist(bool toField) {
+    const QString title = QStringLiteral("Welcome to Mirvo");
+    if (!QTest::qWaitFor([&] { return windowNamed(title).isValid(); }, 10000) ||
+        !closeWindowNamed(title) ||
+        !QTest::qWaitFor([&] { return !windowNamed(title).isValid(); }, 5000))
+        return false;
+    if (toField)
+        field();
+    return true;
+}
+
+bool Desktop::dictate(const QString& speech) {
+    fakeKey("Control_R", true);
+    QTest::qWait(300);
+    const bool played = pulse_.play(speech.isEmpty() ? speech_ : speech);
+    QTest::qWait(300);
+    fakeKey("Control_R", false);
+    return played;
+}
+
+bool Desktop::own(const ClipboardContents& contents) {
+    QStringList arguments = {"clipboard-owner"};
+    for (const auto& [type, bytes] : contents) {
+        QFile f(dir_.filePath(QStringLiteral("copied-%1").arg(++owned_)));
+        if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
+            return false;
+        arguments.append(type + "=" + f.fileName());
+    }
+    owner_.stop();
+    return owner_.start(QStringLiteral(MIRVO_TEST_HELPER), arguments) &&
+           QTest::qWaitFor([&] { return clipboard(contents[0].first) == contents[0].second; },
+                           5000);
+}
+
 QByteArray clipboardData(const QString& dir, const QString& type) {
     const QString out = dir + "/xclip.out";
     QFile::remove(out);
@@ -173,8 +263,6 @@ QByteArray clipboardData(const QString& dir, const QString& type) {
     xclip.start("sh", {"-c", QStringLiteral("xclip -selection clipboard -t '%1' -o > '%2' "
                                             "2>/dev/null")
                                  .arg(type, out)});
-    const QDeadlineTimer deadline(5000);
-    while (xclip.isRunning() && !deadline.hasExpired())
-        QTest::qWait(10);
+    (void)QTest::qWaitFor([&] { return !xclip.isRunning(); }, 5000);
     return readFile(out);
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/Log.h"
+#include "common/Log.h"
 
 #include <QStringList>
 

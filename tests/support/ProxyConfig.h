@@ -1,6 +1,6 @@
 #pragma once
 
-#include "mirvo/MirvoConfig.h"
+#include "core/MirvoConfig.h"
 
 // A configuration for the proxy service at `base`: key "key-123", client "client-9", chat path
 // "/v1/chat/completions", polish model "tidy-1", both features on, no targets.

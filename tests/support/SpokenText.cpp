@@ -1,7 +1,7 @@
 #include "SpokenText.h"
 
 #include "Subprocess.h"
-#include "platform/linux/SndFileAudioFile.h"
+#include "platform/linux/sound/SndFileAudioFile.h"
 
 #include <QFile>
 #include <QRegularExpression>

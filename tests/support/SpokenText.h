@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/AudioBuffer.h"
+#include "common/AudioBuffer.h"
 
 #include <QString>
 #include <QStringList>

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QThread>
 
+#include <algorithm>
 #include <csignal>
 #include <fcntl.h>
 #include <spawn.h>
@@ -28,11 +29,18 @@ bool Subprocess::start(const QString& program, const QStringList& arguments,
         argv.push_back(s.data());
     argv.push_back(nullptr);
 
+    // The given variables replace inherited ones of the same name: with both, the child's
+    // getenv() would see the inherited one first.
     std::vector<QByteArray> envStorage;
-    for (char** e = environ; *e; ++e)
-        envStorage.emplace_back(*e);
     for (const QString& e : environment)
         envStorage.push_back(e.toLocal8Bit());
+    for (char** e = environ; *e; ++e) {
+        const QByteArray inherited(*e);
+        const QByteArray name = inherited.left(inherited.indexOf('=') + 1);
+        if (std::none_of(envStorage.begin(), envStorage.end(),
+                         [&](const QByteArray& given) { return given.startsWith(name); }))
+            envStorage.push_back(inherited);
+    }
     std::vector<char*> envp;
     for (QByteArray& s : envStorage)
         envp.push_back(s.data());

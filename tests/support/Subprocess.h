@@ -16,7 +16,7 @@ public:
 
     // Starts `program` (looked up on PATH). Standard input comes from `stdinPath`, output and
     // errors go to `outputPath` (both /dev/null when empty). `environment` entries
-    // ("NAME=value") are added to this process's environment.
+    // ("NAME=value") are added to this process's environment, replacing its own of that name.
     bool start(const QString& program, const QStringList& arguments,
                const QStringList& environment = {}, const QString& stdinPath = {},
                const QString& outputPath = {});

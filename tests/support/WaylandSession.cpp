@@ -1,6 +1,6 @@
 #include "WaylandSession.h"
 
-#include "platform/linux/WtypeKeyboardEvents.h"
+#include "platform/linux/wayland/WtypeKeyboardEvents.h"
 
 #include <QDeadlineTimer>
 #include <QDir>

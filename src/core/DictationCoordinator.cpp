@@ -1,0 +1,219 @@
+#include "DictationCoordinator.h"
+
+#include "common/Log.h"
+#include "common/MainThread.h"
+#include "common/PlatformError.h"
+
+#include <algorithm>
+
+namespace {
+
+// What the HUD says when a dictation ran into the limit: "Stopped after 30 minutes".
+QString limitMessage(double limitSeconds) {
+    const double minutes = limitSeconds / 60;
+    return minutes >= 1 ? QStringLiteral("Stopped after %1 minutes").arg(minutes)
+                        : QStringLiteral("Stopped after %1 seconds").arg(limitSeconds);
+}
+
+} // namespace
+
+DictationCoordinator::DictationCoordinator(std::shared_ptr<HotkeyMonitor> hotkey,
+                                           std::shared_ptr<AudioRecorder> recorder,
+                                           TranscriberFactory transcriberFactory,
+                                           std::unique_ptr<Paster> paster,
+                                           std::unique_ptr<HUDWindowController> hud,
+                                           std::shared_ptr<Polisher> polisher, PlatformTexts texts,
+                                           double dictationLimitSeconds)
+    : hotkey_(std::move(hotkey)), recorder_(std::move(recorder)),
+      transcriberFactory_(std::move(transcriberFactory)), paster_(std::move(paster)),
+      hud_(std::move(hud)), polisher_(std::move(polisher)), texts_(std::move(texts)),
+      dictationLimitSeconds_(dictationLimitSeconds) {
+    limitTimer_.setSingleShot(true);
+    QObject::connect(&limitTimer_, &QTimer::timeout, [this] { reachLimit(); });
+}
+
+DictationCoordinator::~DictationCoordinator() {
+    for (const QMetaObject::Connection& connection : cancellables_)
+        QObject::disconnect(connection);
+}
+
+void DictationCoordinator::start() {
+    std::weak_ptr<DictationCoordinator> weakSelf = weak_from_this();
+
+    recorder_->onBuffer = [weakSelf](const AudioBufferPtr& buffer) {
+        auto self = weakSelf.lock();
+        if (!self)
+            return;
+        std::lock_guard lock(self->activeTranscriberLock_);
+        if (self->activeTranscriber_)
+            self->activeTranscriber_->append(buffer);
+    };
+    recorder_->onRMS = [weakSelf](float level) {
+        runOnMain([weakSelf, level] {
+            auto self = weakSelf.lock();
+            if (!self)
+                return;
+            self->hud_->model().setLevel(std::clamp(double(level) * 8.0, 0.0, 1.0));
+        });
+    };
+
+    try {
+        hotkey_->start();
+        mirvoLog(QStringLiteral("[Mirvo] hotkey.start() OK (%1)").arg(hotkey_->sourceName()));
+    } catch (...) {
+        mirvoLog(QStringLiteral("[Mirvo] hotkey.start() FAILED: %1")
+                     .arg(describeError(std::current_exception())),
+                 LogLevel::error);
+    }
+
+    cancellables_.push_back(QObject::connect(
+        hotkey_.get(), &HotkeyMonitor::events, hotkey_.get(),
+        [weakSelf](HotkeyEvent event) {
+            if (auto self = weakSelf.lock())
+                self->handle(event);
+        },
+        Qt::QueuedConnection));
+}
+
+void DictationCoordinator::handle(HotkeyEvent event) {
+    mirvoLog(QStringLiteral("[Mirvo] hotkey event: %1").arg(hotkeyEventName(event)));
+    if (event == HotkeyEvent::down)
+        keyDown();
+    else
+        keyUp(false);
+}
+
+void DictationCoordinator::setActiveTranscriber(std::shared_ptr<Transcriber> transcriber) {
+    std::shared_ptr<Transcriber> previous;
+    {
+        std::lock_guard lock(activeTranscriberLock_);
+        previous = std::exchange(activeTranscriber_, std::move(transcriber));
+    }
+    // `previous` is released here, outside the lock.
+}
+
+void DictationCoordinator::keyDown() {
+    if (isRecording_)
+        return;
+    isRecording_ = true;
+    hud_->show();
+
+    try {
+        auto transcriber = transcriberFactory_(recentTranscripts_);
+        setActiveTranscriber(transcriber);
+        transcriber->start();
+        recorder_->start();
+        limitTimer_.start(int(dictationLimitSeconds_ * 1000));
+    } catch (...) {
+        const std::exception_ptr error = std::current_exception();
+        mirvoLog(QStringLiteral("[Mirvo] start recording failed: %1").arg(describeError(error)),
+                 LogLevel::error);
+        isRecording_ = false;
+        setActiveTranscriber(nullptr);
+        const QString message = userFacingMessage(error);
+        hud_->showError(message, 4);
+        if (onStartFailure)
+            onStartFailure(message);
+    }
+}
+
+void DictationCoordinator::reachLimit() {
+    mirvoLog(QStringLiteral("[Mirvo] dictation stopped after %1 minutes without a key-up")
+                 .arg(dictationLimitSeconds_ / 60),
+             LogLevel::warning);
+    hotkey_->forgetHeldKey();
+    keyUp(true);
+}
+
+void DictationCoordinator::keyUp(bool stoppedByLimit) {
+    if (!isRecording_)
+        return;
+    isRecording_ = false;
+    limitTimer_.stop();
+    recorder_->stop();
+    hud_->showProcessing();
+
+    std::shared_ptr<Transcriber> transcriber;
+    {
+        std::lock_guard lock(activeTranscriberLock_);
+        transcriber = std::move(activeTranscriber_);
+        activeTranscriber_.reset();
+    }
+    if (!transcriber)
+        return;
+    mirvoLog(QStringLiteral("[Mirvo] awaiting transcript…"));
+    // Detached: the task keeps itself, the transcriber and the coordinator alive until done.
+    finishDictation(std::move(transcriber), shared_from_this(), stoppedByLimit);
+}
+
+QCoro::Task<> DictationCoordinator::finishDictation(std::shared_ptr<Transcriber> transcriber,
+                                                    std::shared_ptr<DictationCoordinator> self,
+                                                    bool stoppedByLimit) {
+    const QString rawText = (co_await transcriber->finish()).trimmed();
+    mirvoLog(QStringLiteral("[Mirvo] raw transcript: ") + dictatedText(rawText));
+    QString message = stoppedByLimit ? limitMessage(self->dictationLimitSeconds_) : QString();
+    if (rawText.isEmpty()) {
+        mirvoLog(QStringLiteral("[Mirvo] empty transcript — nothing to paste"));
+    } else {
+        QString finalText = rawText;
+        if (self->polisher_) {
+            finalText = (co_await self->polisher_->polish(rawText)).trimmed();
+            mirvoLog(QStringLiteral("[Mirvo] polished: ") + dictatedText(finalText));
+        }
+        if (self->alternatePasteHandler) {
+            self->alternatePasteHandler(finalText);
+            mirvoLog(QStringLiteral("[Mirvo] delivered via alternatePasteHandler"));
+        } else if (const QString failure = reportDelivery(self->paster_->paste(finalText));
+                   !failure.isEmpty()) {
+            message = failure;
+        }
+    }
+    if (message.isEmpty())
+        self->hud_->hide();
+    else
+        self->hud_->showError(message, 4);
+    if (self->onRecordingComplete)
+        self->onRecordingComplete();
+    if (!rawText.isEmpty())
+        self->remember(rawText);
+}
+
+QString DictationCoordinator::reportDelivery(PasteOutcome outcome) {
+    switch (outcome) {
+    case PasteOutcome::pasted:
+        mirvoLog(QStringLiteral("[Mirvo] pasted"));
+        break;
+    case PasteOutcome::copiedForUser:
+        mirvoLog(QStringLiteral("[Mirvo] copied to the clipboard for the user to paste"));
+        break;
+    case PasteOutcome::failed:
+        mirvoLog(QStringLiteral("[Mirvo] paste failed: the text could not be put on the "
+                                "clipboard, so no paste was sent"),
+                 LogLevel::error);
+        return QStringLiteral("Couldn't paste — copy failed");
+    }
+    return QString();
+}
+
+void DictationCoordinator::remember(const QString& rawText) {
+    recentTranscripts_.append(rawText);
+    while (recentTranscripts_.size() > maxRecentTranscripts)
+        recentTranscripts_.removeFirst();
+}
+
+QString DictationCoordinator::userFacingMessage(const std::exception_ptr& error) const {
+    try {
+        std::rethrow_exception(error);
+    } catch (const PlatformError& e) {
+        if (e.is(PlatformErrors::noInputDevice))
+            return QStringLiteral("No microphone found. Check your sound settings.");
+        if (e.is(PlatformErrors::dictationDisabled))
+            return texts_.speechModelBroken;
+    } catch (const TranscriberError& e) {
+        if (e.value() == TranscriberError::Case::notAuthorized)
+            return texts_.speechModelMissing;
+        return QStringLiteral("Speech recognition unavailable for this language.");
+    } catch (...) {
+    }
+    return QStringLiteral("Couldn't start dictation.");
+}

@@ -1,0 +1,98 @@
+#pragma once
+
+#include "AudioRecorder.h"
+#include "HUDWindowController.h"
+#include "HotkeyMonitor.h"
+#include "Paster.h"
+#include "Polisher.h"
+#include "Transcriber.h"
+#include "common/LaunchOptions.h"
+#include "platform/PlatformServices.h"
+
+#include <QCoro/QCoroTask>
+#include <QMetaObject>
+#include <QStringList>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+class UserDefaults;
+
+// The dictation pipeline: key down starts a transcriber and the recorder; key up stops the
+// recorder, awaits the transcript, polishes it when configured, delivers it and remembers it.
+// Lives on the main thread; owned through a shared pointer so callbacks can hold it weakly.
+class DictationCoordinator final : public std::enable_shared_from_this<DictationCoordinator> {
+public:
+    static constexpr int maxRecentTranscripts = 10;
+    // A dictation whose key-up never comes (a missed release, a `--hold` without `--release`)
+    // ends by itself after this long, as if the key went up.
+    static constexpr double maxDictationSeconds = 30 * 60;
+
+    DictationCoordinator(std::shared_ptr<HotkeyMonitor> hotkey,
+                         std::shared_ptr<AudioRecorder> recorder,
+                         TranscriberFactory transcriberFactory, std::unique_ptr<Paster> paster,
+                         std::unique_ptr<HUDWindowController> hud,
+                         std::shared_ptr<Polisher> polisher, PlatformTexts texts = {},
+                         double dictationLimitSeconds = maxDictationSeconds);
+    ~DictationCoordinator();
+
+    // Builds a coordinator from the platform's components, chosen by the launch options: test
+    // mode drives it with signals, a file or the microphone and the clipboard alone; normal mode
+    // with the push-to-talk key (user default "ai.mirvo.hotkey"), the microphone, pasting, and
+    // the configuration file. Either way `commands` (may be null) drive the hold key as well;
+    // where the platform cannot watch the key they are its only source. Starts nothing.
+    static std::shared_ptr<DictationCoordinator> make(PlatformServices& platform,
+                                                      const LaunchOptions& options,
+                                                      UserDefaults& defaults,
+                                                      HotkeyCommands* commands = nullptr);
+    // The user's recognition profile (user default "ai.mirvo.recognitionProfile"); an unknown
+    // one is logged and the default used.
+    static RecognitionProfile recognitionProfile(const UserDefaults& defaults);
+
+    // Wires the recorder, starts the key monitor and subscribes to its events. Call once.
+    void start();
+
+    std::function<void()> onRecordingComplete;
+    std::function<void(const QString& text)> alternatePasteHandler;
+    // Told the message of every start failure, which the HUD has little room for.
+    std::function<void(const QString& message)> onStartFailure;
+
+    bool isRecording() const { return isRecording_; }
+    // Mirvo is ending: the last paste puts the user's clipboard back now.
+    void finishPendingPaste() { paster_->finishPending(); }
+    const QStringList& recentTranscripts() const { return recentTranscripts_; }
+    HUDWindowController& hud() { return *hud_; }
+
+private:
+    void handle(HotkeyEvent event);
+    void keyDown();
+    void keyUp(bool stoppedByLimit);
+    void reachLimit();
+    void setActiveTranscriber(std::shared_ptr<Transcriber> transcriber);
+    QCoro::Task<> finishDictation(std::shared_ptr<Transcriber> transcriber,
+                                  std::shared_ptr<DictationCoordinator> self, bool stoppedByLimit);
+    // Logs how the delivery went; the HUD message it calls for, empty when none.
+    static QString reportDelivery(PasteOutcome outcome);
+    void remember(const QString& rawText);
+    QString userFacingMessage(const std::exception_ptr& error) const;
+
+    const std::shared_ptr<HotkeyMonitor> hotkey_;
+    const std::shared_ptr<AudioRecorder> recorder_;
+    const TranscriberFactory transcriberFactory_;
+    const std::unique_ptr<Paster> paster_;
+    const std::unique_ptr<HUDWindowController> hud_;
+    const std::shared_ptr<Polisher> polisher_;
+    const PlatformTexts texts_;
+    const double dictationLimitSeconds_;
+    std::vector<QMetaObject::Connection> cancellables_;
+    bool isRecording_ = false;
+    QTimer limitTimer_;
+    // Written on the main thread, read by the capture thread. The lock is held across the
+    // append so that once the transcriber is cleared at key up, no buffer reaches it.
+    std::mutex activeTranscriberLock_;
+    std::shared_ptr<Transcriber> activeTranscriber_;
+    QStringList recentTranscripts_;
+};

@@ -1,0 +1,140 @@
+#include "HotkeyMonitor.h"
+
+#include "common/Log.h"
+#include "common/MainThread.h"
+#include "platform/PlatformServices.h"
+#include "platform/SingleInstance.h"
+#include "platform/UserDefaults.h"
+
+#include <QPointer>
+
+QString hotkeyEventName(HotkeyEvent event) {
+    return event == HotkeyEvent::down ? QStringLiteral("down") : QStringLiteral("up");
+}
+
+std::optional<HotkeyEvent> HotkeyStateMachine::update(bool fnDown) {
+    if (fnDown == isDown_)
+        return std::nullopt;
+    isDown_ = fnDown;
+    return fnDown ? HotkeyEvent::down : HotkeyEvent::up;
+}
+
+std::optional<HotkeyCommand> hotkeyCommandNamed(const QString& name) {
+    if (name == SingleInstance::holdCommand)
+        return HotkeyCommand::hold;
+    if (name == SingleInstance::releaseCommand)
+        return HotkeyCommand::release;
+    if (name == SingleInstance::toggleCommand)
+        return HotkeyCommand::toggle;
+    return std::nullopt;
+}
+
+CommandHotkeyMonitor::CommandHotkeyMonitor(std::shared_ptr<HotkeyMonitor> key,
+                                           HotkeyCommands* commands)
+    : key_(std::move(key)) {
+    if (key_)
+        connect(key_.get(), &HotkeyMonitor::events, this, [this](HotkeyEvent event) {
+            // The key's events pass on as they are (the coordinator judges repeats); they
+            // only tell the commands where the key stands.
+            machine_.update(event == HotkeyEvent::down);
+            emit events(event);
+        });
+    if (commands)
+        connect(commands, &HotkeyCommands::issued, this, &CommandHotkeyMonitor::apply);
+}
+
+CommandHotkeyMonitor::~CommandHotkeyMonitor() = default;
+
+void CommandHotkeyMonitor::start() {
+    if (key_)
+        key_->start();
+}
+
+QString CommandHotkeyMonitor::sourceName() const {
+    return key_ ? key_->sourceName() : HotkeyMonitor::sourceName();
+}
+
+void CommandHotkeyMonitor::apply(HotkeyCommand command) {
+    switch (command) {
+    case HotkeyCommand::hold:
+        return update(true);
+    case HotkeyCommand::release:
+        return update(false);
+    case HotkeyCommand::toggle:
+        return update(!machine_.isDown());
+    }
+}
+
+void CommandHotkeyMonitor::update(bool down) {
+    if (const std::optional<HotkeyEvent> event = machine_.update(down))
+        emit events(*event);
+}
+
+SignalHotkeyMonitor::SignalHotkeyMonitor(std::unique_ptr<SignalSource> source)
+    : source_(std::move(source)) {}
+
+SignalHotkeyMonitor::~SignalHotkeyMonitor() = default;
+
+void SignalHotkeyMonitor::start() {
+    if (started_)
+        return;
+    QPointer<SignalHotkeyMonitor> weakSelf(this);
+    source_->start([weakSelf](SignalSource::Signal signal) {
+        if (weakSelf)
+            emit weakSelf->events(signal == SignalSource::Signal::keyDown ? HotkeyEvent::down
+                                                                          : HotkeyEvent::up);
+    });
+    started_ = true;
+}
+
+CGEventTapHotkeyMonitor::CGEventTapHotkeyMonitor(HotkeyStateMachine machine,
+                                                 EventTapFactory tapFactory,
+                                                 std::function<bool()> isProcessTrusted)
+    : tapFactory_(std::move(tapFactory)), isProcessTrusted_(std::move(isProcessTrusted)),
+      machine_(machine) {}
+
+CGEventTapHotkeyMonitor::~CGEventTapHotkeyMonitor() = default;
+
+void CGEventTapHotkeyMonitor::start() {
+    const bool trusted = isProcessTrusted_ && isProcessTrusted_();
+    mirvoLog(QStringLiteral("[Mirvo] CGEvent.tapCreate attempt, AXIsProcessTrusted=%1")
+                 .arg(boolText(trusted)));
+    std::unique_ptr<EventTap> tap =
+        tapFactory_ ? tapFactory_(TapEvent::flagsChangedMask, &tapCallback, this) : nullptr;
+    if (!tap) {
+        mirvoLog(QStringLiteral("[Mirvo] CGEvent.tapCreate returned nil"));
+        throw HotkeyError::cannotCreateEventTap();
+    }
+    mirvoLog(QStringLiteral("[Mirvo] CGEvent.tapCreate OK"));
+    tap_ = std::move(tap);
+    tap_->setEnabled(true);
+}
+
+TapEvent CGEventTapHotkeyMonitor::tapCallback(TapEvent event, void* userInfo) {
+    if (userInfo)
+        static_cast<CGEventTapHotkeyMonitor*>(userInfo)->handle(event);
+    return event;
+}
+
+void CGEventTapHotkeyMonitor::handle(TapEvent event) {
+    if (event.type == TapEvent::tapDisabledByTimeout) {
+        if (tap_)
+            tap_->setEnabled(true);
+        return;
+    }
+    if (event.type != TapEvent::flagsChanged)
+        return;
+    const bool fnDown = (event.flags & TapEvent::maskSecondaryFn) != 0;
+    if (const std::optional<HotkeyEvent> transition = machine_.update(fnDown)) {
+        QPointer<CGEventTapHotkeyMonitor> weakSelf(this);
+        runOnMain([weakSelf, e = *transition] {
+            if (weakSelf)
+                emit weakSelf->events(e);
+        });
+    }
+}
+
+QString holdKey(const UserDefaults& defaults, PlatformServices& platform) {
+    const QString chosen = defaults.stringForKey(QStringLiteral("ai.mirvo.hotkey"));
+    return chosen.isEmpty() ? platform.defaultHoldKey() : chosen;
+}

@@ -1,0 +1,141 @@
+#pragma once
+
+#include "platform/EventTap.h"
+#include "platform/SignalSource.h"
+
+#include <QObject>
+#include <QString>
+
+#include <exception>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class PlatformServices;
+class UserDefaults;
+
+enum class HotkeyEvent { down, up };
+
+// The push-to-talk key as the user chose it (user default "ai.mirvo.hotkey"), or the platform's
+// default; a key name of the platform.
+QString holdKey(const UserDefaults& defaults, PlatformServices& platform);
+
+// "down" or "up", as the event appears in log lines.
+QString hotkeyEventName(HotkeyEvent event);
+
+// A source of push-to-talk transitions. Events are published as the `events` signal, always
+// emitted on the main thread; every connected receiver sees every event emitted after it
+// connected. There is no stop: a monitor observes until it is destroyed.
+class HotkeyMonitor : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+    // Begins observing the key source; events flow only after it returns. Throws on failure.
+    virtual void start() = 0;
+    // The kind of key source, as log lines name it.
+    virtual QString sourceName() const { return QString::fromLatin1(metaObject()->className()); }
+    // The dictation the held key started was ended otherwise: count the key as up from now on,
+    // without an event, so that the next hold starts a dictation again.
+    virtual void forgetHeldKey() {}
+
+signals:
+    void events(HotkeyEvent event);
+};
+
+// Turns raw "is the key held" reports into alternating down/up transitions.
+class HotkeyStateMachine final {
+public:
+    std::optional<HotkeyEvent> update(bool fnDown);
+    bool isDown() const { return isDown_; }
+
+private:
+    bool isDown_ = false;
+};
+
+// Test-mode key source: SIGUSR1 is key down, SIGUSR2 key up, sent by another process. Signals
+// of one kind that arrive before the main thread has handled them merge into one event; a
+// signal handled after the monitor is gone is dropped.
+class SignalHotkeyMonitor final : public HotkeyMonitor {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(SignalHotkeyMonitor)
+public:
+    explicit SignalHotkeyMonitor(std::unique_ptr<SignalSource> source);
+    ~SignalHotkeyMonitor() override;
+    // Throws the source's PlatformError when the signals cannot be observed; a second call does
+    // nothing.
+    void start() override;
+
+private:
+    std::unique_ptr<SignalSource> source_;
+    bool started_ = false;
+};
+
+// What `mirvo --hold`, `--release` and `--toggle` ask of the running Mirvo.
+enum class HotkeyCommand { hold, release, toggle };
+
+// The command a single-instance message names, if it is one of these.
+std::optional<HotkeyCommand> hotkeyCommandNamed(const QString& name);
+
+// Where the application hands the commands it receives; the monitor below listens here.
+class HotkeyCommands final : public QObject {
+    Q_OBJECT
+signals:
+    void issued(HotkeyCommand command);
+};
+
+// The hold key as two sources see it: the key itself, where the desktop lets Mirvo watch it,
+// whose events pass on unchanged, and commands from desktop key bindings, which go through one
+// state machine with the key's events, so that a repeated hold, or a release after the key
+// already went up, changes nothing, and a toggle does the opposite of where the key stands.
+class CommandHotkeyMonitor final : public HotkeyMonitor {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(CommandHotkeyMonitor)
+public:
+    // `key` may be null (commands only); `commands` must outlive the monitor or be null.
+    CommandHotkeyMonitor(std::shared_ptr<HotkeyMonitor> key, HotkeyCommands* commands);
+    ~CommandHotkeyMonitor() override;
+    // Starts the key monitor, whose failure it passes on; commands flow from construction.
+    void start() override;
+    // The key monitor's name; this one's when commands are the only source.
+    QString sourceName() const override;
+    void forgetHeldKey() override { machine_.update(false); }
+    void apply(HotkeyCommand command);
+
+private:
+    void update(bool down);
+
+    std::shared_ptr<HotkeyMonitor> key_;
+    HotkeyStateMachine machine_;
+};
+
+// Why the push-to-talk key cannot be observed. Its printed form is the case name.
+class HotkeyError final : public std::exception {
+public:
+    const char* what() const noexcept override { return "cannotCreateEventTap"; }
+    static HotkeyError cannotCreateEventTap() { return HotkeyError(); }
+};
+
+// The normal key source: the push-to-talk key, observed through an event tap on modifier-flag
+// changes. Every event passes on unchanged.
+class CGEventTapHotkeyMonitor final : public HotkeyMonitor {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(CGEventTapHotkeyMonitor)
+public:
+    CGEventTapHotkeyMonitor(HotkeyStateMachine machine, EventTapFactory tapFactory,
+                            std::function<bool()> isProcessTrusted);
+    ~CGEventTapHotkeyMonitor() override;
+
+    // Throws HotkeyError::cannotCreateEventTap when no tap can be made.
+    void start() override;
+
+    // The tap callback: hands the event to its monitor and returns it unchanged.
+    static TapEvent tapCallback(TapEvent event, void* userInfo);
+
+private:
+    void handle(TapEvent event);
+
+    EventTapFactory tapFactory_;
+    std::function<bool()> isProcessTrusted_;
+    std::unique_ptr<EventTap> tap_;
+    HotkeyStateMachine machine_;
+};

@@ -1,0 +1,62 @@
+#include "HybridTranscriber.h"
+
+#include "CloudTranscriber.h"
+#include "ProxyClient.h"
+#include "common/Log.h"
+
+HybridTranscriber::HybridTranscriber(std::shared_ptr<Transcriber> local,
+                                     std::shared_ptr<Transcriber> cloud)
+    : local_(std::move(local)), cloud_(std::move(cloud)) {}
+
+void HybridTranscriber::start() {
+    local_->start();
+    cloud_->start();
+}
+
+void HybridTranscriber::append(const AudioBufferPtr& buffer) {
+    local_->append(buffer);
+    cloud_->append(buffer);
+}
+
+QCoro::Task<QString> HybridTranscriber::finish() {
+    // Tasks start running when made: the local finish first, then the cloud one.
+    QCoro::Task<QString> localFinish = local_->finish();
+    QCoro::Task<QString> cloudFinish = cloud_->finish();
+    const QString cloudText = (co_await std::move(cloudFinish)).trimmed();
+    if (!cloudText.isEmpty()) {
+        mirvoLog(QStringLiteral("[Mirvo/Transcriber] hybrid: using cloud result"));
+        co_await std::move(localFinish); // its text is not used, but it runs to its end
+        co_return cloudText;
+    }
+    mirvoLog(QStringLiteral("[Mirvo/Transcriber] hybrid: cloud empty, falling back to local"));
+    co_return co_await std::move(localFinish);
+}
+
+TranscriberFactory makeTranscriberFactory(std::optional<MirvoConfig> config,
+                                          std::shared_ptr<ProxyClient> client,
+                                          SpeechRecognizerProvider recognizers,
+                                          SFTranscriber::Timing timing) {
+    return [config = std::move(config), client = std::move(client),
+            recognizers = std::move(recognizers),
+            timing = std::move(timing)](const QStringList& recent) -> std::shared_ptr<Transcriber> {
+        auto local =
+            std::make_shared<SFTranscriber>(QStringLiteral("en-US"), recent, recognizers, timing);
+        if (client && config && config->enableCloudTranscription) {
+            const QList<TranscribeTarget> targets = config->resolvedTargets();
+            if (targets.isEmpty()) {
+                mirvoLog(
+                    QStringLiteral("[Mirvo] transcriber: local only (no cloud targets resolved)"));
+                return local;
+            }
+            QStringList models;
+            for (const TranscribeTarget& t : targets)
+                models.append(t.model);
+            mirvoLog(QStringLiteral("[Mirvo] transcriber: hybrid (local + cloud: %1)")
+                         .arg(models.join(QStringLiteral(" → "))));
+            return std::make_shared<HybridTranscriber>(
+                local, std::make_shared<CloudTranscriber>(client, targets));
+        }
+        mirvoLog(QStringLiteral("[Mirvo] transcriber: local only"));
+        return local;
+    };
+}

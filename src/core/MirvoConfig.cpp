@@ -1,0 +1,149 @@
+#include "MirvoConfig.h"
+
+#include "common/JSONDecoding.h"
+#include "common/Log.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QHostAddress>
+#include <QUrl>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// A configuration file is a few hundred bytes; anything this large is not one, and reading it
+// whole would only waste memory.
+constexpr qint64 maxConfigBytes = 1 << 20;
+
+QByteArray readWhole(const QString& path) {
+    QFile file(path);
+    if (QFileInfo(path).isDir())
+        throw DecodingError(QStringLiteral("it is a directory, not a file"));
+    if (file.size() > maxConfigBytes)
+        throw DecodingError(QStringLiteral("the file is %1 bytes; a configuration file is at "
+                                           "most %2 bytes")
+                                .arg(file.size())
+                                .arg(maxConfigBytes));
+    if (!file.open(QIODevice::ReadOnly))
+        throw DecodingError(QStringLiteral("cannot read the file: %1").arg(file.errorString()));
+    QByteArray data = file.read(maxConfigBytes + 1);
+    if (data.size() > maxConfigBytes) // a device or pipe that reports no size
+        throw DecodingError(
+            QStringLiteral("the file holds more than %1 bytes; not a configuration file")
+                .arg(maxConfigBytes));
+    return data;
+}
+
+// The proxy gets the key and the recording: only over TLS, or to this computer.
+void requireSafeBaseURL(const QString& value) {
+    const QUrl url(value, QUrl::StrictMode);
+    const QString host = url.host();
+    const bool loopback = host == QLatin1String("localhost") || QHostAddress(host).isLoopback();
+    const QString scheme = url.scheme().toLower();
+    if (scheme == QLatin1String("https") || (scheme == QLatin1String("http") && loopback))
+        return;
+    throw DecodingError(QStringLiteral("key \"proxyBaseURL\" must be an https URL (or http to "
+                                       "this computer)"));
+}
+
+// Header values: a line break would start a header of its own.
+QString requireHeaderValue(const JSONObjectReader& root, const QString& key) {
+    const QString value = root.requireString(key);
+    for (const QChar c : value)
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            throw DecodingError(
+                QStringLiteral("key \"%1\" holds a control character (a line break, say)")
+                    .arg(key));
+    return value;
+}
+
+// Why the file must not be used: someone other than the user could have written what Mirvo
+// would send the recording and the key to. Empty when it is the user's own.
+QString unsafeFileProblem(const QString& path) {
+    const QFileInfo file(path);
+    if (file.ownerId() != uint(::getuid()))
+        return QStringLiteral("it belongs to another user");
+    if (file.permissions() & (QFileDevice::WriteGroup | QFileDevice::WriteOther))
+        return QStringLiteral("other users can change it (chmod 600 it)");
+    // Others may add to a sticky folder (/tmp) but not replace what is the user's.
+    struct stat folder {};
+    const QString folderPath = file.absolutePath();
+    if (::stat(QFile::encodeName(folderPath).constData(), &folder) == 0 &&
+        (folder.st_mode & S_IWOTH) && !(folder.st_mode & S_ISVTX))
+        return QStringLiteral("its folder %1 can be changed by other users").arg(folderPath);
+    return QString();
+}
+
+} // namespace
+
+QString MirvoConfig::defaultPath(const QString& configDirectory) {
+    return configDirectory + QStringLiteral("/Mirvo/config.json");
+}
+
+MirvoConfig MirvoConfig::decode(const QByteArray& json) {
+    const JSONObjectReader root = JSONObjectReader::parse(json);
+    MirvoConfig config;
+    config.proxyBaseURL = root.requireString(QStringLiteral("proxyBaseURL"));
+    requireSafeBaseURL(config.proxyBaseURL);
+    config.proxyKey = requireHeaderValue(root, QStringLiteral("proxyKey"));
+    config.clientId = requireHeaderValue(root, QStringLiteral("clientId"));
+    if (const auto targets = root.optionalArray(QStringLiteral("transcribeTargets"))) {
+        QList<TranscribeTarget> list;
+        for (int i = 0; i < targets->size(); ++i) {
+            const JSONObjectReader t =
+                root.element(*targets, QStringLiteral("transcribeTargets"), i);
+            list.append({t.requireString(QStringLiteral("path")),
+                         t.requireString(QStringLiteral("model"))});
+        }
+        config.transcribeTargets = list;
+    }
+    config.transcribePath = root.optionalString(QStringLiteral("transcribePath"));
+    config.transcribeModel = root.optionalString(QStringLiteral("transcribeModel"));
+    config.chatPath = root.requireString(QStringLiteral("chatPath"));
+    config.polishModel = root.requireString(QStringLiteral("polishModel"));
+    config.enableCloudTranscription = root.requireBool(QStringLiteral("enableCloudTranscription"));
+    config.enablePolish = root.requireBool(QStringLiteral("enablePolish"));
+    return config;
+}
+
+std::optional<MirvoConfig> MirvoConfig::load(const QString& path) {
+    if (!QFileInfo::exists(path)) {
+        mirvoLog(QStringLiteral("[Mirvo/Config] no config at %1 — running fully local").arg(path));
+        return std::nullopt;
+    }
+    if (const QString problem = unsafeFileProblem(path); !problem.isEmpty()) {
+        mirvoLog(QStringLiteral("[Mirvo/Config] not using %1: %2 — running fully local")
+                     .arg(path, problem),
+                 LogLevel::warning);
+        return std::nullopt;
+    }
+    try {
+        MirvoConfig config = decode(readWhole(path));
+        // The file holds the proxy key: say so when others may read it, and use it still.
+        if (QFileInfo(path).permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther))
+            mirvoLog(QStringLiteral("[Mirvo/Config] %1 can be read by other users, and it holds "
+                                    "the proxy key: chmod 600 it")
+                         .arg(path),
+                     LogLevel::warning);
+        mirvoLog(QStringLiteral("[Mirvo/Config] loaded %1 cloud=%2 polish=%3")
+                     .arg(path, boolText(config.enableCloudTranscription),
+                          boolText(config.enablePolish)));
+        return config;
+    } catch (const DecodingError& e) {
+        mirvoLog(QStringLiteral("[Mirvo/Config] failed to decode %1: %2").arg(path, e.message()),
+                 LogLevel::warning);
+        return std::nullopt;
+    }
+}
+
+QList<TranscribeTarget> MirvoConfig::resolvedTargets() const {
+    if (!enableCloudTranscription)
+        return {};
+    if (transcribeTargets && !transcribeTargets->isEmpty())
+        return *transcribeTargets;
+    if (transcribePath && transcribeModel)
+        return {TranscribeTarget{*transcribePath, *transcribeModel}};
+    return {};
+}

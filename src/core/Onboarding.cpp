@@ -1,0 +1,384 @@
+#include "Onboarding.h"
+
+#include "HotkeyMonitor.h"
+#include "LoginItem.h"
+#include "common/Log.h"
+#include "common/MainThread.h"
+#include "platform/PlatformServices.h"
+#include "platform/UserDefaults.h"
+
+#include <coroutine>
+#include <mutex>
+
+namespace {
+
+struct StepInfo {
+    const char* rawValue;
+    const char* helpSection; // null: no settings to open
+};
+
+StepInfo infoOf(OnboardingStep step) {
+    switch (step) {
+    case OnboardingStep::speechRecognition:
+        return {"speechRecognition", "speech-model"};
+    case OnboardingStep::microphone:
+        return {"microphone", "microphone"};
+    case OnboardingStep::dictationEnabled:
+        return {"dictationEnabled", "speech-model"};
+    case OnboardingStep::accessibility:
+        return {"accessibility", "x11"};
+    case OnboardingStep::fnKeyRemap:
+        return {"fnKeyRemap", "hold-key"};
+    case OnboardingStep::launchAtLogin:
+        return {"launchAtLogin", "autostart"};
+    case OnboardingStep::fnKeyDemo:
+        return {"fnKeyDemo", nullptr};
+    }
+    return {"", nullptr};
+}
+
+OnboardingStepStatus statusOf(bool granted) {
+    return granted ? OnboardingStepStatus::granted : OnboardingStepStatus::pending;
+}
+
+// Waits for the first verdict of an empty recognition: an error from the recognizer or, after
+// the timeout, none. Whichever thread comes first resumes the caller, once, on the main thread.
+class DictationProbe {
+public:
+    DictationProbe(std::shared_ptr<SpeechRecognizer> recognizer, double timeoutSeconds)
+        : recognizer_(std::move(recognizer)), timeoutSeconds_(timeoutSeconds),
+          state_(std::make_shared<State>()) {}
+
+    bool await_ready() const noexcept { return false; }
+
+    void await_suspend(std::coroutine_handle<> caller) {
+        state_->caller = caller;
+        auto request = std::make_shared<RecognitionRequest>();
+        if (recognizer_->supportsOnDeviceRecognition())
+            request->requiresOnDeviceRecognition = true;
+        // No audio will ever come; saying so before the task starts lets the recognizer see an
+        // empty request at once instead of preparing to decode.
+        request->endAudio();
+        std::weak_ptr<State> weakState = state_;
+        std::shared_ptr<RecognitionTask> task;
+        try {
+            task = recognizer_->recognitionTask(
+                request, [weakState](const std::optional<RecognitionResult>&,
+                                     const std::optional<PlatformError>& error) {
+                    const auto state = weakState.lock();
+                    if (!state || !error)
+                        return;
+                    std::lock_guard lock(state->lock);
+                    state->resumeLocked(!error->is(PlatformErrors::dictationDisabled));
+                });
+        } catch (const PlatformError& e) {
+            std::lock_guard lock(state_->lock);
+            state_->resumeLocked(!e.is(PlatformErrors::dictationDisabled));
+            return;
+        }
+        {
+            std::lock_guard lock(state_->lock);
+            state_->task = task;
+        }
+        const std::shared_ptr<State> state = state_;
+        scheduleOnBackground(std::make_shared<WorkItem>([state] {
+                                 std::lock_guard lock(state->lock);
+                                 if (state->resumed)
+                                     return;
+                                 if (state->task)
+                                     state->task->cancel();
+                                 state->resumeLocked(true);
+                             }),
+                             timeoutSeconds_);
+    }
+
+    bool await_resume() const { return state_->result; }
+
+private:
+    struct State {
+        std::mutex lock;
+        bool resumed = false;
+        bool result = true;
+        std::shared_ptr<RecognitionTask> task;
+        std::coroutine_handle<> caller;
+
+        void resumeLocked(bool value) {
+            if (resumed)
+                return;
+            resumed = true;
+            result = value;
+            task.reset();
+            runOnMain([caller = caller] { caller.resume(); });
+        }
+    };
+
+    const std::shared_ptr<SpeechRecognizer> recognizer_;
+    const double timeoutSeconds_;
+    const std::shared_ptr<State> state_;
+};
+
+} // namespace
+
+QString rawValue(OnboardingStep step) {
+    return QString::fromLatin1(infoOf(step).rawValue);
+}
+
+std::optional<OnboardingStep> onboardingStepNamed(const QString& rawValue) {
+    for (OnboardingStep step : allOnboardingSteps)
+        if (rawValue == QLatin1String(infoOf(step).rawValue))
+            return step;
+    return std::nullopt;
+}
+
+bool isManual(OnboardingStep step) {
+    return step == OnboardingStep::fnKeyRemap || step == OnboardingStep::fnKeyDemo;
+}
+
+std::optional<QUrl> settingsURL(OnboardingStep step, const QUrl& helpPage) {
+    const char* section = infoOf(step).helpSection;
+    if (!section)
+        return std::nullopt;
+    QUrl url = helpPage;
+    url.setFragment(QString::fromLatin1(section));
+    return url;
+}
+
+QString OnboardingTexts::title(OnboardingStep step) const {
+    switch (step) {
+    case OnboardingStep::speechRecognition:
+        return QStringLiteral("Allow Speech Recognition");
+    case OnboardingStep::microphone:
+        return QStringLiteral("Allow Microphone Access");
+    case OnboardingStep::dictationEnabled:
+        return QStringLiteral("Install the Speech Model");
+    case OnboardingStep::accessibility:
+        return QStringLiteral("Grant Accessibility Access");
+    case OnboardingStep::fnKeyRemap:
+        return QStringLiteral("Free up the %1 key").arg(holdKey);
+    case OnboardingStep::launchAtLogin:
+        return QStringLiteral("Launch Mirvo at Login");
+    case OnboardingStep::fnKeyDemo:
+        return QStringLiteral("Try pressing %1").arg(holdKey);
+    }
+    return QString();
+}
+
+QString OnboardingTexts::description(OnboardingStep step) const {
+    switch (step) {
+    case OnboardingStep::speechRecognition:
+        return platform.speechEngine;
+    case OnboardingStep::microphone:
+        return QStringLiteral("Mirvo needs microphone access to hear what you dictate.");
+    case OnboardingStep::dictationEnabled:
+        return platform.speechModel;
+    case OnboardingStep::accessibility:
+        if (!keyAccessProblem.isEmpty())
+            return keyAccessProblem;
+        return QString(platform.keyAccess).replace(QLatin1String("%1"), holdKey);
+    case OnboardingStep::fnKeyRemap:
+        return QStringLiteral("Make sure no desktop shortcut uses %1, or choose another hold "
+                              "key (Open Settings shows how), so Mirvo can use it.")
+            .arg(holdKey);
+    case OnboardingStep::launchAtLogin:
+        return QStringLiteral("So you can just log in and hold %1. Mirvo will start "
+                              "automatically in the background. You can turn this off later "
+                              "from the tray menu.")
+            .arg(holdKey);
+    case OnboardingStep::fnKeyDemo:
+        return QStringLiteral("Click into the box below, then hold %1, say a word or two, and "
+                              "release. Your transcript should appear in the box.")
+            .arg(holdKey);
+    }
+    return QString();
+}
+
+QString OnboardingTexts::header() const {
+    return QStringLiteral("Hold %1, speak, release. Transcript goes where your cursor is. Before "
+                          "we can do that, Mirvo needs a few one-time permissions.")
+        .arg(holdKey);
+}
+
+QString OnboardingTexts::demoPrompt(bool demoReady) const {
+    return demoReady ? QStringLiteral("Click here, hold %1, speak, and release %1").arg(holdKey)
+                     : QStringLiteral("Complete the steps above first.");
+}
+
+QString rawValue(OnboardingStepStatus status) {
+    return status == OnboardingStepStatus::granted ? QStringLiteral("granted")
+                                                   : QStringLiteral("pending");
+}
+
+std::optional<OnboardingStepStatus> onboardingStepStatusNamed(const QString& rawValue) {
+    if (rawValue == QLatin1String("granted"))
+        return OnboardingStepStatus::granted;
+    if (rawValue == QLatin1String("pending"))
+        return OnboardingStepStatus::pending;
+    return std::nullopt;
+}
+
+OnboardingStepStatus& OnboardingState::operator[](OnboardingStep step) {
+    switch (step) {
+    case OnboardingStep::speechRecognition:
+        return speech;
+    case OnboardingStep::microphone:
+        return microphone;
+    case OnboardingStep::dictationEnabled:
+        return dictation;
+    case OnboardingStep::accessibility:
+        return accessibility;
+    case OnboardingStep::fnKeyRemap:
+        return fnKeyRemap;
+    case OnboardingStep::launchAtLogin:
+        return launchAtLogin;
+    case OnboardingStep::fnKeyDemo:
+        break;
+    }
+    return fnKeyDemo;
+}
+
+OnboardingStepStatus OnboardingState::operator[](OnboardingStep step) const {
+    return const_cast<OnboardingState&>(*this)[step];
+}
+
+bool OnboardingState::allGranted() const {
+    return demoReady() && launchAtLogin == OnboardingStepStatus::granted &&
+           fnKeyDemo == OnboardingStepStatus::granted;
+}
+
+bool OnboardingState::demoReady() const {
+    for (OnboardingStepStatus s : {speech, microphone, dictation, accessibility, fnKeyRemap})
+        if (s != OnboardingStepStatus::granted)
+            return false;
+    return true;
+}
+
+SystemOnboardingChecker::SystemOnboardingChecker(PlatformServices& platform,
+                                                 std::shared_ptr<UserDefaults> defaults,
+                                                 std::shared_ptr<LoginItemControlling> loginItem,
+                                                 SpeechRecognizerProvider recognizers,
+                                                 double probeTimeoutSeconds)
+    : platform_(platform), defaults_(std::move(defaults)), loginItem_(std::move(loginItem)),
+      recognizers_(std::move(recognizers)), probeTimeoutSeconds_(probeTimeoutSeconds) {}
+
+QCoro::Task<bool> SystemOnboardingChecker::speechAuthorized() {
+    co_return platform_.speechAuthorizationStatus() == SpeechAuthorizationStatus::authorized;
+}
+
+QCoro::Task<bool> SystemOnboardingChecker::microphoneAuthorized() {
+    co_return co_await platform_.microphoneAuthorizationStatus() ==
+        MicrophoneAuthorizationStatus::authorized;
+}
+
+QCoro::Task<bool> SystemOnboardingChecker::dictationEnabled() {
+    const std::shared_ptr<SpeechRecognizer> recognizer =
+        recognizers_ ? recognizers_(QStringLiteral("en-US")) : nullptr;
+    if (!recognizer || !recognizer->isAvailable())
+        co_return false;
+    co_return co_await DictationProbe(recognizer, probeTimeoutSeconds_);
+}
+
+bool SystemOnboardingChecker::accessibilityTrusted() {
+    const bool trusted = platform_.canWatchAndPostKeys();
+    mirvoLog(QStringLiteral("[Mirvo/TCC] AXIsProcessTrusted() -> ") + boolText(trusted));
+    return trusted;
+}
+
+bool SystemOnboardingChecker::fnKeyManuallyConfirmed() {
+    return defaults_->boolForKey(fnKeyConfirmedDefaultsKey);
+}
+
+bool SystemOnboardingChecker::launchAtLoginEnabled() {
+    return loginItem_->isEnabled();
+}
+
+bool SystemOnboardingChecker::fnKeyDemoConfirmed() {
+    return defaults_->boolForKey(fnKeyDemoConfirmedDefaultsKey);
+}
+
+QCoro::Task<bool> SystemOnboardingChecker::requestSpeechAccess() {
+    const SpeechAuthorizationStatus status = platform_.speechAuthorizationStatus();
+    if (status == SpeechAuthorizationStatus::notDetermined)
+        co_return co_await platform_.requestSpeechAuthorization() ==
+            SpeechAuthorizationStatus::authorized;
+    co_return status == SpeechAuthorizationStatus::authorized;
+}
+
+QCoro::Task<bool> SystemOnboardingChecker::requestMicrophoneAccess() {
+    const MicrophoneAuthorizationStatus status = co_await platform_.microphoneAuthorizationStatus();
+    if (status == MicrophoneAuthorizationStatus::notDetermined)
+        co_return co_await platform_.requestMicrophoneAccess();
+    co_return status == MicrophoneAuthorizationStatus::authorized;
+}
+
+bool SystemOnboardingChecker::setLaunchAtLogin(bool enabled) {
+    return loginItem_->setEnabled(enabled);
+}
+
+void SystemOnboardingChecker::setFnKeyManuallyConfirmed(bool value) {
+    defaults_->setValue(fnKeyConfirmedDefaultsKey, value);
+}
+
+void SystemOnboardingChecker::setFnKeyDemoConfirmed(bool value) {
+    defaults_->setValue(fnKeyDemoConfirmedDefaultsKey, value);
+}
+
+OnboardingTexts SystemOnboardingChecker::texts() {
+    return {platform_.holdKeyDisplayName(holdKey(*defaults_, platform_)),
+            platform_.keyAccessProblem(), platform_.texts()};
+}
+
+QCoro::Task<OnboardingState> OnboardingDetector::evaluate() {
+    const auto line = [](const char* name, bool value) {
+        mirvoLog(QStringLiteral("[Mirvo/Onboarding] ") + QLatin1String(name) + QLatin1Char('=') +
+                 boolText(value));
+    };
+    mirvoLog(QStringLiteral("[Mirvo/Onboarding] evaluate() start"));
+    const bool speech = co_await checker_->speechAuthorized();
+    line("speech", speech);
+    const bool microphone = co_await checker_->microphoneAuthorized();
+    line("microphone", microphone);
+    const bool dictation = co_await checker_->dictationEnabled();
+    line("dictation", dictation);
+    const bool accessibility = checker_->accessibilityTrusted();
+    line("accessibility", accessibility);
+    const bool fnKey = checker_->fnKeyManuallyConfirmed();
+    line("fnKey", fnKey);
+    const bool launchAtLogin = checker_->launchAtLoginEnabled();
+    line("launchAtLogin", launchAtLogin);
+    const bool fnKeyDemo = checker_->fnKeyDemoConfirmed();
+    line("fnKeyDemo", fnKeyDemo);
+    const OnboardingState state = {
+        statusOf(speech), statusOf(microphone),    statusOf(dictation), statusOf(accessibility),
+        statusOf(fnKey),  statusOf(launchAtLogin), statusOf(fnKeyDemo)};
+    mirvoLog(QStringLiteral("[Mirvo/Onboarding] evaluate() end, allGranted=") +
+             boolText(state.allGranted()));
+    co_return state;
+}
+
+void OnboardingViewModel::setState(const OnboardingState& state) {
+    if (state == state_)
+        return;
+    state_ = state;
+    emit stateChanged();
+}
+
+void OnboardingViewModel::setIsRefreshing(bool refreshing) {
+    if (refreshing == isRefreshing_)
+        return;
+    isRefreshing_ = refreshing;
+    emit isRefreshingChanged();
+}
+
+void OnboardingViewModel::setDemoText(const QString& text) {
+    if (text == demoText_)
+        return;
+    demoText_ = text;
+    emit demoTextChanged();
+}
+
+void OnboardingViewModel::setAccessibilityProblem(const QString& problem) {
+    if (problem == keyAccessProblem_)
+        return;
+    keyAccessProblem_ = problem;
+    emit keyAccessProblemChanged();
+}

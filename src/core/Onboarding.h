@@ -1,0 +1,175 @@
+#pragma once
+
+#include "platform/PlatformServices.h"
+#include "platform/Speech.h"
+
+#include <QCoro/QCoroTask>
+#include <QObject>
+#include <QString>
+#include <QUrl>
+
+#include <array>
+#include <memory>
+#include <optional>
+
+class LoginItemControlling;
+class PlatformServices;
+class UserDefaults;
+
+// The setup checklist's steps, in display order.
+enum class OnboardingStep {
+    speechRecognition,
+    microphone,
+    dictationEnabled,
+    accessibility,
+    fnKeyRemap,
+    launchAtLogin,
+    fnKeyDemo
+};
+
+inline constexpr std::array<OnboardingStep, 7> allOnboardingSteps = {
+    OnboardingStep::speechRecognition, OnboardingStep::microphone, OnboardingStep::dictationEnabled,
+    OnboardingStep::accessibility,     OnboardingStep::fnKeyRemap, OnboardingStep::launchAtLogin,
+    OnboardingStep::fnKeyDemo};
+
+QString rawValue(OnboardingStep step);
+// The step of exactly that raw value, or none.
+std::optional<OnboardingStep> onboardingStepNamed(const QString& rawValue);
+// Steps that no system query can detect: the user confirms them.
+bool isManual(OnboardingStep step);
+// Where the step's settings are explained, a section of Mirvo's help page `helpPage`; none for
+// the try-it step.
+std::optional<QUrl> settingsURL(OnboardingStep step, const QUrl& helpPage);
+
+// What the checklist says; the texts name the hold key as the user reads it ("Right Ctrl").
+struct OnboardingTexts {
+    QString holdKey = QStringLiteral("Right Ctrl");
+    // Why the desktop does not let Mirvo watch the key and paste; empty when it does.
+    QString keyAccessProblem;
+    // What the platform's own services are called.
+    PlatformTexts platform;
+
+    QString title(OnboardingStep step) const;
+    QString description(OnboardingStep step) const;
+    QString header() const;
+    QString demoPrompt(bool demoReady) const;
+};
+
+enum class OnboardingStepStatus { pending, granted };
+
+QString rawValue(OnboardingStepStatus status);
+std::optional<OnboardingStepStatus> onboardingStepStatusNamed(const QString& rawValue);
+
+struct OnboardingState {
+    OnboardingStepStatus speech = OnboardingStepStatus::pending;
+    OnboardingStepStatus microphone = OnboardingStepStatus::pending;
+    OnboardingStepStatus dictation = OnboardingStepStatus::pending;
+    OnboardingStepStatus accessibility = OnboardingStepStatus::pending;
+    OnboardingStepStatus fnKeyRemap = OnboardingStepStatus::pending;
+    OnboardingStepStatus launchAtLogin = OnboardingStepStatus::pending;
+    OnboardingStepStatus fnKeyDemo = OnboardingStepStatus::pending;
+
+    OnboardingStepStatus& operator[](OnboardingStep step);
+    OnboardingStepStatus operator[](OnboardingStep step) const;
+    // Every step, the optional ones included.
+    bool allGranted() const;
+    // Dictation can work: the first five steps.
+    bool demoReady() const;
+    bool operator==(const OnboardingState&) const = default;
+};
+
+// The questions the checklist asks of the system.
+class OnboardingChecker {
+public:
+    virtual ~OnboardingChecker() = default;
+    virtual QCoro::Task<bool> speechAuthorized() = 0;
+    virtual QCoro::Task<bool> microphoneAuthorized() = 0;
+    virtual QCoro::Task<bool> dictationEnabled() = 0;
+    virtual bool accessibilityTrusted() = 0;
+    virtual bool fnKeyManuallyConfirmed() = 0;
+    virtual bool launchAtLoginEnabled() = 0;
+    virtual bool fnKeyDemoConfirmed() = 0;
+    virtual QCoro::Task<bool> requestSpeechAccess() = 0;
+    virtual QCoro::Task<bool> requestMicrophoneAccess() = 0;
+};
+
+// The checklist's questions answered by the platform.
+class SystemOnboardingChecker final : public OnboardingChecker {
+public:
+    static inline const QString fnKeyConfirmedDefaultsKey =
+        QStringLiteral("ai.mirvo.fnKeyConfirmed");
+    static inline const QString fnKeyDemoConfirmedDefaultsKey =
+        QStringLiteral("ai.mirvo.fnKeyDemoConfirmed");
+
+    // `recognizers` are the ones dictation uses, so the probe warms them up;
+    // `probeTimeoutSeconds` is how long the dictation probe waits for a verdict.
+    SystemOnboardingChecker(PlatformServices& platform, std::shared_ptr<UserDefaults> defaults,
+                            std::shared_ptr<LoginItemControlling> loginItem,
+                            SpeechRecognizerProvider recognizers, double probeTimeoutSeconds = 2.0);
+
+    QCoro::Task<bool> speechAuthorized() override;
+    QCoro::Task<bool> microphoneAuthorized() override;
+    QCoro::Task<bool> dictationEnabled() override;
+    bool accessibilityTrusted() override;
+    bool fnKeyManuallyConfirmed() override;
+    bool launchAtLoginEnabled() override;
+    bool fnKeyDemoConfirmed() override;
+    QCoro::Task<bool> requestSpeechAccess() override;
+    QCoro::Task<bool> requestMicrophoneAccess() override;
+
+    bool setLaunchAtLogin(bool enabled);
+    void setFnKeyManuallyConfirmed(bool value);
+    void setFnKeyDemoConfirmed(bool value);
+
+    LoginItemControlling& loginItem() { return *loginItem_; }
+    // The desktop services the checklist's buttons use.
+    PlatformServices& platform() { return platform_; }
+    // The texts for this desktop and the user's hold key.
+    OnboardingTexts texts();
+
+private:
+    PlatformServices& platform_;
+    const std::shared_ptr<UserDefaults> defaults_;
+    const std::shared_ptr<LoginItemControlling> loginItem_;
+    const SpeechRecognizerProvider recognizers_;
+    const double probeTimeoutSeconds_;
+};
+
+// Asks every question once, one after another, and gathers the answers.
+class OnboardingDetector final {
+public:
+    explicit OnboardingDetector(std::shared_ptr<OnboardingChecker> checker)
+        : checker_(std::move(checker)) {}
+    QCoro::Task<OnboardingState> evaluate();
+
+private:
+    const std::shared_ptr<OnboardingChecker> checker_;
+};
+
+// What the checklist shows. Each setter tells observers when the value changes.
+class OnboardingViewModel final : public QObject {
+    Q_OBJECT
+public:
+    const OnboardingState& state() const { return state_; }
+    bool isRefreshing() const { return isRefreshing_; }
+    const QString& demoText() const { return demoText_; }
+    // Why the desktop does not let Mirvo watch the key and paste, as of the last refresh.
+    const QString& keyAccessProblem() const { return keyAccessProblem_; }
+
+    void setState(const OnboardingState& state);
+    void setIsRefreshing(bool refreshing);
+    void setDemoText(const QString& text);
+    void setAccessibilityProblem(const QString& problem);
+
+signals:
+    void stateChanged();
+    void isRefreshingChanged();
+    void demoTextChanged();
+    void keyAccessProblemChanged();
+
+private:
+    OnboardingState state_;
+    bool isRefreshing_ = false;
+    QString demoText_;
+    QString keyAccessProblem_;
+};

@@ -1,0 +1,284 @@
+#include "Transcriber.h"
+
+#include "common/Log.h"
+#include "common/MainThread.h"
+
+#include <chrono>
+#include <coroutine>
+
+namespace {
+
+// "[0, 2]", or "[]" when empty.
+template <typename Container> QString listOf(const Container& indices) {
+    QStringList parts;
+    for (int i : indices)
+        parts.append(QString::number(i));
+    return QLatin1Char('[') + parts.join(QStringLiteral(", ")) + QLatin1Char(']');
+}
+
+} // namespace
+
+// Suspends finish() until the last pending chunk is final or the time limit forces a resolve.
+// The continuation only queues the caller on the main thread, so resuming it under the lock is
+// safe.
+class SFTranscriber::FinishAwaiter {
+public:
+    explicit FinishAwaiter(SFTranscriber& owner) : owner_(owner) {}
+
+    bool await_ready() const noexcept { return false; }
+
+    bool await_suspend(std::coroutine_handle<> caller) {
+        std::lock_guard guard(owner_.lock_);
+        if (owner_.pendingChunkIndices_.empty()) {
+            text_ = owner_.assembleLocked();
+            return false;
+        }
+        owner_.finishContinuation_ = [this, caller](QString text) {
+            text_ = std::move(text);
+            runOnMain([caller] { caller.resume(); });
+        };
+        std::weak_ptr<SFTranscriber> weakOwner = owner_.weak_from_this();
+        scheduleOnBackground(std::make_shared<WorkItem>([weakOwner] {
+                                 if (auto owner = weakOwner.lock()) {
+                                     std::lock_guard lock(owner->lock_);
+                                     owner->resolveFinishLocked(true);
+                                 }
+                             }),
+                             owner_.finishTimeout_);
+        return true;
+    }
+
+    QString await_resume() { return std::move(text_); }
+
+private:
+    SFTranscriber& owner_;
+    QString text_;
+};
+
+SFTranscriber::SFTranscriber(const QString& locale, QStringList contextualStrings,
+                             const SpeechRecognizerProvider& recognizers, Timing timing)
+    : recognizer_(recognizers ? recognizers(locale) : nullptr),
+      rotationInterval_(timing.rotationInterval), targetOverlap_(timing.targetOverlap),
+      finishTimeout_(timing.finishTimeout), clock_(std::move(timing.now)),
+      contextualStrings_(std::move(contextualStrings)) {}
+
+double SFTranscriber::now() const {
+    if (clock_)
+        return clock_();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+void SFTranscriber::start() {
+    if (!recognizer_ || !recognizer_->isAvailable())
+        throw TranscriberError::unavailable();
+    std::lock_guard guard(lock_);
+    // A caller still waiting from an earlier session gets what that session had.
+    if (finishContinuation_)
+        std::exchange(finishContinuation_, nullptr)(assembleLocked());
+    ++sessionId_;
+    chunkCount_ = 0;
+    slots_.clear();
+    pendingChunkIndices_.clear();
+    recentBuffers_.clear();
+    finishRequested_ = false;
+    activeRequest_.reset();
+    activeTask_.reset();
+    activeStartedAt_.reset();
+    startNewTaskLocked({}, 0);
+}
+
+void SFTranscriber::startNewTaskLocked(const std::vector<AudioBufferPtr>& prefixBuffers,
+                                       double overlapSeconds) {
+    if (!recognizer_)
+        throw TranscriberError::unavailable();
+    auto request = std::make_shared<RecognitionRequest>();
+    request->shouldReportPartialResults = true;
+    request->taskHint = RecognitionRequest::dictationTaskHint;
+    if (recognizer_->supportsOnDeviceRecognition())
+        request->requiresOnDeviceRecognition = true;
+    if (!contextualStrings_.isEmpty())
+        request->contextualStrings = contextualStrings_;
+
+    for (const AudioBufferPtr& buffer : prefixBuffers)
+        request->append(buffer);
+
+    // The task starts before any state changes: a chunk whose task cannot start must not stay
+    // pending (finish() would wait for it until the time limit) nor keep taking audio.
+    const int index = chunkCount_;
+    std::weak_ptr<SFTranscriber> weakSelf = weak_from_this();
+    const uint64_t session = sessionId_;
+    std::shared_ptr<RecognitionTask> task = recognizer_->recognitionTask(
+        request, [weakSelf, session, index](const std::optional<RecognitionResult>& result,
+                                            const std::optional<PlatformError>& error) {
+            auto self = weakSelf.lock();
+            if (!self)
+                return;
+            std::lock_guard guard(self->lock_);
+            if (self->sessionId_ == session)
+                self->handleResultLocked(index, result, error);
+        });
+
+    ++chunkCount_;
+    slots_[index] = ChunkSlot{QString(), overlapSeconds, false};
+    pendingChunkIndices_.insert(index);
+    activeRequest_ = request;
+    activeIndex_ = index;
+    activeStartedAt_ = now();
+    activeTask_ = std::move(task);
+}
+
+void SFTranscriber::append(const AudioBufferPtr& buffer) {
+    std::lock_guard guard(lock_);
+    if (!finishRequested_ && activeStartedAt_ && now() - *activeStartedAt_ >= rotationInterval_)
+        rotateLocked();
+    if (activeRequest_)
+        activeRequest_->append(buffer);
+    const double arrived = now();
+    recentBuffers_.emplace_back(arrived, buffer);
+    while (!recentBuffers_.empty() && recentBuffers_.front().first < arrived - targetOverlap_)
+        recentBuffers_.pop_front();
+}
+
+void SFTranscriber::rotateLocked() {
+    if (!activeRequest_)
+        return;
+    std::vector<AudioBufferPtr> prefix;
+    prefix.reserve(recentBuffers_.size());
+    for (const auto& [time, buffer] : recentBuffers_)
+        prefix.push_back(buffer);
+    const double overlap = recentBuffers_.empty() ? 0 : now() - recentBuffers_.front().first;
+    mirvoLog(QStringLiteral("[Mirvo/Transcriber] rotate: chunk=%1 overlapBuffers=%2 overlap=%3s")
+                 .arg(activeIndex_)
+                 .arg(prefix.size())
+                 .arg(overlap, 0, 'f', 2));
+    activeRequest_->endAudio();
+    activeRequest_.reset();
+    activeTask_.reset(); // not cancelled: it goes on to its final result
+    activeStartedAt_.reset();
+    try {
+        startNewTaskLocked(prefix, overlap);
+        mirvoLog(
+            QStringLiteral("[Mirvo/Transcriber] rotate: new chunk=%1 started").arg(activeIndex_));
+    } catch (const std::exception& e) {
+        mirvoLog(QStringLiteral("[Mirvo/Transcriber] rotate: new task failed: %1")
+                     .arg(QString::fromUtf8(e.what())));
+    }
+}
+
+void SFTranscriber::handleResultLocked(int index, const std::optional<RecognitionResult>& result,
+                                       const std::optional<PlatformError>& error) {
+    const auto found = slots_.find(index);
+    if (found == slots_.end())
+        return;
+    ChunkSlot& slot = found->second;
+    QString text = slot.text;
+    bool final = slot.isFinal;
+    if (result) {
+        text = trimOverlap(*result, slot.overlapSeconds);
+        final = final || result->isFinal;
+    }
+    const bool done = final || error.has_value();
+    slot.text = text;
+    slot.isFinal = done;
+    if (!done)
+        return;
+
+    pendingChunkIndices_.erase(index);
+    mirvoLog(QStringLiteral("[Mirvo/Transcriber] chunk=%1 final error=%2 text=%3 pending=%4")
+                 .arg(index)
+                 .arg(error ? error->localizedDescription() : QStringLiteral("nil"),
+                      dictatedText(text), listOf(pendingChunkIndices_)));
+    if (index == activeIndex_) {
+        activeTask_.reset();
+        activeRequest_.reset();
+        activeStartedAt_.reset();
+    }
+    if (finishRequested_ && pendingChunkIndices_.empty())
+        resolveFinishLocked(false);
+}
+
+QString SFTranscriber::trimOverlap(const RecognitionResult& result, double overlapSeconds) {
+    return trimOverlap(result.formattedString, result.segmentTimestamps, overlapSeconds);
+}
+
+QString SFTranscriber::trimOverlap(const QString& formattedString,
+                                   const std::vector<double>& segmentTimestamps,
+                                   double overlapSeconds) {
+    if (overlapSeconds <= 0 || segmentTimestamps.empty())
+        return formattedString;
+    size_t k = 0;
+    while (k < segmentTimestamps.size() && segmentTimestamps[k] < overlapSeconds)
+        ++k;
+    if (k == segmentTimestamps.size())
+        return QString();
+    if (k == 0)
+        return formattedString;
+    const QStringList pieces = formattedString.split(QLatin1Char(' '), Qt::KeepEmptyParts);
+    if (k >= size_t(pieces.size()))
+        return QString();
+    return pieces.mid(qsizetype(k)).join(QLatin1Char(' '));
+}
+
+QString SFTranscriber::assembleLocked() const {
+    QStringList texts;
+    for (int i = 0; i < chunkCount_; ++i) {
+        const auto found = slots_.find(i);
+        if (found == slots_.end())
+            continue;
+        const QString text = found->second.text.trimmed();
+        if (!text.isEmpty())
+            texts.append(text);
+    }
+    return texts.join(QLatin1Char(' '));
+}
+
+void SFTranscriber::resolveFinishLocked(bool force) {
+    if (!finishContinuation_)
+        return;
+    if (!force && !pendingChunkIndices_.empty())
+        return;
+    auto continuation = std::exchange(finishContinuation_, nullptr);
+    const QString text = assembleLocked();
+    std::vector<int> slotIndices;
+    for (const auto& [index, slot] : slots_)
+        slotIndices.push_back(index);
+    mirvoLog(QStringLiteral("[Mirvo/Transcriber] resolve force=%1 pending=%2 slots=%3 text=%4")
+                 .arg(boolText(force), listOf(pendingChunkIndices_), listOf(slotIndices),
+                      dictatedText(text)));
+    if (force && activeTask_)
+        activeTask_->cancel();
+    activeTask_.reset();
+    activeRequest_.reset();
+    activeStartedAt_.reset();
+    pendingChunkIndices_.clear();
+    continuation(text);
+}
+
+QCoro::Task<SpeechAuthorizationStatus>
+SFTranscriber::requestAuthorization(PlatformServices& platform) {
+    co_return co_await platform.requestSpeechAuthorization();
+}
+
+QCoro::Task<QString> SFTranscriber::finish() {
+    std::shared_ptr<RecognitionRequest> request;
+    std::vector<int> pending;
+    int chunks = 0;
+    {
+        std::lock_guard guard(lock_);
+        finishRequested_ = true;
+        request = activeRequest_;
+        pending.assign(pendingChunkIndices_.begin(), pendingChunkIndices_.end());
+        chunks = chunkCount_;
+    }
+    mirvoLog(QStringLiteral("[Mirvo/Transcriber] finish called: chunks=%1 pending=%2")
+                 .arg(chunks)
+                 .arg(listOf(pending)));
+    if (request)
+        request->endAudio();
+    if (pending.empty()) {
+        std::lock_guard guard(lock_);
+        co_return assembleLocked();
+    }
+    co_return co_await FinishAwaiter(*this);
+}

@@ -1,0 +1,131 @@
+#pragma once
+
+#include "common/AudioBuffer.h"
+#include "platform/PlatformServices.h"
+#include "platform/Speech.h"
+
+#include <QCoro/QCoroTask>
+#include <QString>
+
+#include <deque>
+#include <exception>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+
+// Why a transcriber cannot start. Its printed form is the case name.
+class TranscriberError final : public std::exception {
+public:
+    enum class Case { unavailable, notAuthorized };
+
+    explicit TranscriberError(Case c) : case_(c) {}
+    static TranscriberError unavailable() { return TranscriberError(Case::unavailable); }
+    static TranscriberError notAuthorized() { return TranscriberError(Case::notAuthorized); }
+
+    Case value() const { return case_; }
+    bool operator==(const TranscriberError& other) const { return case_ == other.case_; }
+    const char* what() const noexcept override {
+        return case_ == Case::unavailable ? "unavailable" : "notAuthorized";
+    }
+
+private:
+    Case case_;
+};
+
+// One dictation's transcription engine: one start(), any number of append() calls, one finish().
+class Transcriber {
+public:
+    virtual ~Transcriber() = default;
+
+    // Prepares for a dictation; ready for buffers when it returns. Throws TranscriberError or
+    // PlatformError when it cannot.
+    virtual void start() = 0;
+    // Takes one captured buffer in the recorder's format; called on the capture thread.
+    virtual void append(const AudioBufferPtr& buffer) = 0;
+    // Ends the dictation and returns the text, possibly empty. Never throws.
+    virtual QCoro::Task<QString> finish() = 0;
+};
+
+// Makes a fresh transcriber for every dictation, given the recent raw transcripts as hints.
+using TranscriberFactory =
+    std::function<std::shared_ptr<Transcriber>(const QStringList& recentTranscripts)>;
+
+// Durations in seconds; `now` is a monotonic clock in seconds (the steady clock if unset).
+struct SFTranscriberTiming {
+    double rotationInterval = 45.0;
+    double targetOverlap = 2.0;
+    double finishTimeout = 8.0;
+    std::function<double()> now;
+};
+
+// The on-device transcriber: recognises while the user speaks, in chunks of at most 45 seconds
+// of audio. At a rotation the active request's audio ends, a new request starts and is first fed
+// the last ~2 seconds again; the words the new chunk hears inside that replay are cut from its
+// text. finish() waits for every chunk's final result, at most 8 seconds, timed on a background
+// thread so that a busy main thread cannot hold the answer back.
+//
+// Fed from three threads (capture: append; recognizer: results; main: start, finish, timer); one
+// lock guards all state, and every *Locked helper runs with it held. Must be owned by a
+// shared_ptr: handlers and the timer hold it weakly.
+class SFTranscriber final : public Transcriber, public std::enable_shared_from_this<SFTranscriber> {
+public:
+    struct ChunkSlot {
+        QString text;
+        double overlapSeconds = 0;
+        bool isFinal = false;
+    };
+    using Timing = SFTranscriberTiming;
+
+    SFTranscriber(const QString& locale, QStringList contextualStrings,
+                  const SpeechRecognizerProvider& recognizers, Timing timing = {});
+
+    // Throws TranscriberError::unavailable without a usable recognizer.
+    void start() override;
+    void append(const AudioBufferPtr& buffer) override;
+    QCoro::Task<QString> finish() override;
+
+    // Asks the platform for speech-recognition permission and returns the status it reports.
+    // Never throws; touches no transcriber.
+    static QCoro::Task<SpeechAuthorizationStatus> requestAuthorization(PlatformServices& platform);
+
+    // The words of a result from the first one that starts at or after `overlapSeconds`; the
+    // k-th space-separated piece is taken to be the k-th segment's word.
+    static QString trimOverlap(const QString& formattedString,
+                               const std::vector<double>& segmentTimestamps, double overlapSeconds);
+
+private:
+    class FinishAwaiter;
+
+    void startNewTaskLocked(const std::vector<AudioBufferPtr>& prefixBuffers,
+                            double overlapSeconds);
+    void rotateLocked();
+    void handleResultLocked(int index, const std::optional<RecognitionResult>& result,
+                            const std::optional<PlatformError>& error);
+    QString assembleLocked() const;
+    void resolveFinishLocked(bool force);
+    static QString trimOverlap(const RecognitionResult& result, double overlapSeconds);
+    double now() const;
+
+    const std::shared_ptr<SpeechRecognizer> recognizer_;
+    const double rotationInterval_;
+    const double targetOverlap_;
+    const double finishTimeout_;
+    const std::function<double()> clock_;
+    const QStringList contextualStrings_;
+
+    mutable std::mutex lock_;
+    uint64_t sessionId_ = 0;
+    int chunkCount_ = 0;
+    std::map<int, ChunkSlot> slots_;
+    std::set<int> pendingChunkIndices_;
+    std::shared_ptr<RecognitionRequest> activeRequest_;
+    std::shared_ptr<RecognitionTask> activeTask_;
+    int activeIndex_ = 0;
+    std::optional<double> activeStartedAt_;
+    std::deque<std::pair<double, AudioBufferPtr>> recentBuffers_;
+    bool finishRequested_ = false;
+    std::function<void(QString)> finishContinuation_;
+};

@@ -1,0 +1,88 @@
+// DictationCoordinator::make(): the one place that chooses the dictation components.
+#include "RecordingHUD.h"
+#include "common/Log.h"
+#include "core/DictationCoordinator.h"
+#include "core/HybridTranscriber.h"
+#include "core/MirvoConfig.h"
+#include "core/ProxyClient.h"
+#include "platform/AudioEngine.h"
+#include "platform/HUDPanel.h"
+#include "platform/PlatformServices.h"
+#include "platform/UserDefaults.h"
+
+RecognitionProfile DictationCoordinator::recognitionProfile(const UserDefaults& defaults) {
+    const QString name = defaults.stringForKey(QStringLiteral("ai.mirvo.recognitionProfile"));
+    const std::optional<RecognitionProfile> chosen = recognitionProfileNamed(name);
+    if (!chosen && !name.isEmpty())
+        mirvoLog(QStringLiteral("[Mirvo] unknown recognition profile \"") + name +
+                     QStringLiteral("\" — using ") +
+                     recognitionProfileName(defaultRecognitionProfile),
+                 LogLevel::warning);
+    return chosen.value_or(defaultRecognitionProfile);
+}
+
+std::shared_ptr<DictationCoordinator> DictationCoordinator::make(PlatformServices& platform,
+                                                                 const LaunchOptions& options,
+                                                                 UserDefaults& defaults,
+                                                                 HotkeyCommands* commands) {
+    std::shared_ptr<HotkeyMonitor> hotkey;
+    std::shared_ptr<AudioRecorder> recorder;
+    std::unique_ptr<Paster> paster;
+    std::optional<MirvoConfig> config;
+    std::shared_ptr<ProxyClient> client;
+    auto pasteboard = platform.makePasteboard();
+
+    if (options.testMode) {
+        hotkey = std::make_shared<SignalHotkeyMonitor>(platform.makeSignalSource());
+        if (options.testAudio)
+            recorder =
+                std::make_shared<FileAudioRecorder>(*options.testAudio, platform.audioFileOpener());
+        else
+            recorder = std::make_shared<AVEngineAudioRecorder>(platform.makeAudioEngine());
+        paster = std::make_unique<PasteboardOnlyPaster>(pasteboard,
+                                                        platform.defaultNotificationCenter());
+    } else {
+        const QString key = holdKey(defaults, platform);
+        if (platform.holdKeyObservable())
+            hotkey = std::make_shared<CGEventTapHotkeyMonitor>(
+                HotkeyStateMachine(),
+                [&platform, key](uint64_t mask, EventTapCallback callback, void* userInfo) {
+                    return platform.makeEventTap(mask, callback, userInfo, key);
+                },
+                [&platform] { return platform.canWatchAndPostKeys(); });
+        else
+            mirvoLog(QStringLiteral("[Mirvo] hold key: through the desktop's key bindings "
+                                    "(mirvo --hold / --release / --toggle)"));
+        recorder = std::make_shared<AVEngineAudioRecorder>(platform.makeAudioEngine());
+        if (platform.canPostPasteChord())
+            paster = std::make_unique<PasteboardPaster>(pasteboard, platform.makeKeyboardEvents());
+        else
+            paster = std::make_unique<ClipboardHandoffPaster>(
+                pasteboard, [&platform](const QString& summary) { platform.notifyUser(summary); });
+        config = MirvoConfig::load(MirvoConfig::defaultPath(platform.configDirectory()));
+        if (config)
+            client = std::make_shared<ProxyClient>(*config, platform.makeHTTPSession());
+    }
+
+    hotkey = std::make_shared<CommandHotkeyMonitor>(std::move(hotkey), commands);
+
+    auto transcriberFactory = makeTranscriberFactory(
+        config, client, platform.speechRecognizers(recognitionProfile(defaults)));
+
+    std::shared_ptr<Polisher> polisher;
+    if (client && config && config->enablePolish) {
+        mirvoLog(QStringLiteral("[Mirvo] polisher: LLM (") + config->polishModel +
+                 QLatin1Char(')'));
+        polisher = std::make_shared<LLMPolisher>(client, LLMPolisher::systemPrompt);
+    }
+
+    auto hud = std::make_unique<HUDWindowController>([&platform](HUDModel& model) {
+        auto* view = new RecordingHUD(model);
+        view->setTranslucent(platform.compositorRunning());
+        return platform.makeHUDPanel(view);
+    });
+
+    return std::make_shared<DictationCoordinator>(hotkey, recorder, std::move(transcriberFactory),
+                                                  std::move(paster), std::move(hud), polisher,
+                                                  platform.texts());
+}

@@ -1,0 +1,370 @@
+#include "MirvoApp.h"
+
+#include "OnboardingWindow.h"
+#include "common/Log.h"
+#include "common/PlatformError.h"
+#include "core/LoginItem.h"
+#include "platform/PlatformServices.h"
+#include "platform/SingleInstance.h"
+#include "platform/Tray.h"
+#include "platform/UserDefaults.h"
+
+#include <QApplication>
+#include <QDateTime>
+
+#include <cstdio>
+
+#ifndef MIRVO_WEBSITE
+#define MIRVO_WEBSITE ""
+#endif
+
+namespace {
+
+const QString onboardingCompletedKey = QStringLiteral("ai.mirvo.onboardingCompleted");
+
+// The manifest address tests may point at a loopback server; anything else is refused.
+std::optional<QUrl> loopbackManifest(const QString& value) {
+    const QUrl url(value, QUrl::StrictMode);
+    if (url.scheme() == QLatin1String("http") && url.host() == QLatin1String("127.0.0.1") &&
+        url.port() > 0)
+        return url;
+    return std::nullopt;
+}
+
+// `mirvo --hold` and the like, run by a desktop key binding: hand the command to the running
+// Mirvo and end at once. Nothing starts when none runs, since a binding may fire at any time.
+int sendHotkeyCommand(int argc, char** argv, PlatformServices& platform) {
+    QCoreApplication app(argc, argv);
+    const QString command = QString::fromLocal8Bit(argv[1]).mid(2);
+    switch (platform.makeSingleInstance()->deliver(command)) {
+    case SingleInstance::Delivery::delivered:
+        return 0;
+    case SingleInstance::Delivery::noInstance:
+        std::fprintf(stderr, "mirvo: --%s: Mirvo is not running\n", qPrintable(command));
+        return 1;
+    case SingleInstance::Delivery::refused:
+        std::fprintf(stderr, "mirvo: --%s: the running Mirvo does not know this command\n",
+                     qPrintable(command));
+        return 1;
+    case SingleInstance::Delivery::unanswered:
+        std::fprintf(stderr, "mirvo: --%s: the running Mirvo did not answer\n",
+                     qPrintable(command));
+        return 1;
+    }
+    return 1;
+}
+
+} // namespace
+
+int Mirvo::run(int argc, char** argv, PlatformServices& platform) {
+    if (argc == 2 && QByteArray(argv[1]).startsWith("--") &&
+        hotkeyCommandNamed(QString::fromLocal8Bit(argv[1]).mid(2)))
+        return sendHotkeyCommand(argc, argv, platform);
+    // Qt would abort the process without a display; say what is missing instead.
+    platform.chooseQtPlatform();
+    const QString problem = platform.desktopProblem();
+    if (!problem.isEmpty()) {
+        std::fprintf(stderr, "mirvo: %s\n", qPrintable(problem));
+        return 1;
+    }
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Mirvo"));
+    QApplication::setApplicationVersion(QStringLiteral(MIRVO_VERSION));
+    // Mirvo has no main window: hiding the HUD or the checklist must not end it.
+    QApplication::setQuitOnLastWindowClosed(false);
+    LaunchOptions options =
+        LaunchOptions::fromEnvironment(QProcessEnvironment::systemEnvironment());
+    options.arguments = QApplication::arguments().mid(1);
+    setLogDictatedWords(options.logTranscripts);
+
+    const std::unique_ptr<SingleInstance> instance = platform.makeSingleInstance();
+    switch (instance->claim(options.arguments)) {
+    case SingleInstance::Role::forwarded:
+        return 0;
+    case SingleInstance::Role::unanswered:
+        std::fprintf(stderr, "mirvo: another Mirvo runs in this session but did not answer\n");
+        return 1;
+    case SingleInstance::Role::primary:
+    case SingleInstance::Role::alone:
+        break;
+    }
+
+    MirvoAppDelegate::shared =
+        std::make_shared<MirvoAppDelegate>(platform, options, platform.makeUserDefaults());
+    // A logout or Ctrl+C ends Mirvo as "Quit Mirvo" does: the user's clipboard goes back first.
+    try {
+        platform.onTerminationRequest([] { QCoreApplication::quit(); });
+    } catch (const PlatformError& e) {
+        mirvoLog(QStringLiteral("[Mirvo] cannot watch for logout: ") + e.localizedDescription(),
+                 LogLevel::warning);
+    }
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, [] {
+        if (DictationCoordinator* coordinator = MirvoAppDelegate::shared->coordinator())
+            coordinator->finishPendingPaste();
+    });
+    QObject::connect(instance.get(), &SingleInstance::commandReceived,
+                     MirvoAppDelegate::shared.get(), &MirvoAppDelegate::handleCommand);
+    QTimer::singleShot(0, [] { MirvoAppDelegate::shared->applicationDidFinishLaunching(); });
+    const int status = app.exec();
+    // The coordinator's components are the application's: they go before it does.
+    MirvoAppDelegate::shared.reset();
+    return status;
+}
+
+MirvoAppDelegate::MirvoAppDelegate(PlatformServices& platform, LaunchOptions options,
+                                   std::shared_ptr<UserDefaults> defaults, Timing timing)
+    : platform_(platform), options_(std::move(options)), defaults_(std::move(defaults)),
+      timing_(timing), loginItem_(platform.makeLoginItem()) {
+    manifestURL_ = UpdateChecker::defaultManifestURL();
+    if (options_.manifestURL) {
+        if (const auto loopback = loopbackManifest(*options_.manifestURL))
+            manifestURL_ = *loopback;
+        else
+            mirvoLog(QStringLiteral("[Mirvo] MIRVO_UPDATE_MANIFEST_URL ignored: only "
+                                    "http://127.0.0.1:PORT/… is accepted"),
+                     LogLevel::warning);
+    }
+}
+
+MirvoAppDelegate::~MirvoAppDelegate() = default;
+
+QString MirvoAppDelegate::websiteURLString() {
+    return QStringLiteral(MIRVO_WEBSITE);
+}
+
+void MirvoAppDelegate::applicationDidFinishLaunching() {
+    const bool test = options_.testMode;
+    const bool force = options_.forceOnboarding;
+    const bool seen = defaults_->boolForKey(onboardingCompletedKey);
+    installMenuBar();
+    mirvoLog(QStringLiteral("[Mirvo] launched (pid=%1, test=%2, seen=%3, force=%4)")
+                 .arg(QString::number(QCoreApplication::applicationPid()), boolText(test),
+                      boolText(seen), boolText(force)));
+    if (test) {
+        startCoordinator();
+    } else {
+        showOnboarding(); // at every launch
+        if (seen && !force)
+            startCoordinator();
+        scheduleUpdateChecks();
+    }
+    for (const QString& argument : options_.arguments)
+        handleURLEvent(argument);
+}
+
+void MirvoAppDelegate::handleURLEvent(const QString& url) {
+    if (const std::optional<QUrl> parsed = launchURL(url))
+        mirvoLog(QStringLiteral("[Mirvo] handleURLEvent: ") + parsed->toString());
+}
+
+void MirvoAppDelegate::handleCommand(const QString& command, const QStringList& arguments) {
+    if (const std::optional<HotkeyCommand> hotkey = hotkeyCommandNamed(command)) {
+        if (!coordinator_)
+            mirvoLog(QStringLiteral("[Mirvo] --%1 ignored: dictation has not started yet (finish "
+                                    "the setup checklist)")
+                         .arg(command));
+        emit hotkeyCommands_.issued(*hotkey);
+        return;
+    }
+    if (command != SingleInstance::openCommand)
+        return;
+    mirvoLog(QStringLiteral("[Mirvo] another launch forwarded its command line"));
+    // Without a tray, launching Mirvo again is how the checklist is reached. In test mode it
+    // would take every later dictation into its try-it box.
+    if (!options_.testMode)
+        showOnboarding();
+    for (const QString& argument : arguments)
+        handleURLEvent(argument);
+}
+
+void MirvoAppDelegate::startCoordinator() {
+    if (coordinator_) {
+        mirvoLog(QStringLiteral("[Mirvo] startCoordinator() skipped (already running)"));
+        return;
+    }
+    mirvoLog(QStringLiteral("[Mirvo] startCoordinator() entered"));
+    if (options_.testMode) {
+        startCoordinatorNow();
+        mirvoLog(QStringLiteral("[Mirvo] coordinator up (test mode)"));
+        return;
+    }
+    std::weak_ptr<MirvoAppDelegate> weak = weak_from_this();
+    QTimer::singleShot(0, this, [weak] {
+        const auto self = weak.lock();
+        if (!self)
+            return;
+        // Two calls can pass the first check before either task runs: only one builds.
+        if (self->coordinator_) {
+            mirvoLog(QStringLiteral("[Mirvo] startCoordinator() skipped (already running)"));
+            return;
+        }
+        mirvoLog(QStringLiteral("[Mirvo] checking permissions"));
+        mirvoLog(QStringLiteral("[Mirvo] speech auth status=%1")
+                     .arg(int(self->platform_.speechAuthorizationStatus())));
+        mirvoLog(QStringLiteral("[Mirvo] AXIsProcessTrusted()=") +
+                 boolText(self->platform_.canWatchAndPostKeys()));
+        if (!self->platform_.canWatchAndPostKeys()) {
+            mirvoLog(QStringLiteral("[Mirvo] AX not trusted — reshowing onboarding"));
+            self->defaults_->setValue(onboardingCompletedKey, false);
+            // Without a screen there is no checklist to fix it from, and showing it would only
+            // come back here: say what is missing, once.
+            if (!self->platform_.hasScreen()) {
+                const QString problem = self->platform_.keyAccessProblem();
+                mirvoLog(QStringLiteral("[Mirvo] no screen to show the setup checklist on, and "
+                                        "dictation cannot start: ") +
+                             problem,
+                         LogLevel::error);
+                self->platform_.notifyUser(problem);
+                return;
+            }
+            self->showOnboarding();
+            return;
+        }
+        self->startCoordinatorNow();
+        mirvoLog(QStringLiteral("[Mirvo] coordinator up"));
+    });
+}
+
+void MirvoAppDelegate::startCoordinatorNow() {
+    coordinator_ = DictationCoordinator::make(platform_, options_, *defaults_, &hotkeyCommands_);
+    std::weak_ptr<MirvoAppDelegate> weak = weak_from_this();
+    coordinator_->onRecordingComplete = [weak] {
+        if (auto self = weak.lock())
+            self->showUpdateWindowIfNeeded();
+    };
+    coordinator_->onStartFailure = [weak](const QString& message) {
+        if (auto self = weak.lock())
+            self->notifyStartFailure(message);
+    };
+    refreshPasteRouting();
+    coordinator_->start();
+}
+
+void MirvoAppDelegate::notifyStartFailure(const QString& message) {
+    // The HUD has room for two words; the tray shows the whole message, not over and over.
+    if (!statusItem_ || !statusItem_->isAvailable())
+        return;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    const auto last = notifiedAt_.constFind(message);
+    if (last != notifiedAt_.cend() && now - *last < qint64(timing_.notificationRepeat * 1000))
+        return;
+    notifiedAt_.insert(message, now);
+    statusItem_->showMessage(QStringLiteral("Mirvo"), message);
+}
+
+void MirvoAppDelegate::showOnboarding() {
+    // An invisible checklist would take every dictation into its try-it box.
+    // Without a screen there is no checklist to finish: dictation starts when it can.
+    if (!platform_.hasScreen()) {
+        mirvoLog(QStringLiteral("[Mirvo] no screen to show the setup checklist on"));
+        // A finished checklist had the launch start dictation already.
+        if (!defaults_->boolForKey(onboardingCompletedKey))
+            startCoordinator();
+        return;
+    }
+    std::weak_ptr<MirvoAppDelegate> weak = weak_from_this();
+    QTimer::singleShot(0, this, [this, weak] {
+        if (onboarding_) {
+            onboarding_->show();
+            refreshPasteRouting();
+            return;
+        }
+        auto checker = std::make_shared<SystemOnboardingChecker>(
+            platform_, defaults_, platform_.makeLoginItem(),
+            platform_.speechRecognizers(DictationCoordinator::recognitionProfile(*defaults_)));
+        onboarding_ = std::make_shared<OnboardingWindowController>(
+            std::make_shared<OnboardingDetector>(checker), checker,
+            [weak] {
+                if (auto self = weak.lock())
+                    self->startCoordinator();
+            },
+            [weak] {
+                if (auto self = weak.lock()) {
+                    self->defaults_->setValue(onboardingCompletedKey, true);
+                    self->onboarding_.reset();
+                    self->refreshPasteRouting();
+                    self->startCoordinator();
+                }
+            });
+        onboarding_->onScreenChanged = [weak] {
+            if (auto self = weak.lock())
+                self->refreshPasteRouting();
+        };
+        onboarding_->show();
+        refreshPasteRouting();
+    });
+}
+
+void MirvoAppDelegate::refreshPasteRouting() {
+    if (!coordinator_)
+        return;
+    // Only while the user can see the box: text sent to a closed checklist would be lost.
+    if (!onboarding_ || !onboarding_->isOnScreen()) {
+        coordinator_->alternatePasteHandler = nullptr;
+        return;
+    }
+    std::weak_ptr<MirvoAppDelegate> weak = weak_from_this();
+    coordinator_->alternatePasteHandler = [weak](const QString& text) {
+        if (auto self = weak.lock(); self && self->onboarding_)
+            self->onboarding_->setDemoText(text);
+    };
+}
+
+void MirvoAppDelegate::installMenuBar() {
+    statusItem_ = platform_.makeTray();
+    QIcon icon;
+    const QPixmap image(QStringLiteral(":/menubar-icon.png"));
+    if (!image.isNull())
+        icon = QIcon(image.scaled(22, 22, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    const QString key = platform_.holdKeyDisplayName(holdKey(*defaults_, platform_));
+
+    menu_ = std::make_unique<QMenu>();
+    const auto add = [this](const QString& title, auto action) {
+        QAction* item = menu_->addAction(title);
+        connect(item, &QAction::triggered, this, action);
+        return item;
+    };
+    add(QStringLiteral("About Mirvo ") + UpdateChecker::currentAppVersion(),
+        &MirvoAppDelegate::openWebsite);
+    QAction* pendingUpdate = add(QString(), &MirvoAppDelegate::openPendingUpdate);
+    pendingUpdate->setVisible(false);
+    add(QStringLiteral("Check for Updates…"), &MirvoAppDelegate::manualUpdateCheck);
+    add(QStringLiteral("Setup Checklist…"), &MirvoAppDelegate::openChecklist);
+    menu_->addSeparator();
+    launchAtLoginItem_ =
+        add(QStringLiteral("Launch at Login"), &MirvoAppDelegate::toggleLaunchAtLogin);
+    launchAtLoginItem_->setCheckable(true);
+    menu_->addSeparator();
+    QAction* quit = menu_->addAction(QStringLiteral("Quit Mirvo"));
+    quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    connect(quit, &QAction::triggered, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+    connect(menu_.get(), &QMenu::aboutToShow, this, &MirvoAppDelegate::menuWillOpen);
+    updates_ =
+        std::make_shared<UpdateSchedule>(platform_, defaults_, manifestURL_, pendingUpdate,
+                                         timing_.firstUpdateCheck, timing_.updateCheckInterval);
+
+    statusItem_->show(icon, QStringLiteral("Mirvo — hold %1 to dictate").arg(key), menu_.get());
+}
+
+void MirvoAppDelegate::menuWillOpen() {
+    launchAtLoginItem_->setChecked(loginItem_->isEnabled());
+}
+
+void MirvoAppDelegate::openWebsite() {
+    const QUrl url(websiteURLString(), QUrl::StrictMode);
+    if (url.isValid() && !url.host().isEmpty())
+        openURLOrSay(platform_, url);
+}
+
+void MirvoAppDelegate::openChecklist() {
+    showOnboarding();
+}
+
+void MirvoAppDelegate::toggleLaunchAtLogin() {
+    // The check mark follows the real state the next time the menu opens.
+    const bool enable = !loginItem_->isEnabled();
+    if (!loginItem_->setEnabled(enable))
+        mirvoLog(QStringLiteral("[Mirvo] Launch at Login could not be turned ") +
+                     (enable ? QStringLiteral("on") : QStringLiteral("off")),
+                 LogLevel::warning);
+}

@@ -1,0 +1,116 @@
+#pragma once
+
+#include "UpdateSchedule.h"
+#include "common/LaunchOptions.h"
+#include "core/DictationCoordinator.h"
+
+#include <QCoro/QCoroTask>
+#include <QHash>
+#include <QMenu>
+#include <QObject>
+#include <QTimer>
+#include <QUrl>
+
+#include <memory>
+#include <optional>
+
+class HTTPSession;
+class LoginItemControlling;
+class OnboardingWindowController;
+class PlatformServices;
+class Tray;
+class UpdateWindowController;
+class UserDefaults;
+
+// The process entry.
+namespace Mirvo {
+// Runs the application on `platform`: the Qt event loop is the one main loop. Returns the
+// process's exit status: 0 when it ends normally or handed its command to the running Mirvo,
+// 1 without a desktop session.
+int run(int argc, char** argv, PlatformServices& platform);
+} // namespace Mirvo
+
+// When the application shell acts, in seconds.
+struct ShellTiming {
+    double firstUpdateCheck = 5;
+    double updateCheckInterval = 24 * 60 * 60;
+    // A start failure's tray notification is not repeated within this time.
+    double notificationRepeat = 60;
+};
+
+// The application delegate: launches Mirvo, keeps its tray menu, the setup checklist, the
+// dictation coordinator and the update checks. Main thread only.
+class MirvoAppDelegate final : public QObject,
+                               public std::enable_shared_from_this<MirvoAppDelegate> {
+    Q_OBJECT
+public:
+    using Timing = ShellTiming;
+
+    MirvoAppDelegate(PlatformServices& platform, LaunchOptions options,
+                     std::shared_ptr<UserDefaults> defaults, Timing timing = {});
+    ~MirvoAppDelegate() override;
+
+    // The delegate of the running process.
+    static inline std::shared_ptr<MirvoAppDelegate> shared;
+
+    void applicationDidFinishLaunching();
+    // Creates and starts the coordinator once: at launch, and when the checklist says dictation
+    // can work. Outside test mode the permission check and the start run once the current event
+    // is handled.
+    void startCoordinator();
+    // A mirvo: URL the process was given; logged.
+    void handleURLEvent(const QString& url);
+    // What a second launch forwarded: shows the checklist and handles its URLs.
+    void handleCommand(const QString& command, const QStringList& arguments);
+
+    // The setup checklist, made on first use; shown once the current event is handled.
+    void showOnboarding();
+    // Sends dictations to the checklist's try-it box while the checklist is on screen, and to
+    // the focused application otherwise.
+    void refreshPasteRouting();
+
+    // The tray menu.
+    void installMenuBar();
+    void menuWillOpen();
+    void openWebsite();
+    void openChecklist();
+    void toggleLaunchAtLogin();
+
+    // Update checks, kept by the update schedule (made with the menu).
+    void scheduleUpdateChecks() { updates_->start(); }
+    QCoro::Task<> runUpdateCheck(bool notifyIfUpToDate) {
+        return updates_->check(notifyIfUpToDate);
+    }
+    void manualUpdateCheck() { updates_->check(true); }
+    void openPendingUpdate() { updates_->openPendingUpdate(); }
+    void showUpdateWindowIfNeeded() { updates_->showWindowIfNeeded(); }
+
+    DictationCoordinator* coordinator() const { return coordinator_.get(); }
+    OnboardingWindowController* onboarding() const { return onboarding_.get(); }
+    UpdateWindowController* updateWindow() const { return updates_->window(); }
+    const std::optional<UpdateInfo>& pendingUpdate() const { return updates_->pendingUpdate(); }
+    QMenu* menu() const { return menu_.get(); }
+    const QUrl& manifestURL() const { return manifestURL_; }
+
+    // "https://…", set when Mirvo is built.
+    static QString websiteURLString();
+
+private:
+    void startCoordinatorNow();
+    void notifyStartFailure(const QString& message);
+
+    PlatformServices& platform_;
+    const LaunchOptions options_;
+    const std::shared_ptr<UserDefaults> defaults_;
+    const Timing timing_;
+    std::shared_ptr<DictationCoordinator> coordinator_;
+    HotkeyCommands hotkeyCommands_;
+    std::unique_ptr<Tray> statusItem_;
+    std::unique_ptr<QMenu> menu_;
+    QAction* launchAtLoginItem_ = nullptr;
+    std::shared_ptr<OnboardingWindowController> onboarding_;
+    std::shared_ptr<UpdateSchedule> updates_;
+    const std::shared_ptr<LoginItemControlling> loginItem_;
+    QUrl manifestURL_;
+    QHash<QString, qint64> notifiedAt_; // message → when, in ms since the epoch
+};

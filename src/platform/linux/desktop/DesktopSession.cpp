@@ -1,0 +1,104 @@
+#include "DesktopSession.h"
+
+#include "HelperProcess.h"
+
+#include <wayland-client.h>
+
+namespace {
+
+// Names as XDG_CURRENT_DESKTOP gives them, or as the compositor's own variables imply.
+QString compositorName(const QProcessEnvironment& environment) {
+    if (environment.contains(QStringLiteral("SWAYSOCK")))
+        return QStringLiteral("sway");
+    if (environment.contains(QStringLiteral("HYPRLAND_INSTANCE_SIGNATURE")))
+        return QStringLiteral("Hyprland");
+    const QString desktop = environment.value(QStringLiteral("XDG_CURRENT_DESKTOP"));
+    return desktop.section(QLatin1Char(':'), 0, 0);
+}
+
+} // namespace
+
+DesktopSession DesktopSession::detect(const QProcessEnvironment& environment) {
+    DesktopSession session;
+    const QString forced = environment.value(QStringLiteral("MIRVO_SESSION"));
+    const bool wayland =
+        forced.isEmpty()
+            ? environment.contains(QStringLiteral("WAYLAND_DISPLAY")) ||
+                  environment.value(QStringLiteral("XDG_SESSION_TYPE")) == QLatin1String("wayland")
+            : forced == QLatin1String("wayland");
+    session.kind = wayland ? Kind::wayland : Kind::x11;
+    if (!wayland)
+        return session;
+    session.compositor = compositorName(environment);
+    static const QStringList wlrootsCompositors = {
+        QStringLiteral("sway"),    QStringLiteral("Hyprland"), QStringLiteral("river"),
+        QStringLiteral("wayfire"), QStringLiteral("labwc"),    QStringLiteral("niri"),
+        QStringLiteral("dwl"),     QStringLiteral("qtile"),    QStringLiteral("Wayfire")};
+    const bool knownOther = session.compositor.contains(QLatin1String("GNOME")) ||
+                            session.compositor.contains(QLatin1String("KDE"));
+    session.wlroots =
+        wlrootsCompositors.contains(session.compositor, Qt::CaseInsensitive) ||
+        (!knownOther && waylandGlobals().contains(QStringLiteral("zwlr_data_control_manager_v1")));
+    session.xwayland = !environment.value(QStringLiteral("DISPLAY")).isEmpty();
+    return session;
+}
+
+QString DesktopSession::description() const {
+    if (!isWayland())
+        return QStringLiteral("x11");
+    return QStringLiteral("wayland (%1%2)")
+        .arg(compositor.isEmpty() ? QStringLiteral("unknown compositor") : compositor,
+             xwayland ? QStringLiteral(", with XWayland") : QStringLiteral(", no XWayland"));
+}
+
+QString DesktopSession::waylandProblem() const {
+    QStringList missing;
+    const QStringList helpers =
+        wlroots ? QStringList{"wl-copy", "wl-paste", "wtype"} : QStringList{"wl-copy", "wl-paste"};
+    for (const QString& helper : helpers)
+        if (!HelperProcess::exists(helper))
+            missing.append(helper);
+    if (!missing.isEmpty())
+        return QStringLiteral("Mirvo needs %1 on this Wayland desktop: install the wl-clipboard "
+                              "and wtype packages.")
+            .arg(missing.join(QStringLiteral(", ")));
+    if (!wlroots)
+        return QString();
+    const QStringList globals = waylandGlobals();
+    if (!globals.contains(QStringLiteral("zwlr_data_control_manager_v1")))
+        return QStringLiteral("The compositor does not offer the clipboard to Mirvo "
+                              "(wlr-data-control).");
+    if (!globals.contains(QStringLiteral("zwp_virtual_keyboard_manager_v1")))
+        return QStringLiteral("The compositor does not let Mirvo type the paste chord "
+                              "(virtual-keyboard).");
+    return QString();
+}
+
+QString DesktopSession::keyAccessProblem() const {
+    const QString problem = waylandProblem();
+    if (!problem.isEmpty() || wlroots)
+        return problem;
+    return QStringLiteral("This desktop (%1 on Wayland) lets no program paste into another: "
+                          "Mirvo leaves your words on the clipboard and tells you to press "
+                          "Ctrl+V. Bind a shortcut to \"mirvo --toggle\" to dictate.")
+        .arg(compositor.isEmpty() ? QStringLiteral("GNOME or KDE") : compositor);
+}
+
+QStringList waylandGlobals() {
+    wl_display* display = wl_display_connect(nullptr);
+    if (!display)
+        return {};
+    QStringList names;
+    static const wl_registry_listener listener = {
+        [](void* data, wl_registry*, uint32_t, const char* interface, uint32_t) {
+            static_cast<QStringList*>(data)->append(QString::fromLatin1(interface));
+        },
+        [](void*, wl_registry*, uint32_t) {},
+    };
+    wl_registry* registry = wl_display_get_registry(display);
+    wl_registry_add_listener(registry, &listener, &names);
+    wl_display_roundtrip(display);
+    wl_registry_destroy(registry);
+    wl_display_disconnect(display);
+    return names;
+}

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "platform/linux/LinuxOnly.h"
+
+#include <QProcessEnvironment>
+#include <QString>
+#include <QStringList>
+
+// The kind of desktop session Mirvo runs in, decided once at start-up from the environment.
+// MIRVO_SESSION=x11 or =wayland overrides what the environment says (for tests).
+struct DesktopSession {
+    enum class Kind { x11, wayland };
+    Kind kind = Kind::x11;
+    // The compositor's name where the environment tells it ("sway", "Hyprland", "GNOME"…).
+    QString compositor;
+    // Sway, Hyprland, river and the other wlroots compositors offer ordinary clients the
+    // clipboard (data-control) and key posting (virtual keyboard); GNOME and KDE do not.
+    bool wlroots = false;
+    // XWayland is there to show Mirvo's windows.
+    bool xwayland = false;
+
+    static DesktopSession detect(const QProcessEnvironment& environment);
+    bool isWayland() const { return kind == Kind::wayland; }
+    // "x11", or "wayland (sway)" and the like.
+    QString description() const;
+
+    // In a Wayland session: what Mirvo lacks to paste here (a helper program, a protocol of the
+    // compositor), in a sentence for the user; empty when nothing is missing.
+    QString waylandProblem() const;
+    // In a Wayland session: why Mirvo cannot watch the key and paste as on X11, with what it
+    // does instead; empty on wlroots desktops that have everything.
+    QString keyAccessProblem() const;
+};
+
+// The interface names of the globals a Wayland compositor offers, as listed by its registry;
+// empty when no compositor answers (WAYLAND_DISPLAY is unset or wrong).
+QStringList waylandGlobals();

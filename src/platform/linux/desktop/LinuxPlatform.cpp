@@ -1,0 +1,297 @@
+#include "LinuxPlatform.h"
+
+#include "HelperProcess.h"
+#include "platform/linux/wayland/WlClipboardPasteboard.h"
+#include "platform/linux/wayland/WtypeKeyboardEvents.h"
+
+#include "LocalSocketInstance.h"
+#include "NetworkHTTPSession.h"
+#include "PosixSignalSource.h"
+#include "SettingsUserDefaults.h"
+#include "SystemLoginItem.h"
+#include "SystemTray.h"
+#include "common/Log.h"
+#include "platform/NotificationCenter.h"
+#include "platform/linux/sound/PulseAudioEngine.h"
+#include "platform/linux/sound/SndFileAudioFile.h"
+#include "platform/linux/speech/PocketSphinxRecognizer.h"
+#include "platform/linux/x11/QtClipboardPasteboard.h"
+#include "platform/linux/x11/QtHUDPanel.h"
+#include "platform/linux/x11/X11Connection.h"
+#include "platform/linux/x11/XInput2EventTap.h"
+#include "platform/linux/x11/XTestKeyboardEvents.h"
+
+#include <QCoreApplication>
+#include <QCoro/QCoroFuture>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QHash>
+#include <QStandardPaths>
+#include <QtConcurrent>
+
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#include <sys/syscall.h>
+#include <syslog.h>
+#include <unistd.h>
+
+namespace {
+
+// The log's way to the system journal; called with the log's lock held.
+void toSyslog(LogLevel level, const char* line) {
+    static bool opened = false;
+    if (!std::exchange(opened, true))
+        openlog("mirvo", LOG_PID, LOG_USER);
+    const int priority = level == LogLevel::error     ? LOG_ERR
+                         : level == LogLevel::warning ? LOG_WARNING
+                                                      : LOG_INFO;
+    syslog(priority, "%s", line);
+}
+
+long kernelThreadId() {
+    return long(syscall(SYS_gettid));
+}
+
+} // namespace
+
+LinuxPlatform::LinuxPlatform()
+    : session_(DesktopSession::detect(QProcessEnvironment::systemEnvironment())),
+      x11_(std::make_shared<X11Connection>()),
+      notifications_(std::make_shared<NotificationCenter>()) {
+    setJournalSink(&toSyslog);
+    setThreadIdSource(&kernelThreadId);
+}
+
+LinuxPlatform::~LinuxPlatform() = default;
+
+QString LinuxPlatform::keysymDisplayName(const QString& keysymName) {
+    static const QHash<QString, QString> words = {
+        {QStringLiteral("Control"), QStringLiteral("Ctrl")},
+        {QStringLiteral("Alt"), QStringLiteral("Alt")},
+        {QStringLiteral("Shift"), QStringLiteral("Shift")},
+        {QStringLiteral("Super"), QStringLiteral("Super")},
+        {QStringLiteral("Meta"), QStringLiteral("Meta")},
+        {QStringLiteral("Hyper"), QStringLiteral("Hyper")},
+        {QStringLiteral("ISO_Level3_Shift"), QStringLiteral("AltGr")},
+        {QStringLiteral("Caps_Lock"), QStringLiteral("Caps Lock")},
+        {QStringLiteral("Scroll_Lock"), QStringLiteral("Scroll Lock")},
+        {QStringLiteral("Num_Lock"), QStringLiteral("Num Lock")},
+    };
+    if (const auto found = words.constFind(keysymName); found != words.cend())
+        return *found;
+    const QString base = keysymName.left(keysymName.size() - 2);
+    if (keysymName.endsWith(QLatin1String("_R")) || keysymName.endsWith(QLatin1String("_L"))) {
+        const QString side = keysymName.endsWith(QLatin1Char('R')) ? QStringLiteral("Right")
+                                                                   : QStringLiteral("Left");
+        return side + QLatin1Char(' ') + words.value(base, QString(base).replace('_', ' '));
+    }
+    return QString(keysymName).replace(QLatin1Char('_'), QLatin1Char(' '));
+}
+
+PlatformTexts LinuxPlatform::texts() {
+    return {
+        QStringLiteral("Mirvo uses the on-device PocketSphinx speech engine to transcribe what "
+                       "you say. Nothing leaves your computer."),
+        QStringLiteral("The on-device speech engine only runs when its English model loads. "
+                       "Install the pocketsphinx-en-us package; Open Settings shows how."),
+        QStringLiteral("Mirvo needs the X11 input extensions (XInput 2.2 and XTEST) to detect %1 "
+                       "globally and to paste the transcript into whichever app has focus."),
+        QStringLiteral("Speech model missing. Install the pocketsphinx-en-us package."),
+        QStringLiteral("The speech model does not load. Reinstall the pocketsphinx-en-us "
+                       "package."),
+    };
+}
+
+std::unique_ptr<EventTap> LinuxPlatform::makeEventTap(uint64_t mask, EventTapCallback callback,
+                                                      void* userInfo,
+                                                      const QString& pushToTalkKey) {
+    return XInput2EventTap::create(mask, callback, userInfo, pushToTalkKey);
+}
+
+std::shared_ptr<KeyboardEvents> LinuxPlatform::makeKeyboardEvents() {
+    if (session_.isWayland())
+        return std::make_shared<WtypeKeyboardEvents>();
+    return std::make_shared<XTestKeyboardEvents>(x11_);
+}
+
+std::shared_ptr<Pasteboard> LinuxPlatform::makePasteboard() {
+    // An X11 client that has no focus cannot set the Wayland clipboard.
+    if (session_.isWayland())
+        return std::make_shared<WlClipboardPasteboard>();
+    return std::make_shared<QtClipboardPasteboard>();
+}
+
+std::unique_ptr<AudioEngine> LinuxPlatform::makeAudioEngine() {
+    return std::make_unique<PulseAudioEngine>();
+}
+
+AudioFileOpener LinuxPlatform::audioFileOpener() {
+    return &SndFileAudioFile::open;
+}
+
+SpeechRecognizerProvider LinuxPlatform::speechRecognizers(RecognitionProfile profile) {
+    // One decoder pool per profile for the process, warming up from the first request on.
+    SpeechRecognizerProvider& provider = recognizers_[profile];
+    if (!provider)
+        provider = PocketSphinxRecognizer::makeProvider(profile);
+    return provider;
+}
+
+std::unique_ptr<HUDPanel> LinuxPlatform::makeHUDPanel(QWidget* content) {
+    if (!hasScreen()) {
+        delete content;
+        return nullptr;
+    }
+    return QtHUDPanel::create(content);
+}
+
+bool LinuxPlatform::compositorRunning() {
+    return QtHUDPanel::compositorRunning(x11_->display());
+}
+
+std::shared_ptr<UserDefaults> LinuxPlatform::makeUserDefaults() {
+    return std::make_shared<SettingsUserDefaults>(configDirectory() +
+                                                  QStringLiteral("/Mirvo/defaults.conf"));
+}
+
+std::shared_ptr<HTTPSession> LinuxPlatform::makeHTTPSession() {
+    return std::make_shared<NetworkHTTPSession>();
+}
+
+bool LinuxPlatform::canWatchAndPostKeys() {
+    if (session_.isWayland())
+        return session_.waylandProblem().isEmpty();
+    return keyAccessProblem().isEmpty();
+}
+
+QString LinuxPlatform::keyAccessProblem() {
+    if (session_.isWayland())
+        return session_.keyAccessProblem();
+    return x11_->keyAccessProblem();
+}
+
+SpeechAuthorizationStatus LinuxPlatform::speechAuthorizationStatus() {
+    // Linux asks nobody: speech is allowed when the on-device model is there to use.
+    const bool installed = !PocketSphinxRecognizer::installedModelDirectory().isEmpty();
+    if (!installed && !saidModelMissing_) {
+        saidModelMissing_ = true;
+        mirvoLog(QStringLiteral("[Mirvo/Transcriber] no complete speech model (en-us/, "
+                                "en-us.lm.bin, cmudict-en-us.dict) at %1")
+                     .arg(PocketSphinxRecognizer::modelDirectoryToUse()),
+                 LogLevel::warning);
+    }
+    return installed ? SpeechAuthorizationStatus::authorized : SpeechAuthorizationStatus::denied;
+}
+
+QCoro::Task<MicrophoneAuthorizationStatus> LinuxPlatform::microphoneAuthorizationStatus() {
+    // Nobody grants the microphone either: it is there when the sound server offers a source.
+    // The server may hang (a socket that never answers), so the question is asked off the main
+    // thread and bounded.
+    const QString problem =
+        co_await QtConcurrent::run(&PulseAudioEngine::defaultSourceProblem, 1500);
+    if (problem != lastMicrophoneProblem_) {
+        lastMicrophoneProblem_ = problem;
+        if (!problem.isEmpty())
+            mirvoLog(QStringLiteral("[Mirvo/Audio] no microphone: ") + problem, LogLevel::warning);
+    }
+    co_return problem.isEmpty() ? MicrophoneAuthorizationStatus::authorized
+                                : MicrophoneAuthorizationStatus::denied;
+}
+
+QCoro::Task<bool> LinuxPlatform::requestMicrophoneAccess() {
+    co_return co_await microphoneAuthorizationStatus() == MicrophoneAuthorizationStatus::authorized;
+}
+
+QCoro::Task<SpeechAuthorizationStatus> LinuxPlatform::requestSpeechAuthorization() {
+    co_return speechAuthorizationStatus();
+}
+
+std::unique_ptr<SignalSource> LinuxPlatform::makeSignalSource() {
+    return std::make_unique<PosixSignalSource>();
+}
+
+std::shared_ptr<NotificationCenter> LinuxPlatform::defaultNotificationCenter() {
+    return notifications_;
+}
+
+QString LinuxPlatform::configDirectory() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+}
+
+std::shared_ptr<LoginItemControlling> LinuxPlatform::makeLoginItem() {
+    return std::make_shared<SystemLoginItem>();
+}
+
+bool LinuxPlatform::openURL(const QUrl& url) {
+    return QDesktopServices::openUrl(url);
+}
+
+QUrl LinuxPlatform::helpPageURL() {
+    // Installed beside the program's share folder, or in the build tree next to the binary.
+    const QString dir = QCoreApplication::applicationDirPath();
+    const QStringList candidates = {dir + QStringLiteral("/../share/mirvo/help.html"),
+                                    dir + QStringLiteral("/share/mirvo/help.html")};
+    for (const QString& path : candidates)
+        if (QFileInfo::exists(path))
+            return QUrl::fromLocalFile(QFileInfo(path).canonicalFilePath());
+    mirvoLog(QStringLiteral("[Mirvo] help page not found in ") + candidates.join(", "),
+             LogLevel::warning);
+    return QUrl::fromLocalFile(candidates.first());
+}
+
+void LinuxPlatform::notifyUser(const QString& summary) {
+    QDBusMessage notify = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.Notifications"),
+        QStringLiteral("/org/freedesktop/Notifications"),
+        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
+    notify << QStringLiteral("Mirvo") << uint(0) << QStringLiteral("mirvo") << summary << QString()
+           << QStringList() << QVariantMap() << int(4000);
+    if (!QDBusConnection::sessionBus().send(notify))
+        mirvoLog(QStringLiteral("[Mirvo] no desktop notifications (no session bus): ") + summary,
+                 LogLevel::warning);
+}
+
+void LinuxPlatform::chooseQtPlatform() {
+    if (!session_.isWayland())
+        return;
+    mirvoLog(QStringLiteral("[Mirvo] session: ") + session_.description());
+    // Mirvo's windows are X11 windows (the HUD never takes focus); without XWayland there is
+    // nothing to show them on.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", session_.xwayland ? "xcb" : "offscreen");
+        if (!session_.xwayland)
+            mirvoLog(QStringLiteral("[Mirvo] no XWayland: running without the HUD and windows"),
+                     LogLevel::warning);
+    }
+}
+
+QString LinuxPlatform::desktopProblem() {
+    // Another Qt platform (offscreen, in tests) needs no X server.
+    const QString qpa = qEnvironmentVariable("QT_QPA_PLATFORM");
+    if (!qpa.isEmpty() && !qpa.startsWith(QLatin1String("xcb")))
+        return QString();
+    const QString display = qEnvironmentVariable("DISPLAY");
+    if (display.isEmpty())
+        return qEnvironmentVariableIsSet("WAYLAND_DISPLAY")
+                   ? QStringLiteral("Mirvo needs an X11 desktop session: DISPLAY is not set "
+                                    "(this Wayland session has no X11)")
+                   : QStringLiteral("Mirvo needs a desktop session: DISPLAY is not set");
+    if (!x11_->display())
+        return QStringLiteral("Mirvo needs a desktop session: the X display %1 does not answer")
+            .arg(display);
+    return QString();
+}
+
+std::unique_ptr<Tray> LinuxPlatform::makeTray() {
+    return std::make_unique<SystemTray>();
+}
+
+std::unique_ptr<SingleInstance> LinuxPlatform::makeSingleInstance() {
+    return std::make_unique<LocalSocketInstance>();
+}
+
+void LinuxPlatform::onTerminationRequest(std::function<void()> handler) {
+    watchTerminationSignals(std::move(handler));
+}

@@ -1,0 +1,70 @@
+#pragma once
+
+#include "platform/linux/LinuxOnly.h"
+
+#include "DesktopSession.h"
+#include "platform/PlatformServices.h"
+
+#include <map>
+
+class X11Connection;
+
+// The Linux desktop: X11 for keys, clipboard and windows, PulseAudio for the microphone,
+// PocketSphinx for speech, libsndfile for audio files, QSettings and the XDG folders for what
+// Mirvo keeps. In a Wayland session the keys come from the compositor's bindings, the clipboard
+// and the paste chord from wl-clipboard and wtype, and the windows go through XWayland (Qt is
+// told so by chooseQtPlatform(), before the application object exists). Cheap to
+// construct; each service is made when first asked for.
+class LinuxPlatform final : public PlatformServices {
+public:
+    LinuxPlatform();
+    ~LinuxPlatform() override;
+
+    std::unique_ptr<EventTap> makeEventTap(uint64_t mask, EventTapCallback callback, void* userInfo,
+                                           const QString& pushToTalkKey) override;
+    QString defaultHoldKey() override { return QStringLiteral("Control_R"); }
+    QString holdKeyDisplayName(const QString& key) override { return keysymDisplayName(key); }
+    PlatformTexts texts() override;
+    bool holdKeyObservable() override { return !session_.isWayland(); }
+    bool hasScreen() override { return !session_.isWayland() || session_.xwayland; }
+    bool canPostPasteChord() override { return !session_.isWayland() || session_.wlroots; }
+    std::shared_ptr<KeyboardEvents> makeKeyboardEvents() override;
+    std::shared_ptr<Pasteboard> makePasteboard() override;
+    std::unique_ptr<AudioEngine> makeAudioEngine() override;
+    AudioFileOpener audioFileOpener() override;
+    SpeechRecognizerProvider speechRecognizers(RecognitionProfile profile) override;
+    std::unique_ptr<HUDPanel> makeHUDPanel(QWidget* content) override;
+    bool compositorRunning() override;
+    std::shared_ptr<UserDefaults> makeUserDefaults() override;
+    std::shared_ptr<HTTPSession> makeHTTPSession() override;
+    bool canWatchAndPostKeys() override;
+    QString keyAccessProblem() override;
+    SpeechAuthorizationStatus speechAuthorizationStatus() override;
+    QCoro::Task<SpeechAuthorizationStatus> requestSpeechAuthorization() override;
+    QCoro::Task<MicrophoneAuthorizationStatus> microphoneAuthorizationStatus() override;
+    QCoro::Task<bool> requestMicrophoneAccess() override;
+    std::unique_ptr<SignalSource> makeSignalSource() override;
+    std::shared_ptr<NotificationCenter> defaultNotificationCenter() override;
+    QString configDirectory() override;
+    std::shared_ptr<LoginItemControlling> makeLoginItem() override;
+    bool openURL(const QUrl& url) override;
+    QUrl helpPageURL() override;
+    void chooseQtPlatform() override;
+    QString desktopProblem() override;
+    void notifyUser(const QString& summary) override;
+    std::unique_ptr<Tray> makeTray() override;
+    std::unique_ptr<SingleInstance> makeSingleInstance() override;
+    void onTerminationRequest(std::function<void()> handler) override;
+
+    const DesktopSession& session() const { return session_; }
+    // The readable name of an X keysym name: "Control_R" → "Right Ctrl".
+    static QString keysymDisplayName(const QString& keysymName);
+
+private:
+    const DesktopSession session_;
+    const std::shared_ptr<X11Connection> x11_;
+    const std::shared_ptr<NotificationCenter> notifications_;
+    std::map<RecognitionProfile, SpeechRecognizerProvider> recognizers_;
+    bool saidModelMissing_ = false;
+    QString lastMicrophoneProblem_;
+};

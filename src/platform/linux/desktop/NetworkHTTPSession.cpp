@@ -1,0 +1,99 @@
+#include "NetworkHTTPSession.h"
+
+#include "common/PlatformError.h"
+
+#include <QCoro/QCoroNetworkReply>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QTimer>
+
+#include <cmath>
+
+namespace {
+
+// The URL-loading error codes the rest of Mirvo (and its logs) speak.
+long urlErrorCode(QNetworkReply::NetworkError error) {
+    switch (error) {
+    case QNetworkReply::OperationCanceledError:
+    case QNetworkReply::TimeoutError:
+        return -1001; // timed out
+    case QNetworkReply::HostNotFoundError:
+        return -1003; // cannot find host
+    case QNetworkReply::ConnectionRefusedError:
+        return -1004; // cannot connect to host
+    case QNetworkReply::RemoteHostClosedError:
+        return -1005; // network connection lost
+    case QNetworkReply::ProtocolUnknownError:
+        return -1002; // unsupported URL
+    case QNetworkReply::SslHandshakeFailedError:
+        return -1200; // secure connection failed
+    default:
+        return -1; // unknown
+    }
+}
+
+} // namespace
+
+NetworkHTTPSession::NetworkHTTPSession() : manager_(std::make_unique<QNetworkAccessManager>()) {}
+
+NetworkHTTPSession::~NetworkHTTPSession() = default;
+
+QCoro::Task<HTTPResponse> NetworkHTTPSession::data(HTTPRequest request) {
+    QNetworkRequest networkRequest(request.url);
+    for (const auto& [name, value] : request.headers) {
+        // A null value would remove the header; an empty one is still sent.
+        networkRequest.setRawHeader(name, value.isNull() ? QByteArray("", 0) : value);
+    }
+    networkRequest.setTransferTimeout(int(std::lround(request.timeoutSeconds * 1000)));
+    networkRequest.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                                request.followRedirects ? QNetworkRequest::NoLessSafeRedirectPolicy
+                                                        : QNetworkRequest::ManualRedirectPolicy);
+    std::unique_ptr<QNetworkReply, void (*)(QNetworkReply*)> reply(
+        manager_->sendCustomRequest(networkRequest, request.method, request.body),
+        [](QNetworkReply* r) { r->deleteLater(); });
+    // The limits end the transfer from inside; which one did decides the error.
+    long limitHit = 0;
+    QTimer deadline;
+    if (request.totalTimeoutSeconds > 0) {
+        deadline.setSingleShot(true);
+        QObject::connect(&deadline, &QTimer::timeout, reply.get(), [&limitHit, r = reply.get()] {
+            limitHit = -1001;
+            r->abort();
+        });
+        deadline.start(int(std::lround(request.totalTimeoutSeconds * 1000)));
+    }
+    if (request.maxBodyBytes >= 0)
+        QObject::connect(reply.get(), &QNetworkReply::downloadProgress, reply.get(),
+                         [&limitHit, max = request.maxBodyBytes, r = reply.get()](qint64 received,
+                                                                                  qint64 total) {
+                             if (limitHit == 0 && (received > max || total > max)) {
+                                 limitHit = -1103;
+                                 r->abort();
+                             }
+                         });
+    co_await reply.get();
+    if (limitHit == -1001)
+        throw PlatformError(QString::fromLatin1(PlatformErrors::urlDomain), -1001,
+                            QStringLiteral("The request timed out."));
+    // Progress reports are throttled: a body can arrive whole before the first one.
+    if (limitHit == -1103 ||
+        (request.maxBodyBytes >= 0 && reply->bytesAvailable() > request.maxBodyBytes))
+        throw PlatformError(QString::fromLatin1(PlatformErrors::urlDomain), -1103,
+                            QStringLiteral("The resource exceeds the maximum size."));
+
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    // An HTTP error status is an answer; a connection that broke or stalled after the status
+    // line is still a transport failure (its body would be cut short).
+    const QNetworkReply::NetworkError error = reply->error();
+    const bool transportFailed = error != QNetworkReply::NoError &&
+                                 (!status.isValid() || error < QNetworkReply::ContentAccessDenied);
+    if (transportFailed)
+        throw PlatformError(QString::fromLatin1(PlatformErrors::urlDomain), urlErrorCode(error),
+                            reply->errorString());
+    HTTPResponse response;
+    response.isHTTP = status.isValid();
+    response.statusCode = status.toInt();
+    response.body = reply->readAll();
+    co_return response;
+}

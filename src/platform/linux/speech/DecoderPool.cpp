@@ -1,0 +1,245 @@
+#include "DecoderPool.h"
+
+#include "common/Log.h"
+
+#include <pocketsphinx.h>
+
+#include <malloc.h>
+
+#include <chrono>
+
+#include <sphinxbase/err.h>
+
+namespace {
+
+// PocketSphinx keeps process-wide state (its log file, the command-line defaults) that
+// concurrent loads would share: the log is silenced once, before the first decoder, and loads
+// and frees take turns.
+std::mutex& libraryMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+void silenceLibraryLogOnce() {
+    static std::once_flag once;
+    std::call_once(once, [] { err_set_logfp(nullptr); });
+}
+
+} // namespace
+
+DecoderPool::DecoderPool(QString modelDirectory, QStringList decoderArguments,
+                         double spareIdleSeconds)
+    : modelDirectory_(std::move(modelDirectory)), decoderArguments_(std::move(decoderArguments)),
+      spareIdleSeconds_(spareIdleSeconds) {
+    silenceLibraryLogOnce();
+    for (int i = 0; i < maxDecoders; ++i)
+        workers_[i].thread = std::thread([this, i] { work(i); });
+}
+
+DecoderPool::~DecoderPool() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+        for (Worker& w : workers_)
+            if (w.job)
+                w.job->cancel();
+    }
+    changed_.notify_all();
+    for (Worker& w : workers_)
+        w.thread.join();
+    // Queued jobs are answered, so that no caller waits for them in vain.
+    for (const auto& job : queue_) {
+        job->cancel();
+        job->run(nullptr, *this);
+    }
+    for (Worker& w : workers_)
+        unload(w.decoder);
+}
+
+ps_decoder_t* DecoderPool::load() {
+    QList<QByteArray> storage = {
+        "-hmm",  (modelDirectory_ + QStringLiteral("/en-us")).toLocal8Bit(),
+        "-lm",   (modelDirectory_ + QStringLiteral("/en-us.lm.bin")).toLocal8Bit(),
+        "-dict", (modelDirectory_ + QStringLiteral("/cmudict-en-us.dict")).toLocal8Bit()};
+    for (const QString& argument : decoderArguments_)
+        storage.append(argument.toLocal8Bit());
+    std::vector<char*> argv;
+    for (QByteArray& a : storage)
+        argv.push_back(a.data());
+    std::lock_guard lock(libraryMutex());
+    cmd_ln_t* config = cmd_ln_parse_r(nullptr, ps_args(), int(argv.size()), argv.data(), TRUE);
+    if (!config)
+        return nullptr;
+    ps_decoder_t* decoder = ps_init(config);
+    cmd_ln_free_r(config); // the decoder keeps its own reference
+    return decoder;
+}
+
+void DecoderPool::unload(ps_decoder_t* decoder) {
+    if (!decoder)
+        return;
+    std::lock_guard lock(libraryMutex());
+    ps_free(decoder);
+    // A decoder is some 90 MB in many small blocks; without a trim the allocator keeps most of
+    // them for the process after the spare has gone.
+    malloc_trim(0);
+}
+
+void DecoderPool::loadLocked(Worker& worker, std::unique_lock<std::mutex>& lock) {
+    worker.loading = true;
+    lock.unlock();
+    ps_decoder_t* decoder = load();
+    lock.lock();
+    worker.loading = false;
+    worker.decoder = decoder;
+    everLoaded_ = everLoaded_ || decoder;
+    if (!decoder)
+        mirvoLog(QStringLiteral("[Mirvo/Transcriber] could not load the speech model from %1")
+                     .arg(modelDirectory_),
+                 LogLevel::error);
+}
+
+bool DecoderPool::otherIdleWithDecoderLocked(int index) const {
+    for (int i = 0; i < maxDecoders; ++i)
+        if (i != index && workers_[i].decoder && !workers_[i].job && !workers_[i].loading)
+            return true;
+    return false;
+}
+
+bool DecoderPool::otherPreloadingLocked(int index) const {
+    // A preload asked for but not yet begun counts: its worker may not have woken yet.
+    for (int i = 0; i < maxDecoders; ++i)
+        if (i != index && (workers_[i].loading || workers_[i].preloadRequested) && !workers_[i].job)
+            return true;
+    return false;
+}
+
+bool DecoderPool::otherFinishingLocked(int index) const {
+    for (int i = 0; i < maxDecoders; ++i)
+        if (i != index && workers_[i].decoder && workers_[i].job && workers_[i].job->isAudioEnded())
+            return true;
+    return false;
+}
+
+bool DecoderPool::needsLoadLocked(const DecodeJob& job) const {
+    // An empty job still needs a decoder until one has loaded: its answer tells whether the
+    // model can load at all.
+    return !job.isCancelled() && (job.needsDecoder() || !everLoaded_);
+}
+
+bool DecoderPool::modelLoads() const {
+    std::lock_guard lock(mutex_);
+    return everLoaded_;
+}
+
+bool DecoderPool::mayTakeLocked(int index) const {
+    if (queue_.empty())
+        return false;
+    // A job with nothing to decode needs no decoder; a worker with one takes any job; a worker
+    // without one loads a spare only when no other decoder is free or about to be.
+    return !needsLoadLocked(*queue_.front()) || workers_[index].decoder ||
+           (!otherIdleWithDecoderLocked(index) && !otherPreloadingLocked(index) &&
+            !otherFinishingLocked(index));
+}
+
+void DecoderPool::work(int index) {
+    Worker& self = workers_[index];
+    using Clock = std::chrono::steady_clock;
+    const auto spareIdle = std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double>(spareIdleSeconds_));
+    std::unique_lock lock(mutex_);
+    Clock::time_point idleSince = Clock::now();
+    while (!stopping_) {
+        if (self.preloadRequested && !self.decoder) {
+            self.preloadRequested = false;
+            loadLocked(self, lock);
+            idleSince = Clock::now();
+            changed_.notify_all();
+            continue;
+        }
+        if (mayTakeLocked(index)) {
+            self.job = std::move(queue_.front());
+            queue_.pop_front();
+            if (!self.decoder && needsLoadLocked(*self.job))
+                loadLocked(self, lock);
+            const std::shared_ptr<DecodeJob> job = self.job;
+            ps_decoder_t* decoder = job->isCancelled() ? nullptr : self.decoder;
+            lock.unlock();
+            job->run(decoder, *this);
+            lock.lock();
+            self.job.reset();
+            idleSince = Clock::now();
+            changed_.notify_all();
+            continue;
+        }
+        // A spare left idle while another decoder is idle too goes, keeping one warm.
+        const bool spare = self.decoder && otherIdleWithDecoderLocked(index);
+        if (spare && Clock::now() - idleSince >= spareIdle) {
+            ps_decoder_t* surplus = std::exchange(self.decoder, nullptr);
+            lock.unlock();
+            unload(surplus);
+            lock.lock();
+            changed_.notify_all();
+            continue;
+        }
+        if (spare)
+            changed_.wait_until(lock, idleSince + spareIdle);
+        else
+            changed_.wait(lock);
+    }
+}
+
+void DecoderPool::prepare() {
+    {
+        std::lock_guard lock(mutex_);
+        for (const Worker& w : workers_)
+            if (w.loading || w.preloadRequested || (w.decoder && !w.job))
+                return;
+        for (Worker& w : workers_) {
+            if (!w.decoder && !w.job) {
+                w.preloadRequested = true;
+                break;
+            }
+        }
+    }
+    changed_.notify_all();
+}
+
+void DecoderPool::submit(std::shared_ptr<DecodeJob> job) {
+    {
+        std::lock_guard lock(mutex_);
+        queue_.push_back(std::move(job));
+    }
+    changed_.notify_all();
+}
+
+void DecoderPool::wake() {
+    { std::lock_guard lock(mutex_); }
+    changed_.notify_all();
+}
+
+int DecoderPool::decoderCount() const {
+    std::lock_guard lock(mutex_);
+    int count = 0;
+    for (const Worker& w : workers_)
+        count += (w.decoder || w.loading) ? 1 : 0;
+    return count;
+}
+
+int DecoderPool::idleCount() const {
+    std::lock_guard lock(mutex_);
+    int count = 0;
+    for (const Worker& w : workers_)
+        count += (w.decoder && !w.job && !w.loading) ? 1 : 0;
+    return count;
+}
+
+void DecoderPool::waitUntilSettled() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] {
+        for (const Worker& w : workers_)
+            if (w.loading || w.preloadRequested)
+                return false;
+        return true;
+    });
+}

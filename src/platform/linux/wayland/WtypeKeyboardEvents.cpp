@@ -1,0 +1,70 @@
+#include "WtypeKeyboardEvents.h"
+
+#include "common/Log.h"
+#include "platform/linux/desktop/HelperProcess.h"
+#include "platform/linux/desktop/Terminals.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace {
+
+QString focusedIn(const QJsonObject& node, int depth) {
+    if (depth > 64)
+        return QString();
+    if (node.value(QStringLiteral("focused")).toBool()) {
+        const QString appId = node.value(QStringLiteral("app_id")).toString();
+        return appId.isEmpty() ? node.value(QStringLiteral("window_properties"))
+                                     .toObject()
+                                     .value(QStringLiteral("class"))
+                                     .toString()
+                               : appId;
+    }
+    for (const char* key : {"nodes", "floating_nodes"})
+        for (const QJsonValue& child : node.value(QLatin1String(key)).toArray())
+            if (const QString found = focusedIn(child.toObject(), depth + 1); !found.isEmpty())
+                return found;
+    return QString();
+}
+
+} // namespace
+
+QString WtypeKeyboardEvents::focusedAppIdInSwayTree(const QByteArray& json) {
+    return focusedIn(QJsonDocument::fromJson(json).object(), 0);
+}
+
+QString WtypeKeyboardEvents::focusedAppId() {
+    if (qEnvironmentVariableIsSet("SWAYSOCK")) {
+        const HelperResult tree = HelperProcess::run(
+            QStringLiteral("swaymsg"), {QStringLiteral("-t"), QStringLiteral("get_tree")});
+        if (!tree.ran)
+            mirvoLog(QStringLiteral("[Mirvo] cannot tell the focused window: ") + tree.problem,
+                     LogLevel::warning);
+        return tree.ran ? focusedAppIdInSwayTree(tree.output) : QString();
+    }
+    if (qEnvironmentVariableIsSet("HYPRLAND_INSTANCE_SIGNATURE")) {
+        const HelperResult window = HelperProcess::run(
+            QStringLiteral("hyprctl"), {QStringLiteral("activewindow"), QStringLiteral("-j")});
+        return window.ran ? QJsonDocument::fromJson(window.output)
+                                .object()
+                                .value(QStringLiteral("class"))
+                                .toString()
+                          : QString();
+    }
+    return QString();
+}
+
+void WtypeKeyboardEvents::postPasteChord() {
+    const QString appId = focusedAppId();
+    const bool terminal = isTerminal(appId);
+    const QStringList chord =
+        terminal ? QStringList{"-M", "ctrl", "-M", "shift", "-k", "v", "-m", "shift", "-m", "ctrl"}
+                 : QStringList{"-M", "ctrl", "-k", "v", "-m", "ctrl"};
+    mirvoLog(QStringLiteral("[Mirvo] paste chord %1 for \"%2\"")
+                 .arg(terminal ? QStringLiteral("Ctrl+Shift+V") : QStringLiteral("Ctrl+V"), appId));
+    const HelperResult typed = HelperProcess::run(QStringLiteral("wtype"), chord);
+    if (!typed.ran)
+        mirvoLog(QStringLiteral("[Mirvo] cannot post the paste chord: ") + typed.problem,
+                 LogLevel::warning);
+}

@@ -1,0 +1,102 @@
+#include "XTestKeyboardEvents.h"
+
+#include "X11Connection.h"
+#include "common/Log.h"
+#include "platform/linux/desktop/Terminals.h"
+
+#include <X11/XKBlib.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
+#include <vector>
+
+namespace {
+
+// The WM_CLASS of the focused window or of its nearest ancestor that has one. The windows may
+// close while we walk them: their errors are trapped and end the walk.
+bool focusedWindowIsTerminal(Display* display) {
+    X11ErrorTrap trap(display);
+    Window focus = 0;
+    int revert = 0;
+    XGetInputFocus(display, &focus, &revert);
+    while (focus != None && focus != PointerRoot) {
+        XClassHint hint = {nullptr, nullptr};
+        const bool hasHint = XGetClassHint(display, focus, &hint);
+        if (trap.caughtError())
+            return false;
+        if (hasHint) {
+            const bool terminal = isTerminal(QString::fromLocal8Bit(hint.res_name)) ||
+                                  isTerminal(QString::fromLocal8Bit(hint.res_class));
+            XFree(hint.res_name);
+            XFree(hint.res_class);
+            return terminal;
+        }
+        Window root = 0, parent = 0;
+        Window* children = nullptr;
+        unsigned int count = 0;
+        if (!XQueryTree(display, focus, &root, &parent, &children, &count) || trap.caughtError())
+            return false;
+        if (children)
+            XFree(children);
+        if (parent == root)
+            return false;
+        focus = parent;
+    }
+    return false;
+}
+
+// Modifier keys down right now, as keycodes.
+std::vector<KeyCode> heldModifiers(Display* display) {
+    std::vector<KeyCode> held;
+    char keys[32] = {};
+    XQueryKeymap(display, keys);
+    XModifierKeymap* map = XGetModifierMapping(display);
+    if (!map)
+        return held;
+    for (int i = 0; i < 8 * map->max_keypermod; ++i) {
+        const KeyCode code = map->modifiermap[i];
+        if (code && (keys[code / 8] & (1 << (code % 8))))
+            held.push_back(code);
+    }
+    XFreeModifiermap(map);
+    return held;
+}
+
+} // namespace
+
+XTestKeyboardEvents::XTestKeyboardEvents(std::shared_ptr<X11Connection> connection)
+    : connection_(std::move(connection)) {}
+
+void XTestKeyboardEvents::postPasteChord() {
+    Display* display = connection_->display();
+    if (!display) {
+        mirvoLog(QStringLiteral("[Mirvo] paste: no X display to post the paste keys to"),
+                 LogLevel::error);
+        return;
+    }
+    const bool terminal = focusedWindowIsTerminal(display);
+    const KeyCode control = XKeysymToKeycode(display, XK_Control_L);
+    const KeyCode shift = XKeysymToKeycode(display, XK_Shift_L);
+    const KeyCode v = XKeysymToKeycode(display, XK_v);
+
+    // Keys the user still holds (Alt, Super, a Shift) would turn the chord into another
+    // shortcut: lift them for the chord and put them back down afterwards.
+    const std::vector<KeyCode> held = heldModifiers(display);
+    for (KeyCode code : held)
+        XTestFakeKeyEvent(display, code, False, CurrentTime);
+
+    XTestFakeKeyEvent(display, control, True, CurrentTime);
+    if (terminal)
+        XTestFakeKeyEvent(display, shift, True, CurrentTime);
+    XTestFakeKeyEvent(display, v, True, CurrentTime);
+    XTestFakeKeyEvent(display, v, False, CurrentTime);
+    if (terminal)
+        XTestFakeKeyEvent(display, shift, False, CurrentTime);
+    XTestFakeKeyEvent(display, control, False, CurrentTime);
+
+    for (KeyCode code : held)
+        XTestFakeKeyEvent(display, code, True, CurrentTime);
+    XSync(display, False);
+}

@@ -1,0 +1,653 @@
+// The application shell on the fake platform: how a launch decides between the checklist and
+// dictation, what it assembles, the tray menu, update checks, forwarded launches and the
+// single-instance socket.
+#include "core/MirvoConfig.h"
+#include "doubles/FakePlatform.h"
+#include "gui/MirvoApp.h"
+#include "gui/OnboardingWindow.h"
+#include "gui/UpdateWindow.h"
+#include "platform/linux/desktop/LocalSocketInstance.h"
+#include "support/Await.h"
+#include "support/LogCapture.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLocalSocket>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cstring>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+LaunchOptions optionsFrom(const QStringList& variables) {
+    QProcessEnvironment environment;
+    for (const QString& variable : variables)
+        environment.insert(variable.section('=', 0, 0), variable.section('=', 1));
+    return LaunchOptions::fromEnvironment(environment);
+}
+
+QByteArray manifest(const char* version) {
+    return QJsonDocument(QJsonObject{{"version", version},
+                                     {"publishedAt", "2026-12-01"},
+                                     {"minimumSystemVersion", "Debian 12"},
+                                     {"sha256", "ab"},
+                                     {"downloadUrl", "https://releases.example.org/mirvo.deb"}})
+        .toJson();
+}
+
+// A configuration with the proxy on, polishing as asked, in `dir`'s Mirvo folder.
+void writeConfig(const QString& dir, bool polish) {
+    QDir(dir).mkpath("Mirvo");
+    QFile file(dir + "/Mirvo/config.json");
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(QByteArray("{\"proxyBaseURL\": \"http://127.0.0.1:9\", \"proxyKey\": \"k\", "
+                          "\"clientId\": \"c\", \"chatPath\": \"/chat\", \"polishModel\": "
+                          "\"chat%1%2\", \"transcribeTargets\": [{\"path\": \"/t\", \"model\": "
+                          "\"m\"}], \"enableCloudTranscription\": true, \"enablePolish\": ") +
+               (polish ? "true}" : "false}"));
+}
+
+// Leaves a socket file at `path` that nobody listens on, as a crashed process does.
+bool leaveStaleSocket(const QString& path) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, QFile::encodeName(path).constData(),
+                 sizeof address.sun_path - 1);
+    const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return bound;
+}
+
+// A delegate on the fake platform, launched with `variables` set.
+struct Shell {
+    explicit Shell(const QStringList& variables = {}, bool seen = false,
+                   ShellTiming timing = {0.05, 3600, 60}) {
+        defaults->setValue("ai.mirvo.onboardingCompleted", seen);
+        platform.recognizer->answersProbes = true;
+        options = optionsFrom(variables);
+        delegate = std::make_shared<MirvoAppDelegate>(platform, options, defaults, timing);
+    }
+    ~Shell() {
+        // Refreshes still evaluating keep the checklist, which asks the platform: let them end.
+        std::weak_ptr<OnboardingWindowController> checklist =
+            delegate->onboarding() ? delegate->onboarding()->shared_from_this() : nullptr;
+        if (delegate->onboarding())
+            delegate->onboarding()->close();
+        delegate.reset();
+        awaitRelease(checklist);
+    }
+    void launch() { delegate->applicationDidFinishLaunching(); }
+    QAction* item(const QString& title) const {
+        for (QAction* a : delegate->menu()->actions())
+            if (a->text() == title)
+                return a;
+        return nullptr;
+    }
+    // The alert on screen after `action`, if one comes within two seconds.
+    static QMessageBox* alertAfter(const std::function<void()>& action) {
+        action();
+        QMessageBox* box = nullptr;
+        (void)QTest::qWaitFor(
+            [&] {
+                for (QWidget* w : QApplication::topLevelWidgets())
+                    if (auto* b = qobject_cast<QMessageBox*>(w); b && b->isVisible())
+                        box = b;
+                return box != nullptr;
+            },
+            2000);
+        return box;
+    }
+    // A whole dictation on the test-mode signals that the fake recognizer answers with `text`.
+    void dictate(const QString& text) {
+        platform.signalSource->send(SignalSource::Signal::keyDown);
+        QTRY_VERIFY(delegate->coordinator()->isRecording());
+        platform.signalSource->send(SignalSource::Signal::keyUp);
+        QTRY_VERIFY(!delegate->coordinator()->isRecording());
+        platform.recognizer->dictationTask()->deliver(text, {0.1}, true);
+    }
+
+    FakePlatform platform;
+    std::shared_ptr<FakeUserDefaults> defaults = std::make_shared<FakeUserDefaults>();
+    LaunchOptions options;
+    std::shared_ptr<MirvoAppDelegate> delegate;
+    LogCapture logs;
+};
+
+struct LaunchCase {
+    QStringList variables = {};
+    bool seen = false;
+    // Platform answers.
+    bool screen = true;
+    bool keyObservable = true;
+    bool pasteChord = true;
+    bool trusted = true;
+    // What must follow.
+    bool checklist = false;
+    QString coordinator = {}; // the line that says it is up; empty: none comes
+    QString keySource = {};
+    QStringList made = {};    // services the launch makes
+    QStringList notMade = {}; // and does not
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(LaunchCase)
+
+class LaunchTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void optionsComeFromTheEnvironmentOnce() {
+        const LaunchOptions all =
+            optionsFrom({"MIRVO_TEST_MODE=1", "MIRVO_TEST_AUDIO=/a.wav", "MIRVO_FORCE_ONBOARDING=1",
+                         "MIRVO_UPDATE_MANIFEST_URL=http://x"});
+        QVERIFY(all.testMode && all.forceOnboarding && all.logTranscripts);
+        QCOMPARE(all.testAudio, std::optional<QString>("/a.wav"));
+        QCOMPARE(all.manifestURL, std::optional<QString>("http://x"));
+        QVERIFY(optionsFrom({"MIRVO_LOG_TRANSCRIPTS=1"}).logTranscripts);
+        for (const char* notOne : {"true", "0", "yes", " 1", ""}) {
+            const LaunchOptions o =
+                optionsFrom({QStringLiteral("MIRVO_TEST_MODE=") + notOne,
+                             QStringLiteral("MIRVO_FORCE_ONBOARDING=") + notOne,
+                             QStringLiteral("MIRVO_LOG_TRANSCRIPTS=") + notOne});
+            QVERIFY2(!o.testMode && !o.forceOnboarding && !o.logTranscripts, notOne);
+        }
+        QVERIFY(!optionsFrom({}).testAudio);
+    }
+
+    void launchesStartWhatIsDue_data() {
+        QTest::addColumn<LaunchCase>("c");
+        const QString up = "[Mirvo] coordinator up";
+        const QString tap = "makeEventTap Control_R mask=0x1000";
+        QTest::newRow("first launch") << LaunchCase{.seen = false, .checklist = true};
+        QTest::newRow("returning user") << LaunchCase{.seen = true,
+                                                      .checklist = true,
+                                                      .coordinator = up,
+                                                      .keySource = "CGEventTapHotkeyMonitor",
+                                                      .made = {"makeKeyboardEvents", tap}};
+        QTest::newRow("forced checklist") << LaunchCase{.variables = {"MIRVO_FORCE_ONBOARDING=1"},
+                                                        .seen = true,
+                                                        .trusted = false,
+                                                        .checklist = true};
+        QTest::newRow("test mode") << LaunchCase{
+            .variables = {"MIRVO_TEST_MODE=1"},
+            .seen = true,
+            .checklist = false,
+            .coordinator = "[Mirvo] coordinator up (test mode)",
+            .keySource = "SignalHotkeyMonitor",
+            .made = {"makeSignalSource", "makeAudioEngine", "makePasteboard"},
+            .notMade = {"makeHTTPSession", "makeKeyboardEvents", "canWatchAndPostKeys"}};
+        QTest::newRow("test mode other than 1") << LaunchCase{.variables = {"MIRVO_TEST_MODE=0"},
+                                                              .seen = true,
+                                                              .checklist = true,
+                                                              .coordinator = up,
+                                                              .made = {tap}};
+        QTest::newRow("key bindings only") << LaunchCase{.seen = true,
+                                                         .keyObservable = false,
+                                                         .checklist = true,
+                                                         .coordinator = up,
+                                                         .keySource = "CommandHotkeyMonitor",
+                                                         .notMade = {tap}};
+        QTest::newRow("no paste chord") << LaunchCase{.seen = true,
+                                                      .pasteChord = false,
+                                                      .checklist = true,
+                                                      .coordinator = up,
+                                                      .notMade = {"makeKeyboardEvents"}};
+        QTest::newRow("no screen, newcomer")
+            << LaunchCase{.seen = false, .screen = false, .checklist = false, .coordinator = up};
+        QTest::newRow("key access taken away")
+            << LaunchCase{.seen = true, .trusted = false, .checklist = true};
+        QTest::newRow("no screen and no key access")
+            << LaunchCase{.seen = true, .screen = false, .trusted = false, .checklist = false};
+    }
+
+    void launchesStartWhatIsDue() {
+        QFETCH(LaunchCase, c);
+        Shell s(c.variables, c.seen);
+        s.platform.screen = c.screen;
+        s.platform.keyObservable = c.keyObservable;
+        s.platform.pasteChordPossible = c.pasteChord;
+        s.platform.trusted = c.trusted;
+        s.launch();
+        const bool test = s.options.testMode;
+        QVERIFY(s.logs.contains(
+            QStringLiteral("[Mirvo] launched (pid=%1, test=%2, seen=%3, "
+                           "force=%4)")
+                .arg(QCoreApplication::applicationPid())
+                .arg(boolText(test), boolText(c.seen), boolText(s.options.forceOnboarding))));
+        if (!c.coordinator.isEmpty())
+            QTRY_VERIFY(s.logs.contains(c.coordinator));
+        QTest::qWait(150);
+        QCOMPARE(s.delegate->coordinator() != nullptr, !c.coordinator.isEmpty());
+        QCOMPARE(s.delegate->onboarding() && s.delegate->onboarding()->isOnScreen(), c.checklist);
+        QCOMPARE(s.logs.count("[Mirvo] startCoordinator() entered") <= 1, true);
+        if (!c.keySource.isEmpty())
+            QVERIFY(s.logs.contains("[Mirvo] hotkey.start() OK (" + c.keySource + ")"));
+        for (const QString& service : c.made)
+            QVERIFY2(s.platform.log->calls().contains(service), qPrintable(service));
+        for (const QString& service : c.notMade)
+            QVERIFY2(!s.platform.log->calls().contains(service), qPrintable(service));
+        // The first update check comes soon after a normal launch, never in test mode.
+        if (test)
+            QVERIFY(!s.platform.http);
+        else
+            QTRY_VERIFY(s.platform.http && s.platform.http->requests.size() == 1);
+        // Key access missing at a start clears the completed checklist; without a screen there
+        // is nothing to finish it on, so the user is told once what is missing.
+        if (!c.trusted && c.seen && !s.options.forceOnboarding) {
+            QVERIFY(s.logs.contains("[Mirvo] AX not trusted — reshowing onboarding"));
+            QVERIFY(!s.defaults->boolForKey("ai.mirvo.onboardingCompleted"));
+            QCOMPARE(s.platform.userNotifications,
+                     c.screen ? QStringList() : QStringList{"No X11 display."});
+        }
+        // Dictations where no paste chord can be sent are left on the clipboard, and the user
+        // is told so.
+        if (!c.pasteChord) {
+            s.delegate->onboarding()->close(); // else the try-it box takes the text
+            s.delegate->handleCommand(SingleInstance::holdCommand, {});
+            QTRY_VERIFY(s.delegate->coordinator()->isRecording());
+            s.delegate->handleCommand(SingleInstance::releaseCommand, {});
+            QTRY_VERIFY(!s.delegate->coordinator()->isRecording());
+            s.platform.recognizer->dictationTask()->deliver("left for you", {0.1}, true);
+            QTRY_COMPARE(s.platform.userNotifications, QStringList{"Copied — press Ctrl+V"});
+            QCOMPARE(s.platform.pasteboard->text(), QStringLiteral("left for you"));
+        }
+    }
+
+    void testModeAnnouncesDictationsAndIgnoresTheConfiguration() {
+        QTemporaryDir home;
+        writeConfig(home.path(), true);
+        Shell s({"MIRVO_TEST_MODE=1"}, true);
+        s.platform.supportDirectory = home.path();
+        s.launch();
+        QVERIFY(s.logs.startingWith("[Mirvo/Config]").isEmpty());
+        QSignalSpy announced(s.platform.notifications.get(), &NotificationCenter::posted);
+        s.dictate("hello there");
+        QTRY_COMPARE(announced.count(), 1);
+        QCOMPARE(announced[0][0].toString(), QStringLiteral("ai.mirvo.didPaste"));
+        QCOMPARE(announced[0][1].toMap(), (QVariantMap{{"text", "hello there"}}));
+        QCOMPARE(s.platform.pasteboard->text(), QStringLiteral("hello there"));
+
+        // With a file, the file is dictated.
+        FakePlatform platform;
+        const auto coordinator = DictationCoordinator::make(
+            platform, optionsFrom({"MIRVO_TEST_MODE=1", "MIRVO_TEST_AUDIO=/take.wav"}),
+            *s.defaults);
+        coordinator->start();
+        QVERIFY(!platform.log->calls().contains("makeAudioEngine"));
+        platform.signalSource->send(SignalSource::Signal::keyDown);
+        QTRY_COMPARE(platform.log->count("open /take.wav"), 1);
+    }
+
+    void assemblyFollowsTheUserDefaultsAndTheConfiguration() {
+        const QList<std::tuple<QString, QString, bool>> profiles = {
+            {"", "fast", false},
+            {"accurate", "accurate", false},
+            {"Accurate", "fast", true},
+        };
+        for (const auto& [value, profile, warned] : profiles) {
+            FakePlatform platform;
+            FakeUserDefaults defaults;
+            defaults.setValue("ai.mirvo.recognitionProfile", value);
+            LogCapture logs;
+            DictationCoordinator::make(platform, optionsFrom({"MIRVO_TEST_MODE=1"}), defaults);
+            QVERIFY2(platform.log->calls().contains("speechRecognizers " + profile),
+                     qPrintable(value));
+            QCOMPARE(
+                logs.contains("[Mirvo] unknown recognition profile \"" + value + "\" — using fast"),
+                warned);
+        }
+
+        // The configured key; no configuration, or one with polishing off, makes no polisher.
+        QTemporaryDir home;
+        for (const int config : {0, 1, 2}) {
+            if (config)
+                writeConfig(home.path(), config == 2);
+            FakePlatform platform;
+            platform.supportDirectory = home.path();
+            FakeUserDefaults defaults;
+            defaults.setValue("ai.mirvo.hotkey", "Super_R");
+            LogCapture logs;
+            DictationCoordinator::make(platform, {}, defaults)->start();
+            QVERIFY(platform.log->calls().contains("makeEventTap Super_R mask=0x1000"));
+            QCOMPARE(platform.log->count("makeHTTPSession"), config ? 1 : 0);
+            QCOMPARE(logs.contains("[Mirvo] polisher: LLM (chat%1%2)"), config == 2);
+            QCOMPARE(logs.contains("[Mirvo/Config] no config at " + home.path() +
+                                   "/Mirvo/config.json — running fully local"),
+                     config == 0);
+        }
+    }
+
+    void logLinesReachTheJournalAtTheirLevel() {
+        static QList<std::pair<LogLevel, QString>> journal;
+        setJournalSink([](LogLevel level, const char* line) {
+            journal.append({level, QString::fromUtf8(line)});
+        });
+        mirvoLog("[Mirvo] plain");
+        mirvoLog("[Mirvo] start recording failed: é", LogLevel::error);
+        MirvoConfig::load("/"); // a directory: a warning
+        setJournalSink(nullptr);
+        mirvoLog("[Mirvo] after");
+        QCOMPARE(journal, (QList<std::pair<LogLevel, QString>>{
+                              {LogLevel::info, "[Mirvo] plain"},
+                              {LogLevel::error, "[Mirvo] start recording failed: é"},
+                              {LogLevel::warning, "[Mirvo/Config] failed to decode /: it is a "
+                                                  "directory, not a file"}}));
+    }
+
+    void twoEarlyStartsBuildOneCoordinator() {
+        Shell s;
+        s.delegate->startCoordinator();
+        s.delegate->startCoordinator();
+        QTRY_VERIFY(s.logs.contains("[Mirvo] coordinator up"));
+        QTest::qWait(50);
+        QCOMPARE(s.logs.count("[Mirvo] coordinator up"), 1);
+        QCOMPARE(s.logs.count("[Mirvo] startCoordinator() skipped (already running)"), 1);
+        QCOMPARE(s.platform.log->count("makeAudioEngine"), 1);
+    }
+
+    void trayMenuActs() {
+        Shell s({"MIRVO_TEST_MODE=1"});
+        s.defaults->setValue("ai.mirvo.hotkey", "Alt_R");
+        s.launch();
+        QCOMPARE(s.platform.tray->toolTip, QStringLiteral("Mirvo — hold the Alt_R key to dictate"));
+
+        // The check mark shows the real registration each time the menu opens.
+        QAction* login = s.item("Launch at Login");
+        s.platform.loginItem->enabled = true; // enabled elsewhere
+        emit s.delegate->menu()->aboutToShow();
+        QVERIFY(login->isChecked());
+        login->trigger();
+        QCOMPARE(s.platform.loginItem->setEnabledCalls, QList<bool>{false});
+        emit s.delegate->menu()->aboutToShow();
+        QVERIFY(!login->isChecked());
+
+        s.item("Setup Checklist…")->trigger();
+        QTRY_VERIFY(s.delegate->onboarding());
+        OnboardingWindowController* checklist = s.delegate->onboarding();
+        s.item("Setup Checklist…")->trigger();
+        QTest::qWait(20);
+        QCOMPARE(s.delegate->onboarding(), checklist); // brought forward, not a second one
+
+        const QString about = "About Mirvo " + UpdateChecker::currentAppVersion();
+        const QString cannotOpen =
+            "[Mirvo] nothing could open " + MirvoAppDelegate::websiteURLString();
+        s.item(about)->trigger();
+        QVERIFY(
+            s.platform.log->calls().contains("openURL " + MirvoAppDelegate::websiteURLString()));
+        QVERIFY(!s.logs.contains(cannotOpen));
+        s.platform.opensURLs = false; // no browser
+        s.item(about)->trigger();
+        QVERIFY(s.logs.contains(cannotOpen));
+    }
+
+    void updatesAreFoundShownOnceAndExplained() {
+        Shell s({}, true);
+        s.launch();
+        QTRY_VERIFY(s.platform.http && s.platform.http->requests.size() == 1); // the first check
+        auto http = s.platform.http;
+        const auto checkAnswering = [&](int status, const QByteArray& body) {
+            http->answer(status, body);
+            s.delegate->runUpdateCheck(false); // as the daily timer does
+        };
+        const QString available = "Mirvo 99.0 is available · Download";
+        checkAnswering(200, manifest("99.0"));
+        QTRY_VERIFY(s.delegate->pendingUpdate());
+        QVERIFY(s.item(available)->isVisible());
+        s.item(available)->trigger();
+        QVERIFY(s.platform.log->calls().contains("openURL https://releases.example.org/mirvo.deb"));
+
+        // The window comes after a finished dictation, once per launch however it was closed.
+        s.delegate->showUpdateWindowIfNeeded();
+        UpdateWindowController* window = s.delegate->updateWindow();
+        QVERIFY(window && window->window()->isVisible());
+        window->window()->close(); // the close button: nobody is told
+        s.delegate->showUpdateWindowIfNeeded();
+        QCOMPARE(s.delegate->updateWindow(), window);
+
+        // A failed daily check hides the item; the open window stays.
+        http->fail(std::make_exception_ptr(
+            PlatformError(QString::fromLatin1(PlatformErrors::urlDomain), -1009, "offline")));
+        s.delegate->runUpdateCheck(false);
+        QTRY_VERIFY(!s.delegate->pendingUpdate());
+        QVERIFY(!s.item(available) || !s.item(available)->isVisible());
+        QCOMPARE(s.delegate->updateWindow(), window);
+
+        // Manual checks: an update shows no alert; a failure and "up to date" say so.
+        const QList<std::tuple<int, QByteArray, QString, QString>> manual = {
+            {200, manifest("99.1"), QString(), QString()},
+            {503, "busy", "Couldn't check for updates", "The update server answered 503."},
+            {200, manifest("0.0.1"), "You're up to date",
+             "Mirvo " + UpdateChecker::currentAppVersion() + " is the latest version."},
+        };
+        for (const auto& [status, body, text, informative] : manual) {
+            http->answer(status, body);
+            QMessageBox* box = Shell::alertAfter([&] { s.item("Check for Updates…")->trigger(); });
+            QCOMPARE(box ? box->text() : QString(), text);
+            if (box) {
+                QCOMPARE(box->informativeText(), informative);
+                box->button(QMessageBox::Ok)->click();
+                QTRY_VERIFY(!box->isVisible());
+            }
+        }
+        // Checks off: nothing is asked, and a manual check says up to date.
+        s.defaults->setValue(UpdateChecker::suppressedKey, true);
+        const qsizetype asked = http->requests.size();
+        QMessageBox* off = Shell::alertAfter([&] { s.item("Check for Updates…")->trigger(); });
+        QVERIFY(off && off->text() == QStringLiteral("You're up to date"));
+        off->button(QMessageBox::Ok)->click();
+        QCOMPARE(http->requests.size(), asked);
+    }
+
+    void updateWindowAnswersReachTheDelegate() {
+        for (const bool download : {true, false}) {
+            Shell s({}, true);
+            s.launch();
+            QTRY_VERIFY(s.platform.http && s.platform.http->requests.size() == 1);
+            s.platform.http->answer(200, manifest("99.0"));
+            s.delegate->runUpdateCheck(false);
+            QTRY_VERIFY(s.delegate->pendingUpdate());
+            s.delegate->showUpdateWindowIfNeeded();
+            auto* view = s.delegate->updateWindow()->window()->findChild<UpdateView*>();
+            (download ? view->downloadButton() : view->laterButton())->click();
+            QVERIFY(!s.delegate->updateWindow());
+            QCOMPARE(s.platform.log->count("openURL https://releases.example.org/mirvo.deb"),
+                     download ? 1 : 0);
+            s.delegate->showUpdateWindowIfNeeded(); // once per launch
+            QVERIFY(!s.delegate->updateWindow());
+        }
+
+        // Tests may point the check at a loopback server, and only there.
+        QCOMPARE(Shell({"MIRVO_UPDATE_MANIFEST_URL=http://127.0.0.1:8123/latest.json"})
+                     .delegate->manifestURL(),
+                 QUrl("http://127.0.0.1:8123/latest.json"));
+        Shell refused({"MIRVO_UPDATE_MANIFEST_URL=http://example.org:8123/latest.json"});
+        QCOMPARE(refused.delegate->manifestURL(), UpdateChecker::defaultManifestURL());
+        QVERIFY(refused.logs.contains("[Mirvo] MIRVO_UPDATE_MANIFEST_URL ignored: only "
+                                      "http://127.0.0.1:PORT/… is accepted"));
+    }
+
+    void startFailuresAreNotifiedInFullButNotRepeated() {
+        Shell s({"MIRVO_TEST_MODE=1"}, false, {5, 3600, 0.3});
+        s.launch();
+        const auto failStart = [&](std::exception_ptr error) {
+            s.platform.engine->startError = error;
+            s.platform.signalSource->send(SignalSource::Signal::keyDown);
+            s.platform.signalSource->send(SignalSource::Signal::keyUp);
+            QTest::qWait(10);
+        };
+        const auto noMicrophone =
+            std::make_exception_ptr(PlatformError(PlatformErrors::noInputDevice, "no source"));
+        failStart(noMicrophone);
+        failStart(noMicrophone);
+        QTRY_COMPARE(s.platform.tray->messages,
+                     QStringList{"Mirvo: No microphone found. Check your sound settings."});
+        failStart(std::make_exception_ptr(std::runtime_error("boom")));
+        QCOMPARE(s.platform.tray->messages.last(),
+                 QStringLiteral("Mirvo: Couldn't start dictation."));
+        QTest::qWait(350);
+        failStart(noMicrophone);
+        QCOMPARE(s.platform.tray->messages.size(), 3); // a minute (here 0.3 s) later, again
+    }
+
+    void urlsAndForwardedLaunches() {
+        Shell s({"MIRVO_TEST_MODE=1"});
+        s.options.arguments = QStringList{"mirvo://open?from=launch", "%%not a url", ""};
+        s.delegate = std::make_shared<MirvoAppDelegate>(s.platform, s.options, s.defaults);
+        s.launch();
+        QCOMPARE(s.logs.startingWith("[Mirvo] handleURLEvent: "),
+                 QStringList{"[Mirvo] handleURLEvent: mirvo://open?from=launch"});
+        s.delegate->handleCommand(SingleInstance::openCommand, {"mirvo://again"});
+        QVERIFY(s.logs.contains("[Mirvo] handleURLEvent: mirvo://again"));
+        s.delegate->handleCommand("shutdown", {"mirvo://ignored"});
+        QVERIFY(!s.logs.contains("[Mirvo] handleURLEvent: mirvo://ignored"));
+        // In test mode a second launch opens nothing: the checklist would take the dictations.
+        QTest::qWait(50);
+        QVERIFY(!s.delegate->onboarding());
+
+        Shell normal({}, true);
+        normal.launch();
+        QTRY_VERIFY(normal.delegate->onboarding());
+        normal.delegate->onboarding()->close();
+        normal.delegate->handleCommand(SingleInstance::openCommand, {});
+        QTRY_VERIFY(normal.delegate->onboarding()->isOnScreen()); // brought back
+    }
+
+    void oneInstancePerSession() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("mirvo-test.socket");
+        LogCapture logs;
+        LocalSocketInstance first(path);
+        QCOMPARE(first.claim({}), SingleInstance::Role::primary);
+        QVERIFY((QFile::permissions(path) & (QFile::ReadOther | QFile::WriteOther)) == 0);
+        QSignalSpy received(&first, &SingleInstance::commandReceived);
+
+        // Another launch hands its arguments over; key-binding commands reach it the same way;
+        // one this version does not know, or one nobody listens for, is not delivered.
+        std::optional<SingleInstance::Role> role;
+        std::thread second([&] { role = LocalSocketInstance(path).claim({"mirvo://x", "-y"}); });
+        QTRY_COMPARE(received.size(), 1);
+        second.join();
+        QCOMPARE(role, std::optional(SingleInstance::Role::forwarded));
+        QCOMPARE(received[0][0].toString(), SingleInstance::openCommand);
+        QCOMPARE(received[0][1].toStringList(), (QStringList{"mirvo://x", "-y"}));
+        const QList<std::pair<QString, SingleInstance::Delivery>> commands = {
+            {SingleInstance::holdCommand, SingleInstance::Delivery::delivered},
+            {SingleInstance::toggleCommand, SingleInstance::Delivery::delivered},
+            {"shutdown", SingleInstance::Delivery::refused},
+        };
+        for (const auto& [command, expected] : commands) {
+            std::optional<SingleInstance::Delivery> delivery;
+            std::thread binding(
+                [&, name = command] { delivery = LocalSocketInstance(path).deliver(name); });
+            QTRY_VERIFY(delivery.has_value());
+            binding.join();
+            QCOMPARE(*delivery, expected);
+        }
+        QCOMPARE(received.last()[0].toString(), SingleInstance::toggleCommand);
+        QCOMPARE(LocalSocketInstance(dir.filePath("nobody.socket")).deliver("hold"),
+                 SingleInstance::Delivery::noInstance);
+        QVERIFY(!QFile::exists(dir.filePath("nobody.socket")));
+
+        // A socket nobody answers on (a crashed Mirvo's) is replaced; a regular file at the path
+        // is not ours to remove.
+        const QString stale = dir.filePath("stale.socket");
+        QVERIFY(leaveStaleSocket(stale));
+        LocalSocketInstance revived(stale);
+        QCOMPARE(revived.claim({}), SingleInstance::Role::primary);
+        QVERIFY(logs.contains("[Mirvo] replaced a stale instance socket at " + stale));
+        const QString file = dir.filePath("file.socket");
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write("x") == 1);
+        f.close();
+        QCOMPARE(LocalSocketInstance(file).claim({}), SingleInstance::Role::alone);
+        QVERIFY(QFile::exists(file));
+    }
+
+    // Who may talk to the running Mirvo, and for how long.
+    void theInstanceSocketServesOnlyItsUser() {
+        // A folder others can enter is no place for the socket: run alone, and say why.
+        QTemporaryDir open;
+        QVERIFY(QFile::setPermissions(open.path(), QFileDevice::Permissions(0x7755)));
+        LogCapture logs;
+        QCOMPARE(LocalSocketInstance(open.filePath("mirvo.socket")).claim({}),
+                 SingleInstance::Role::alone);
+        QVERIFY(logs.contains("[Mirvo] no single-instance channel (" + open.path() +
+                              " has mode 0755, not 0700): running alone, and another launch will "
+                              "start a second Mirvo"));
+
+        QTemporaryDir dir;
+        const QString path = dir.filePath("mirvo.socket");
+        LocalSocketInstance primary(path, {10000, 300, 2});
+        QCOMPARE(primary.claim({}), SingleInstance::Role::primary);
+        QSignalSpy received(&primary, &SingleInstance::commandReceived);
+        const auto connected = [&] {
+            auto socket = std::make_unique<QLocalSocket>();
+            socket->connectToServer(path);
+            return socket->waitForConnected(1000) ? std::move(socket) : nullptr;
+        };
+        const auto closedByMirvo = [](QLocalSocket& socket, int ms) {
+            return QTest::qWaitFor([&] { return socket.state() == QLocalSocket::UnconnectedState; },
+                                   ms);
+        };
+
+        // Two may wait at once; a third is turned away at once, and those that say nothing are
+        // let go after the read deadline.
+        auto first = connected();
+        auto second = connected();
+        auto third = connected();
+        QVERIFY(first && second && third);
+        QVERIFY(closedByMirvo(*third, 200));
+        QVERIFY(first->state() == QLocalSocket::ConnectedState);
+        QVERIFY(closedByMirvo(*first, 1000) && closedByMirvo(*second, 1000));
+        std::optional<SingleInstance::Delivery> delivery;
+        std::thread later([&] { delivery = LocalSocketInstance(path).deliver("toggle"); });
+        QTRY_COMPARE(received.size(), 1);
+        later.join();
+        QCOMPARE(delivery, std::optional(SingleInstance::Delivery::delivered));
+
+        // Another user's process is dropped, even where the file system would let it in.
+        if (::getuid() != 0)
+            QSKIP("needs root to act as another user");
+        QVERIFY(QFile::setPermissions(dir.path(), QFileDevice::Permissions(0x7711)));
+        QVERIFY(::chmod(QFile::encodeName(path).constData(), 0777) == 0);
+        // Nothing in the child but system calls: another thread may hold a lock at the fork.
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, QFile::encodeName(path).constData(),
+                     sizeof address.sun_path - 1);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+            if (::setuid(65534) != 0 ||
+                ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+                ::_exit(3);
+            const char line[] = "{\"version\":1,\"command\":\"hold\",\"arguments\":[]}\n";
+            (void)!::write(fd, line, sizeof line - 1);
+            char answer[64];
+            ::_exit(::read(fd, answer, sizeof answer) <= 0 ? 0 : 5); // closed, unanswered
+        }
+        QTRY_VERIFY(logs.contains("[Mirvo] dropped a connection from another user (uid 65534)"));
+        int status = -1;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        QCOMPARE(WEXITSTATUS(status), 0);
+        QCOMPARE(received.size(), 1);
+    }
+};
+
+QTEST_MAIN(LaunchTest)
+#include "LaunchTest.moc"

@@ -1,0 +1,322 @@
+#include "doubles/FakePlatform.h"
+#include "doubles/ScriptedOnboardingChecker.h"
+#include "gui/OnboardingWindow.h"
+#include "platform/linux/desktop/LinuxPlatform.h"
+#include "platform/linux/desktop/SettingsUserDefaults.h"
+#include "platform/linux/desktop/SystemLoginItem.h"
+#include "support/Await.h"
+#include "support/LogCapture.h"
+#include "support/PulseAudioServer.h"
+#include "support/XvfbServer.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLocalServer>
+#include <QProcess>
+#include <QPushButton>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+// Sets an environment variable for one scope.
+class ScopedVariable final {
+public:
+    ScopedVariable(const char* name, const QByteArray& value)
+        : name_(name), had_(qEnvironmentVariableIsSet(name)), previous_(qgetenv(name)) {
+        if (value.isNull())
+            qunsetenv(name);
+        else
+            qputenv(name, value);
+    }
+    ~ScopedVariable() {
+        if (had_)
+            qputenv(name_, previous_);
+        else
+            qunsetenv(name_);
+    }
+
+private:
+    const char* name_;
+    bool had_;
+    QByteArray previous_;
+};
+
+QByteArray readAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// Runs `check` in a child process that has given up root, so that file permissions hold;
+// true when the check passed there.
+bool asUnprivilegedUser(const std::function<bool()>& check) {
+    const pid_t child = fork();
+    if (child == 0) {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(3);
+        _exit(check() ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+} // namespace
+
+class LinuxDesktopTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void desktopAnswersTheAccessibilityQuestion() {
+        LinuxPlatform x11;
+        QVERIFY(x11.canWatchAndPostKeys());
+        QVERIFY(x11.keyAccessProblem().isEmpty());
+
+        ScopedVariable noDisplay("DISPLAY", QByteArray());
+        {
+            // A wlroots compositor that does not answer offers nothing.
+            ScopedVariable wayland("WAYLAND_DISPLAY", "mirvo-no-compositor");
+            ScopedVariable sway("XDG_CURRENT_DESKTOP", "sway");
+            LinuxPlatform platform;
+            QVERIFY(!platform.holdKeyObservable());
+            QVERIFY(platform.canPostPasteChord());
+            QVERIFY(!platform.canWatchAndPostKeys());
+            QCOMPARE(platform.keyAccessProblem(),
+                     "The compositor does not offer the clipboard to Mirvo (wlr-data-control).");
+            ScopedVariable noHelpers("PATH", "/nonexistent");
+            QVERIFY(LinuxPlatform().keyAccessProblem().startsWith(
+                "Mirvo needs wl-copy, wl-paste, wtype on this Wayland desktop"));
+        }
+        {
+            // GNOME: the clipboard only, and the checklist says so.
+            ScopedVariable wayland("WAYLAND_DISPLAY", "mirvo-no-compositor");
+            ScopedVariable gnome("XDG_CURRENT_DESKTOP", "GNOME");
+            LinuxPlatform platform;
+            QVERIFY(!platform.canPostPasteChord());
+            QVERIFY(platform.canWatchAndPostKeys());
+            QVERIFY(platform.keyAccessProblem().startsWith(
+                "This desktop (GNOME on Wayland) lets no program paste into another"));
+        }
+        ScopedVariable noWayland("WAYLAND_DISPLAY", QByteArray());
+        QVERIFY(LinuxPlatform().keyAccessProblem().startsWith("Mirvo finds no X11 display"));
+    }
+
+    void microphoneNeedsAnAnsweringSoundServer() {
+        QTemporaryDir dir;
+        LogCapture logs;
+        {
+            PulseAudioServer pulse;
+            QVERIFY2(pulse.start(), qPrintable(pulse.error()));
+            LinuxPlatform platform;
+            QCOMPARE(await(platform.microphoneAuthorizationStatus()).value,
+                     std::optional(MicrophoneAuthorizationStatus::authorized));
+            QCOMPARE(await(platform.requestMicrophoneAccess()).value, std::optional(true));
+        }
+        QVERIFY(logs.startingWith("[Mirvo/Audio] no microphone").isEmpty());
+
+        // No server at all: at once, said once however often asked.
+        {
+            ScopedVariable nothing("PULSE_SERVER", "unix:" + dir.filePath("none").toUtf8());
+            LinuxPlatform platform;
+            QElapsedTimer clock;
+            clock.start();
+            for (int i = 0; i < 3; ++i)
+                QCOMPARE(await(platform.microphoneAuthorizationStatus()).value,
+                         std::optional(MicrophoneAuthorizationStatus::denied));
+            QVERIFY(clock.elapsed() < 1000);
+            QCOMPARE(logs.startingWith("[Mirvo/Audio] no microphone").size(), 1);
+        }
+
+        // A server that accepts and never answers: pending within the bound, and the main
+        // thread keeps running meanwhile.
+        QLocalServer silent;
+        QVERIFY(silent.listen(dir.filePath("silent")));
+        ScopedVariable mute("PULSE_SERVER", "unix:" + dir.filePath("silent").toUtf8());
+        LinuxPlatform platform;
+        int ticks = 0;
+        QTimer ticker;
+        connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+        ticker.start(50);
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(await(platform.microphoneAuthorizationStatus(), 5000).value,
+                 std::optional(MicrophoneAuthorizationStatus::denied));
+        QVERIFY2(clock.elapsed() <= 2000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(ticks >= 10);
+        QVERIFY(logs.contains("[Mirvo/Audio] no microphone: the PulseAudio server did not answer"));
+    }
+
+    void autostartEntryIsOursOrLeftAlone() {
+        QTemporaryDir home;
+        ScopedVariable config("XDG_CONFIG_HOME", home.path().toUtf8());
+        const QString path = home.path() + "/autostart/mirvo.desktop";
+        QCOMPARE(SystemLoginItem::entryPath(), path);
+
+        // Quoting survives the characters a desktop entry treats specially.
+        const QString odd = home.path() + "/My \"Apps\" $HOME `x` 100% \\ dir/mirvo";
+        QCOMPARE(SystemLoginItem::programOf(SystemLoginItem::execValue(odd)), odd);
+        QCOMPARE(SystemLoginItem::execValue("/usr/bin/mirvo"),
+                 QStringLiteral("\"/usr/bin/mirvo\""));
+        QCOMPARE(SystemLoginItem::programOf("/usr/bin/mirvo %u"), QStringLiteral("/usr/bin/mirvo"));
+        QCOMPARE(SystemLoginItem::programOf("\"/a\\\\sb\""), QStringLiteral("/a\\sb"));
+        QCOMPARE(SystemLoginItem::programOf("\"unterminated"), QString());
+
+        SystemLoginItem item(odd);
+        QVERIFY(!item.isEnabled());
+        QVERIFY(item.setEnabled(false)); // nothing to remove
+        QVERIFY(item.setEnabled(true));
+        QVERIFY(item.isEnabled());
+        QVERIFY(SystemLoginItem(odd).isEnabled());
+        QVERIFY(!SystemLoginItem("/usr/bin/other").isEnabled());
+        const QByteArray written = readAll(path);
+        QVERIFY(written.startsWith("[Desktop Entry]\n"));
+        QVERIFY(written.contains("\nExec=" + SystemLoginItem::execValue(odd).toUtf8() + "\n"));
+        QVERIFY(item.setEnabled(true)); // already: unchanged
+        QCOMPARE(readAll(path), written);
+        QVERIFY(item.setEnabled(false));
+        QVERIFY(!QFile::exists(path) && !item.isEnabled());
+
+        QVERIFY(written.contains("\nX-Mirvo-Autostart=true\n"));
+
+        // Our entry switched off by the desktop (either way), or written by a Mirvo installed
+        // elsewhere: not enabled, left alone by disabling, and rewritten by enabling.
+        const QByteArray ours = "[Desktop Entry]\nExec=" + SystemLoginItem::execValue(odd).toUtf8();
+        for (const QByteArray& off :
+             {ours + "\nHidden=true\n", ours + "\nX-GNOME-Autostart-enabled=false\n",
+              QByteArray("[Desktop Entry]\nExec=/opt/old/mirvo\nX-Mirvo-Autostart=true\n")}) {
+            QVERIFY(writeFile(path, off));
+            QVERIFY2(!item.isEnabled(), off.constData());
+            QVERIFY(item.setEnabled(false) && readAll(path) == off);
+            QVERIFY2(item.setEnabled(true) && item.isEnabled(), off.constData());
+            QCOMPARE(readAll(path), written);
+        }
+
+        // Somebody else's entry is never touched, and said once.
+        const QByteArray foreign = "[Desktop Entry]\nType=Application\nExec=/opt/other/mirvo\n";
+        QVERIFY(writeFile(path, foreign));
+        LogCapture logs;
+        SystemLoginItem mine(odd);
+        QVERIFY(!mine.isEnabled() && !mine.isEnabled());
+        QCOMPARE(logs.startingWith("[Mirvo] LoginItem: ").size(), 1);
+        QVERIFY(!mine.setEnabled(true));
+        QVERIFY(logs.contains("[Mirvo] LoginItem.setEnabled(true) failed: " + path +
+                              " belongs to another program"));
+        QVERIFY(mine.setEnabled(false));
+        QCOMPARE(readAll(path), foreign);
+
+        // An autostart "folder" that is a file.
+        QVERIFY(QFile::remove(path) && QDir(home.path()).rmdir("autostart"));
+        QVERIFY(writeFile(home.path() + "/autostart", "not a folder"));
+        QVERIFY(!mine.setEnabled(true));
+        QCOMPARE(readAll(home.path() + "/autostart"), QByteArray("not a folder"));
+
+        // A folder Mirvo may not write: false, and what is there stays.
+        QVERIFY(QFile::remove(home.path() + "/autostart"));
+        QVERIFY(QDir(home.path()).mkdir("autostart"));
+        QVERIFY(mine.setEnabled(true));
+        QVERIFY(QFile::setPermissions(home.path() + "/autostart",
+                                      QFileDevice::ReadOwner | QFileDevice::ExeOwner |
+                                          QFileDevice::ReadOther | QFileDevice::ExeOther));
+        QVERIFY(QFile::setPermissions(home.path(),
+                                      QFile::permissions(home.path()) | QFileDevice::ExeOther));
+        const QByteArray entry = readAll(path);
+        QVERIFY(asUnprivilegedUser([&] {
+            return SystemLoginItem(odd).isEnabled() && !SystemLoginItem(odd).setEnabled(false) &&
+                   readAll(path) == entry;
+        }));
+        QVERIFY(QFile::remove(path));
+        QVERIFY(asUnprivilegedUser(
+            [&] { return !SystemLoginItem(odd).setEnabled(true) && !QFile::exists(path); }));
+    }
+
+    void dictationProbeWithTheRealSpeechEngine() {
+        {
+            LinuxPlatform platform;
+            SystemOnboardingChecker checker(platform, std::make_shared<FakeUserDefaults>(),
+                                            platform.makeLoginItem(),
+                                            platform.speechRecognizers(RecognitionProfile::fast));
+            QElapsedTimer clock;
+            clock.start();
+            QCOMPARE(await(checker.dictationEnabled()).value, std::optional(true));
+            QVERIFY2(clock.elapsed() < 1900, "answered by the engine, not the timeout");
+            QCOMPARE(*await(checker.speechAuthorized()).value, true);
+        }
+
+        // Model files that do not load: the engine says Dictation is off.
+        QTemporaryDir broken;
+        QVERIFY(QDir(broken.path()).mkdir("en-us"));
+        QVERIFY(writeFile(broken.filePath("en-us.lm.bin"), "x"));
+        QVERIFY(writeFile(broken.filePath("cmudict-en-us.dict"), "x"));
+        LogCapture logs;
+        {
+            ScopedVariable model("MIRVO_POCKETSPHINX_MODEL", broken.path().toUtf8());
+            LinuxPlatform platform;
+            SystemOnboardingChecker checker(platform, std::make_shared<FakeUserDefaults>(),
+                                            platform.makeLoginItem(),
+                                            platform.speechRecognizers(RecognitionProfile::fast));
+            QCOMPARE(await(checker.dictationEnabled()).value, std::optional(false));
+            QVERIFY(logs.contains("[Mirvo/Transcriber] could not load the speech model from " +
+                                  broken.path()));
+        }
+
+        // No model at all: speech is not allowed and there is no recognizer; said once.
+        ScopedVariable model("MIRVO_POCKETSPHINX_MODEL", broken.filePath("nothing").toUtf8());
+        LinuxPlatform platform;
+        SystemOnboardingChecker checker(platform, std::make_shared<FakeUserDefaults>(),
+                                        platform.makeLoginItem(),
+                                        platform.speechRecognizers(RecognitionProfile::fast));
+        for (int i = 0; i < 2; ++i) {
+            QCOMPARE(await(checker.speechAuthorized()).value, std::optional(false));
+            QCOMPARE(await(checker.dictationEnabled()).value, std::optional(false));
+        }
+        QCOMPARE(logs.startingWith("[Mirvo/Transcriber] no complete speech model").size(), 1);
+    }
+
+    void confirmationsSurviveARestartAndDamageLosesNothing() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("defaults.conf");
+        {
+            FakePlatform platform;
+            SystemOnboardingChecker checker(platform, std::make_shared<SettingsUserDefaults>(path),
+                                            platform.loginItem, nullptr);
+            QVERIFY(!checker.fnKeyManuallyConfirmed());
+            checker.setFnKeyManuallyConfirmed(true);
+        }
+        FakePlatform platform;
+        SystemOnboardingChecker later(platform, std::make_shared<SettingsUserDefaults>(path),
+                                      platform.loginItem, nullptr);
+        QVERIFY(later.fnKeyManuallyConfirmed() && !later.fnKeyDemoConfirmed());
+
+        const QByteArray damaged = "[General\nai.mirvo.fnKeyConfirmed=true\n\xff\xfe";
+        QVERIFY(writeFile(path, damaged));
+        LogCapture logs;
+        SettingsUserDefaults defaults(path);
+        QCOMPARE(logs.lines(), QStringList{"[Mirvo] user defaults at " + path +
+                                           " could not be read (kept a copy at " + path +
+                                           ".damaged); settings that were in it read as unset"});
+        QCOMPARE(readAll(path + ".damaged"), damaged);
+        defaults.setValue("ai.mirvo.fnKeyDemoConfirmed", true);
+        QVERIFY(defaults.boolForKey("ai.mirvo.fnKeyDemoConfirmed"));
+        QCOMPARE(readAll(path + ".damaged"), damaged);
+    }
+
+    void theHelpPageIsFound() {
+        const QUrl help = LinuxPlatform().helpPageURL();
+        QVERIFY2(QFile::exists(help.toLocalFile()), qPrintable(help.toString()));
+        QVERIFY(readAll(help.toLocalFile()).contains("id=\"hold-key\""));
+    }
+};
+
+MIRVO_X11_TEST_MAIN(LinuxDesktopTest)
+#include "LinuxDesktopTest.moc"

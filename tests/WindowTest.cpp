@@ -1,0 +1,431 @@
+// Mirvo's windows on a private X server: the HUD (its controller on a recording panel, then the
+// real panel), the update window and the checklist, each checked for what the screen shows.
+#include "core/HUDWindowController.h"
+#include "doubles/FakePlatform.h"
+#include "doubles/ScriptedOnboardingChecker.h"
+#include "gui/MirvoIcon.h"
+#include "gui/OnboardingWindow.h"
+#include "gui/RecordingHUD.h"
+#include "gui/UpdateWindow.h"
+#include "platform/linux/x11/QtHUDPanel.h"
+#include "platform/linux/x11/X11Connection.h"
+#include "support/LogCapture.h"
+#include "support/Subprocess.h"
+#include "support/XvfbServer.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QLabel>
+#include <QPainter>
+#include <QPointer>
+#include <QPushButton>
+#include <QScreen>
+#include <QTest>
+
+#include <X11/Xlib.h>
+
+namespace {
+
+// The HUD's controller on a panel that records what it is asked.
+struct FakeHud {
+    FakeHud()
+        : controller([this](HUDModel&) {
+              ++panelsMade;
+              auto p = std::make_unique<FakeHUDPanel>();
+              panel = p.get();
+              return p;
+          }) {}
+    HUDWindowController controller;
+    FakeHUDPanel* panel = nullptr;
+    int panelsMade = 0;
+};
+
+// The HUD as Mirvo shows it.
+struct RealHud {
+    RealHud()
+        : controller([this](HUDModel& model) {
+              view = new RecordingHUD(model);
+              auto panel = QtHUDPanel::create(view);
+              real = static_cast<QtHUDPanel*>(panel.get());
+              return panel;
+          }) {}
+    HUDWindowController controller;
+    RecordingHUD* view = nullptr;
+    QtHUDPanel* real = nullptr;
+};
+
+int countPixels(const QImage& image, const std::function<bool(QColor)>& matches) {
+    int n = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            n += matches(image.pixelColor(x, y)) ? 1 : 0;
+    return n;
+}
+
+bool isRed(QColor c) {
+    return c.red() > 150 && c.green() < 90 && c.blue() < 90;
+}
+
+// Red over the dark capsule, at any of the dots' opacities (0.4 at the faintest).
+bool isReddish(QColor c) {
+    return c.red() > 80 && c.red() > c.green() + 40 && c.red() > c.blue() + 40;
+}
+
+// Nothing of `window` is clipped: every text has the height its wrapped lines need, and no
+// visible child reaches past the window.
+void checkNothingClipped(QWidget* window) {
+    for (QLabel* label : window->findChildren<QLabel*>()) {
+        if (!label->isVisibleTo(window))
+            continue;
+        QVERIFY2(label->height() >= label->heightForWidth(label->width()),
+                 qPrintable(label->text()));
+        QVERIFY2(window->rect().contains(QRect(label->mapTo(window, QPoint()), label->size())),
+                 qPrintable(label->text()));
+    }
+}
+
+// What the X server shows of `window` (saved as `name`.png), and its colour at `child`'s `at`.
+QColor colourAt(QWidget* window, QWidget* child, QPoint at, const QString& name) {
+    const QImage shot = window->screen()->grabWindow(window->winId()).toImage();
+    QDir().mkpath(MIRVO_SCREENSHOT_DIR);
+    if (!shot.save(QStringLiteral(MIRVO_SCREENSHOT_DIR "/") + name + ".png"))
+        qWarning("cannot save %s", qPrintable(name));
+    return shot.pixelColor(child->mapTo(window, at));
+}
+
+struct UpdateWindowRig {
+    UpdateWindowRig()
+        : controller(std::make_shared<UpdateWindowController>(
+              UpdateInfo{"0.1.0", "0.2.0", QUrl("https://releases.example.org/mirvo.deb"),
+                         "2026-12-01"},
+              [this] { ++downloads; },
+              [this] {
+                  ++dismissals;
+                  goneBeforeDismissal = !controller->window();
+              })) {
+        controller->show();
+    }
+    UpdateView* view() const { return controller->window()->findChild<UpdateView*>(); }
+    std::shared_ptr<UpdateWindowController> controller;
+    int downloads = 0;
+    int dismissals = 0;
+    bool goneBeforeDismissal = false;
+};
+
+} // namespace
+
+class WindowTest : public QObject {
+    Q_OBJECT
+
+    X11Connection x11;
+
+    Window focusedWindow() {
+        Window focus = 0;
+        int revert = 0;
+        XGetInputFocus(x11.display(), &focus, &revert);
+        return focus;
+    }
+
+private slots:
+    void hudFadesInEachModeAndResetsTheLevel() {
+        FakeHud hud;
+        hud.controller.hide(); // before any show: nothing, no panel
+        QCOMPARE(hud.panelsMade, 0);
+        hud.controller.model().setLevel(0.7);
+        hud.controller.show();
+        QCOMPARE(hud.controller.model().level(), 0.0);
+        QCOMPARE(hud.panel->calls,
+                 (QStringList{"acceptMouse", "alpha=0", "orderFront", "fade to 1 over 0.15"}));
+        hud.panel->finishFade();
+
+        // Fully shown: processing changes only the mode.
+        hud.panel->calls.clear();
+        hud.controller.showProcessing();
+        QCOMPARE(hud.controller.model().mode(), HUDMode::processing());
+        QVERIFY(hud.panel->calls.isEmpty());
+
+        // A show during the fade-out supersedes it and keeps the panel.
+        hud.controller.hide();
+        hud.controller.show();
+        hud.panel->finishFade();
+        QVERIFY(hud.panel->visible && !hud.panel->calls.contains("orderOut"));
+
+        // Hidden: processing fades in over 0.1 s and leaves mouse handling as it was.
+        hud.controller.hide();
+        hud.panel->finishFade();
+        QVERIFY(!hud.panel->visible);
+        hud.panel->calls.clear();
+        hud.controller.showProcessing();
+        QCOMPARE(hud.panel->calls, (QStringList{"alpha=0", "orderFront", "fade to 1 over 0.1"}));
+        QCOMPARE(hud.panelsMade, 1);
+    }
+
+    void hudErrorHidesItselfUnlessAnotherShowComes() {
+        FakeHud hud;
+        hud.controller.model().setLevel(0.5);
+        hud.controller.showError(QStringLiteral("Couldn't start dictation."), 0.15);
+        QCOMPARE(hud.controller.model().mode(), HUDMode::error("Couldn't start dictation."));
+        QCOMPARE(hud.controller.model().level(), 0.0);
+        hud.panel->finishFade();
+        QTRY_VERIFY(hud.panel->fadePending());
+        hud.panel->finishFade();
+        QVERIFY(!hud.panel->visible && !hud.controller.pendingAutoHideSeconds());
+        QCOMPARE(hud.controller.model().mode().kind, HUDMode::Kind::error); // hide keeps it
+
+        // A show before the automatic hide cancels it.
+        hud.controller.showError(QStringLiteral("x"), 0.1);
+        hud.controller.show();
+        hud.panel->finishFade();
+        hud.panel->calls.clear();
+        QTest::qWait(250);
+        QVERIFY(hud.panel->calls.isEmpty() && hud.panel->visible);
+
+        // Two errors in a row: only the second's hide remains, counted from the second call.
+        hud.controller.showError(QStringLiteral("one"), 0.1);
+        QTest::qWait(60);
+        hud.controller.showError(QStringLiteral("two"), 0.25);
+        hud.panel->finishFade();
+        hud.panel->calls.clear();
+        QTest::qWait(120); // past the first error's deadline
+        QVERIFY(hud.panel->calls.isEmpty());
+        QTRY_COMPARE(hud.panel->calls, QStringList{"fade to 0 over 0.2"});
+
+        // Without a screen nothing is shown, and that is said once.
+        LogCapture logs;
+        HUDWindowController nowhere([](HUDModel&) { return std::unique_ptr<HUDPanel>(); });
+        nowhere.show();
+        nowhere.showProcessing();
+        QCOMPARE(logs.count("[Mirvo] HUD: no screen to show the panel on"), 1);
+    }
+
+    void thePanelShowsWithoutTakingFocus() {
+        Subprocess other;
+        QVERIFY(other.start("xmessage", {"-geometry", "+10+10", "other application"}));
+        QTest::qWait(500);
+        const Window before = focusedWindow();
+        RealHud hud;
+        hud.controller.show();
+        QTRY_COMPARE(hud.real->alpha(), 1.0);
+        XWindowAttributes attributes{};
+        XGetWindowAttributes(x11.display(), hud.real->window()->winId(), &attributes);
+        QVERIFY(attributes.override_redirect);
+        QCOMPARE(focusedWindow(), before);
+        QCOMPARE(QApplication::activeWindow(), nullptr);
+
+        // Processing animates; hidden, nothing runs; a show during the fade-out survives it.
+        hud.controller.showProcessing();
+        QVERIFY(hud.view->isAnimating());
+        hud.controller.hide();
+        QTRY_VERIFY(!hud.real->isVisible());
+        QVERIFY(!hud.view->isAnimating());
+        hud.controller.show();
+        QTRY_COMPARE(hud.real->alpha(), 1.0);
+        hud.controller.hide();
+        QTest::qWait(80);
+        hud.controller.show();
+        QTest::qWait(400);
+        QVERIFY(hud.real->isVisible());
+        QCOMPARE(hud.real->alpha(), 1.0);
+        QCOMPARE(focusedWindow(), before);
+    }
+
+    void theHudDrawsEachMode() {
+        HUDModel model;
+        RecordingHUD view(model);
+        model.setLevel(1);
+        QTest::qWait(200); // the meter's 0.08 s ease
+        const QImage loud = view.grab().toImage();
+        model.setLevel(0);
+        QTest::qWait(200);
+        const QImage quiet = view.grab().toImage();
+        QVERIFY(isRed(loud.pixelColor(52, 8)));   // the middle bar reaches 20 high
+        QVERIFY(!isRed(quiet.pixelColor(52, 8))); // at silence it is 5 high
+        QVERIFY(countPixels(loud, isRed) > 2 * countPixels(quiet, isRed));
+        model.setMode(HUDMode::processing());
+        QVERIFY(countPixels(view.grab().toImage(), isReddish) > 20);
+        model.setMode(HUDMode::error("No microphone found. Check your sound settings."));
+        const QImage error = view.grab().toImage();
+        QVERIFY(countPixels(error, [](QColor c) { return c.lightness() > 200; }) > 10); // text
+        QVERIFY(countPixels(error, isRed) > 5);      // the icon at 60 %
+        QCOMPARE(error.pixelColor(0, 0).alpha(), 0); // the corners outside are clear
+
+        // The icon, or its placeholder when the image is missing.
+        QImage canvas(44, 44, QImage::Format_ARGB32_Premultiplied);
+        for (const char* resource : {":/no-such-icon.png", ":/mirvo-icon.png"}) {
+            canvas.fill(Qt::transparent);
+            QPainter painter(&canvas);
+            MirvoIcon::draw(painter, QRectF(0, 0, 44, 44), resource);
+            painter.end();
+            QCOMPARE(canvas.pixelColor(0, 0).alpha(), 0); // rounded corner
+        }
+        QVERIFY(isRed(canvas.pixelColor(22, 22))); // the shipped icon's middle bar
+    }
+
+    void errorTextWrapsToTwoLines() {
+        const QFontMetricsF metrics(QFont("DejaVu Sans", 12));
+        const double width = metrics.horizontalAdvance("No microphone found.");
+        const QList<std::pair<QString, QStringList>> cases = {
+            {"", {}},
+            {"No microphone found.", {"No microphone found."}},
+            {"No microphone found. Connect one.", {"No microphone found.", "Connect one."}},
+            {"a b", {"a b"}},
+        };
+        for (const auto& [text, lines] : cases)
+            QCOMPARE(wrapTwoLines(text, metrics, width), lines);
+        // A word longer than a line is broken inside; what does not fit the second line ends
+        // in an ellipsis, within the width.
+        for (const QString& text : {QStringLiteral("Supercalifragilisticexpialidocious"),
+                                    QStringLiteral("No microphone found. Connect one in the "
+                                                   "sound settings → Input → Default.")}) {
+            const QStringList lines = wrapTwoLines(text, metrics, width);
+            QCOMPARE(lines.size(), 2);
+            QVERIFY(text.startsWith(lines[0]) && !lines[0].isEmpty());
+            for (const QString& line : lines)
+                QVERIFY(metrics.horizontalAdvance(line) <= width);
+        }
+    }
+
+    void hudScreenshotsWithACompositor() {
+        Subprocess compositor;
+        QVERIFY(compositor.start("xcompmgr", {"-n"}));
+        QTRY_VERIFY_WITH_TIMEOUT(QtHUDPanel::compositorRunning(x11.display()), 5000);
+        RealHud hud;
+        const QRect area = QtHUDPanel::frameOn(QGuiApplication::primaryScreen()->geometry())
+                               .adjusted(-20, -20, 20, 20);
+        const QList<std::pair<QString, std::function<void()>>> modes = {
+            {"listening",
+             [&] {
+                 hud.controller.show();
+                 hud.controller.model().setLevel(0.6);
+             }},
+            {"processing", [&] { hud.controller.showProcessing(); }},
+            {"error", [&] { hud.controller.showError("No microphone found.", 10); }},
+        };
+        QDir().mkpath(MIRVO_SCREENSHOT_DIR "/hud");
+        for (const auto& [name, show] : modes) {
+            show();
+            hud.view->setTranslucent(true);
+            QTest::qWait(400);
+            const QString path = QStringLiteral(MIRVO_SCREENSHOT_DIR "/hud/") + name + ".png";
+            QVERIFY(Subprocess::run("import", {"-window", "root", "-crop",
+                                               QStringLiteral("%1x%2+%3+%4")
+                                                   .arg(area.width())
+                                                   .arg(area.height())
+                                                   .arg(area.left())
+                                                   .arg(area.top()),
+                                               "+repage", path}));
+            QVERIFY(countPixels(QImage(path), isRed) > 5);
+        }
+    }
+
+    void theUpdateWindowShowsTheRelease() {
+        Subprocess compositor;
+        QVERIFY(compositor.start("xcompmgr", {"-n"}));
+        UpdateWindowRig w;
+        QWidget* window = w.controller->window();
+        w.controller->show();
+        QCOMPARE(w.controller->window(), window); // one window however often shown
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        const QRect screen = window->screen()->geometry();
+        QVERIFY((window->geometry().center() - screen.center()).manhattanLength() <= 2);
+        checkNothingClipped(window);
+        QTest::qWait(300);
+        QPushButton* download = w.view()->downloadButton();
+        QCOMPARE(
+            colourAt(window, download, QPoint(12, download->height() / 2), "update-window").rgb(),
+            UpdateColors::coralDark.rgb());
+    }
+
+    void eachWayOutOfTheUpdateWindowIsToldOnce() {
+        // Download: the owner decides what becomes of the window.
+        UpdateWindowRig download;
+        download.view()->downloadButton()->click();
+        QCOMPARE(download.downloads, 1);
+        QCOMPARE(download.dismissals, 0);
+        QVERIFY(download.controller->window());
+
+        // Later: the window goes first, then the owner hears of it.
+        UpdateWindowRig later;
+        QPointer<QWidget> window = later.controller->window();
+        later.view()->laterButton()->click();
+        QCOMPARE(later.dismissals, 1);
+        QVERIFY(later.goneBeforeDismissal);
+        QTRY_VERIFY(!window);
+
+        // The close button only hides the window; nobody is told.
+        UpdateWindowRig closed;
+        closed.controller->window()->close();
+        closed.controller->show(); // the window exists: nothing happens
+        QVERIFY(!closed.controller->window()->isVisible());
+        QCOMPARE(closed.downloads + closed.dismissals, 0);
+
+        // A button pressed after the controller is gone does nothing.
+        UpdateWindowRig orphan;
+        QPointer<UpdateView> view = orphan.view();
+        view->setParent(nullptr);
+        orphan.controller.reset();
+        view->laterButton()->click();
+        view->downloadButton()->click();
+        QCOMPARE(orphan.downloads + orphan.dismissals, 0);
+        delete view;
+    }
+
+    void theChecklistInThreeStates() {
+        FakePlatform platform;
+        auto scripted = std::make_shared<ScriptedOnboardingChecker>();
+        auto checker = std::make_shared<SystemOnboardingChecker>(
+            platform, std::make_shared<FakeUserDefaults>(), platform.loginItem, nullptr);
+        auto controller = std::make_shared<OnboardingWindowController>(
+            std::make_shared<OnboardingDetector>(scripted), checker, [] {}, [] {},
+            OnboardingTiming{0.1, 1});
+        controller->show();
+        QWidget* window = controller->window();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        auto* view = window->findChild<OnboardingView*>();
+        const QRect screen = window->screen()->geometry();
+        QCOMPARE(window->size(), view->fittingSize());
+        QVERIFY((window->geometry().center() - screen.center()).manhattanLength() <= 2);
+
+        using S = OnboardingStep;
+        const std::vector<OnboardingStep> five = {S::speechRecognition, S::microphone,
+                                                  S::dictationEnabled, S::accessibility,
+                                                  S::fnKeyRemap};
+        std::vector<OnboardingStep> all = five;
+        all.insert(all.end(), {S::launchAtLogin, S::fnKeyDemo});
+        const QList<std::pair<QString, std::vector<OnboardingStep>>> states = {
+            {"1-all-pending", {}}, {"2-demo-ready", five}, {"3-all-granted", all}};
+        std::map<QString, QColor> continueColour;
+        for (const auto& [name, granted] : states) {
+            scripted->grant(granted);
+            QTRY_VERIFY(controller->model().state().allGranted() == (granted.size() == 7) &&
+                        controller->model().state().demoReady() == (granted.size() >= 5));
+            QTest::qWait(100); // relayout and repaint
+            checkNothingClipped(window);
+            // Badges line up in one column; a row's buttons sit on one line.
+            QSet<int> badgeColumns;
+            for (auto* badge : window->findChildren<OnboardingStatusBadge*>())
+                badgeColumns.insert(badge->mapTo(window, QPoint(0, 0)).x());
+            QCOMPARE(badgeColumns.size(), 1);
+            for (OnboardingStep step : allOnboardingSteps) {
+                QSet<int> lines;
+                for (auto* b :
+                     window->findChild<QWidget*>(rawValue(step))->findChildren<QPushButton*>())
+                    if (b->isVisibleTo(window))
+                        lines.insert(b->mapTo(window, QPoint(0, b->height() / 2)).y());
+                QVERIFY2(lines.size() <= 1, qPrintable(rawValue(step)));
+            }
+            QPushButton* button = view->continueButton();
+            continueColour[name] =
+                colourAt(window, button, QPoint(5, button->height() / 2), "checklist-" + name);
+        }
+        // The default button looks disabled until everything is granted.
+        QCOMPARE(continueColour["1-all-pending"], continueColour["2-demo-ready"]);
+        QCOMPARE(continueColour["3-all-granted"], window->palette().color(QPalette::Highlight));
+        controller->close();
+        QTest::qWait(50);
+    }
+};
+
+// A screen tall enough for the whole checklist, as most are; shorter ones scroll it.
+MIRVO_X11_TEST_MAIN_ON(WindowTest, "1280x1024")
+#include "WindowTest.moc"

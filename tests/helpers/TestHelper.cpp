@@ -1,0 +1,213 @@
+// The other programs of the desktop tests, one mode each:
+//   field LOGFILE             a focused text field; logs "ready", "text <contents>" on every
+//                             change and "key <chord>" for key presses
+//   clipboard-owner TYPE=FILE...   holds the clipboard with those types, as an application the
+//                             user copied from
+//   clipboard-manager LOGFILE  owns CLIPBOARD_MANAGER; on SAVE_TARGETS it reads the clipboard's
+//                             text from the exiting owner, logs "saved <text>" and then owns the
+//                             clipboard with it, as a desktop's clipboard manager does
+//   manifest-check MANIFEST PACKAGE   exit 0 when the release manifest decodes, names this
+//                             version, and its address, digest and size match the package
+#include "core/UpdateChecker.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QCryptographicHash>
+#include <QFile>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QTimer>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+
+namespace {
+
+QFile* logFile = nullptr;
+
+void logLine(const QString& line) {
+    logFile->write(line.toUtf8() + '\n');
+    logFile->flush();
+}
+
+class KeyLogger final : public QObject {
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::KeyPress) {
+            auto* key = static_cast<QKeyEvent*>(event);
+            if (!key->isAutoRepeat())
+                logLine(QStringLiteral("key ") +
+                        QKeySequence(key->keyCombination()).toString(QKeySequence::PortableText));
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+int field(QApplication& app) {
+    QLineEdit field;
+    field.setWindowTitle(QStringLiteral("Mirvo test field"));
+    field.resize(400, 40);
+    KeyLogger keys;
+    app.installEventFilter(&keys);
+    QObject::connect(&field, &QLineEdit::textChanged,
+                     [](const QString& text) { logLine(QStringLiteral("text ") + text); });
+    field.show();
+    field.activateWindow();
+    field.setFocus();
+    QTimer::singleShot(300, [&] {
+        field.activateWindow();
+        logLine(QStringLiteral("ready"));
+    });
+    return app.exec();
+}
+
+int clipboardOwner(QApplication& app, const QStringList& contents) {
+    auto* mime = new QMimeData;
+    for (const QString& typeAndFile : contents) {
+        QFile content(typeAndFile.section(QLatin1Char('='), 1));
+        if (!content.open(QIODevice::ReadOnly))
+            return 2;
+        mime->setData(typeAndFile.section(QLatin1Char('='), 0, 0), content.readAll());
+    }
+    QApplication::clipboard()->setMimeData(mime, QClipboard::Clipboard);
+    return app.exec();
+}
+
+} // namespace
+
+// Xlib's macros (KeyPress, None…) would break the Qt code above.
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+
+namespace {
+
+// The clipboard's text, asked of its owner on behalf of `window`; empty when it gives none.
+std::string clipboardText(Display* d, Window window) {
+    const Atom property = XInternAtom(d, "MIRVO_SAVED", False);
+    XConvertSelection(d, XInternAtom(d, "CLIPBOARD", False), XInternAtom(d, "UTF8_STRING", False),
+                      property, window, CurrentTime);
+    XFlush(d);
+    // Generous: an exiting owner under a sanitizer answers slowly.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    XEvent event{};
+    while (std::chrono::steady_clock::now() < deadline &&
+           !XCheckTypedWindowEvent(d, window, SelectionNotify, &event))
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (event.type != SelectionNotify || event.xselection.property == None)
+        return {};
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    XGetWindowProperty(d, window, property, 0, 1 << 20, True, AnyPropertyType, &type, &format,
+                       &count, &after, &data);
+    std::string text = data ? std::string(reinterpret_cast<char*>(data), count) : std::string();
+    if (data)
+        XFree(data);
+    return text;
+}
+
+int clipboardManager() {
+    Display* d = XOpenDisplay(nullptr);
+    if (!d)
+        return 1;
+    const Window window = XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 0, 1, 1, 0, 0, 0);
+    const Atom manager = XInternAtom(d, "CLIPBOARD_MANAGER", False);
+    const Atom saveTargets = XInternAtom(d, "SAVE_TARGETS", False);
+    const Atom clipboard = XInternAtom(d, "CLIPBOARD", False);
+    const Atom utf8 = XInternAtom(d, "UTF8_STRING", False);
+    const Atom targets = XInternAtom(d, "TARGETS", False);
+    std::string kept;
+    XSetSelectionOwner(d, manager, window, CurrentTime);
+    if (XGetSelectionOwner(d, manager) != window)
+        return 1;
+    logLine(QStringLiteral("ready"));
+    for (;;) {
+        XEvent event{};
+        XNextEvent(d, &event);
+        if (event.type != SelectionRequest)
+            continue;
+        const XSelectionRequestEvent& request = event.xselectionrequest;
+        XEvent reply{};
+        reply.xselection = {
+            SelectionNotify, 0,    False,       nullptr, request.requestor, request.selection,
+            request.target,  None, request.time};
+        const Atom property = request.property == None ? request.target : request.property;
+        if (request.selection == manager && request.target == saveTargets) {
+            kept = clipboardText(d, window);
+            logLine(QStringLiteral("saved ") + QString::fromStdString(kept));
+            reply.xselection.property = property;
+            XSetSelectionOwner(d, clipboard, window, CurrentTime);
+        } else if (request.selection == clipboard && request.target == utf8) {
+            XChangeProperty(d, request.requestor, property, utf8, 8, PropModeReplace,
+                            reinterpret_cast<const unsigned char*>(kept.data()), int(kept.size()));
+            reply.xselection.property = property;
+        } else if (request.selection == clipboard && request.target == targets) {
+            const Atom offered[] = {targets, utf8};
+            XChangeProperty(d, request.requestor, property, XA_ATOM, 32, PropModeReplace,
+                            reinterpret_cast<const unsigned char*>(offered), 2);
+            reply.xselection.property = property;
+        }
+        XSendEvent(d, request.requestor, False, NoEventMask, &reply);
+        XFlush(d);
+    }
+}
+
+int mismatch(const QString& what) {
+    std::fprintf(stderr, "manifest: %s\n", qPrintable(what));
+    return 1;
+}
+
+int manifestCheck(const QString& manifestPath, const QString& packagePath) {
+    QFile manifestFile(manifestPath);
+    QFile package(packagePath);
+    if (!manifestFile.open(QIODevice::ReadOnly) || !package.open(QIODevice::ReadOnly))
+        return mismatch("cannot read the manifest or the package");
+    const auto manifest = UpdateChecker::decodeManifest(manifestFile.readAll());
+    if (!manifest)
+        return mismatch("does not decode");
+    if (UpdateChecker::compareVersions(manifest->version, QStringLiteral(MIRVO_VERSION)) !=
+        ComparisonResult::orderedSame)
+        return mismatch("version " + manifest->version + ", built " + MIRVO_VERSION);
+    const QUrl download(manifest->downloadUrl);
+    if (download.scheme() != QLatin1String("https") ||
+        download.fileName() != QFileInfo(package).fileName())
+        return mismatch("download address " + manifest->downloadUrl);
+    QCryptographicHash digest(QCryptographicHash::Sha256);
+    digest.addData(&package);
+    if (manifest->sizeBytes != package.size() ||
+        manifest->sha256 != QString::fromLatin1(digest.result().toHex()))
+        return mismatch("size or sha256");
+    if (manifest->minimumSystemVersion != QLatin1String("Debian 12") ||
+        !manifest->publishedAt.endsWith(QLatin1Char('Z')))
+        return mismatch("system version or publication date");
+    std::printf("manifest matches %s\n", qPrintable(QFileInfo(package).fileName()));
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const QByteArray mode = argc > 1 ? QByteArray(argv[1]) : QByteArray();
+    const QString first = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString();
+    QFile log(first);
+    if ((mode == "field" || mode == "clipboard-manager") &&
+        log.open(QIODevice::WriteOnly | QIODevice::Append))
+        logFile = &log;
+    if (mode == "clipboard-manager" && logFile)
+        return clipboardManager();
+    if (mode == "manifest-check" && argc == 4)
+        return manifestCheck(first, QString::fromLocal8Bit(argv[3]));
+    QApplication app(argc, argv);
+    if (mode == "field" && logFile)
+        return field(app);
+    if (mode == "clipboard-owner")
+        return clipboardOwner(app, QApplication::arguments().mid(2));
+    std::fprintf(stderr, "usage: TestHelper field|clipboard-owner|clipboard-manager|"
+                         "manifest-check …\n");
+    return 2;
+}
