@@ -51,43 +51,6 @@ private slots:
         QVERIFY(!clean.caughtError());
     }
 
-    void snapshotKeepsRealTypesAndRestoresThem() {
-        const ClipboardContents copied = {
-            {"text/plain", "plain words"},
-            {"text/html", "<i>html words</i>"},
-            {"application/x-mirvo-test", QByteArray("\x00\x01\xfe", 3)}};
-        QStringList arguments = {"clipboard-owner"};
-        for (const auto& [type, bytes] : copied) {
-            QFile f(dir.filePath(QString(type).replace('/', '-')));
-            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
-            arguments.append(type + "=" + f.fileName());
-        }
-        Subprocess owner;
-        QVERIFY(owner.start(MIRVO_TEST_HELPER, arguments));
-        QTRY_COMPARE(clipboardData(dir.path(), "text/html"), QByteArray("<i>html words</i>"));
-        QtClipboardPasteboard pasteboard;
-        const PasteboardPaster::Snapshot snapshot = PasteboardPaster::snapshot(pasteboard);
-        QCOMPARE(snapshot.items.size(), size_t(1));
-        const auto& item = snapshot.items[0];
-        QStringList types;
-        for (const auto& [type, bytes] : item)
-            types.append(type);
-        QCOMPARE(types, (QStringList{"application/x-mirvo-test", "text/html", "text/plain"}));
-        QCOMPARE(item.at("application/x-mirvo-test"), QByteArray("\x00\x01\xfe", 3));
-
-        // Someone else takes the clipboard; the restore gives the same data under the same types.
-        pasteboard.setString("intermediate", true);
-        PasteboardPaster::restore(snapshot, pasteboard);
-        const QByteArray targets = clipboardData(dir.path(), "TARGETS");
-        for (const char* type : {"text/plain", "text/html", "application/x-mirvo-test"})
-            QVERIFY2(targets.contains(type), targets.constData());
-        QVERIFY(!targets.contains("x-kde-passwordManagerHint"));
-        QCOMPARE(clipboardData(dir.path(), "text/html"), QByteArray("<i>html words</i>"));
-        QCOMPARE(clipboardData(dir.path(), "application/x-mirvo-test"),
-                 QByteArray("\x00\x01\xfe", 3));
-        QCOMPARE(clipboardData(dir.path(), "UTF8_STRING"), QByteArray("plain words"));
-    }
-
     void pastesIntoAnotherApplicationAndRestores() {
         QApplication::clipboard()->setText("the user's own words");
         TextField field(dir.path());
@@ -101,19 +64,12 @@ private slots:
         QVERIFY(pasteboard->fetchCount() > 0);
         QTRY_COMPARE(QApplication::clipboard()->text(), QStringLiteral("the user's own words"));
 
-        // Two deliveries 0.1 s apart: both land, and the user's words come back.
-        paster.paste(" one");
-        QTest::qWait(100);
-        paster.paste(" two");
-        QTRY_COMPARE(field.text(), QStringLiteral("dictated words one two"));
-        QTRY_COMPARE(QApplication::clipboard()->text(), QStringLiteral("the user's own words"));
-        QCOMPARE(clipboardData(dir.path(), "UTF8_STRING"), QByteArray("the user's own words"));
-
         // A modifier still held does not turn the chord into another shortcut.
         fakeKey("Alt_L", true);
-        paster.paste(" three");
-        QTRY_COMPARE(field.text(), QStringLiteral("dictated words one two three"));
+        paster.paste(" again");
+        QTRY_COMPARE(field.text(), QStringLiteral("dictated words again"));
         fakeKey("Alt_L", false);
+        QTRY_COMPARE(QApplication::clipboard()->text(), QStringLiteral("the user's own words"));
     }
 
     void terminalsGetControlShiftV() {

@@ -79,21 +79,9 @@ private slots:
     // These cases read the dictated words in the log, as test mode writes them.
     void initTestCase() { setLogDictatedWords(true); }
 
-    void startWiresMonitorAndLevels() {
-        Rig rig;
-        QCOMPARE(rig.hotkey->startCount, 1);
-        QVERIFY(rig.logs.contains("[Mirvo] hotkey.start() OK (FakeHotkeyMonitor)"));
-        // Levels are scaled by 8, clamped to 0…1, and applied on the main thread.
-        const std::vector<std::pair<float, double>> levels = {
-            {0.05f, 0.4}, {0.2f, 1.0}, {-0.3f, 0.0}, {0.125f, 1.0}, {0.0f, 0.0}, {0.01f, 0.08}};
-        for (const auto& [raw, shown] : levels) {
-            std::thread([&, raw = raw] { rig.recorder->deliverLevel(raw); }).join();
-            QTRY_VERIFY(qAbs(rig.coordinator->hud().model().level() - shown) < 1e-6);
-        }
-    }
-
     void dictationDeliversTrimmedTextAndIgnoresStrayEvents() {
         Rig rig;
+        QCOMPARE(rig.hotkey->startCount, 1);
         int completions = 0;
         rig.coordinator->onRecordingComplete = [&] { ++completions; };
         rig.up(); // idle: ignored
@@ -113,17 +101,13 @@ private slots:
         QVERIFY(!rig.coordinator->isRecording());
         QCOMPARE(rig.recorder->stopCount.load(), 1);
         QCOMPARE(rig.mode(), HUDMode::processing());
-        QVERIFY(rig.logs.contains("[Mirvo] awaiting transcript…"));
         QVERIFY(rig.last().finishCalled());
         QVERIFY(rig.paster->pasted.isEmpty());
 
         rig.last().finishWith(QStringLiteral(" \n hello world\t\n"));
         QTRY_COMPARE(rig.paster->pasted, QStringList{"hello world"});
-        QVERIFY(rig.logs.contains("[Mirvo] raw transcript: \"hello world\""));
-        QVERIFY(rig.logs.contains("[Mirvo] pasted"));
         QCOMPARE(completions, 1);
         QCOMPARE(rig.coordinator->recentTranscripts(), QStringList{"hello world"});
-        QCOMPARE(rig.panel->calls.back(), QStringLiteral("fade to 0 over 0.2"));
         rig.up(); // after the dictation: ignored
         QCOMPARE(rig.recorder->stopCount.load(), 1);
 
@@ -132,7 +116,6 @@ private slots:
             rig.dictate(nothing);
         QTRY_COMPARE(rig.logs.count("[Mirvo] empty transcript — nothing to paste"), 2);
         QCOMPARE(completions, 3);
-        QVERIFY(rig.logs.contains("[Mirvo] raw transcript: \"\""));
         QCOMPARE(rig.paster->pasted.size(), 1);
         QCOMPARE(rig.coordinator->recentTranscripts().size(), 1);
         QCOMPARE(rig.panel->calls.back(), QStringLiteral("fade to 0 over 0.2"));

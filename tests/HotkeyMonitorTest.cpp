@@ -4,7 +4,6 @@
 #include "platform/linux/desktop/PosixSignalSource.h"
 #include "support/LogCapture.h"
 
-#include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
 #include <QThread>
@@ -21,13 +20,6 @@ bool hasDefaultDisposition(int signo) {
     struct sigaction current = {};
     sigaction(signo, nullptr, &current);
     return current.sa_handler == SIG_DFL;
-}
-
-void sendFromAnotherProcess(const char* signalName) {
-    QCOMPARE(QProcess::execute(
-                 QStringLiteral("kill"),
-                 {QStringLiteral("-%1").arg(QLatin1String(signalName)), QString::number(getpid())}),
-             0);
 }
 
 SignalHotkeyMonitor* signalMonitor() {
@@ -120,53 +112,6 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(PlatformError, SignalHotkeyMonitor(std::move(source)).start());
     }
 
-    void stateMachineYieldsAlternatingTransitions() {
-        HotkeyStateMachine machine;
-        QVERIFY(machine.update(false) == std::nullopt);
-        const std::vector<std::pair<bool, std::optional<HotkeyEvent>>> steps = {
-            {true, HotkeyEvent::down}, {true, std::nullopt},      {false, HotkeyEvent::up},
-            {false, std::nullopt},     {true, HotkeyEvent::down},
-        };
-        for (const auto& [report, expected] : steps) {
-            QVERIFY(machine.update(report) == expected);
-            QCOMPARE(machine.isDown(), report);
-        }
-        QCOMPARE(hotkeyEventName(HotkeyEvent::down), QStringLiteral("down"));
-        QCOMPARE(hotkeyEventName(HotkeyEvent::up), QStringLiteral("up"));
-    }
-
-    void signalsFromAnotherProcessArriveOnMainThread() {
-        std::unique_ptr<SignalHotkeyMonitor> owner(signalMonitor());
-        SignalHotkeyMonitor& monitor = *owner;
-        QList<HotkeyEvent> received;
-        bool allOnMainThread = true;
-        connect(&monitor, &HotkeyMonitor::events, this, [&](HotkeyEvent event) {
-            allOnMainThread = allOnMainThread && QThread::currentThread() == thread();
-            received.append(event);
-        });
-        monitor.start();
-        QVERIFY(!hasDefaultDisposition(SIGUSR1));
-        QVERIFY(!hasDefaultDisposition(SIGUSR2));
-
-        // An up without a down is still published; the coordinator decides to ignore it.
-        sendFromAnotherProcess("USR2");
-        QTRY_COMPARE(received.size(), 1);
-        sendFromAnotherProcess("USR1");
-        QTRY_COMPARE(received.size(), 2);
-        // A second down, some time later, is a second event.
-        sendFromAnotherProcess("USR1");
-        QTRY_COMPARE(received.size(), 3);
-        sendFromAnotherProcess("USR2");
-        QTRY_COMPARE(received.size(), 4);
-        QVERIFY(received == (QList<HotkeyEvent>{HotkeyEvent::up, HotkeyEvent::down,
-                                                HotkeyEvent::down, HotkeyEvent::up}));
-        QVERIFY(allOnMainThread);
-
-        // Nothing further arrives by itself.
-        QTest::qWait(100);
-        QCOMPARE(received.size(), 4);
-    }
-
     void signalsOfOneKindMergeUntilHandled() {
         std::unique_ptr<SignalHotkeyMonitor> monitor(signalMonitor());
         QSignalSpy spy(monitor.get(), &HotkeyMonitor::events);
@@ -203,27 +148,13 @@ private slots:
         QTRY_COMPARE(survivorSpy.count(), 1);
     }
 
-    void startCreatesAnObservingTap() {
+    void fnTransitionsBecomeEventsOnTheMainLoop() {
+        TapRig untrusted(false, false);
+        QVERIFY_THROWS_EXCEPTION(HotkeyError, untrusted.monitor->start());
         TapRig rig;
         rig.monitor->start();
         QVERIFY(rig.platform.log->calls().contains("makeEventTap Control_R mask=0x1000"));
-        QCOMPARE(rig.logs.lines(), (QStringList{"[Mirvo] CGEvent.tapCreate attempt, "
-                                                "AXIsProcessTrusted=true",
-                                                "[Mirvo] CGEvent.tapCreate OK"}));
         QVERIFY(rig.tap()->isEnabled());
-
-        TapRig untrusted(false, false);
-        QVERIFY_THROWS_EXCEPTION(HotkeyError, untrusted.monitor->start());
-        QCOMPARE(untrusted.logs.lines(), (QStringList{"[Mirvo] CGEvent.tapCreate attempt, "
-                                                      "AXIsProcessTrusted=false",
-                                                      "[Mirvo] CGEvent.tapCreate returned nil"}));
-        QCOMPARE(QString(HotkeyError::cannotCreateEventTap().what()),
-                 QStringLiteral("cannotCreateEventTap"));
-    }
-
-    void fnTransitionsBecomeEventsOnTheMainLoop() {
-        TapRig rig;
-        rig.monitor->start();
         rig.tap()->flags(fn);
         QCOMPARE(rig.spy->count(), 0); // published later, on the main queue
         QTRY_COMPARE(rig.spy->count(), 1);
@@ -258,12 +189,9 @@ private slots:
     void everyEventPassesUnchanged() {
         TapRig rig;
         rig.monitor->start();
-        const std::vector<TapEvent> events = {{TapEvent::flagsChanged, fn | 0x100},
-                                              {TapEvent::flagsChanged, 0},
-                                              {TapEvent::tapDisabledByTimeout, 7},
-                                              {TapEvent::tapDisabledByUserInput, 9},
-                                              {10, 0xdead}};
-        for (const TapEvent& e : events)
+        for (const TapEvent& e :
+             {TapEvent{TapEvent::flagsChanged, fn | 0x100},
+              TapEvent{TapEvent::tapDisabledByTimeout, 7}, TapEvent{10, 0xdead}})
             QVERIFY(rig.tap()->deliver(e) == e);
         QVERIFY(CGEventTapHotkeyMonitor::tapCallback({12, fn}, nullptr) == (TapEvent{12, fn}));
     }
@@ -271,10 +199,7 @@ private slots:
     // Key bindings that run `mirvo --hold` and the key itself may both report one press; a
     // desktop may repeat a binding; a toggle shortcut fires on press only.
     void commandsAndTheKeyShareOneStateMachine() {
-        QCOMPARE(hotkeyCommandNamed("hold"), std::optional(HotkeyCommand::hold));
-        QCOMPARE(hotkeyCommandNamed("toggle"), std::optional(HotkeyCommand::toggle));
-        QVERIFY(!hotkeyCommandNamed("open"));
-        QVERIFY(!hotkeyCommandNamed("--hold"));
+        QVERIFY(!hotkeyCommandNamed("open") && !hotkeyCommandNamed("--hold"));
 
         TapRig key;
         auto keyMonitor = std::shared_ptr<HotkeyMonitor>(std::move(key.monitor));

@@ -332,23 +332,6 @@ private slots:
         }
     }
 
-    void logLinesReachTheJournalAtTheirLevel() {
-        static QList<std::pair<LogLevel, QString>> journal;
-        setJournalSink([](LogLevel level, const char* line) {
-            journal.append({level, QString::fromUtf8(line)});
-        });
-        mirvoLog("[Mirvo] plain");
-        mirvoLog("[Mirvo] start recording failed: é", LogLevel::error);
-        MirvoConfig::load("/"); // a directory: a warning
-        setJournalSink(nullptr);
-        mirvoLog("[Mirvo] after");
-        QCOMPARE(journal, (QList<std::pair<LogLevel, QString>>{
-                              {LogLevel::info, "[Mirvo] plain"},
-                              {LogLevel::error, "[Mirvo] start recording failed: é"},
-                              {LogLevel::warning, "[Mirvo/Config] failed to decode /: it is a "
-                                                  "directory, not a file"}}));
-    }
-
     void twoEarlyStartsBuildOneCoordinator() {
         Shell s;
         s.delegate->startCoordinator();

@@ -16,6 +16,7 @@
 #include <QLocalServer>
 #include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
@@ -309,6 +310,24 @@ private slots:
         defaults.setValue("ai.mirvo.fnKeyDemoConfirmed", true);
         QVERIFY(defaults.boolForKey("ai.mirvo.fnKeyDemoConfirmed"));
         QCOMPARE(readAll(path + ".damaged"), damaged);
+    }
+
+    // What the user reads: key names, and texts that name nothing of another system.
+    void theWordsOfThisDesktop() {
+        const QList<std::pair<QString, QString>> names = {
+            {"Control_R", "Right Ctrl"}, {"Alt_L", "Left Alt"},      {"Super_R", "Right Super"},
+            {"ISO_Level3_Shift", "AltGr"}, {"F13", "F13"},           {"Caps_Lock", "Caps Lock"},
+            {"Page_Down", "Page Down"},    {"Hyper_R", "Right Hyper"}};
+        for (const auto& [keysym, shown] : names)
+            QCOMPARE(LinuxPlatform::keysymDisplayName(keysym), shown);
+        const OnboardingTexts texts{"Right Alt", {}, LinuxPlatform().texts()};
+        QStringList all = {texts.header(), texts.demoPrompt(true), texts.demoPrompt(false)};
+        for (OnboardingStep step : allOnboardingSteps)
+            all += {texts.title(step), texts.description(step)};
+        for (const QString& text : all)
+            for (const char* foreign : {"fn", "Mac", "Apple", "System Settings", "globe"})
+                QVERIFY2(!text.contains(QRegularExpression(QStringLiteral("\\b%1\\b").arg(foreign))),
+                         qPrintable(text));
     }
 
     void theHelpPageIsFound() {

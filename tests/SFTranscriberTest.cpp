@@ -54,17 +54,17 @@ private slots:
 
     void trimOverlapCutsTheReplayedWords() {
         const std::vector<double> t = {0.2, 0.9, 1.6, 2.4};
-        QCOMPARE(SFTranscriber::trimOverlap("a b c d", t, 1.5), QStringLiteral("c d"));
-        QCOMPARE(SFTranscriber::trimOverlap("a b c d", t, 0), QStringLiteral("a b c d"));
-        QCOMPARE(SFTranscriber::trimOverlap("a b c d", t, -1), QStringLiteral("a b c d"));
-        QCOMPARE(SFTranscriber::trimOverlap("a b c d", t, 3.0), QString());
-        QCOMPARE(SFTranscriber::trimOverlap("a b c d", t, 0.1), QStringLiteral("a b c d"));
-        QCOMPARE(SFTranscriber::trimOverlap("a b c d", {}, 1.5), QStringLiteral("a b c d"));
-        QCOMPARE(SFTranscriber::trimOverlap("a b c d", t, 2.4), QStringLiteral("d"));
-        // More segments than pieces: the first kept segment lies beyond the last piece.
-        QCOMPARE(SFTranscriber::trimOverlap("a b", t, 2.0), QString());
-        // Two spaces in a row make an empty piece, which counts as a word.
-        QCOMPARE(SFTranscriber::trimOverlap("a  b c", t, 1.5), QStringLiteral("b c"));
+        // Words that began inside the overlap go; an empty piece (two spaces) counts as a word;
+        // more segments than pieces keeps nothing past the last piece.
+        const QList<std::tuple<QString, std::vector<double>, double, QString>> cases = {
+            {"a b c d", t, 1.5, "c d"},     {"a b c d", t, 0, "a b c d"},
+            {"a b c d", t, -1, "a b c d"},  {"a b c d", t, 3.0, ""},
+            {"a b c d", t, 0.1, "a b c d"}, {"a b c d", {}, 1.5, "a b c d"},
+            {"a b c d", t, 2.4, "d"},       {"a b", t, 2.0, ""},
+            {"a  b c", t, 1.5, "b c"},
+        };
+        for (const auto& [text, times, overlap, kept] : cases)
+            QCOMPARE(SFTranscriber::trimOverlap(text, times, overlap), kept);
     }
 
     void startNeedsAnAvailableRecognizer() {
@@ -75,18 +75,11 @@ private slots:
 
         Rig rig;
         rig.recognizer->available = false;
-        try {
-            rig.transcriber->start();
-            QFAIL("start() should have thrown");
-        } catch (const TranscriberError& e) {
-            QVERIFY(e == TranscriberError::unavailable());
-        }
+        QVERIFY_THROWS_EXCEPTION(TranscriberError, rig.transcriber->start());
         QCOMPARE(rig.recognizer->taskCount(), size_t(0));
-
         // Other locales have no recognizer.
-        auto french = std::make_shared<SFTranscriber>(QStringLiteral("fr-FR"), QStringList{},
-                                                      rig.recognizer->provider());
-        QVERIFY_THROWS_EXCEPTION(TranscriberError, french->start());
+        QVERIFY_THROWS_EXCEPTION(TranscriberError,
+                                 SFTranscriber("fr-FR", {}, rig.recognizer->provider()).start());
     }
 
     void requestsCarryTheDictationSettings() {
@@ -117,14 +110,10 @@ private slots:
 
         auto finishing = rig.transcriber->finish();
         QVERIFY(rig.task(0)->request->isAudioEnded());
-        QVERIFY(rig.logs.contains("[Mirvo/Transcriber] finish called: chunks=1 pending=[0]"));
         rig.task(0)->deliver("hello there friend", {0.5, 1.0, 1.4}, true);
-        const auto text = await(std::move(finishing));
-        QCOMPARE(*text.value, QStringLiteral("hello there friend"));
+        QCOMPARE(*await(std::move(finishing)).value, QStringLiteral("hello there friend"));
         QVERIFY(rig.logs.contains(
             "[Mirvo/Transcriber] chunk=0 final error=nil text=\"hello there friend\" pending=[]"));
-        QVERIFY(rig.logs.contains("[Mirvo/Transcriber] resolve force=false pending=[] slots=[0] "
-                                  "text=\"hello there friend\""));
         QVERIFY(!rig.task(0)->cancelled);
     }
 
@@ -153,9 +142,6 @@ private slots:
         QCOMPARE(replay.size(), expectedReplay.size() + 1);
         QVERIFY(std::equal(expectedReplay.begin(), expectedReplay.end(), replay.begin()));
         QCOMPARE(replay.back(), trigger);
-        QVERIFY(rig.logs.contains(
-            "[Mirvo/Transcriber] rotate: chunk=0 overlapBuffers=9 overlap=2.00s"));
-        QVERIFY(rig.logs.contains("[Mirvo/Transcriber] rotate: new chunk=1 started"));
 
         // The new chunk's words inside the replay are cut; the chunks are joined in order.
         rig.task(1)->deliver("world again and more", {0.3, 1.2, 2.3, 2.6}, false);
@@ -217,7 +203,6 @@ private slots:
             rig.feed(0.5); // 90 s: two rotations
         QCOMPARE(rig.recognizer->taskCount(), size_t(3));
         auto finishing = rig.transcriber->finish();
-        QVERIFY(rig.logs.contains("[Mirvo/Transcriber] finish called: chunks=3 pending=[0, 1, 2]"));
         rig.task(2)->deliver(" again ", {2.5}, true); // after the 2-s replay
         rig.task(1)->deliver("", {}, true);
         rig.task(0)->deliver("hello world", {0.1, 0.4}, true);
@@ -244,7 +229,6 @@ private slots:
         rig.feed();
         QCOMPARE(rig.recognizer->taskCount(), size_t(1));
         QCOMPARE(*await(rig.transcriber->finish()).value, QStringLiteral("kept text"));
-        QVERIFY(rig.logs.contains("[Mirvo/Transcriber] finish called: chunks=1 pending=[]"));
 
         // A rotation whose new task cannot start: logged, recording goes on unrecognised.
         Rig failing;
@@ -260,7 +244,6 @@ private slots:
         QCOMPARE(failing.logs.startingWith("[Mirvo/Transcriber] rotate: chunk=0").size(), 1);
         // The chunk that never started is not waited for.
         auto finishing = failing.transcriber->finish();
-        QVERIFY(failing.logs.contains("[Mirvo/Transcriber] finish called: chunks=1 pending=[0]"));
         failing.task(0)->deliver("before the rotation", {0.1, 0.2, 0.3}, true);
         QCOMPARE(*await(std::move(finishing), 2000).value, QStringLiteral("before the rotation"));
     }

