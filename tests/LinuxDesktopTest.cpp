@@ -314,10 +314,14 @@ private slots:
 
     // What the user reads: key names, and texts that name nothing of another system.
     void theWordsOfThisDesktop() {
-        const QList<std::pair<QString, QString>> names = {
-            {"Control_R", "Right Ctrl"}, {"Alt_L", "Left Alt"},      {"Super_R", "Right Super"},
-            {"ISO_Level3_Shift", "AltGr"}, {"F13", "F13"},           {"Caps_Lock", "Caps Lock"},
-            {"Page_Down", "Page Down"},    {"Hyper_R", "Right Hyper"}};
+        const QList<std::pair<QString, QString>> names = {{"Control_R", "Right Ctrl"},
+                                                          {"Alt_L", "Left Alt"},
+                                                          {"Super_R", "Right Super"},
+                                                          {"ISO_Level3_Shift", "AltGr"},
+                                                          {"F13", "F13"},
+                                                          {"Caps_Lock", "Caps Lock"},
+                                                          {"Page_Down", "Page Down"},
+                                                          {"Hyper_R", "Right Hyper"}};
         for (const auto& [keysym, shown] : names)
             QCOMPARE(LinuxPlatform::keysymDisplayName(keysym), shown);
         const OnboardingTexts texts{"Right Alt", {}, LinuxPlatform().texts()};
@@ -326,8 +330,9 @@ private slots:
             all += {texts.title(step), texts.description(step)};
         for (const QString& text : all)
             for (const char* foreign : {"fn", "Mac", "Apple", "System Settings", "globe"})
-                QVERIFY2(!text.contains(QRegularExpression(QStringLiteral("\\b%1\\b").arg(foreign))),
-                         qPrintable(text));
+                QVERIFY2(
+                    !text.contains(QRegularExpression(QStringLiteral("\\b%1\\b").arg(foreign))),
+                    qPrintable(text));
     }
 
     void theHelpPageIsFound() {
