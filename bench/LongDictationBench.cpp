@@ -9,6 +9,7 @@
 //                                                  transcribes, fed from the file at twice real
 //                                                  time; the proxy runs in a child process
 #include "Figures.h"
+#include "SeamRepeats.h"
 #include "core/CloudTranscriber.h"
 #include "core/HybridTranscriber.h"
 #include "core/ProxyClient.h"
@@ -141,8 +142,7 @@ int main(int argc, char** argv) {
     figure("long_dictation_10min_seconds", seconds, "s");
     figure("long_dictation_10min_word_count_error_percent",
            100.0 * std::abs(heard.size() - reference.size()) / reference.size(), "%");
-    figure("long_dictation_10min_seam_repeats", SpokenText::repeatedRuns(reference, heard),
-           "words");
+    figure("long_dictation_10min_seam_repeats", repeatedRuns(reference, heard), "words");
     figure("long_dictation_10min_upload_ok", uploaded ? 1 : 0, "bool");
     figure("long_dictation_10min_decoders_max", mostDecoders, "decoders");
     figure("long_dictation_10min_peak_rss_mb", peakKilobytes / 1024.0, "MB");

@@ -4,16 +4,82 @@
 //   launch_to_coordinator_up_ms   the same launch to "coordinator up" (p50 of 5)
 //   second_launch_forward_ms      a second launch handing its command over and ending (p50 of 5)
 //   idle_rss_mb                   resident memory, tray up and checklist closed, after 5 s idle
+//   clipboard_restored_percent    of 50 dictations back to back, each over contents another
+//                                 program owns (text, HTML, an image, binary data), those after
+//                                 which every type reads back byte for byte
 #include "Figures.h"
 #include "support/DesktopHelpers.h"
 #include "support/MirvoProcess.h"
+#include "support/SpokenText.h"
 #include "support/XvfbServer.h"
 
 #include <QApplication>
+#include <QBuffer>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QImage>
+#include <QRandomGenerator>
 #include <QTest>
+
+namespace {
+
+// Dictations of short synthetic phrases, each over other contents on the clipboard: the share
+// after which the user's contents read back in full. -1 when the run could not be made.
+double clipboardRestoredPercent(Desktop& desktop) {
+    const QStringList phrases = {"yes", "hello there", "please call me back",
+                                 "send the report to the team today",
+                                 "the meeting has moved to thursday afternoon"};
+    QStringList clips;
+    for (int i = 0; i < phrases.size(); ++i) {
+        clips.append(desktop.dir() + QStringLiteral("/clip-%1.wav").arg(i));
+        if (!SpokenText::synthesize({phrases[i]}, clips.last()))
+            return -1;
+    }
+    QImage image(64, 48, QImage::Format_RGB32);
+    image.fill(QColor(40, 120, 200));
+    QByteArray png;
+    QBuffer pngBuffer(&png);
+    if (!pngBuffer.open(QIODevice::WriteOnly) || !image.save(&pngBuffer, "PNG"))
+        return -1;
+    const QList<ClipboardContents> contents = {
+        {{"text/plain", "plain words the user copied"}},
+        {{"text/plain", "formatted words"}, {"text/html", "<b>formatted</b> words"}},
+        {{"image/png", png}},
+        {{"application/x-mirvo-test", QByteArray("\x00\x01\xfe\xff binary", 11)}},
+    };
+    const QString home = desktop.newHome();
+    MirvoProcess mirvo(home, Desktop::environment(home) +
+                                 QStringList{"MIRVO_UPDATE_MANIFEST_URL=http://127.0.0.1:9/none"});
+    if (!mirvo.waitFor(QStringLiteral("[Mirvo] coordinator up")) || !desktop.closeChecklist())
+        return -1;
+    QTest::qWait(1000);
+    const auto answered = [&] {
+        return mirvo.count(QStringLiteral("[Mirvo] pasted")) +
+               mirvo.count(QStringLiteral("[Mirvo] empty transcript — nothing to paste"));
+    };
+    QRandomGenerator random(20261207);
+    const int dictations = 50;
+    int restored = 0;
+    for (int i = 0; i < dictations; ++i) {
+        const ClipboardContents& copied = contents[i % contents.size()];
+        if (!desktop.own(copied))
+            return -1;
+        const int before = answered();
+        fakeKey("Control_R", true);
+        QTest::qWait(100);
+        desktop.pulse().play(clips[i % clips.size()]);
+        QTest::qWait(100 + random.bounded(200));
+        fakeKey("Control_R", false);
+        if (!QTest::qWaitFor([&] { return answered() > before; }, 15000))
+            continue;
+        restored += clipboardHolds(desktop.dir(), copied) ? 1 : 0;
+        QTest::qWait(random.bounded(150));
+    }
+    return 100.0 * restored / dictations;
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     XvfbServer xvfb;
@@ -64,5 +130,6 @@ int main(int argc, char** argv) {
     figure("launch_to_coordinator_up_ms", percentile(toCoordinator, 0.5), "ms");
     figure("second_launch_forward_ms", percentile(forwards, 0.5), "ms");
     figure("idle_rss_mb", double(rssKb) / 1024, "MB");
+    figure("clipboard_restored_percent", clipboardRestoredPercent(desktop), "%");
     return 0;
 }

@@ -1,5 +1,6 @@
 // Figures of the on-device transcription path, printed as "NAME VALUE UNIT".
 #include "Figures.h"
+#include "SeamRepeats.h"
 #include "core/HybridTranscriber.h"
 #include "core/Transcriber.h"
 #include "platform/linux/speech/PocketSphinxRecognizer.h"
@@ -106,7 +107,7 @@ int main(int argc, char** argv) {
         const QStringList reference = SpokenText::words(spoken.join(' '));
         const QStringList heard = SpokenText::words(transcribe(provider, audio, true));
         figure("long_dictation_wer_percent", SpokenText::wordErrorRate(reference, heard), "%");
-        figure("seam_repeated_words", SpokenText::repeatedRuns(reference, heard), "words");
+        figure("seam_repeated_words", repeatedRuns(reference, heard), "words");
         // The same audio as one chunk: what the engine does with long speech, without seams.
         const QStringList whole = SpokenText::words(transcribe(provider, audio, true, 1e9));
         figure("long_dictation_one_chunk_wer_percent", SpokenText::wordErrorRate(reference, whole),

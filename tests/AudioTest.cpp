@@ -1,5 +1,6 @@
 // Audio capture: the WAV image, the accumulator's conversion to 16 kHz mono, the recorders on a
-// recording engine and a file, and the microphone through a private PulseAudio server.
+// recording engine and a file, and the microphone through a private PulseAudio server (whose
+// fidelity the dictations of the desktop scenarios judge by the words recognised).
 #include "common/PlatformError.h"
 #include "core/AudioRecorder.h"
 #include "core/PCMAccumulator.h"
@@ -11,6 +12,7 @@
 #include "support/PulseAudioServer.h"
 #include "support/Signals.h"
 #include "support/Subprocess.h"
+#include "support/Utilities.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -44,12 +46,7 @@ AudioBufferPtr constant(const AudioFormatPtr& format, uint32_t frames,
     return b;
 }
 
-bool writeWAV(const QString& path, const std::vector<int16_t>& samples) {
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(WAVEncoder::encode(samples, 16000, 1)) > 0;
-}
-
-// A one-second chirp from 200 Hz to 3 kHz at 16 kHz: correlates at one lag only.
+// A one-second chirp from 200 Hz to 3 kHz at 16 kHz.
 std::vector<int16_t> chirp() {
     std::vector<int16_t> s(16000);
     for (size_t i = 0; i < s.size(); ++i) {
@@ -57,16 +54,6 @@ std::vector<int16_t> chirp() {
         s[i] = int16_t(std::lrint(12000 * std::sin(2 * M_PI * (200 * t + 1400 * t * t))));
     }
     return s;
-}
-
-double correlationAt(const std::vector<int16_t>& a, const std::vector<int16_t>& b, size_t lag) {
-    double ab = 0, aa = 0, bb = 0;
-    for (size_t i = 0; i < b.size() && lag + i < a.size(); ++i) {
-        ab += double(a[lag + i]) * b[i];
-        aa += double(a[lag + i]) * a[lag + i];
-        bb += double(b[i]) * b[i];
-    }
-    return aa > 0 && bb > 0 ? ab / std::sqrt(aa * bb) : 0;
 }
 
 void expectNoMicrophone(AudioRecorder& recorder) {
@@ -278,7 +265,7 @@ private slots:
     void theFileRecorderDeliversTheWholeFileOnceAfterFiftyMilliseconds() {
         QTemporaryDir dir;
         const QString path = dir.filePath("speech.wav");
-        QVERIFY(writeWAV(path, std::vector<int16_t>(8000, 1000)));
+        QVERIFY(writeFile(path, WAVEncoder::encode(std::vector<int16_t>(8000, 1000), 16000, 1)));
         FileAudioRecorder recorder(path, &SndFileAudioFile::open);
         int buffers = 0;
         uint32_t frames = 0;
@@ -313,9 +300,7 @@ private slots:
 
         // Bad files say which file; one too large to hold says so.
         const QString garbage = dir.filePath("garbage.wav");
-        QFile f(garbage);
-        QVERIFY(f.open(QIODevice::WriteOnly) && f.write("RIFF\x10\0\0\0WAVEnot audio", 20) == 20);
-        f.close();
+        QVERIFY(writeFile(garbage, QByteArray("RIFF\x10\0\0\0WAVEnot audio", 20)));
         for (const QString& bad : {dir.filePath("missing.wav"), garbage, dir.path()}) {
             try {
                 FileAudioRecorder(bad, &SndFileAudioFile::open).start();
@@ -333,74 +318,21 @@ private slots:
         }
     }
 
-    void theMicrophoneHearsWhatIsPlayedIntoTheSpeaker() {
-        PulseAudioServer server;
-        QVERIFY2(server.start(), qPrintable(server.error()));
+    void theMicrophoneSurvivesTheSoundServerDyingAndFollowsTheDefault() {
+        auto server = std::make_unique<PulseAudioServer>();
+        QVERIFY2(server->start(), qPrintable(server->error()));
         QTemporaryDir dir;
         const QString path = dir.filePath("chirp.wav");
-        const std::vector<int16_t> reference = chirp();
-        QVERIFY(writeWAV(path, reference));
+        QVERIFY(writeFile(path, WAVEncoder::encode(chirp(), 16000, 1)));
         AVEngineAudioRecorder recorder(std::make_unique<PulseAudioEngine>());
-        PCMAccumulator accumulator;
         std::atomic<int> buffers{0};
+        std::atomic<float> loudest{0};
         std::atomic<bool> wrongSize{false}, onMainThread{false};
         QThread* mainThread = QThread::currentThread();
         recorder.onBuffer = [&](const AudioBufferPtr& b) {
             ++buffers;
             wrongSize = wrongSize || b->frameLength() != 1024 || !b->floatChannel(0);
             onMainThread = onMainThread || QThread::currentThread() == mainThread;
-            accumulator.append(b);
-        };
-        recorder.onRMS = [](float) {};
-        recorder.start();
-        // Play once the microphone hears the room: silence flowing in real time.
-        QTRY_VERIFY_WITH_TIMEOUT(buffers >= 12, 10000);
-        QVERIFY(server.play(path));
-        QTest::qWait(400);
-        QElapsedTimer stopping;
-        stopping.start();
-        recorder.stop();
-        QVERIFY(stopping.elapsed() < 500);
-        const int afterStop = buffers;
-        QTest::qWait(100);
-        QCOMPARE(buffers.load(), afterStop);
-        QVERIFY(!wrongSize && !onMainThread);
-
-        // The chirp comes back whole, once, at the working rate.
-        const std::vector<int16_t> captured = samplesOf(accumulator.makeWAV());
-        size_t onset = 0;
-        while (onset < captured.size() && std::abs(captured[onset]) < 2000)
-            ++onset;
-        QVERIFY(onset < captured.size());
-        double best = 0;
-        size_t bestLag = 0;
-        for (size_t lag = onset > 200 ? onset - 200 : 0; lag < onset + 200; ++lag)
-            if (const double c = correlationAt(captured, reference, lag); c > best) {
-                best = c;
-                bestLag = lag;
-            }
-        // Two resamplings leave up to half a sample of misalignment at 3 kHz (about 0.95 at
-        // best), and under ThreadSanitizer's slowdown the server may patch a short hole with
-        // silence; anything but the chirp itself correlates near 0.
-        QVERIFY2(best > 0.8, qPrintable(QString::number(best)));
-        const size_t end = bestLag + reference.size();
-        QVERIFY(end <= captured.size());
-        QVERIFY(Signals::rms(captured, bestLag + 1000, end - 1000) > 5000);
-        if (end + 1600 <= captured.size()) // silence after it: one second, not more
-            QVERIFY(Signals::rms(captured, end + 100, end + 1600) < 100);
-    }
-
-    void theMicrophoneSurvivesTheSoundServerDyingAndFollowsTheDefault() {
-        auto server = std::make_unique<PulseAudioServer>();
-        QVERIFY2(server->start(), qPrintable(server->error()));
-        QTemporaryDir dir;
-        const QString path = dir.filePath("chirp.wav");
-        QVERIFY(writeWAV(path, chirp()));
-        AVEngineAudioRecorder recorder(std::make_unique<PulseAudioEngine>());
-        std::atomic<int> buffers{0};
-        std::atomic<float> loudest{0};
-        recorder.onBuffer = [&](const AudioBufferPtr& b) {
-            ++buffers;
             float peak = loudest;
             for (uint32_t i = 0; i < b->frameLength(); ++i)
                 peak = std::max(peak, std::abs(b->floatChannel(0)[i]));
@@ -443,17 +375,21 @@ private slots:
         recorder.stop();
         QVERIFY2(fromOld < 0.01f, qPrintable(QString::number(fromOld)));
         QVERIFY2(loudest > 0.2f, qPrintable(QString::number(loudest.load())));
+        // Capture-sized buffers, from the capture thread, and none once stopped.
+        const int afterStop = buffers;
+        QTest::qWait(100);
+        QCOMPARE(buffers.load(), afterStop);
+        QVERIFY(!wrongSize && !onMainThread);
     }
 
     void noServerOrNoSourceMeansNoMicrophone() {
         {
-            qputenv("PULSE_SERVER", "unix:/nonexistent/mirvo/pulse.sock");
+            ScopedVariable nowhere("PULSE_SERVER", "unix:/nonexistent/mirvo/pulse.sock");
             AVEngineAudioRecorder recorder(std::make_unique<PulseAudioEngine>());
             QElapsedTimer clock;
             clock.start();
             expectNoMicrophone(recorder);
             QVERIFY(clock.elapsed() < 3000);
-            qunsetenv("PULSE_SERVER");
         }
         PulseAudioServer noDevices(false);
         QVERIFY2(noDevices.start(), qPrintable(noDevices.error()));

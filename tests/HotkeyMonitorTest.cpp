@@ -3,6 +3,7 @@
 #include "doubles/FakePlatform.h"
 #include "platform/linux/desktop/PosixSignalSource.h"
 #include "support/LogCapture.h"
+#include "support/Utilities.h"
 
 #include <QSignalSpy>
 #include <QTest>
@@ -11,8 +12,6 @@
 #include <csignal>
 #include <fcntl.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace {
 
@@ -24,18 +23,6 @@ bool hasDefaultDisposition(int signo) {
 
 SignalHotkeyMonitor* signalMonitor() {
     return new SignalHotkeyMonitor(std::make_unique<PosixSignalSource>());
-}
-
-// Forks; the child runs `body` and exits with its result. True when the child's exit matches.
-template <typename Body> bool inChild(Body body, int expectedSignal = 0) {
-    const pid_t child = fork();
-    if (child == 0)
-        _exit(body() ? 0 : 1);
-    int status = 0;
-    if (child < 0 || waitpid(child, &status, 0) != child)
-        return false;
-    return expectedSignal ? WIFSIGNALED(status) && WTERMSIG(status) == expectedSignal
-                          : WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 // A key monitor on the fake platform's event tap.
@@ -148,29 +135,6 @@ private slots:
         QTRY_COMPARE(survivorSpy.count(), 1);
     }
 
-    void fnTransitionsBecomeEventsOnTheMainLoop() {
-        TapRig untrusted(false, false);
-        QVERIFY_THROWS_EXCEPTION(HotkeyError, untrusted.monitor->start());
-        TapRig rig;
-        rig.monitor->start();
-        QVERIFY(rig.platform.log->calls().contains("makeEventTap Control_R mask=0x1000"));
-        QVERIFY(rig.tap()->isEnabled());
-        rig.tap()->flags(fn);
-        QCOMPARE(rig.spy->count(), 0); // published later, on the main queue
-        QTRY_COMPARE(rig.spy->count(), 1);
-        // Shift and Command pressed and released while fn is held: nothing.
-        rig.tap()->flags(fn | shift);
-        rig.tap()->flags(fn | shift | command);
-        rig.tap()->flags(fn);
-        rig.tap()->flags(0);
-        // Modifiers without fn: nothing.
-        rig.tap()->flags(shift);
-        rig.tap()->flags(0);
-        QTRY_COMPARE(rig.spy->count(), 2);
-        QTest::qWait(50);
-        QCOMPARE(rig.events(), (QList<HotkeyEvent>{HotkeyEvent::down, HotkeyEvent::up}));
-    }
-
     void disabledTapIsReenabledAndCatchesUp() {
         TapRig rig;
         rig.monitor->start();
@@ -186,66 +150,65 @@ private slots:
         QCOMPARE(rig.events().last(), HotkeyEvent::up);
     }
 
-    void everyEventPassesUnchanged() {
-        TapRig rig;
-        rig.monitor->start();
-        for (const TapEvent& e :
-             {TapEvent{TapEvent::flagsChanged, fn | 0x100},
-              TapEvent{TapEvent::tapDisabledByTimeout, 7}, TapEvent{10, 0xdead}})
-            QVERIFY(rig.tap()->deliver(e) == e);
-        QVERIFY(CGEventTapHotkeyMonitor::tapCallback({12, fn}, nullptr) == (TapEvent{12, fn}));
+    // The key (through the fake tap: "fn" down, "none" up, "shift" and the like beside it) and
+    // key-binding commands ("hold", "release", "toggle"), in order, and the events that follow.
+    // Bindings that run `mirvo --hold` and the key itself may both report one press; a desktop
+    // may repeat a binding; a toggle shortcut fires on press only.
+    void keyAndCommandsShareOneStateMachine_data() {
+        QTest::addColumn<bool>("withKey");
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<QString>("events");
+        QTest::newRow("modifiers beside the key") << true
+                                                  << "fn fn+shift fn+shift+cmd fn none "
+                                                     "shift none"
+                                                  << "D U";
+        QTest::newRow("repeated hold") << true << "hold hold"
+                                       << "D";
+        QTest::newRow("key passes on, late release") << true << "hold fn none release"
+                                                     << "D D U";
+        QTest::newRow("toggles") << true << "toggle toggle toggle"
+                                 << "D U D";
+        QTest::newRow("toggle, then the key") << true << "toggle fn none toggle"
+                                              << "D D U D";
+        QTest::newRow("commands alone") << false << "release hold hold release"
+                                        << "D U";
     }
 
-    // Key bindings that run `mirvo --hold` and the key itself may both report one press; a
-    // desktop may repeat a binding; a toggle shortcut fires on press only.
-    void commandsAndTheKeyShareOneStateMachine() {
-        QVERIFY(!hotkeyCommandNamed("open") && !hotkeyCommandNamed("--hold"));
-
+    void keyAndCommandsShareOneStateMachine() {
+        QFETCH(bool, withKey);
+        QFETCH(QString, steps);
+        QFETCH(QString, events);
         TapRig key;
-        auto keyMonitor = std::shared_ptr<HotkeyMonitor>(std::move(key.monitor));
         HotkeyCommands commands;
-        CommandHotkeyMonitor monitor(keyMonitor, &commands);
-        QCOMPARE(monitor.sourceName(), QStringLiteral("CGEventTapHotkeyMonitor"));
+        CommandHotkeyMonitor monitor(
+            withKey ? std::shared_ptr<HotkeyMonitor>(std::move(key.monitor)) : nullptr, &commands);
+        QCOMPARE(monitor.sourceName(), withKey ? QStringLiteral("CGEventTapHotkeyMonitor")
+                                               : QStringLiteral("CommandHotkeyMonitor"));
         QSignalSpy spy(&monitor, &HotkeyMonitor::events);
-        const auto events = [&spy] {
-            QList<HotkeyEvent> out;
-            for (const auto& args : spy)
-                out.append(args.at(0).value<HotkeyEvent>());
-            return out;
-        };
         monitor.start();
-        using E = HotkeyEvent;
+        const QMap<QString, uint64_t> flags = {{"fn", fn},
+                                               {"fn+shift", fn | shift},
+                                               {"fn+shift+cmd", fn | shift | command},
+                                               {"shift", shift},
+                                               {"none", 0}};
+        for (const QString& step : steps.split(' ')) {
+            if (const auto named = hotkeyCommandNamed(step)) {
+                emit commands.issued(*named);
+            } else {
+                key.tap()->flags(flags.value(step));
+                QCoreApplication::processEvents(); // published on the main loop: let it come
+            }
+        }
+        QTest::qWait(20);
+        QStringList seen;
+        for (const auto& args : spy)
+            seen.append(args.at(0).value<HotkeyEvent>() == HotkeyEvent::down ? "D" : "U");
+        QCOMPARE(seen.join(' '), events);
+    }
 
-        emit commands.issued(HotkeyCommand::hold);
-        emit commands.issued(HotkeyCommand::hold);
-        QCOMPARE(events(), (QList<E>{E::down}));
-        // The key's own events pass on unchanged (the coordinator ignores a repeated down)…
-        key.tap()->flags(fn);
-        QTRY_COMPARE(events(), (QList<E>{E::down, E::down}));
-        key.tap()->flags(0);
-        QTRY_COMPARE(events(), (QList<E>{E::down, E::down, E::up}));
-        // …and a late release after the key let go changes nothing.
-        emit commands.issued(HotkeyCommand::release);
-        QCOMPARE(events().size(), 3);
-
-        emit commands.issued(HotkeyCommand::toggle);
-        emit commands.issued(HotkeyCommand::toggle);
-        emit commands.issued(HotkeyCommand::toggle);
-        QCOMPARE(events().mid(3), (QList<E>{E::down, E::up, E::down}));
-        key.tap()->flags(fn); // a toggle started it; the key's up ends it
-        key.tap()->flags(0);
-        QTRY_COMPARE(events().size(), 8);
-        emit commands.issued(HotkeyCommand::toggle);
-        QCOMPARE(events().last(), E::down);
-
-        // Commands alone, where the key cannot be watched.
-        CommandHotkeyMonitor commandsOnly(nullptr, &commands);
-        QCOMPARE(commandsOnly.sourceName(), QStringLiteral("CommandHotkeyMonitor"));
-        commandsOnly.start();
-        QSignalSpy onlySpy(&commandsOnly, &HotkeyMonitor::events);
-        emit commands.issued(HotkeyCommand::release);
-        emit commands.issued(HotkeyCommand::hold);
-        QCOMPARE(onlySpy.count(), 1);
+    void aMonitorThatCannotWatchSaysSo() {
+        QVERIFY_THROWS_EXCEPTION(HotkeyError, TapRig(false, false).monitor->start());
+        QVERIFY(!hotkeyCommandNamed("open") && !hotkeyCommandNamed("--hold"));
     }
 };
 

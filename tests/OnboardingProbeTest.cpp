@@ -25,7 +25,6 @@ private slots:
         const QList<std::tuple<const char*, Outcome, bool>> cases = {
             {"201", fail(PlatformErrors::dictationDisabled), false},
             {"201 in another domain", fail({"kAFAssistantErrorDomain", 201}), true},
-            {"other code", fail({"kLSRErrorDomain", 203}), true},
             {"no speech", fail(PlatformErrors::noSpeechDetected), true},
             {"error twice",
              [](FakeRecognitionTask& task) {

@@ -2,7 +2,6 @@
 // window controller, its buttons and the view that follows its model.
 #include "doubles/FakePlatform.h"
 #include "doubles/ScriptedOnboardingChecker.h"
-#include "gui/MirvoApp.h"
 #include "gui/OnboardingWindow.h"
 #include "support/Await.h"
 #include "support/LogCapture.h"
@@ -363,56 +362,6 @@ private slots:
         QTest::keyClicks(box, "!");
         QCOMPARE(model.demoText(), QStringLiteral("hi!"));
         QCOMPARE(confirms, 2);
-    }
-
-    void transcriptsGoToTheBoxOnlyWhileTheChecklistIsOnScreen() {
-        FakePlatform platform;
-        auto defaults = std::make_shared<FakeUserDefaults>();
-        QProcessEnvironment environment;
-        environment.insert("MIRVO_TEST_MODE", "1");
-        auto delegate = std::make_shared<MirvoAppDelegate>(
-            platform, LaunchOptions::fromEnvironment(environment), defaults);
-        delegate->applicationDidFinishLaunching();
-        DictationCoordinator& coordinator = *delegate->coordinator();
-        QVERIFY(!coordinator.alternatePasteHandler);
-
-        const auto dictate = [&](const QString& text) {
-            platform.signalSource->send(SignalSource::Signal::keyDown);
-            QTRY_VERIFY(coordinator.isRecording());
-            platform.signalSource->send(SignalSource::Signal::keyUp);
-            QTRY_VERIFY(!coordinator.isRecording());
-            platform.recognizer->dictationTask()->deliver(text, {0.1}, true);
-        };
-
-        delegate->showOnboarding();
-        QVERIFY(!delegate->onboarding()); // shown once the current event is handled
-        QTRY_VERIFY(delegate->onboarding() && delegate->onboarding()->isOnScreen());
-        dictate("into the box");
-        QTRY_COMPARE(delegate->onboarding()->model().demoText(), QStringLiteral("into the box"));
-        QVERIFY(platform.pasteboard->text().isEmpty());
-
-        // Closed with its close button: text is pasted again, and goes back to the box when the
-        // checklist is shown again.
-        delegate->onboarding()->window()->close();
-        QTRY_VERIFY(!coordinator.alternatePasteHandler);
-        dictate("pasted");
-        QTRY_COMPARE(platform.pasteboard->text(), QStringLiteral("pasted"));
-        delegate->showOnboarding();
-        QTRY_VERIFY(coordinator.alternatePasteHandler);
-
-        // Finishing the checklist releases it, stores the flag and restores pasting.
-        defaults->setValue(SystemOnboardingChecker::fnKeyConfirmedDefaultsKey, true);
-        defaults->setValue(SystemOnboardingChecker::fnKeyDemoConfirmedDefaultsKey, true);
-        platform.loginItem->enabled = true;
-        OnboardingView* view = delegate->onboarding()->window()->findChild<OnboardingView*>();
-        QTRY_VERIFY_WITH_TIMEOUT(view->continueButton()->isEnabled(), 8000);
-        std::weak_ptr<OnboardingWindowController> controller =
-            delegate->onboarding()->shared_from_this();
-        view->continueButton()->click();
-        QVERIFY(!delegate->onboarding());
-        QVERIFY(!coordinator.alternatePasteHandler);
-        QVERIFY(defaults->boolForKey("ai.mirvo.onboardingCompleted"));
-        QTRY_VERIFY_WITH_TIMEOUT(controller.expired(), 5000); // its last probes end
     }
 };
 

@@ -2,6 +2,7 @@
 #include "common/PlatformError.h"
 #include "doubles/FakePlatform.h"
 #include "platform/linux/wayland/WlClipboardPasteboard.h"
+#include "support/Utilities.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -144,8 +145,7 @@ private slots:
             f.close();
             QVERIFY(QFile::setPermissions(script, QFile::permissions(script) | QFile::ExeOwner));
         };
-        const QByteArray path = qgetenv("PATH");
-        qputenv("PATH", QFile::encodeName(bin.path()) + ':' + path);
+        ScopedVariable path("PATH", QFile::encodeName(bin.path()) + ':' + qgetenv("PATH"));
         WlClipboardPasteboard clipboard;
         helper(
             R"(case "$1" in --list-types) echo image/png ;; *) head -c 70000000 /dev/zero ;; esac)");
@@ -156,7 +156,6 @@ private slots:
         QVERIFY(!clipboard.pasteboardItems());
         helper("exit 2");
         QVERIFY_THROWS_EXCEPTION(PlatformError, clipboard.pasteboardItems());
-        qputenv("PATH", path);
     }
 
     void quickSuccessionKeepsTheUsersContents() {

@@ -2,18 +2,16 @@
 #include "core/Transcriber.h"
 #include "platform/linux/speech/PocketSphinxRecognizer.h"
 #include "support/Await.h"
-#include "support/LogCapture.h"
 #include "support/Signals.h"
 #include "support/SpokenText.h"
+#include "support/Utilities.h"
 
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
-#include <QTimer>
 
-#include <atomic>
 #include <mutex>
 
 namespace {
@@ -95,7 +93,7 @@ private slots:
     // without a restart.
     void theModelCanArriveWhileMirvoRuns() {
         QTemporaryDir model;
-        qputenv("MIRVO_POCKETSPHINX_MODEL", QFile::encodeName(model.path()));
+        ScopedVariable variable("MIRVO_POCKETSPHINX_MODEL", QFile::encodeName(model.path()));
         QCOMPARE(PocketSphinxRecognizer::installedModelDirectory(), QString());
         const SpeechRecognizerProvider provider = PocketSphinxRecognizer::makeProvider();
         QVERIFY(!provider(QStringLiteral("en-US")));
@@ -108,7 +106,6 @@ private slots:
             QVERIFY(QFile::link(installed + "/" + part, model.filePath(part)));
         QVERIFY(provider(QStringLiteral("en-US")));
         QVERIFY(!provider(QStringLiteral("de-DE")));
-        qunsetenv("MIRVO_POCKETSPHINX_MODEL");
     }
 
     void recognisesSpeechInAnyFormat_data() {
@@ -214,29 +211,6 @@ private slots:
         QTRY_COMPARE(fresh->decoderCount(), 1);
         QCOMPARE(fresh->idleCount(), 1);
 
-        // Requests that end without audio (the checklist's probes) are answered at once, and
-        // even while the decoder is busy they make the pool load no spare.
-        auto busy = std::make_shared<RecognitionRequest>();
-        Results held;
-        auto holder = recognizer.recognitionTask(busy, held.handler());
-        QTRY_COMPARE(fresh->idleCount(), 0);
-        std::vector<std::unique_ptr<Results>> probes;
-        std::vector<std::shared_ptr<RecognitionTask>> probeTasks;
-        for (int i = 0; i < 4; ++i) {
-            auto empty = std::make_shared<RecognitionRequest>();
-            empty->endAudio();
-            probes.push_back(std::make_unique<Results>());
-            probeTasks.push_back(recognizer.recognitionTask(empty, probes.back()->handler()));
-        }
-        for (const auto& probe : probes) {
-            QTRY_VERIFY(probe->over());
-            QCOMPARE(probe->errors.at(0).domain(), QStringLiteral("kAFAssistantErrorDomain"));
-            QCOMPARE(probe->errors.at(0).code(), 1110L);
-        }
-        QCOMPARE(fresh->decoderCount(), 1);
-        busy->endAudio();
-        QTRY_VERIFY(held.over());
-
         // A task that comes while the busy decoder only finishes audio that has ended (a chunk
         // rotation, a dictation right after another) waits for it: no spare is loaded.
         auto ending = std::make_shared<RecognitionRequest>();
@@ -264,89 +238,6 @@ private slots:
         QCOMPARE(most, 1);
         QVERIFY2(sentenceErrorRate(followingResults.finals.at(0).formattedString) <= 25,
                  qPrintable(followingResults.finals.at(0).formattedString));
-    }
-
-    void aBurstOfTasksStaysWithinTwoDecoders() {
-        auto bounded = std::make_shared<DecoderPool>(
-            PocketSphinxRecognizer::installedModelDirectory(), QStringList{}, 0.3);
-        PocketSphinxRecognizer recognizer(bounded);
-        const auto speech = SpokenText::load(sentencePath);
-        std::vector<std::unique_ptr<Results>> results;
-        std::vector<std::shared_ptr<RecognitionTask>> tasks;
-        int most = 0;
-        for (int i = 0; i < 30; ++i) {
-            auto request = std::make_shared<RecognitionRequest>();
-            results.push_back(std::make_unique<Results>());
-            tasks.push_back(recognizer.recognitionTask(request, results.back()->handler()));
-            for (const auto& buffer : speech)
-                request->append(buffer);
-            request->endAudio();
-            most = std::max(most, bounded->decoderCount());
-        }
-        // Every other task is cancelled while it waits: answered at once, without a decoder.
-        for (size_t i = 1; i < tasks.size(); i += 2)
-            tasks[i]->cancel();
-        for (const auto& r : results)
-            QTRY_VERIFY_WITH_TIMEOUT(r->over(), 60000);
-        most = std::max(most, bounded->decoderCount());
-        QVERIFY(most <= DecoderPool::maxDecoders);
-        for (size_t i = 0; i < results.size(); ++i) {
-            if (i % 2)
-                QCOMPARE(results[i]->errors.size() + results[i]->finals.size(), size_t(1));
-            else
-                QVERIFY2(sentenceErrorRate(results[i]->finals.at(0).formattedString) <= 25,
-                         qPrintable(results[i]->finals.at(0).formattedString));
-        }
-        QTRY_COMPARE(bounded->decoderCount(), 1);
-    }
-
-    void longDictationRotatesWithoutLosingWords() {
-        QStringList spoken = SpokenText::sentences();
-        spoken += spoken.mid(0, 8); // about two minutes
-        const QString path = dir.filePath("long.wav");
-        QVERIFY(SpokenText::synthesize(spoken, path));
-        const auto speech = SpokenText::load(path);
-        const QStringList reference = SpokenText::words(spoken.join(' '));
-
-        // Fed faster than real time; the clock follows the audio.
-        std::atomic<double> audioClock{0};
-        SFTranscriber::Timing timing;
-        timing.finishTimeout = 120;
-        timing.now = [&] { return audioClock.load(); };
-        PocketSphinxRecognizer recognizer(pool);
-        auto shared = std::shared_ptr<SpeechRecognizer>(&recognizer, [](SpeechRecognizer*) {});
-        auto transcriber = std::make_shared<SFTranscriber>(
-            QStringLiteral("en-US"), QStringList{}, [shared](const QString&) { return shared; },
-            timing);
-        // One decoder all along: each rotation's new chunk waits for the one ending.
-        pool->prepare();
-        pool->waitUntilSettled();
-        QTRY_COMPARE_WITH_TIMEOUT(pool->decoderCount(), 1, 10000);
-        int mostDecoders = 0;
-        QTimer decoderSampler;
-        connect(&decoderSampler, &QTimer::timeout,
-                [&] { mostDecoders = std::max(mostDecoders, pool->decoderCount()); });
-        decoderSampler.start(5);
-        LogCapture logs;
-        transcriber->start();
-        for (const auto& b : speech) {
-            audioClock = audioClock + b->frameLength() / 16000.0;
-            transcriber->append(b);
-            QCoreApplication::processEvents();
-        }
-        const auto outcome = await(transcriber->finish(), 180000);
-        QCOMPARE(mostDecoders, 1);
-        QVERIFY(outcome.value);
-        QVERIFY(logs.startingWith("[Mirvo/Transcriber] rotate: new chunk=").size() >= 2);
-        QVERIFY(logs.startingWith("[Mirvo/Transcriber] resolve force=false").size() == 1);
-
-        const QStringList heard = SpokenText::words(*outcome.value);
-        const double wer = SpokenText::wordErrorRate(reference, heard);
-        QCOMPARE(SpokenText::repeatedRuns(reference, heard), 0);
-        QVERIFY2(wer <= 20, qPrintable(QString::number(wer) + ": " + *outcome.value));
-        // Nothing lost at a seam: about as many words as were spoken.
-        QVERIFY2(qAbs(heard.size() - reference.size()) <= reference.size() / 20,
-                 qPrintable(QStringLiteral("%1 of %2").arg(heard.size()).arg(reference.size())));
     }
 };
 

@@ -15,6 +15,7 @@
 #include "support/LogCapture.h"
 #include "support/LoopbackHTTPServer.h"
 #include "support/ProxyConfig.h"
+#include "support/Utilities.h"
 
 #include <QDir>
 #include <QFile>
@@ -200,10 +201,8 @@ private slots:
             !loads(missing, {"[Mirvo/Config] no config at " + missing + " — running fully local"}));
         const QString good = dir.filePath("config.json");
         const auto write = [](const QString& path, const QByteArray& bytes) {
-            QFile f(path);
-            return f.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-                   f.write(bytes) == bytes.size() &&
-                   f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+            return writeFile(path, bytes) &&
+                   QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
         };
         QVERIFY(write(good, config()));
         const QString loaded = "[Mirvo/Config] loaded " + good + " cloud=true polish=false";

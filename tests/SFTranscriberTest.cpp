@@ -67,37 +67,6 @@ private slots:
             QCOMPARE(SFTranscriber::trimOverlap(text, times, overlap), kept);
     }
 
-    void startNeedsAnAvailableRecognizer() {
-        auto none = std::make_shared<SFTranscriber>(
-            QStringLiteral("en-US"), QStringList{},
-            [](const QString&) { return std::shared_ptr<SpeechRecognizer>(); });
-        QVERIFY_THROWS_EXCEPTION(TranscriberError, none->start());
-
-        Rig rig;
-        rig.recognizer->available = false;
-        QVERIFY_THROWS_EXCEPTION(TranscriberError, rig.transcriber->start());
-        QCOMPARE(rig.recognizer->taskCount(), size_t(0));
-        // Other locales have no recognizer.
-        QVERIFY_THROWS_EXCEPTION(TranscriberError,
-                                 SFTranscriber("fr-FR", {}, rig.recognizer->provider()).start());
-    }
-
-    void requestsCarryTheDictationSettings() {
-        Rig rig({"Mirvo", "PocketSphinx"});
-        rig.transcriber->start();
-        const auto& request = rig.task(0)->request;
-        QVERIFY(request->shouldReportPartialResults);
-        QCOMPARE(request->taskHint, RecognitionRequest::dictationTaskHint);
-        QVERIFY(request->requiresOnDeviceRecognition);
-        QCOMPARE(request->contextualStrings, (QStringList{"Mirvo", "PocketSphinx"}));
-
-        Rig plain;
-        plain.recognizer->onDevice = false;
-        plain.transcriber->start();
-        QVERIFY(!plain.task(0)->request->requiresOnDeviceRecognition);
-        QVERIFY(plain.task(0)->request->contextualStrings.isEmpty());
-    }
-
     void shortDictationUsesOneChunk() {
         Rig rig;
         rig.transcriber->start();

@@ -4,6 +4,7 @@
 #include "support/MirvoProcess.h"
 #include "support/PulseAudioServer.h"
 #include "support/SpokenText.h"
+#include "support/Utilities.h"
 #include "support/WaylandSession.h"
 
 #include <QFile>
@@ -16,11 +17,6 @@ const QString sampleText = QStringLiteral("please send the quarterly report to t
 
 double wer(const QString& heard) {
     return SpokenText::wordErrorRate(SpokenText::words(sampleText), SpokenText::words(heard));
-}
-
-QString readFile(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
 }
 
 } // namespace
@@ -69,12 +65,13 @@ private slots:
         QVERIFY(session.spawn(app, mirvo, {}, {"XDG_CONFIG_HOME=" + home}, log));
         const auto logged = [&](const QString& line, int times = 1) {
             const QDeadlineTimer deadline(30000);
-            while (readFile(log).count(line) < times && !deadline.hasExpired() && app.isRunning())
+            while (QString::fromUtf8(readFile(log)).count(line) < times && !deadline.hasExpired() &&
+                   app.isRunning())
                 QTest::qWait(20);
-            return readFile(log).count(line) >= times;
+            return QString::fromUtf8(readFile(log)).count(line) >= times;
         };
         QVERIFY(logged("[Mirvo] coordinator up"));
-        const QString started = readFile(log);
+        const QString started = QString::fromUtf8(readFile(log));
         QVERIFY2(started.contains("[Mirvo] session: wayland (sway, no XWayland)"),
                  qPrintable(started));
         QVERIFY(started.contains("[Mirvo] hotkey.start() OK (CommandHotkeyMonitor)"));
@@ -94,7 +91,7 @@ private slots:
             QTest::qWait(500);
             session.run("wtype", {"-k", "Return"});
             QTest::qWait(200);
-            return readFile(typed).split('\n', Qt::SkipEmptyParts);
+            return QString::fromUtf8(readFile(typed)).split('\n', Qt::SkipEmptyParts);
         };
         QCOMPARE(typedLines().size(), 1);
 
@@ -108,9 +105,10 @@ private slots:
             QVERIFY(logged("[Mirvo] pasted", round));
             QCOMPARE(typedLines().size(), round);
         }
-        for (const QString& line : readFile(typed).split('\n', Qt::SkipEmptyParts))
+        for (const QString& line :
+             QString::fromUtf8(readFile(typed)).split('\n', Qt::SkipEmptyParts))
             QVERIFY2(wer(line) <= 25, qPrintable(line));
-        QCOMPARE(readFile(log).count("[Mirvo] hotkey event: down"), 3);
+        QCOMPARE(QString::fromUtf8(readFile(log)).count("[Mirvo] hotkey event: down"), 3);
 
         // The user's clipboard comes back.
         QByteArray clipboard;

@@ -1,6 +1,7 @@
 #include "DesktopHelpers.h"
 
 #include "SpokenText.h"
+#include "Utilities.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,11 +13,6 @@
 #include <X11/extensions/XTest.h>
 
 namespace {
-
-QByteArray readFile(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 // Finds a viewable window titled `title` under `window`.
 Window findNamed(Display* d, Window window, const QByteArray& title) {
@@ -242,18 +238,30 @@ bool Desktop::dictate(const QString& speech) {
     return played;
 }
 
-bool Desktop::own(const ClipboardContents& contents) {
+bool ownClipboard(Subprocess& owner, const QString& dir, const ClipboardContents& contents) {
+    static int owned = 0;
     QStringList arguments = {"clipboard-owner"};
     for (const auto& [type, bytes] : contents) {
-        QFile f(dir_.filePath(QStringLiteral("copied-%1").arg(++owned_)));
+        QFile f(dir + QStringLiteral("/copied-%1").arg(++owned));
         if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
             return false;
         arguments.append(type + "=" + f.fileName());
     }
-    owner_.stop();
-    return owner_.start(QStringLiteral(MIRVO_TEST_HELPER), arguments) &&
-           QTest::qWaitFor([&] { return clipboard(contents[0].first) == contents[0].second; },
-                           5000);
+    owner.stop();
+    return owner.start(QStringLiteral(MIRVO_TEST_HELPER), arguments) &&
+           QTest::qWaitFor(
+               [&] { return clipboardData(dir, contents[0].first) == contents[0].second; }, 5000);
+}
+
+bool clipboardHolds(const QString& dir, const ClipboardContents& contents, int ms) {
+    return QTest::qWaitFor(
+        [&] {
+            for (const auto& [type, bytes] : contents)
+                if (clipboardData(dir, type) != bytes)
+                    return false;
+            return true;
+        },
+        ms);
 }
 
 QByteArray clipboardData(const QString& dir, const QString& type) {

@@ -28,6 +28,15 @@ bool focusWindowNamed(const QString& title);
 // loop keeps running while it waits, because this process may be the owner that has to answer.
 QByteArray clipboardData(const QString& dir, const QString& type = QStringLiteral("UTF8_STRING"));
 
+// What the user copied: types and their bytes.
+using ClipboardContents = QList<std::pair<QString, QByteArray>>;
+
+// Another program (`owner`, the test helper) owns the clipboard with `contents`, written to
+// scratch files in `dir`.
+bool ownClipboard(Subprocess& owner, const QString& dir, const ClipboardContents& contents);
+// Whether every type of `contents` reads back from the clipboard byte for byte, within `ms`.
+bool clipboardHolds(const QString& dir, const ClipboardContents& contents, int ms = 5000);
+
 // The separate text-field program of the desktop tests (the test helper's "field" mode), and
 // what it logged: "ready", "text <contents>" on every change, "key <chord>" for key presses.
 class TextField {
@@ -42,9 +51,6 @@ private:
     QString log_;
     Subprocess process_;
 };
-
-// What the user copied: types and their bytes.
-using ClipboardContents = QList<std::pair<QString, QByteArray>>;
 
 // One desktop for the process-level suites, on the X server the suite's main started: a sound
 // server whose microphone hears what is played, a tray, the text field, the clipboard, and Mirvo
@@ -81,7 +87,7 @@ public:
     // Holds Right Ctrl while the sample (or `speech`) plays into the microphone.
     bool dictate(const QString& speech = {});
     // Another program owns the clipboard with `contents`.
-    bool own(const ClipboardContents& contents);
+    bool own(const ClipboardContents& contents) { return ownClipboard(owner_, dir(), contents); }
     QByteArray clipboard(const QString& type = QStringLiteral("UTF8_STRING")) {
         return clipboardData(dir(), type);
     }
@@ -95,5 +101,4 @@ private:
     Subprocess owner_;
     std::unique_ptr<TextField> field_;
     int homes_ = 0;
-    int owned_ = 0;
 };

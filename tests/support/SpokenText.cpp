@@ -69,21 +69,4 @@ double wordErrorRate(const QStringList& reference, const QStringList& hypothesis
                                : 100.0 * edits / double(reference.size());
 }
 
-namespace {
-int immediateRepeats(const QStringList& w, int run) {
-    int count = 0;
-    for (qsizetype i = 0; i + 2 * run <= w.size(); ++i)
-        if (w.mid(i, run) == w.mid(i + run, run))
-            ++count;
-    return count;
-}
-} // namespace
-
-int repeatedRuns(const QStringList& reference, const QStringList& hypothesis) {
-    int extra = 0;
-    for (int run = 1; run <= 3; ++run)
-        extra += std::max(0, immediateRepeats(hypothesis, run) - immediateRepeats(reference, run));
-    return extra;
-}
-
 } // namespace SpokenText

@@ -22,8 +22,5 @@ QStringList words(const QString& text);
 int wordEdits(const QStringList& reference, const QStringList& hypothesis);
 // Word error rate of `hypothesis` against `reference`, in percent (edits / reference words).
 double wordErrorRate(const QStringList& reference, const QStringList& hypothesis);
-// Words or runs of up to three words that repeat immediately in `hypothesis` without doing so
-// in `reference`: what a seam between chunks that replays audio twice would produce.
-int repeatedRuns(const QStringList& reference, const QStringList& hypothesis);
 
 } // namespace SpokenText
