@@ -10,8 +10,6 @@
 #include <QThread>
 
 #include <csignal>
-#include <fcntl.h>
-#include <sys/resource.h>
 
 namespace {
 
@@ -76,23 +74,6 @@ private slots:
                 },
                 signo));
         }
-        // Out of file descriptors, the self-pipe cannot be made: start() says so.
-        // (Not under the sanitizers: their runtime needs descriptors of its own to report.)
-#if !__has_feature(address_sanitizer)
-        QVERIFY(inChild([] {
-            const rlimit few = {64, 64};
-            setrlimit(RLIMIT_NOFILE, &few);
-            while (open("/dev/null", O_RDONLY) >= 0) {
-            }
-            try {
-                std::unique_ptr<SignalHotkeyMonitor>(signalMonitor())->start();
-            } catch (const PlatformError& e) {
-                return e.domain() == "NSPOSIXErrorDomain" && e.code() == EMFILE &&
-                       e.localizedDescription().startsWith("pipe2 failed: ");
-            }
-            return false;
-        }));
-#endif
         // The monitor passes a failing source's error on.
         auto source = std::make_unique<FakeSignalSource>();
         source->startError = std::make_exception_ptr(PlatformError("NSPOSIXErrorDomain", 4, "x"));

@@ -208,21 +208,10 @@ private slots:
         QCOMPARE(logs.startingWith("[Mirvo/Transcriber] no complete speech model").size(), 1);
     }
 
-    void confirmationsSurviveARestartAndDamageLosesNothing() {
+    // A damaged file is kept aside, not overwritten, and reads as unset.
+    void damagedDefaultsLoseNothing() {
         QTemporaryDir dir;
         const QString path = dir.filePath("defaults.conf");
-        {
-            FakePlatform platform;
-            SystemOnboardingChecker checker(platform, std::make_shared<SettingsUserDefaults>(path),
-                                            platform.loginItem, nullptr);
-            QVERIFY(!checker.fnKeyManuallyConfirmed());
-            checker.setFnKeyManuallyConfirmed(true);
-        }
-        FakePlatform platform;
-        SystemOnboardingChecker later(platform, std::make_shared<SettingsUserDefaults>(path),
-                                      platform.loginItem, nullptr);
-        QVERIFY(later.fnKeyManuallyConfirmed() && !later.fnKeyDemoConfirmed());
-
         const QByteArray damaged = "[General\nai.mirvo.fnKeyConfirmed=true\n\xff\xfe";
         QVERIFY(writeFile(path, damaged));
         LogCapture logs;

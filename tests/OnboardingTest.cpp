@@ -7,6 +7,7 @@
 #include "support/LogCapture.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QGraphicsOpacityEffect>
 #include <QLabel>
 #include <QLineEdit>
@@ -92,18 +93,8 @@ class OnboardingTest : public QObject {
     Q_OBJECT
 
 private slots:
+    // Dictation works with the first five steps; the checklist is done with all seven.
     void stepsAndStates() {
-        for (OnboardingStep step : allOnboardingSteps) {
-            QCOMPARE(onboardingStepNamed(rawValue(step)), std::optional(step));
-            QVERIFY(!onboardingStepNamed(rawValue(step).toUpper())); // raw values are exact
-            OnboardingState state;
-            state[step] = granted; // a subscript writes exactly one field
-            for (OnboardingStep other : allOnboardingSteps)
-                QCOMPARE(state[other], other == step ? granted : pending);
-        }
-        QCOMPARE(onboardingStepStatusNamed("granted"), std::optional(granted));
-        QVERIFY(!onboardingStepStatusNamed("Granted"));
-        // Dictation works with the first five; the checklist is done with all seven.
         OnboardingState state = stateWith(firstFive);
         QVERIFY(state.demoReady() && !state.allGranted());
         state.launchAtLogin = state.fnKeyDemo = granted;
@@ -128,30 +119,23 @@ private slots:
     void requestsAskThePlatformOnlyWhenUndetermined() {
         using Speech = SpeechAuthorizationStatus;
         using Mic = MicrophoneAuthorizationStatus;
-        const QList<std::tuple<Speech, Speech, bool, bool>> speech = {
-            {Speech::authorized, Speech::authorized, false, true},
-            {Speech::restricted, Speech::authorized, false, false},
-            {Speech::notDetermined, Speech::authorized, true, true},
-            {Speech::notDetermined, Speech::denied, true, false},
+        // The speech status, what a request turns it into; the same for the microphone.
+        const QList<std::tuple<Speech, Speech, Mic, Mic, bool, bool>> cases = {
+            {Speech::authorized, Speech::denied, Mic::authorized, Mic::denied, false, true},
+            {Speech::restricted, Speech::authorized, Mic::denied, Mic::authorized, false, false},
+            {Speech::notDetermined, Speech::authorized, Mic::notDetermined, Mic::authorized, true,
+             true},
+            {Speech::notDetermined, Speech::denied, Mic::notDetermined, Mic::denied, true, false},
         };
-        for (const auto& [status, grant, asks, result] : speech) {
+        for (const auto& [speech, speechGrant, mic, micGrant, asks, result] : cases) {
             Checklist c;
-            c.platform.speechStatus = status;
-            c.platform.speechGrant = grant;
+            c.platform.speechStatus = speech;
+            c.platform.speechGrant = speechGrant;
+            c.platform.microphoneStatus = mic;
+            c.platform.microphoneGrant = micGrant;
             QCOMPARE(*await(c.checker->requestSpeechAccess()).value, result);
-            QCOMPARE(c.platform.log->count("requestSpeechAuthorization"), asks ? 1 : 0);
-        }
-        const QList<std::tuple<Mic, Mic, bool, bool>> microphone = {
-            {Mic::authorized, Mic::authorized, false, true},
-            {Mic::denied, Mic::authorized, false, false},
-            {Mic::notDetermined, Mic::authorized, true, true},
-            {Mic::notDetermined, Mic::denied, true, false},
-        };
-        for (const auto& [status, grant, asks, result] : microphone) {
-            Checklist c;
-            c.platform.microphoneStatus = status;
-            c.platform.microphoneGrant = grant;
             QCOMPARE(*await(c.checker->requestMicrophoneAccess()).value, result);
+            QCOMPARE(c.platform.log->count("requestSpeechAuthorization"), asks ? 1 : 0);
             QCOMPARE(c.platform.log->count("requestMicrophoneAccess"), asks ? 1 : 0);
         }
         Checklist c;
@@ -362,6 +346,78 @@ private slots:
         QTest::keyClicks(box, "!");
         QCOMPARE(model.demoText(), QStringLiteral("hi!"));
         QCOMPARE(confirms, 2);
+    }
+
+    // The dictation probe: answered from the recognizer's threads or its timeout, whichever
+    // comes first, exactly once.
+    void dictationProbeTakesTheFirstVerdictOnce() {
+        using Outcome = std::function<void(FakeRecognitionTask&)>;
+        const auto fail = [](ErrorIdentity identity) -> Outcome {
+            return [identity](FakeRecognitionTask& task) {
+                std::thread([&task, identity] { task.fail(PlatformError(identity, "x")); }).join();
+            };
+        };
+        // Error answers: only "Dictation is off" means off.
+        const QList<std::tuple<const char*, Outcome, bool>> cases = {
+            {"201", fail(PlatformErrors::dictationDisabled), false},
+            {"201 in another domain", fail({"kAFAssistantErrorDomain", 201}), true},
+            {"no speech", fail(PlatformErrors::noSpeechDetected), true},
+            {"error twice",
+             [](FakeRecognitionTask& task) {
+                 task.fail(PlatformError(PlatformErrors::dictationDisabled, "x"));
+                 task.fail(PlatformError(PlatformErrors::noSpeechDetected, "y"));
+             },
+             false},
+        };
+        for (const auto& [name, outcome, expected] : cases) {
+            FakePlatform platform;
+            SystemOnboardingChecker checker(platform, std::make_shared<FakeUserDefaults>(),
+                                            platform.loginItem, platform.recognizer->provider(),
+                                            5.0);
+            QElapsedTimer clock;
+            clock.start();
+            auto probe = checker.dictationEnabled();
+            QTRY_COMPARE(platform.recognizer->taskCount(), size_t(1));
+            auto task = platform.recognizer->task(0);
+            QVERIFY(task->request->isAudioEnded() && task->request->requiresOnDeviceRecognition);
+            QVERIFY(task->received().empty());
+            outcome(*task);
+            const auto verdict = await(std::move(probe), 2000);
+            QVERIFY2(verdict.value == expected, name);
+            QVERIFY2(clock.elapsed() < 2000, name);
+            QVERIFY2(!task->cancelled, name);
+        }
+
+        // A partial result is no verdict: the timeout decides, cancels the task, and a late
+        // error changes nothing.
+        FakePlatform platform;
+        SystemOnboardingChecker checker(platform, std::make_shared<FakeUserDefaults>(),
+                                        platform.loginItem, platform.recognizer->provider(), 0.3);
+        QElapsedTimer clock;
+        clock.start();
+        auto probe = checker.dictationEnabled();
+        QTRY_COMPARE(platform.recognizer->taskCount(), size_t(1));
+        platform.recognizer->task(0)->deliver("uh", {0.0}, false);
+        const auto verdict = await(std::move(probe), 3000);
+        QCOMPARE(verdict.value, std::optional(true));
+        QVERIFY(clock.elapsed() >= 290);
+        QVERIFY(platform.recognizer->task(0)->cancelled);
+        platform.recognizer->task(0)->fail(
+            PlatformError(PlatformErrors::dictationDisabled, "late"));
+        QTest::qWait(20);
+
+        // No recognizer, an unavailable one, or one that cannot start the task.
+        QCOMPARE(await(SystemOnboardingChecker(platform, std::make_shared<FakeUserDefaults>(),
+                                               platform.loginItem, nullptr)
+                           .dictationEnabled())
+                     .value,
+                 std::optional(false));
+        platform.recognizer->available = false;
+        QCOMPARE(await(checker.dictationEnabled()).value, std::optional(false));
+        platform.recognizer->available = true;
+        platform.recognizer->nextTaskError =
+            std::make_exception_ptr(PlatformError(PlatformErrors::dictationDisabled, "off"));
+        QCOMPARE(await(checker.dictationEnabled()).value, std::optional(false));
     }
 };
 

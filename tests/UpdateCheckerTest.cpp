@@ -44,6 +44,8 @@ QByteArray with(const char* key, const QJsonValue& value) {
 
 } // namespace
 
+Q_DECLARE_METATYPE(LoopbackHTTPServer::Response)
+
 class UpdateCheckerTest : public QObject {
     Q_OBJECT
 
@@ -86,113 +88,83 @@ private slots:
             QVERIFY2(!UpdateChecker::decodeManifest(notOne), notOne.constData());
     }
 
-    void checksAgainstALoopbackServer() {
-        struct Case {
-            const char* name;
-            QList<Response> responses;
-            QString current;
-            std::optional<QString> remote; // the update found, if any
-            QString failure;               // the logged and explained reason, if any
-        };
+    // Against a loopback server, for this version 1.5.0: the release found, or the reason
+    // there is none, logged once and explained in the same words.
+    void checksAgainstALoopbackServer_data() {
+        QTest::addColumn<Response>("response"); // status 302: a redirect to a good manifest
+        QTest::addColumn<QString>("remote");    // the update found; empty: none
+        QTest::addColumn<QString>("failure");   // how the reason starts; empty: no failure
         const QString notManifest = "The update server's answer is not a release manifest (";
-        const QList<Case> cases = {
-            {"newer", {{200, json(validManifest())}}, "1.5.0", "2.0.0", {}},
-            {"equal", {{200, with("version", "1.5.0")}}, "1.5.0", {}, {}},
-            {"wrong type",
-             {{200, with("version", 2)}},
-             "1.0",
-             {},
-             notManifest + "key \"version\" has the wrong type: expected a string, found a "
-                           "number)."},
-            {"not JSON", {{200, "<html>"}}, "1.0", {}, notManifest},
-            {"203", {{203, json(validManifest())}}, "1.0", "2.0.0", {}},
-            {"204", {{204, ""}}, "1.0", {}, notManifest},
-            {"304", {{304, json(validManifest())}}, "1.0", {}, "The update server answered 304."},
-            {"404", {{404, "{}"}}, "1.0", {}, "The update server answered 404."},
-            {"5 MiB",
-             {{200, QByteArray(5 << 20, ' ') + json(validManifest())}},
-             "1.0",
-             {},
-             "The update server's answer is larger than 1024 KiB."},
-            {"drip",
-             {{200, json(validManifest()), Behaviour::drip}},
-             "1.0",
-             {},
-             "The update server did not answer within 1.5 seconds."},
-            {"silent",
-             {{200, {}, Behaviour::stall}},
-             "1.0",
-             {},
-             "The update server did not answer within 1.5 seconds."},
-        };
-        QList<std::pair<QString, QString>> schemes = {
-            {"file:///etc/passwd", "the scheme \"file\""},
-            {"http://releases.example.org/mirvo.deb", "the scheme \"http\""},
-            {"releases.example.org/mirvo.deb", "no scheme"},
-        };
-        QList<Case> all = cases;
-        all.append({"redirect", {}, "1.0", "2.0.0", {}});
-        for (const auto& [url, said] : schemes)
-            all.append({"download URL",
-                        {{200, with("downloadUrl", url)}},
-                        "1.0",
-                        {},
-                        "The release's download address has " + said});
-
-        auto defaults = std::make_shared<FakeUserDefaults>();
-        for (const Case& c : all) {
-            // A session per case: a kept-alive connection must not outlive its server.
-            auto session = std::make_shared<NetworkHTTPSession>();
-            LoopbackHTTPServer server;
-            for (const Response& r : c.responses)
-                server.enqueue(r);
-            if (QByteArray(c.name) == "redirect") {
-                // By path: a client may send a request again.
-                server.route(
-                    "/releases/latest.json",
-                    {302, {}, Behaviour::answer, "text/plain", {{"Location", "/elsewhere.json"}}});
-                server.route("/elsewhere.json", {200, json(validManifest())});
-            }
-            LogCapture logs;
-            QElapsedTimer clock;
-            clock.start();
-            const auto outcome =
-                await(UpdateChecker::check(QUrl(server.baseURL() + "/releases/latest.json"),
-                                           session, defaults, c.current, {1.5, 1024 * 1024}));
-            QVERIFY2(outcome.value, c.name);
-            const UpdateCheckResult& result = *outcome.value;
-            QVERIFY2(clock.elapsed() < 4000, c.name);
-            QVERIFY2((result.update ? std::optional(result.update->remoteVersion) : std::nullopt) ==
-                         c.remote,
-                     qPrintable(QString(c.name) + ": " + result.failure));
-            QVERIFY2(result.failure.startsWith(c.failure) &&
-                         result.failure.isEmpty() == c.failure.isEmpty(),
-                     qPrintable(QString(c.name) + ": " + result.failure));
-            const QStringList said = logs.startingWith("[Mirvo] update check failed: ");
-            QCOMPARE(said.size(), c.failure.isEmpty() ? 0 : 1);
-            if (!said.isEmpty())
-                QCOMPARE(said.first(), "[Mirvo] update check failed: " + result.failure);
-            if (result.update) {
-                QCOMPARE(result.update->currentVersion, c.current);
-                QCOMPARE(result.update->downloadUrl,
-                         QUrl("https://releases.example.org/mirvo_2.0.0_amd64.deb"));
-                QCOMPARE(result.update->publishedAt, QStringLiteral("2026-12-01T09:00:00Z"));
-            }
-            QCOMPARE(LoopbackHTTPServer::requestLine(server.requests().value(0)),
-                     QByteArray("GET /releases/latest.json HTTP/1.1"));
-        }
+        const QString slow = "The update server did not answer within 1.5 seconds.";
+        QTest::newRow("newer") << Response{200, json(validManifest())} << QStringLiteral("2.0.0")
+                               << QString();
+        QTest::newRow("same") << Response{200, with("version", "1.5.0")} << QString() << QString();
+        QTest::newRow("203") << Response{203, json(validManifest())} << QStringLiteral("2.0.0")
+                             << QString();
+        QTest::newRow("redirect") << Response{302, {}} << QStringLiteral("2.0.0") << QString();
+        QTest::newRow("wrong type")
+            << Response{200, with("version", 2)} << QString()
+            << notManifest + "key \"version\" has the wrong type: expected a string, found a "
+                             "number).";
+        QTest::newRow("not JSON") << Response{200, "<html>"} << QString() << notManifest;
+        QTest::newRow("204") << Response{204, ""} << QString() << notManifest;
+        QTest::newRow("304") << Response{304, json(validManifest())} << QString()
+                             << "The update server answered 304.";
+        QTest::newRow("5 MiB") << Response{200, QByteArray(5 << 20, ' ') + json(validManifest())}
+                               << QString()
+                               << "The update server's answer is larger than 1024 KiB.";
+        QTest::newRow("drip") << Response{200, json(validManifest()), Behaviour::drip} << QString()
+                              << slow;
+        QTest::newRow("silent") << Response{200, {}, Behaviour::stall} << QString() << slow;
+        for (const auto& [url, said] :
+             {std::pair{"file:///etc/passwd", "the scheme \"file\""},
+              {"http://releases.example.org/m.deb", "the scheme \"http\""},
+              {"releases.example.org/m.deb", "no scheme"}})
+            QTest::newRow(url) << Response{200, with("downloadUrl", url)} << QString()
+                               << QStringLiteral("The release's download address has ") + said;
     }
 
-    void nothingIsFetchedWhenSuppressedOrNotHttps() {
+    void checksAgainstALoopbackServer() {
+        QFETCH(Response, response);
+        QFETCH(QString, remote);
+        QFETCH(QString, failure);
+        LoopbackHTTPServer server;
+        if (response.status == 302) { // by path: a client may send a request again
+            server.route(
+                "/releases/latest.json",
+                {302, {}, Behaviour::answer, "text/plain", {{"Location", "/elsewhere.json"}}});
+            server.route("/elsewhere.json", {200, json(validManifest())});
+        } else {
+            server.enqueue(response);
+        }
+        LogCapture logs;
+        QElapsedTimer clock;
+        clock.start();
+        const auto outcome = await(UpdateChecker::check(
+            QUrl(server.baseURL() + "/releases/latest.json"),
+            std::make_shared<NetworkHTTPSession>(), std::make_shared<FakeUserDefaults>(), "1.5.0",
+            {1.5, 1024 * 1024}));
+        QVERIFY(clock.elapsed() < 4000);
+        const UpdateCheckResult& result = *outcome.value;
+        QCOMPARE(result.update ? result.update->remoteVersion : QString(), remote);
+        QVERIFY2(result.failure.startsWith(failure) &&
+                     result.failure.isEmpty() == failure.isEmpty(),
+                 qPrintable(result.failure));
+        QCOMPARE(logs.startingWith("[Mirvo] update check failed: "),
+                 failure.isEmpty() ? QStringList()
+                                   : QStringList{"[Mirvo] update check failed: " + result.failure});
+        if (result.update)
+            QCOMPARE(result.update->downloadUrl,
+                     QUrl("https://releases.example.org/mirvo_2.0.0_amd64.deb"));
+        QCOMPARE(LoopbackHTTPServer::requestLine(server.requests().value(0)),
+                 QByteArray("GET /releases/latest.json HTTP/1.1"));
+    }
+
+    // (A user who turned checks off is the delegate's case, tested with it.)
+    void nothingIsFetchedButOverHttps() {
         auto session = std::make_shared<FakeHTTPSession>();
         auto defaults = std::make_shared<FakeUserDefaults>();
-        defaults->setValue(UpdateChecker::suppressedKey, true);
         LogCapture logs;
-        const auto suppressed = await(UpdateChecker::check(
-            QUrl("https://releases.example.org/releases/latest.json"), session, defaults, "1.0"));
-        QVERIFY(!suppressed.value->update && suppressed.value->failure.isEmpty());
-
-        defaults->setValue(UpdateChecker::suppressedKey, false);
         for (const char* address : {"http://releases.example.org/releases/latest.json",
                                     "http://localhost:8080/releases/latest.json",
                                     "file:///dev/null", "ftp://127.0.0.1/latest.json"}) {
