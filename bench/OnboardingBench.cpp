@@ -5,12 +5,12 @@
 //   dictation_probe_cold_ms          the first probe, the model loading meanwhile
 //   checklist_window_first_paint_ms  construct, show and first paint of the window (p50)
 #include "Figures.h"
+#include "XvfbServer.h"
 #include "gui/OnboardingWindow.h"
 #include "platform/linux/desktop/LinuxPlatform.h"
 #include "platform/linux/desktop/SettingsUserDefaults.h"
 #include "support/Await.h"
 #include "support/PulseAudioServer.h"
-#include "support/XvfbServer.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

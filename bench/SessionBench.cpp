@@ -8,10 +8,10 @@
 //                                 program owns (text, HTML, an image, binary data), those after
 //                                 which every type reads back byte for byte
 #include "Figures.h"
+#include "XvfbServer.h"
 #include "support/DesktopHelpers.h"
 #include "support/MirvoProcess.h"
 #include "support/SpokenText.h"
-#include "support/XvfbServer.h"
 
 #include <QApplication>
 #include <QBuffer>

@@ -10,7 +10,6 @@
 #include "platform/linux/x11/XTestKeyboardEvents.h"
 #include "support/DesktopHelpers.h"
 #include "support/Subprocess.h"
-#include "support/XvfbServer.h"
 
 #include <QApplication>
 #include <QBuffer>
@@ -185,5 +184,5 @@ private slots:
     }
 };
 
-MIRVO_X11_TEST_MAIN(DesktopTest)
+QTEST_MAIN(DesktopTest)
 #include "DesktopTest.moc"

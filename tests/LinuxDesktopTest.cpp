@@ -7,7 +7,6 @@
 #include "support/LogCapture.h"
 #include "support/PulseAudioServer.h"
 #include "support/Utilities.h"
-#include "support/XvfbServer.h"
 
 #include <QApplication>
 #include <QDir>
@@ -249,5 +248,5 @@ private slots:
     }
 };
 
-MIRVO_X11_TEST_MAIN(LinuxDesktopTest)
+QTEST_MAIN(LinuxDesktopTest)
 #include "LinuxDesktopTest.moc"

@@ -11,7 +11,6 @@
 #include "platform/linux/x11/X11Connection.h"
 #include "support/LogCapture.h"
 #include "support/Subprocess.h"
-#include "support/XvfbServer.h"
 
 #include <QApplication>
 #include <QDir>
@@ -380,6 +379,5 @@ private slots:
     }
 };
 
-// A screen tall enough for the whole checklist, as most are; shorter ones scroll it.
-MIRVO_X11_TEST_MAIN_ON(WindowTest, "1280x1024")
+QTEST_MAIN(WindowTest)
 #include "WindowTest.moc"

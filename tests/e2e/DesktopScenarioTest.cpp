@@ -5,7 +5,6 @@
 #include "platform/linux/desktop/LinuxPlatform.h"
 #include "support/DesktopHelpers.h"
 #include "support/SpokenText.h"
-#include "support/XvfbServer.h"
 
 #include <QApplication>
 #include <QDir>
@@ -336,6 +335,5 @@ private slots:
     }
 };
 
-// The checklist needs a screen taller than it is.
-MIRVO_X11_TEST_MAIN_ON(DesktopScenarioTest, "1280x1024")
+QTEST_MAIN(DesktopScenarioTest)
 #include "DesktopScenarioTest.moc"
