@@ -346,16 +346,6 @@ private slots:
             QVERIFY2(r.errorAs<PlatformError>(), qPrintable(r.errorText()));
             QCOMPARE(r.errorAs<PlatformError>()->code(), code);
         }
-
-        // A response that is not HTTP at all.
-        auto session = std::make_shared<FakeHTTPSession>();
-        session->script = {{HTTPResponse{false, 0, "{\"text\":\"x\"}"}, {}},
-                           {HTTPResponse{false, 0, "{}"}, {}}};
-        ProxyClient nonHTTP(proxyConfig("http://127.0.0.1:9"), session);
-        QCOMPARE(await(nonHTTP.transcribe(wav, target)).errorText(),
-                 QStringLiteral("transcribe[m]: non-HTTP response"));
-        QCOMPARE(await(nonHTTP.polish("x", "p")).errorText(),
-                 QStringLiteral("polish: non-HTTP response"));
     }
 
     // No answer holds a dictation past its limits of size and time.
@@ -456,18 +446,14 @@ private slots:
         Server server;
         auto client = std::make_shared<ProxyClient>(proxyConfig(server.baseURL()),
                                                     std::make_shared<NetworkHTTPSession>());
-        LogCapture logs;
         CloudTranscriber shortOne(client, {{"/a", "m"}});
         shortOne.start();
         shortOne.append(samples(7999));
         QCOMPARE(*await(shortOne.finish()).value, QString());
-        QVERIFY(logs.contains("[Mirvo/Transcriber] cloud finish: only 7999 frames, skipping "
-                              "upload"));
         CloudTranscriber noTargets(client, {});
         noTargets.start();
         noTargets.append(samples(9000));
         QCOMPARE(*await(noTargets.finish()).value, QString());
-        QVERIFY(logs.contains("[Mirvo/Transcriber] cloud finish: no targets configured"));
         QVERIFY(server.requests().isEmpty());
 
         // Exactly 8000 samples: a 16044-byte WAV image, the same to every target tried.
@@ -477,7 +463,6 @@ private slots:
         server.answer(503, "down");
         server.answer(200, "{\"text\":\"  \\n\"}");
         server.answer(200, R"({"text":" hi "})");
-        logs.clear();
         QCOMPARE(*await(cloud.finish()).value, QStringLiteral(" hi ")); // as it came
         QCOMPARE(Server::requestLine(server.requests()[2]), QByteArray("POST /c HTTP/1.1"));
         const auto wavOf = [&](int i) {
@@ -486,21 +471,10 @@ private slots:
         };
         QVERIFY(wavOf(0).startsWith(QByteArray("RIFF\xa4\x3e\0\0WAVE", 12)));
         QCOMPARE(wavOf(0), wavOf(2));
-        QStringList lines = logs.lines();
-        lines.replaceInStrings(QRegularExpression("\\d+\\.\\d\\ds"), "<t>");
-        QCOMPARE(lines,
-                 (QStringList{
-                     "[Mirvo/Transcriber] cloud finish: uploading 16044 bytes (8000 frames)",
-                     "[Mirvo/Transcriber] cloud target[0] A failed in <t>: transcribe[A]: HTTP "
-                     "503: down — trying next",
-                     "[Mirvo/Transcriber] cloud target[1] B returned empty in <t>, trying next",
-                     "[Mirvo/Transcriber] cloud target[2] C%1: <t> → 4 chars",
-                 }));
         for (int i = 0; i < 3; ++i)
             server.answer(200, R"({"text":""})");
-        QCOMPARE(*await(cloud.finish()).value, QString());
-        QCOMPARE(logs.lines().last(),
-                 QStringLiteral("[Mirvo/Transcriber] cloud finish: all 3 targets exhausted"));
+        QCOMPARE(*await(cloud.finish()).value, QString()); // every target empty
+        QCOMPARE(server.requests().size(), 6);
         cloud.start(); // empties the store
         QCOMPARE(*await(cloud.finish()).value, QString());
     }
@@ -514,7 +488,6 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(TranscriberError, broken.start());
         QCOMPARE(log->calls(), QStringList{"local.start"});
 
-        LogCapture logs;
         for (const QString& cloudText : {QStringLiteral(" word\n"), QStringLiteral(" \n")}) {
             log->clear();
             auto local = std::make_shared<FakeTranscriber>(log, "local");
@@ -536,8 +509,6 @@ private slots:
                                                              ? QStringLiteral(" local text ")
                                                              : QStringLiteral("word"));
         }
-        QVERIFY(logs.contains("[Mirvo/Transcriber] hybrid: using cloud result"));
-        QVERIFY(logs.contains("[Mirvo/Transcriber] hybrid: cloud empty, falling back to local"));
     }
 
     void factoryChoosesPerConfiguration() {
@@ -548,13 +519,10 @@ private slots:
         twoTargets.transcribeTargets = QList<TranscribeTarget>{{"/1", "m1"}, {"/2", "m2"}};
         MirvoConfig onlyPath = proxyConfig("http://127.0.0.1:9");
         onlyPath.transcribePath = QStringLiteral("/only-path");
-        MirvoConfig cloudOff = twoTargets;
-        cloudOff.enableCloudTranscription = false;
         const QList<std::tuple<std::optional<MirvoConfig>, bool, QString>> choices = {
             {std::nullopt, false, "local only"},
             {twoTargets, true, "hybrid (local + cloud: m1 → m2)"},
             {onlyPath, false, "local only (no cloud targets resolved)"},
-            {cloudOff, false, "local only"},
         };
         LogCapture logs;
         for (const auto& [config, hybrid, line] : choices) {

@@ -15,6 +15,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPainter>
 #include <QPointer>
 #include <QPushButton>
@@ -345,10 +346,21 @@ private slots:
                                                   S::fnKeyRemap};
         std::vector<OnboardingStep> all = five;
         all.insert(all.end(), {S::launchAtLogin, S::fnKeyDemo});
-        const QList<std::pair<QString, std::vector<OnboardingStep>>> states = {
-            {"1-all-pending", {}}, {"2-demo-ready", five}, {"3-all-granted", all}};
+        // Each state, and the buttons it shows, step by step in display order.
+        const QStringList open = {"Allow",
+                                  "Allow",
+                                  "Open Settings",
+                                  "Open Settings Restart Mirvo",
+                                  "Open Settings I've done this",
+                                  "Enable",
+                                  "Mark as done"};
+        const QStringList demoReady = {"", "", "", "", "", "Enable", "Mark as done"};
+        const QList<std::tuple<QString, std::vector<OnboardingStep>, QStringList>> states = {
+            {"1-all-pending", {}, open},
+            {"2-demo-ready", five, demoReady},
+            {"3-all-granted", all, QStringList(7)}};
         std::map<QString, QColor> continueColour;
-        for (const auto& [name, granted] : states) {
+        for (const auto& [name, granted, buttons] : states) {
             scripted->grant(granted);
             QTRY_VERIFY(controller->model().state().allGranted() == (granted.size() == 7) &&
                         controller->model().state().demoReady() == (granted.size() >= 5));
@@ -359,14 +371,23 @@ private slots:
             for (auto* badge : window->findChildren<OnboardingStatusBadge*>())
                 badgeColumns.insert(badge->mapTo(window, QPoint(0, 0)).x());
             QCOMPARE(badgeColumns.size(), 1);
+            QStringList shown;
             for (OnboardingStep step : allOnboardingSteps) {
                 QSet<int> lines;
+                QStringList texts;
                 for (auto* b :
                      window->findChild<QWidget*>(rawValue(step))->findChildren<QPushButton*>())
-                    if (b->isVisibleTo(window))
+                    if (b->isVisibleTo(window)) {
                         lines.insert(b->mapTo(window, QPoint(0, b->height() / 2)).y());
+                        texts.append(b->text());
+                    }
                 QVERIFY2(lines.size() <= 1, qPrintable(rawValue(step)));
+                shown.append(texts.join(' '));
             }
+            QCOMPARE(shown, buttons);
+            // The try-it box takes text once dictation works; the default button once all is done.
+            QCOMPARE(view->demoRow()->textBox()->isEnabled(), granted.size() >= 5);
+            QCOMPARE(view->continueButton()->isEnabled(), granted.size() == 7);
             QPushButton* button = view->continueButton();
             continueColour[name] =
                 colourAt(window, button, QPoint(5, button->height() / 2), "checklist-" + name);
