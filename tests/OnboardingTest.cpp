@@ -228,14 +228,10 @@ private slots:
             << S::speechRecognition << "Allow" << false << "requestSpeechAuthorization";
         QTest::newRow("speech, denied") << S::speechRecognition << "Allow" << true
                                         << "openURL file:///help/help.html#speech-model";
-        QTest::newRow("microphone, denied")
-            << S::microphone << "Allow" << true << "openURL file:///help/help.html#microphone";
         QTest::newRow("model") << S::dictationEnabled << "Open Settings" << false
                                << "openURL file:///help/help.html#speech-model";
         QTest::newRow("keys") << S::accessibility << "Open Settings" << true
                               << "openURL file:///help/help.html#x11";
-        QTest::newRow("hold key") << S::fnKeyRemap << "Open Settings" << false
-                                  << "openURL file:///help/help.html#hold-key";
         QTest::newRow("launch at login") << S::launchAtLogin << "Enable" << false << QString();
     }
 
@@ -364,19 +360,6 @@ private slots:
         platform.recognizer->task(0)->fail(
             PlatformError(PlatformErrors::dictationDisabled, "late"));
         QTest::qWait(20);
-
-        // No recognizer, an unavailable one, or one that cannot start the task.
-        QCOMPARE(await(SystemOnboardingChecker(platform, std::make_shared<FakeUserDefaults>(),
-                                               platform.loginItem, nullptr)
-                           .dictationEnabled())
-                     .value,
-                 std::optional(false));
-        platform.recognizer->available = false;
-        QCOMPARE(await(checker.dictationEnabled()).value, std::optional(false));
-        platform.recognizer->available = true;
-        platform.recognizer->nextTaskError =
-            std::make_exception_ptr(PlatformError(PlatformErrors::dictationDisabled, "off"));
-        QCOMPARE(await(checker.dictationEnabled()).value, std::optional(false));
     }
 };
 
