@@ -256,32 +256,6 @@ private slots:
         QCOMPARE(completions, 0);
     }
 
-    void keyMonitorFailureIsLoggedAndDictationWaits() {
-        auto failing = std::make_shared<FakeHotkeyMonitor>();
-        failing->startError = errorOf(std::runtime_error("cannotCreateEventTap"));
-        Rig rig(nullptr, failing);
-        QVERIFY(rig.logs.contains("[Mirvo] hotkey.start() FAILED: cannotCreateEventTap"));
-        QVERIFY(!rig.coordinator->isRecording());
-    }
-
-    void keepsTheLastTenTranscriptsAsContext() {
-        Rig rig;
-        QStringList expected;
-        for (int i = 1; i <= 11; ++i) {
-            rig.down();
-            // Every transcriber is created with the list as it stood at key down.
-            QCOMPARE(rig.last().contextualStrings, expected);
-            rig.up();
-            rig.last().finishWith(QStringLiteral("take %1").arg(i));
-            QTRY_COMPARE(rig.paster->pasted.size(), i);
-            expected.append(QStringLiteral("take %1").arg(i));
-            if (expected.size() > 10)
-                expected.removeFirst();
-        }
-        QCOMPARE(rig.coordinator->recentTranscripts(), expected);
-        QCOMPARE(expected.first(), QStringLiteral("take 2"));
-    }
-
     void newDictationWhileEarlierOneFinishes() {
         Rig rig;
         rig.down();

@@ -1,10 +1,13 @@
+#include "core/Transcriber.h"
 #include "doubles/FakePlatform.h"
 #include "gui/OnboardingWindow.h"
 #include "platform/linux/desktop/LinuxPlatform.h"
 #include "platform/linux/desktop/SettingsUserDefaults.h"
 #include "platform/linux/desktop/SystemLoginItem.h"
+#include "platform/linux/speech/PocketSphinxRecognizer.h"
 #include "support/Await.h"
 #include "support/LogCapture.h"
+#include "support/SpokenText.h"
 #include "support/Utilities.h"
 
 #include <QApplication>
@@ -14,6 +17,8 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <mutex>
 
 class LinuxDesktopTest : public QObject {
     Q_OBJECT
@@ -184,6 +189,61 @@ private slots:
             QCOMPARE(await(checker.dictationEnabled()).value, std::optional(false));
         }
         QCOMPARE(logs.startingWith("[Mirvo/Transcriber] no complete speech model").size(), 1);
+    }
+
+    // Until the model is there, no recognizer; once it is installed, the same provider has one
+    // without a restart.
+    void theSpeechModelCanArriveWhileMirvoRuns() {
+        QTemporaryDir model;
+        ScopedVariable variable("MIRVO_POCKETSPHINX_MODEL", QFile::encodeName(model.path()));
+        const SpeechRecognizerProvider provider = PocketSphinxRecognizer::makeProvider();
+        QVERIFY(!provider(QStringLiteral("en-US")));
+        QVERIFY_THROWS_EXCEPTION(TranscriberError,
+                                 SFTranscriber(QStringLiteral("en-US"), {}, provider).start());
+        const QString installed = QStringLiteral("/usr/share/pocketsphinx/model/en-us");
+        for (const char* part : {"en-us", "en-us.lm.bin", "cmudict-en-us.dict"})
+            QVERIFY(QFile::link(installed + "/" + part, model.filePath(part)));
+        QVERIFY(provider(QStringLiteral("en-US")));
+        QVERIFY(!provider(QStringLiteral("de-DE")));
+    }
+
+    // A cancelled task stops within half a second, however much audio it still had to decode.
+    void cancellingTheSpeechEngineStopsIt() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("sentence.wav");
+        QVERIFY(SpokenText::synthesize({"please send the quarterly report to the team"}, path));
+        auto pool = std::make_shared<DecoderPool>(PocketSphinxRecognizer::installedModelDirectory(),
+                                                  QStringList{});
+        PocketSphinxRecognizer recognizer(pool);
+        auto request = std::make_shared<RecognitionRequest>();
+        std::mutex mutex;
+        std::optional<PlatformError> error;
+        bool final = false;
+        auto task =
+            recognizer.recognitionTask(request, [&](const std::optional<RecognitionResult>& r,
+                                                    const std::optional<PlatformError>& e) {
+                std::lock_guard lock(mutex);
+                final = final || (r && r->isFinal);
+                if (e)
+                    error = e;
+            });
+        const auto speech = SpokenText::load(path);
+        for (int round = 0; round < 12; ++round) // about a minute of audio to chew on
+            for (const auto& b : speech)
+                request->append(b);
+        QTest::qWait(200);
+        QElapsedTimer clock;
+        clock.start();
+        task->cancel();
+        const auto ended = [&] {
+            std::lock_guard lock(mutex);
+            return error.has_value();
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(ended(), 2000);
+        QVERIFY(clock.elapsed() < 500);
+        QVERIFY(!final);
+        QCOMPARE(error->localizedDescription(), QStringLiteral("Recognition request was canceled"));
+        pool->waitUntilSettled(); // nothing may still load when the process ends
     }
 
     // A damaged file is kept aside, not overwritten, and reads as unset.

@@ -83,9 +83,6 @@ private slots:
         }
         for (const QJsonValue& wrongSize : {QJsonValue("12"), QJsonValue(1.5), QJsonValue(true)})
             QVERIFY(!UpdateChecker::decodeManifest(with("sizeBytes", wrongSize)));
-        for (const QByteArray& notOne : {QByteArray(), QByteArray("[]"), QByteArray("null"),
-                                         QByteArray("{\"version\": \"2\""), QByteArray("\xff")})
-            QVERIFY2(!UpdateChecker::decodeManifest(notOne), notOne.constData());
     }
 
     // Against a loopback server, for this version 1.5.0: the release found, or the reason

@@ -127,39 +127,6 @@ class WindowTest : public QObject {
     }
 
 private slots:
-    void hudFadesInEachModeAndResetsTheLevel() {
-        FakeHud hud;
-        hud.controller.hide(); // before any show: nothing, no panel
-        QCOMPARE(hud.panelsMade, 0);
-        hud.controller.model().setLevel(0.7);
-        hud.controller.show();
-        QCOMPARE(hud.controller.model().level(), 0.0);
-        QCOMPARE(hud.panel->calls,
-                 (QStringList{"acceptMouse", "alpha=0", "orderFront", "fade to 1 over 0.15"}));
-        hud.panel->finishFade();
-
-        // Fully shown: processing changes only the mode.
-        hud.panel->calls.clear();
-        hud.controller.showProcessing();
-        QCOMPARE(hud.controller.model().mode(), HUDMode::processing());
-        QVERIFY(hud.panel->calls.isEmpty());
-
-        // A show during the fade-out supersedes it and keeps the panel.
-        hud.controller.hide();
-        hud.controller.show();
-        hud.panel->finishFade();
-        QVERIFY(hud.panel->visible && !hud.panel->calls.contains("orderOut"));
-
-        // Hidden: processing fades in over 0.1 s and leaves mouse handling as it was.
-        hud.controller.hide();
-        hud.panel->finishFade();
-        QVERIFY(!hud.panel->visible);
-        hud.panel->calls.clear();
-        hud.controller.showProcessing();
-        QCOMPARE(hud.panel->calls, (QStringList{"alpha=0", "orderFront", "fade to 1 over 0.1"}));
-        QCOMPARE(hud.panelsMade, 1);
-    }
-
     void hudErrorHidesItselfUnlessAnotherShowComes() {
         FakeHud hud;
         hud.controller.model().setLevel(0.5);

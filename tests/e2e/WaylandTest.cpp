@@ -1,6 +1,6 @@
 // Mirvo on a headless sway desktop: the hold key bound to `mirvo --hold` / `--release` in
-// sway's configuration or a toggle command, the clipboard through wl-clipboard and the paste
-// chord through wtype, into a Wayland terminal (Ctrl+Shift+V).
+// sway's configuration (a toggle shortcut runs the same commands, tested on X11), the clipboard
+// through wl-clipboard and the paste chord through wtype, into a Wayland terminal (Ctrl+Shift+V).
 #include "support/MirvoProcess.h"
 #include "support/PulseAudioServer.h"
 #include "support/SpokenText.h"
@@ -85,30 +85,11 @@ private slots:
         QVERIFY(pulse.play(speechPath));
         QVERIFY(key.waitForSuccess(10000));
         QVERIFY(logged("[Mirvo] pasted"));
-        // The terminal hands a line to `cat` once Return follows the pasted words; the lines
-        // typed so far, after a Return.
-        const auto typedLines = [&] {
-            QTest::qWait(500);
-            session.run("wtype", {"-k", "Return"});
-            QTest::qWait(200);
-            return QString::fromUtf8(readFile(typed)).split('\n', Qt::SkipEmptyParts);
-        };
-        QCOMPARE(typedLines().size(), 1);
-
-        // A shortcut that fires on press only: --toggle, twice in a row.
-        for (int round = 2; round <= 3; ++round) {
-            QVERIFY(session.run(mirvo, {"--toggle"}));
-            QTest::qWait(300);
-            QVERIFY(pulse.play(speechPath));
-            QTest::qWait(300);
-            QVERIFY(session.run(mirvo, {"--toggle"}));
-            QVERIFY(logged("[Mirvo] pasted", round));
-            QCOMPARE(typedLines().size(), round);
-        }
-        for (const QString& line :
-             QString::fromUtf8(readFile(typed)).split('\n', Qt::SkipEmptyParts))
-            QVERIFY2(wer(line) <= 25, qPrintable(line));
-        QCOMPARE(QString::fromUtf8(readFile(log)).count("[Mirvo] hotkey event: down"), 3);
+        // The terminal hands the line to `cat` once Return follows the pasted words.
+        QTest::qWait(500);
+        QVERIFY(session.run("wtype", {"-k", "Return"}));
+        QTRY_COMPARE(QString::fromUtf8(readFile(typed)).count('\n'), 1);
+        QVERIFY2(wer(QString::fromUtf8(readFile(typed))) <= 25, readFile(typed).constData());
 
         // The user's clipboard comes back.
         QByteArray clipboard;
