@@ -116,7 +116,7 @@ struct ProcessSample {
 
 ProcessSample sample(pid_t pid) {
     ProcessSample s;
-    s.rssKb = Subprocess::status(QString::number(pid), "VmRSS");
+    s.rssKb = processStatus(QString::number(pid), "VmRSS");
     QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
     if (stat.open(QIODevice::ReadOnly)) {
         const QByteArray text = stat.readAll();

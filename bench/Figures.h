@@ -2,6 +2,9 @@
 
 #include <benchmark/benchmark.h>
 
+#include <QFile>
+#include <QString>
+
 #include <algorithm>
 #include <cstdio>
 #include <string>
@@ -18,6 +21,19 @@ inline double percentile(std::vector<double> values, double p) {
     std::sort(values.begin(), values.end());
     return values.empty() ? 0
                           : values[std::min(values.size() - 1, size_t(p * double(values.size())))];
+}
+
+// A field of /proc/<process>/status, such as "VmRSS" (in kB) or "Threads"; `process` is a pid
+// or "self". -1 when unreadable.
+inline long processStatus(const QString& process, const char* field) {
+    QFile f(QStringLiteral("/proc/%1/status").arg(process));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray prefix = QByteArray(field) + ':';
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (line.startsWith(prefix))
+            return line.mid(prefix.size()).trimmed().split(' ').first().toLong();
+    return -1;
 }
 
 // Prints one line per figure, "NAME VALUE UNIT", instead of Google Benchmark's table.

@@ -105,7 +105,7 @@ int main(int argc, char** argv) {
     if (clearRefs.open(QIODevice::WriteOnly))
         clearRefs.write("5");
     clearRefs.close();
-    const long startRss = Subprocess::status("self", "VmRSS");
+    const long startRss = processStatus("self", "VmRSS");
     hybrid.start();
     // The microphone delivers in real time; this feeds twice as fast (still more than a person
     // makes), one small buffer at a time, as the recorder does.
@@ -129,7 +129,7 @@ int main(int argc, char** argv) {
     const QStringList heard =
         SpokenText::words(await(hybrid.finish(), 900000).value.value_or(QString()));
     const QStringList reference = SpokenText::words(spoken.join(QLatin1Char(' ')));
-    const long peakKilobytes = Subprocess::status("self", "VmHWM");
+    const long peakKilobytes = processStatus("self", "VmHWM");
     // What the proxy printed while the dictation finished is already read in.
     QByteArray proxyReport = proxy.readAll();
     while (!proxyReport.contains("body") && proxy.waitForReadyRead(5000))

@@ -123,7 +123,7 @@ int main(int argc, char** argv) {
             (void)QTest::qWaitFor([] { return windowNamed("Welcome to Mirvo").isValid(); }, 5000);
             closeWindowNamed(QStringLiteral("Welcome to Mirvo"));
             QTest::qWait(5000);
-            rssKb = mirvo.status("VmRSS");
+            rssKb = processStatus(QString::number(mirvo.pid()), "VmRSS");
         }
     }
     figure("launch_to_tray_ms", percentile(toTray, 0.5), "ms");

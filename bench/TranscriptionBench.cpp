@@ -51,12 +51,12 @@ int main(int argc, char** argv) {
     }
 
     // Memory one ready decoder adds.
-    const long before = Subprocess::status("self", "VmRSS");
+    const long before = processStatus("self", "VmRSS");
     auto pool = std::make_shared<DecoderPool>(
         model, PocketSphinxRecognizer::decoderArguments(defaultRecognitionProfile));
     pool->prepare();
     pool->waitUntilSettled();
-    figure("decoder_rss_mb", (Subprocess::status("self", "VmRSS") - before) / 1024.0, "MB");
+    figure("decoder_rss_mb", (processStatus("self", "VmRSS") - before) / 1024.0, "MB");
     auto recognizer = std::make_shared<PocketSphinxRecognizer>(pool);
     const SpeechRecognizerProvider provider = [recognizer](const QString&) { return recognizer; };
 

@@ -45,10 +45,6 @@ void MirvoProcess::signal(int signo) {
     ::kill(process_.pid(), signo);
 }
 
-long MirvoProcess::status(const char* field) const {
-    return Subprocess::status(QString::number(process_.pid()), field);
-}
-
 bool MirvoProcess::markChecklistCompleted(const QString& configHome) {
     QDir().mkpath(configHome + "/Mirvo");
     QFile defaults(configHome + "/Mirvo/defaults.conf");

@@ -27,8 +27,6 @@ public:
     // with what it printed in `output`.
     static bool command(const QString& dir, const QStringList& environment,
                         const QStringList& arguments, QString* output = nullptr);
-    // A field of /proc/<pid>/status, such as "VmRSS" (in kB) or "Threads"; -1 when unreadable.
-    long status(const char* field) const;
 
 private:
     QString log_;

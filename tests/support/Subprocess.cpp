@@ -107,14 +107,3 @@ bool Subprocess::run(const QString& program, const QStringList& arguments, int t
     Subprocess p;
     return p.start(program, arguments, {}, {}, outputPath) && p.waitForSuccess(timeoutMs);
 }
-
-long Subprocess::status(const QString& process, const char* field) {
-    QFile f(QStringLiteral("/proc/%1/status").arg(process));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray prefix = QByteArray(field) + ':';
-    for (const QByteArray& line : f.readAll().split('\n'))
-        if (line.startsWith(prefix))
-            return line.mid(prefix.size()).trimmed().split(' ').first().toLong();
-    return -1;
-}

@@ -30,9 +30,6 @@ public:
     // Runs a program to its end; true when it exited with status 0 within the time.
     static bool run(const QString& program, const QStringList& arguments, int timeoutMs = 10000,
                     const QString& outputPath = {});
-    // A field of /proc/<process>/status, such as "VmRSS" (in kB) or "Threads"; `process` is a
-    // pid or "self". -1 when unreadable.
-    static long status(const QString& process, const char* field);
 
 private:
     bool reap(int timeoutMs);
