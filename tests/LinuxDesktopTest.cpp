@@ -263,23 +263,6 @@ private slots:
         QCOMPARE(readFile(path + ".damaged"), damaged);
     }
 
-    // What the user reads: key names, and texts that name nothing of another system.
-    void theWordsOfThisDesktop() {
-        const QList<std::pair<QString, QString>> names = {
-            {"Control_R", "Right Ctrl"}, {"ISO_Level3_Shift", "AltGr"}, {"Page_Down", "Page Down"}};
-        for (const auto& [keysym, shown] : names)
-            QCOMPARE(LinuxPlatform::keysymDisplayName(keysym), shown);
-        const OnboardingTexts texts{"Right Alt", {}, LinuxPlatform().texts()};
-        QStringList all = {texts.header(), texts.demoPrompt(true), texts.demoPrompt(false)};
-        for (OnboardingStep step : allOnboardingSteps)
-            all += {texts.title(step), texts.description(step)};
-        for (const QString& text : all)
-            for (const char* foreign : {"fn", "Mac", "Apple", "System Settings", "globe"})
-                QVERIFY2(
-                    !text.contains(QRegularExpression(QStringLiteral("\\b%1\\b").arg(foreign))),
-                    qPrintable(text));
-    }
-
     void theHelpPageIsFound() {
         const QUrl help = LinuxPlatform().helpPageURL();
         QVERIFY2(QFile::exists(help.toLocalFile()), qPrintable(help.toString()));

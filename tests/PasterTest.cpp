@@ -172,22 +172,6 @@ private slots:
         QCOMPARE(rig.pasteboard->text(), QStringLiteral("the user's"));
         QCOMPARE(rig.pasteboard->calls.count("items"), 1); // one snapshot, taken before "first"
     }
-
-    void pasteboardOnlyPasterAnnounces() {
-        auto pasteboard = std::make_shared<FakePasteboard>();
-        pasteboard->items = {{{{"text/plain", "old"}}, {}, {}}};
-        auto center = std::make_shared<NotificationCenter>();
-        QSignalSpy spy(center.get(), &NotificationCenter::posted);
-        PasteboardOnlyPaster paster(pasteboard, center);
-        paster.paste(QStringLiteral("hello"));
-        QCOMPARE(pasteboard->text(), QStringLiteral("hello"));
-        QCOMPARE(pasteboard->items.size(), size_t(1));
-        QCOMPARE(spy.count(), 1);
-        QCOMPARE(spy[0][0].toString(), QStringLiteral("ai.mirvo.didPaste"));
-        QCOMPARE(spy[0][1].toMap(), (QVariantMap{{"text", "hello"}}));
-        QTest::qWait(100);
-        QCOMPARE(pasteboard->text(), QStringLiteral("hello"));
-    }
 };
 
 QTEST_GUILESS_MAIN(PasterTest)

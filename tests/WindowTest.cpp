@@ -228,48 +228,6 @@ private slots:
         QVERIFY(isRed(canvas.pixelColor(22, 22))); // the shipped icon's middle bar
     }
 
-    void errorTextWrapsToTwoLines() {
-        const QFontMetricsF metrics(QFont("DejaVu Sans", 12));
-        const double width = metrics.horizontalAdvance("No microphone found.");
-        const QList<std::pair<QString, QStringList>> cases = {
-            {"", {}},
-            {"No microphone found.", {"No microphone found."}},
-            {"No microphone found. Connect one.", {"No microphone found.", "Connect one."}},
-            {"a b", {"a b"}},
-        };
-        for (const auto& [text, lines] : cases)
-            QCOMPARE(wrapTwoLines(text, metrics, width), lines);
-        // A word longer than a line is broken inside; what does not fit the second line ends
-        // in an ellipsis, within the width.
-        for (const QString& text : {QStringLiteral("Supercalifragilisticexpialidocious"),
-                                    QStringLiteral("No microphone found. Connect one in the "
-                                                   "sound settings → Input → Default.")}) {
-            const QStringList lines = wrapTwoLines(text, metrics, width);
-            QCOMPARE(lines.size(), 2);
-            QVERIFY(text.startsWith(lines[0]) && !lines[0].isEmpty());
-            for (const QString& line : lines)
-                QVERIFY(metrics.horizontalAdvance(line) <= width);
-        }
-    }
-
-    void theUpdateWindowShowsTheRelease() {
-        Subprocess compositor;
-        QVERIFY(compositor.start("xcompmgr", {"-n"}));
-        UpdateWindowRig w;
-        QWidget* window = w.controller->window();
-        w.controller->show();
-        QCOMPARE(w.controller->window(), window); // one window however often shown
-        QVERIFY(QTest::qWaitForWindowExposed(window));
-        const QRect screen = window->screen()->geometry();
-        QVERIFY((window->geometry().center() - screen.center()).manhattanLength() <= 2);
-        checkNothingClipped(window);
-        QTest::qWait(300);
-        QPushButton* download = w.view()->downloadButton();
-        QCOMPARE(
-            colourAt(window, download, QPoint(12, download->height() / 2), "update-window").rgb(),
-            UpdateColors::coralDark.rgb());
-    }
-
     // (What the buttons and the close button lead to is the delegate's, tested with it.)
     void theUpdateWindowsButtonsAreSafeToPress() {
         // Later: the window goes first, then the owner hears of it.
