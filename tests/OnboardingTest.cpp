@@ -1,7 +1,6 @@
 // The setup checklist on the fake platform: the state it derives, the questions it asks, its
 // window controller, its buttons and the view that follows its model.
 #include "doubles/FakePlatform.h"
-#include "doubles/ScriptedOnboardingChecker.h"
 #include "gui/OnboardingWindow.h"
 #include "support/Await.h"
 #include "support/LogCapture.h"
@@ -93,6 +92,15 @@ class OnboardingTest : public QObject {
     Q_OBJECT
 
 private slots:
+    void rawValuesAreExact() {
+        for (OnboardingStep step : allOnboardingSteps) {
+            QCOMPARE(onboardingStepNamed(rawValue(step)), std::optional(step));
+            QVERIFY(!onboardingStepNamed(rawValue(step).toUpper()));
+        }
+        QCOMPARE(onboardingStepStatusNamed("granted"), std::optional(granted));
+        QVERIFY(!onboardingStepStatusNamed("Granted"));
+    }
+
     void requestsAskThePlatformOnlyWhenUndetermined() {
         using Speech = SpeechAuthorizationStatus;
         using Mic = MicrophoneAuthorizationStatus;

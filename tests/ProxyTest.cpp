@@ -144,6 +144,15 @@ private slots:
                 << QStringLiteral("key \"%1\" is null; expected %2")
                        .arg(key, QByteArray(key).startsWith("enable") ? "a boolean" : "a string");
         }
+        QTest::newRow("switch as string")
+            << config({{"enablePolish", "true"}})
+            << "key \"enablePolish\" has the wrong type: expected a boolean, found a string";
+        QTest::newRow("targets as object")
+            << config({{"transcribeTargets", QJsonObject{}}})
+            << "key \"transcribeTargets\" has the wrong type: expected an array, found an object";
+        QTest::newRow("target as array")
+            << config({{"transcribeTargets", QJsonArray{QJsonValue(QJsonArray{1})}}})
+            << "\"transcribeTargets[0]\" has the wrong type: expected an object, found an array";
         QTest::newRow("key as number")
             << config({{"proxyKey", 424242}})
             << "key \"proxyKey\" has the wrong type: expected a string, found a number";

@@ -2,7 +2,6 @@
 // real panel), the update window and the checklist, each checked for what the screen shows.
 #include "core/HUDWindowController.h"
 #include "doubles/FakePlatform.h"
-#include "doubles/ScriptedOnboardingChecker.h"
 #include "gui/MirvoIcon.h"
 #include "gui/OnboardingWindow.h"
 #include "gui/RecordingHUD.h"
@@ -230,13 +229,24 @@ private slots:
 
     // (What the buttons and the close button lead to is the delegate's, tested with it.)
     void theUpdateWindowsButtonsAreSafeToPress() {
+        // On screen: centred, nothing clipped, the download button in its colour.
+        UpdateWindowRig shown;
+        QWidget* window = shown.controller->window();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        checkNothingClipped(window);
+        QPushButton* download = shown.view()->downloadButton();
+        QTest::qWait(300);
+        QCOMPARE(
+            colourAt(window, download, QPoint(12, download->height() / 2), "update-window").rgb(),
+            UpdateColors::coralDark.rgb());
+
         // Later: the window goes first, then the owner hears of it.
         UpdateWindowRig later;
-        QPointer<QWidget> window = later.controller->window();
+        QPointer<QWidget> laterWindow = later.controller->window();
         later.view()->laterButton()->click();
         QCOMPARE(later.dismissals, 1);
         QVERIFY(later.goneBeforeDismissal);
-        QTRY_VERIFY(!window);
+        QTRY_VERIFY(!laterWindow);
 
         // A button pressed after the controller is gone does nothing.
         UpdateWindowRig orphan;
@@ -251,12 +261,25 @@ private slots:
 
     void theChecklistInThreeStates() {
         FakePlatform platform;
-        auto scripted = std::make_shared<ScriptedOnboardingChecker>();
+        platform.recognizer->answersProbes = true;
+        auto defaults = std::make_shared<FakeUserDefaults>();
         auto checker = std::make_shared<SystemOnboardingChecker>(
-            platform, std::make_shared<FakeUserDefaults>(), platform.loginItem, nullptr);
+            platform, defaults, platform.loginItem, platform.recognizer->provider());
         auto controller = std::make_shared<OnboardingWindowController>(
-            std::make_shared<OnboardingDetector>(scripted), checker, [] {}, [] {},
+            std::make_shared<OnboardingDetector>(checker), checker, [] {}, [] {},
             OnboardingTiming{0.1, 1});
+        // Nothing granted; then the five that dictation needs; then everything.
+        const auto grant = [&](int steps) {
+            platform.speechStatus =
+                steps ? SpeechAuthorizationStatus::authorized : SpeechAuthorizationStatus::denied;
+            platform.microphoneStatus = steps ? MicrophoneAuthorizationStatus::authorized
+                                              : MicrophoneAuthorizationStatus::denied;
+            platform.recognizer->available = platform.trusted = steps > 0;
+            defaults->setValue(SystemOnboardingChecker::fnKeyConfirmedDefaultsKey, steps > 0);
+            defaults->setValue(SystemOnboardingChecker::fnKeyDemoConfirmedDefaultsKey, steps == 7);
+            platform.loginItem->enabled = steps == 7;
+        };
+        grant(0);
         controller->show();
         QWidget* window = controller->window();
         QVERIFY(QTest::qWaitForWindowExposed(window));
@@ -265,12 +288,6 @@ private slots:
         QCOMPARE(window->size(), view->fittingSize());
         QVERIFY((window->geometry().center() - screen.center()).manhattanLength() <= 2);
 
-        using S = OnboardingStep;
-        const std::vector<OnboardingStep> five = {S::speechRecognition, S::microphone,
-                                                  S::dictationEnabled, S::accessibility,
-                                                  S::fnKeyRemap};
-        std::vector<OnboardingStep> all = five;
-        all.insert(all.end(), {S::launchAtLogin, S::fnKeyDemo});
         // Each state, and the buttons it shows, step by step in display order.
         const QStringList open = {"Allow",
                                   "Allow",
@@ -280,15 +297,13 @@ private slots:
                                   "Enable",
                                   "Mark as done"};
         const QStringList demoReady = {"", "", "", "", "", "Enable", "Mark as done"};
-        const QList<std::tuple<QString, std::vector<OnboardingStep>, QStringList>> states = {
-            {"1-all-pending", {}, open},
-            {"2-demo-ready", five, demoReady},
-            {"3-all-granted", all, QStringList(7)}};
+        const QList<std::tuple<QString, int, QStringList>> states = {
+            {"1-all-pending", 0, open}, {"2-demo-ready", 5, demoReady}, {"3-all-granted", 7, {}}};
         std::map<QString, QColor> continueColour;
         for (const auto& [name, granted, buttons] : states) {
-            scripted->grant(granted);
-            QTRY_VERIFY(controller->model().state().allGranted() == (granted.size() == 7) &&
-                        controller->model().state().demoReady() == (granted.size() >= 5));
+            grant(granted);
+            QTRY_VERIFY(controller->model().state().allGranted() == (granted == 7) &&
+                        controller->model().state().demoReady() == (granted >= 5));
             QTest::qWait(100); // relayout and repaint
             checkNothingClipped(window);
             // Badges line up in one column; a row's buttons sit on one line.
@@ -309,10 +324,10 @@ private slots:
                 QVERIFY2(lines.size() <= 1, qPrintable(rawValue(step)));
                 shown.append(texts.join(' '));
             }
-            QCOMPARE(shown, buttons);
+            QCOMPARE(shown, buttons.isEmpty() ? QStringList(7) : buttons);
             // The try-it box takes text once dictation works; the default button once all is done.
-            QCOMPARE(view->demoRow()->textBox()->isEnabled(), granted.size() >= 5);
-            QCOMPARE(view->continueButton()->isEnabled(), granted.size() == 7);
+            QCOMPARE(view->demoRow()->textBox()->isEnabled(), granted >= 5);
+            QCOMPARE(view->continueButton()->isEnabled(), granted == 7);
             QPushButton* button = view->continueButton();
             continueColour[name] =
                 colourAt(window, button, QPoint(5, button->height() / 2), "checklist-" + name);

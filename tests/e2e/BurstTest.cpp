@@ -38,6 +38,7 @@ private slots:
         QVERIFY2(mirvo.waitFor("[Mirvo] pasted", before + 1, 20000),
                  qPrintable(mirvo.log().right(3000)));
         QVERIFY(mirvo.log().contains("quarterly report"));
+        QTest::qWait(7000); // quiet again: the spare decoder is let go
         QVERIFY(mirvo.isRunning());
     }
 };

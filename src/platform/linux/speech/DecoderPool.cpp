@@ -226,14 +226,6 @@ int DecoderPool::decoderCount() const {
     return count;
 }
 
-int DecoderPool::idleCount() const {
-    std::lock_guard lock(mutex_);
-    int count = 0;
-    for (const Worker& w : workers_)
-        count += (w.decoder && !w.job && !w.loading) ? 1 : 0;
-    return count;
-}
-
 void DecoderPool::waitUntilSettled() {
     std::unique_lock lock(mutex_);
     changed_.wait(lock, [&] {

@@ -62,7 +62,6 @@ public:
     int decoderCount() const;
     // Whether a decoder has loaded from the model at least once.
     bool modelLoads() const;
-    int idleCount() const;
     // Blocks until nothing is loading in the background.
     void waitUntilSettled();
 
