@@ -46,16 +46,6 @@ AudioBufferPtr constant(const AudioFormatPtr& format, uint32_t frames,
     return b;
 }
 
-// A one-second chirp from 200 Hz to 3 kHz at 16 kHz.
-std::vector<int16_t> chirp() {
-    std::vector<int16_t> s(16000);
-    for (size_t i = 0; i < s.size(); ++i) {
-        const double t = double(i) / 16000.0;
-        s[i] = int16_t(std::lrint(12000 * std::sin(2 * M_PI * (200 * t + 1400 * t * t))));
-    }
-    return s;
-}
-
 void expectNoMicrophone(AudioRecorder& recorder) {
     try {
         recorder.start();
@@ -295,25 +285,17 @@ private slots:
         }
     }
 
-    void theMicrophoneSurvivesTheSoundServerDyingAndFollowsTheDefault() {
+    void theMicrophoneSurvivesTheSoundServerDying() {
         auto server = std::make_unique<PulseAudioServer>();
         QVERIFY2(server->start(), qPrintable(server->error()));
-        QTemporaryDir dir;
-        const QString path = dir.filePath("chirp.wav");
-        QVERIFY(writeFile(path, WAVEncoder::encode(chirp(), 16000, 1)));
         AVEngineAudioRecorder recorder(std::make_unique<PulseAudioEngine>());
         std::atomic<int> buffers{0};
-        std::atomic<float> loudest{0};
         std::atomic<bool> wrongSize{false}, onMainThread{false};
         QThread* mainThread = QThread::currentThread();
         recorder.onBuffer = [&](const AudioBufferPtr& b) {
             ++buffers;
             wrongSize = wrongSize || b->frameLength() != 1024 || !b->floatChannel(0);
             onMainThread = onMainThread || QThread::currentThread() == mainThread;
-            float peak = loudest;
-            for (uint32_t i = 0; i < b->frameLength(); ++i)
-                peak = std::max(peak, std::abs(b->floatChannel(0)[i]));
-            loudest = peak;
         };
         recorder.onRMS = [](float) {};
         const auto recordsAgain = [&] {
@@ -340,18 +322,6 @@ private slots:
         recorder.stop();
         std::printf("mic_restart_recovered 1 bool\n");
 
-        // Between two dictations the user picks another microphone: the next one hears it.
-        QVERIFY(Subprocess::run("pactl", {"load-module", "module-null-sink", "sink_name=other"}));
-        QVERIFY(Subprocess::run("pactl", {"set-default-source", "other.monitor"}));
-        QVERIFY(recordsAgain());
-        loudest = 0;
-        QVERIFY(server->play(path)); // into the old default's speaker: not heard
-        const float fromOld = loudest;
-        QVERIFY(Subprocess::run("paplay", {"--device=other", path}, 10000));
-        QTest::qWait(300);
-        recorder.stop();
-        QVERIFY2(fromOld < 0.01f, qPrintable(QString::number(fromOld)));
-        QVERIFY2(loudest > 0.2f, qPrintable(QString::number(loudest.load())));
         // Capture-sized buffers, from the capture thread, and none once stopped.
         const int afterStop = buffers;
         QTest::qWait(100);

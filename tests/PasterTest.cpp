@@ -157,21 +157,6 @@ private slots:
         helper("exit 2");
         QVERIFY_THROWS_EXCEPTION(PlatformError, clipboard.pasteboardItems());
     }
-
-    void quickSuccessionKeepsTheUsersContents() {
-        Rig rig(0.2, 1);
-        rig.pasteboard->items = {{{{"text/plain", "the user's"}}, {}, {}}};
-        rig.keyboard->onChord = [&] { rig.pasteboard->fetch(); };
-        rig.paster->paste(QStringLiteral("first"));
-        QTest::qWait(50);
-        rig.paster->paste(QStringLiteral("second"));
-        QCOMPARE(rig.keyboard->chords, 2);
-        QCOMPARE(rig.pasteboard->text(), QStringLiteral("second"));
-        QTRY_COMPARE(rig.pasteboard->text(), QStringLiteral("the user's"));
-        QTest::qWait(300);
-        QCOMPARE(rig.pasteboard->text(), QStringLiteral("the user's"));
-        QCOMPARE(rig.pasteboard->calls.count("items"), 1); // one snapshot, taken before "first"
-    }
 };
 
 QTEST_GUILESS_MAIN(PasterTest)

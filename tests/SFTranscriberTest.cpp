@@ -155,12 +155,6 @@ private slots:
         rig.task(1)->deliver("", {}, true);
         rig.task(0)->deliver("hello world", {0.1, 0.4}, true);
         QCOMPARE(*await(std::move(finishing)).value, QStringLiteral("hello world again"));
-
-        FakePlatform platform;
-        platform.speechStatus = SpeechAuthorizationStatus::denied;
-        QCOMPARE(*await(SFTranscriber::requestAuthorization(platform)).value,
-                 SpeechAuthorizationStatus::denied);
-        QCOMPARE(platform.log->calls(), QStringList{"requestSpeechAuthorization"});
     }
 
     void chunkErrorsAndFailedRotations() {

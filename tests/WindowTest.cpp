@@ -65,11 +65,6 @@ bool isRed(QColor c) {
     return c.red() > 150 && c.green() < 90 && c.blue() < 90;
 }
 
-// Red over the dark capsule, at any of the dots' opacities (0.4 at the faintest).
-bool isReddish(QColor c) {
-    return c.red() > 80 && c.red() > c.green() + 40 && c.red() > c.blue() + 40;
-}
-
 // Nothing of `window` is clipped: every text has the height its wrapped lines need, and no
 // visible child reaches past the window.
 void checkNothingClipped(QWidget* window) {
@@ -207,13 +202,7 @@ private slots:
         QVERIFY(isRed(loud.pixelColor(52, 8)));   // the middle bar reaches 20 high
         QVERIFY(!isRed(quiet.pixelColor(52, 8))); // at silence it is 5 high
         QVERIFY(countPixels(loud, isRed) > 2 * countPixels(quiet, isRed));
-        model.setMode(HUDMode::processing());
-        QVERIFY(countPixels(view.grab().toImage(), isReddish) > 20);
-        model.setMode(HUDMode::error("No microphone found. Check your sound settings."));
-        const QImage error = view.grab().toImage();
-        QVERIFY(countPixels(error, [](QColor c) { return c.lightness() > 200; }) > 10); // text
-        QVERIFY(countPixels(error, isRed) > 5);      // the icon at 60 %
-        QCOMPARE(error.pixelColor(0, 0).alpha(), 0); // the corners outside are clear
+        QCOMPARE(loud.pixelColor(0, 0).alpha(), 0); // the corners outside are clear
 
         // The icon, or its placeholder when the image is missing.
         QImage canvas(44, 44, QImage::Format_ARGB32_Premultiplied);

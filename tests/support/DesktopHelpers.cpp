@@ -175,10 +175,8 @@ QStringList Desktop::environment(const QString& home) {
             "HOME=" + home};
 }
 
-std::unique_ptr<MirvoProcess> Desktop::launch(const QString& home, const QStringList& extra,
-                                              const QStringList& arguments,
-                                              const QString& platform) {
-    return std::make_unique<MirvoProcess>(home, environment(home) + extra, platform, arguments);
+std::unique_ptr<MirvoProcess> Desktop::launch(const QString& home, const QStringList& extra) {
+    return std::make_unique<MirvoProcess>(home, environment(home) + extra);
 }
 
 bool Desktop::startTray() {
@@ -229,10 +227,10 @@ bool Desktop::closeChecklist(bool toField) {
     return true;
 }
 
-bool Desktop::dictate(const QString& speech) {
+bool Desktop::dictate() {
     fakeKey("Control_R", true);
     QTest::qWait(300);
-    const bool played = pulse_.play(speech.isEmpty() ? speech_ : speech);
+    const bool played = pulse_.play(speech_);
     QTest::qWait(300);
     fakeKey("Control_R", false);
     return played;

@@ -68,9 +68,7 @@ public:
     // on an earlier launch unless `newcomer`.
     QString newHome(bool newcomer = false);
     static QStringList environment(const QString& home);
-    std::unique_ptr<MirvoProcess> launch(const QString& home, const QStringList& extra = {},
-                                         const QStringList& arguments = {},
-                                         const QString& platform = QStringLiteral("xcb"));
+    std::unique_ptr<MirvoProcess> launch(const QString& home, const QStringList& extra = {});
 
     bool startTray();
     void stopTray() { tray_.stop(); }
@@ -84,8 +82,8 @@ public:
     // Closes the checklist with its close button and (unless not `toField`) gives the field the
     // keyboard.
     bool closeChecklist(bool toField = true);
-    // Holds Right Ctrl while the sample (or `speech`) plays into the microphone.
-    bool dictate(const QString& speech = {});
+    // Holds Right Ctrl while the sample plays into the microphone.
+    bool dictate();
     // Another program owns the clipboard with `contents`.
     bool own(const ClipboardContents& contents) { return ownClipboard(owner_, dir(), contents); }
     QByteArray clipboard(const QString& type = QStringLiteral("UTF8_STRING")) {
