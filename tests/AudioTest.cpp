@@ -112,8 +112,6 @@ private slots:
             << 48000.0 << 2 << int(SampleType::float32) << true << true << full / 2;
         QTest::newRow("44.1 kHz mono int16")
             << 44100.0 << 1 << int(SampleType::int16) << true << false << full;
-        QTest::newRow("8 kHz mono float")
-            << 8000.0 << 1 << int(SampleType::float32) << true << false << full;
     }
 
     void resamplesAndMixesDownKeepingPitchAndLevel() {
@@ -196,7 +194,6 @@ private slots:
     }
 
     void theMicrophoneRecorderManagesItsTap() {
-        LogCapture logs;
         auto engine = std::make_unique<FakeAudioEngine>();
         FakeAudioEngine& fake = *engine;
         AVEngineAudioRecorder recorder(std::move(engine));
@@ -221,10 +218,6 @@ private slots:
         fake.startError =
             std::make_exception_ptr(PlatformError(PlatformErrors::noInputDevice, "no source"));
         expectNoMicrophone(recorder);
-        QCOMPARE(logs.lines().last(),
-                 QStringLiteral("[Mirvo/Audio] engine.start() threw: Error "
-                                "Domain=com.apple.coreaudio.avfaudio Code=-10868 \"no source\" — "
-                                "removing tap"));
         recorder.stop(); // the tap is already gone
         QCOMPARE(fake.tapsRemoved, 2);
     }

@@ -156,9 +156,6 @@ private slots:
         QTest::addColumn<QString>("line");
         QTest::addColumn<QString>("error"); // what the HUD then says; empty: it fades out
         QTest::newRow("pasted") << PasteOutcome::pasted << "[Mirvo] pasted" << QString();
-        QTest::newRow("copied for the user")
-            << PasteOutcome::copiedForUser
-            << "[Mirvo] copied to the clipboard for the user to paste" << QString();
         QTest::newRow("copy failed")
             << PasteOutcome::failed
             << "[Mirvo] paste failed: the text could not be put on the clipboard, so no paste was "

@@ -155,8 +155,6 @@ private slots:
             << S::speechRecognition << "Allow" << false << "requestSpeechAuthorization";
         QTest::newRow("speech, denied") << S::speechRecognition << "Allow" << true
                                         << "openURL file:///help/help.html#speech-model";
-        QTest::newRow("model") << S::dictationEnabled << "Open Settings" << false
-                               << "openURL file:///help/help.html#speech-model";
         QTest::newRow("keys") << S::accessibility << "Open Settings" << true
                               << "openURL file:///help/help.html#x11";
         QTest::newRow("launch at login") << S::launchAtLogin << "Enable" << false << QString();
@@ -242,7 +240,6 @@ private slots:
         // Error answers: only "Dictation is off" means off.
         const QList<std::tuple<const char*, Outcome, bool>> cases = {
             {"201", fail(PlatformErrors::dictationDisabled), false},
-            {"201 in another domain", fail({"kAFAssistantErrorDomain", 201}), true},
             {"no speech", fail(PlatformErrors::noSpeechDetected), true},
             {"error twice",
              [](FakeRecognitionTask& task) {

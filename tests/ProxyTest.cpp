@@ -131,8 +131,6 @@ private slots:
     void rejectsTheWholeFileOnAnyFault_data() {
         QTest::addColumn<QByteArray>("data");
         QTest::addColumn<QString>("message");
-        QTest::newRow("array") << QByteArray("[1]")
-                               << "expected a JSON object at the top level, found an array";
         QTest::newRow("truncated")
             << config().left(40) << "the data is not valid JSON (unterminated string at byte 40)";
         for (const char* key : {"proxyBaseURL", "proxyKey", "clientId", "chatPath", "polishModel",
@@ -296,8 +294,6 @@ private slots:
                            std::make_shared<NetworkHTTPSession>());
         QCOMPARE(await(broken.transcribe(wav, target)).errorText(),
                  QStringLiteral("transcribe URL invalid: http://exa mple.com/t"));
-        QCOMPARE(await(broken.polish("x", "p")).errorText(),
-                 QStringLiteral("chat URL invalid: http://exa mple.com/v1/chat/completions"));
     }
 
     // Any status but 200 is the proxy's failure, named with the start of its body (which counts
@@ -313,8 +309,6 @@ private slots:
             {{500, QByteArray(398, 'a') + "\xc3\xa9 more"}, "HTTP 500: " + QString(398, 'a') + "é"},
             {{307, {}, B::answer, "text/plain", {{"Location", elsewhere.baseURL().toLatin1()}}},
              "HTTP 307: "},
-            {{308, {}, B::answer, "text/plain", {{"Location", elsewhere.baseURL().toLatin1()}}},
-             "HTTP 308: "},
         };
         for (const auto& [answer, message] : answers) {
             rig.server.enqueue(answer);

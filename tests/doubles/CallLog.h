@@ -6,7 +6,7 @@
 
 // The calls made to a test's doubles, in order, from any thread. Doubles of one test share one
 // log, so the test can check what happened before what.
-class CallLog final {
+class CallLog {
 public:
     void record(const QString& call) {
         std::lock_guard lock(mutex_);

@@ -135,7 +135,7 @@ class FakeSpeechRecognizer final : public SpeechRecognizer,
                                    public std::enable_shared_from_this<FakeSpeechRecognizer> {
 public:
     bool isAvailable() const override { return available; }
-    bool supportsOnDeviceRecognition() const override { return onDevice; }
+    bool supportsOnDeviceRecognition() const override { return true; }
     std::shared_ptr<RecognitionTask> recognitionTask(std::shared_ptr<RecognitionRequest> request,
                                                      RecognitionHandler handler) override;
     std::shared_ptr<FakeRecognitionTask> task(size_t i);
@@ -146,7 +146,6 @@ public:
     SpeechRecognizerProvider provider();
 
     bool available = true;
-    bool onDevice = true;
     std::exception_ptr nextTaskError;
     // Answers requests that want no partial results (the checklist's probes) with "no speech"
     // as soon as the event loop runs, as the real recognizer does for an empty request.

@@ -99,7 +99,6 @@ private slots:
         const QList<std::pair<QString, std::function<void(MirvoProcess&)>>> exits = {
             {"Quit Mirvo", [&](MirvoProcess&) { desktop.pickFromTrayMenu(5); }},
             {"SIGTERM", [](MirvoProcess& app) { app.signal(SIGTERM); }},
-            {"SIGINT", [](MirvoProcess& app) { app.signal(SIGINT); }},
         };
         for (const auto& [name, leave] : exits) {
             const QByteArray mine = "what the user had before " + name.toUtf8();

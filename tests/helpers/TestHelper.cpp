@@ -6,15 +6,9 @@
 //   clipboard-manager LOGFILE  owns CLIPBOARD_MANAGER; on SAVE_TARGETS it reads the clipboard's
 //                             text from the exiting owner, logs "saved <text>" and then owns the
 //                             clipboard with it, as a desktop's clipboard manager does
-//   manifest-check MANIFEST PACKAGE   exit 0 when the release manifest decodes, names this
-//                             version, and its address, digest and size match the package
-#include "core/UpdateChecker.h"
-
 #include <QApplication>
 #include <QClipboard>
-#include <QCryptographicHash>
 #include <QFile>
-#include <QFileInfo>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMimeData>
@@ -157,38 +151,6 @@ int clipboardManager() {
     }
 }
 
-int mismatch(const QString& what) {
-    std::fprintf(stderr, "manifest: %s\n", qPrintable(what));
-    return 1;
-}
-
-int manifestCheck(const QString& manifestPath, const QString& packagePath) {
-    QFile manifestFile(manifestPath);
-    QFile package(packagePath);
-    if (!manifestFile.open(QIODevice::ReadOnly) || !package.open(QIODevice::ReadOnly))
-        return mismatch("cannot read the manifest or the package");
-    const auto manifest = UpdateChecker::decodeManifest(manifestFile.readAll());
-    if (!manifest)
-        return mismatch("does not decode");
-    if (UpdateChecker::compareVersions(manifest->version, QStringLiteral(MIRVO_VERSION)) !=
-        ComparisonResult::orderedSame)
-        return mismatch("version " + manifest->version + ", built " + MIRVO_VERSION);
-    const QUrl download(manifest->downloadUrl);
-    if (download.scheme() != QLatin1String("https") ||
-        download.fileName() != QFileInfo(package).fileName())
-        return mismatch("download address " + manifest->downloadUrl);
-    QCryptographicHash digest(QCryptographicHash::Sha256);
-    digest.addData(&package);
-    if (manifest->sizeBytes != package.size() ||
-        manifest->sha256 != QString::fromLatin1(digest.result().toHex()))
-        return mismatch("size or sha256");
-    if (manifest->minimumSystemVersion != QLatin1String("Debian 12") ||
-        !manifest->publishedAt.endsWith(QLatin1Char('Z')))
-        return mismatch("system version or publication date");
-    std::printf("manifest matches %s\n", qPrintable(QFileInfo(package).fileName()));
-    return 0;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -200,14 +162,11 @@ int main(int argc, char** argv) {
         logFile = &log;
     if (mode == "clipboard-manager" && logFile)
         return clipboardManager();
-    if (mode == "manifest-check" && argc == 4)
-        return manifestCheck(first, QString::fromLocal8Bit(argv[3]));
     QApplication app(argc, argv);
     if (mode == "field" && logFile)
         return field(app);
     if (mode == "clipboard-owner")
         return clipboardOwner(app, QApplication::arguments().mid(2));
-    std::fprintf(stderr, "usage: TestHelper field|clipboard-owner|clipboard-manager|"
-                         "manifest-check …\n");
+    std::fprintf(stderr, "usage: TestHelper field|clipboard-owner|clipboard-manager …\n");
     return 2;
 }

@@ -1,10 +1,9 @@
 #!/usr/bin/env bash
 # Makes the release from a built tree, installs the package (dpkg -i as root, unpacked into a
 # folder otherwise), dictates the demo sample with the installed mirvo, and checks the manifest.
-# Usage: PackageTest.sh BUILD_DIR MANIFEST_CHECK
+# Usage: PackageTest.sh BUILD_DIR
 set -euo pipefail
 build="$(realpath "$1")"
-check="$2"
 cd "$(dirname "$0")/../.."
 
 work="$(mktemp -d /tmp/mirvo-package.XXXXXX)"
@@ -42,5 +41,19 @@ output="$(MIRVO_BINARY="$binary" scripts/demo)"
 grep -q "^Delivered: please send the quarterly report" <<<"$output" ||
     { echo "the installed mirvo delivered: $output" >&2; exit 1; }
 
-"$check" manifest-check "$manifest" "$deb"
+# The manifest names this version, an https address of this file, its digest and its size.
+python3 - "$manifest" "$deb" "$(dpkg-deb -f "$deb" Version)" <<'EOF'
+import hashlib, json, os, sys
+manifest, deb, version = json.load(open(sys.argv[1])), sys.argv[2], sys.argv[3]
+data = open(deb, "rb").read()
+expected = {"version": version, "sha256": hashlib.sha256(data).hexdigest(), "sizeBytes": len(data),
+            "minimumSystemVersion": "Debian 12"}
+wrong = [key for key, value in expected.items() if manifest.get(key) != value]
+url = manifest.get("downloadUrl", "")
+if not url.startswith("https://") or not url.endswith("/" + os.path.basename(deb)):
+    wrong.append("downloadUrl")
+if not manifest.get("publishedAt", "").endswith("Z"):
+    wrong.append("publishedAt")
+sys.exit("manifest: wrong " + ", ".join(wrong) if wrong else 0)
+EOF
 echo "installed $(basename "$deb") ($binary) and dictated: $output"

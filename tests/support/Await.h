@@ -11,11 +11,10 @@
 #include <memory>
 #include <optional>
 
-// What a coroutine ended with: a value, an exception, or nothing before the time limit.
+// What a coroutine ended with: a value, an exception, or neither before the time limit.
 template <typename T> struct Outcome {
     std::optional<T> value;
     std::exception_ptr error;
-    bool timedOut = false;
 
     // The exception's printed form, or empty.
     QString errorText() const { return error ? describeError(error) : QString(); }
@@ -54,10 +53,7 @@ template <typename T> Outcome<T> await(QCoro::Task<T> task, int timeoutMs = 1000
     bool done = false;
     detail::collect(std::move(task), outcome, loop, done);
     if (!done) {
-        QTimer::singleShot(timeoutMs, &loop, [&] {
-            outcome.timedOut = true;
-            loop.quit();
-        });
+        QTimer::singleShot(timeoutMs, &loop, [&] { loop.quit(); });
         loop.exec();
     }
     return outcome;
