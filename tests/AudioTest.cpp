@@ -182,7 +182,6 @@ private slots:
         QCOMPARE(samplesOf(accumulator.makeWAV()), std::vector<int16_t>(160, 8192));
     }
 
-    // (A level of a constant signal is the recorder's case below.)
     void levelIsTheRootMeanSquareOfChannelZero() {
         QCOMPARE(AVEngineAudioRecorder::rms(
                      *constant(makeAudioFormat(44100, 2, SampleType::float32, true), 512,

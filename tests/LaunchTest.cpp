@@ -434,8 +434,6 @@ private slots:
         QTRY_VERIFY(normal.delegate->onboarding()->isOnScreen()); // brought back
     }
 
-    // (Launches handing over, commands delivered and a killed Mirvo's socket replaced are the
-    // desktop scenarios' to show, with real processes.)
     void oneInstancePerSession() {
         QTemporaryDir dir;
         const QString path = dir.filePath("mirvo-test.socket");

@@ -58,7 +58,6 @@ private slots:
         QVERIFY(LinuxPlatform().keyAccessProblem().startsWith("Mirvo finds no X11 display"));
     }
 
-    // (A sound server that answers grants the step in the desktop scenarios.)
     void microphoneNeedsAnAnsweringSoundServer() {
         QTemporaryDir dir;
         LogCapture logs;
@@ -153,7 +152,6 @@ private slots:
         QCOMPARE(readFile(path), foreign);
     }
 
-    // (With the installed model the probe passes in the desktop scenarios.)
     void dictationProbeWithTheRealSpeechEngine() {
         // Model files that do not load: the engine says Dictation is off.
         QTemporaryDir broken;
@@ -238,6 +236,7 @@ private slots:
         QVERIFY(!final);
         QCOMPARE(error->localizedDescription(), QStringLiteral("Recognition request was canceled"));
         pool->waitUntilSettled(); // nothing may still load when the process ends
+        QCOMPARE(pool->decoderCount(), 1);
     }
 
     // A damaged file is kept aside, not overwritten, and reads as unset.

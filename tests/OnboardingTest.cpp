@@ -155,6 +155,8 @@ private slots:
             << S::speechRecognition << "Allow" << false << "requestSpeechAuthorization";
         QTest::newRow("speech, denied") << S::speechRecognition << "Allow" << true
                                         << "openURL file:///help/help.html#speech-model";
+        QTest::newRow("model") << S::dictationEnabled << "Open Settings" << false
+                               << "openURL file:///help/help.html#speech-model";
         QTest::newRow("keys") << S::accessibility << "Open Settings" << true
                               << "openURL file:///help/help.html#x11";
         QTest::newRow("launch at login") << S::launchAtLogin << "Enable" << false << QString();

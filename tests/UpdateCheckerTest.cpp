@@ -149,7 +149,6 @@ private slots:
                  QByteArray("GET /releases/latest.json HTTP/1.1"));
     }
 
-    // (A user who turned checks off is the delegate's case, tested with it.)
     void nothingIsFetchedButOverHttps() {
         auto session = std::make_shared<FakeHTTPSession>();
         auto defaults = std::make_shared<FakeUserDefaults>();

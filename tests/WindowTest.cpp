@@ -202,7 +202,12 @@ private slots:
         QVERIFY(isRed(loud.pixelColor(52, 8)));   // the middle bar reaches 20 high
         QVERIFY(!isRed(quiet.pixelColor(52, 8))); // at silence it is 5 high
         QVERIFY(countPixels(loud, isRed) > 2 * countPixels(quiet, isRed));
-        QCOMPARE(loud.pixelColor(0, 0).alpha(), 0); // the corners outside are clear
+        model.setMode(HUDMode::processing());
+        QVERIFY(countPixels(view.grab().toImage(), isRed) > 5);
+        model.setMode(HUDMode::error("No microphone found. Check your sound settings."));
+        const QImage error = view.grab().toImage();
+        QVERIFY(countPixels(error, [](QColor c) { return c.lightness() > 200; }) > 10); // text
+        QCOMPARE(error.pixelColor(0, 0).alpha(), 0); // the corners outside are clear
 
         // The icon, or its placeholder when the image is missing.
         QImage canvas(44, 44, QImage::Format_ARGB32_Premultiplied);
@@ -216,7 +221,6 @@ private slots:
         QVERIFY(isRed(canvas.pixelColor(22, 22))); // the shipped icon's middle bar
     }
 
-    // (What the buttons and the close button lead to is the delegate's, tested with it.)
     void theUpdateWindowsButtonsAreSafeToPress() {
         // On screen: centred, nothing clipped, the download button in its colour.
         UpdateWindowRig shown;

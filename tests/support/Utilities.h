@@ -23,8 +23,6 @@ public:
         else
             qunsetenv(name_);
     }
-    ScopedVariable(const ScopedVariable&) = delete;
-    ScopedVariable& operator=(const ScopedVariable&) = delete;
 
 private:
     const char* name_;
