@@ -204,8 +204,11 @@ private slots:
         QTemporaryDir dir;
         const QString path = dir.filePath("sentence.wav");
         QVERIFY(SpokenText::synthesize({"please send the quarterly report to the team"}, path));
-        auto pool = std::make_shared<DecoderPool>(PocketSphinxRecognizer::installedModelDirectory(),
-                                                  QStringList{});
+        auto pool = std::make_shared<DecoderPool>(
+            PocketSphinxRecognizer::installedModelDirectory(),
+            PocketSphinxRecognizer::decoderArguments(defaultRecognitionProfile));
+        pool->prepare(); // loaded before the clock starts
+        pool->waitUntilSettled();
         PocketSphinxRecognizer recognizer(pool);
         auto request = std::make_shared<RecognitionRequest>();
         std::mutex mutex;
