@@ -73,8 +73,7 @@ int main(int argc, char** argv) {
     LinuxPlatform platform;
     auto defaults = std::make_shared<SettingsUserDefaults>(home.filePath("defaults.conf"));
     auto checker = std::make_shared<SystemOnboardingChecker>(
-        platform, defaults, platform.makeLoginItem(),
-        platform.speechRecognizers(RecognitionProfile::fast));
+        platform, defaults, platform.makeLoginItem(), platform.speechRecognizers({}));
     checker->setLaunchAtLogin(true);
     checker->setFnKeyManuallyConfirmed(true);
     checker->setFnKeyDemoConfirmed(true);

@@ -241,14 +241,17 @@ private slots:
     }
 
     void assemblyFollowsTheUserDefaultsAndTheConfiguration() {
-        const QList<std::tuple<QString, QString, bool>> profiles = {
-            {"", "fast", false},
-            {"Accurate", "fast", true},
+        const QList<std::tuple<QString, QVariant, QString, bool>> profiles = {
+            {"", {}, "fast", false},
+            {"Accurate", true, "fast", true},
+            {"accurate", false, "accurate without spoken punctuation", false},
         };
-        for (const auto& [value, profile, warned] : profiles) {
+        for (const auto& [value, punctuation, profile, warned] : profiles) {
             FakePlatform platform;
             FakeUserDefaults defaults;
             defaults.setValue("ai.mirvo.recognitionProfile", value);
+            if (punctuation.isValid())
+                defaults.setValue("ai.mirvo.spokenPunctuation", punctuation);
             LogCapture logs;
             DictationCoordinator::make(platform, optionsFrom({"MIRVO_TEST_MODE=1"}), defaults);
             QVERIFY2(platform.log->calls().contains("speechRecognizers " + profile),

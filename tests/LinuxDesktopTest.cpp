@@ -5,6 +5,7 @@
 #include "platform/linux/desktop/SettingsUserDefaults.h"
 #include "platform/linux/desktop/SystemLoginItem.h"
 #include "platform/linux/speech/PocketSphinxRecognizer.h"
+#include "platform/linux/speech/UserVocabulary.h"
 #include "support/Await.h"
 #include "support/LogCapture.h"
 #include "support/SpokenText.h"
@@ -19,6 +20,43 @@
 #include <QTest>
 
 #include <mutex>
+
+namespace {
+
+// `sentence` spoken by flite and dictated with `hints`; `midway`, when given, runs with half the
+// audio in and must succeed. The final text, or what went wrong.
+QString dictate(SpeechRecognizer& recognizer, const QString& sentence,
+                const QStringList& hints = {}, const std::function<bool()>& midway = {}) {
+    QTemporaryDir dir;
+    const QString wav = dir.filePath("sentence.wav");
+    if (!SpokenText::synthesize({sentence}, wav))
+        return "(no speech)";
+    auto request = std::make_shared<RecognitionRequest>();
+    request->taskHint = RecognitionRequest::dictationTaskHint;
+    request->contextualStrings = hints;
+    auto text = std::make_shared<std::optional<QString>>();
+    auto mutex = std::make_shared<std::mutex>();
+    auto task = recognizer.recognitionTask(request, [=](const std::optional<RecognitionResult>& r,
+                                                        const std::optional<PlatformError>& e) {
+        std::lock_guard lock(*mutex);
+        if (e || (r && r->isFinal))
+            *text = r ? r->formattedString : e->localizedDescription();
+    });
+    const auto speech = SpokenText::load(wav);
+    for (size_t i = 0; i < speech.size(); ++i) {
+        if (i == speech.size() / 2 && midway && !midway())
+            return "(midway failed)";
+        request->append(speech[i]);
+    }
+    request->endAudio();
+    const auto done = [&] {
+        std::lock_guard lock(*mutex);
+        return text->has_value();
+    };
+    return QTest::qWaitFor(done, 10000) ? **text : "(no result)";
+}
+
+} // namespace
 
 class LinuxDesktopTest : public QObject {
     Q_OBJECT
@@ -164,7 +202,7 @@ private slots:
             LinuxPlatform platform;
             SystemOnboardingChecker checker(platform, std::make_shared<FakeUserDefaults>(),
                                             platform.makeLoginItem(),
-                                            platform.speechRecognizers(RecognitionProfile::fast));
+                                            platform.speechRecognizers({}));
             QCOMPARE(await(checker.dictationEnabled()).value, std::optional(false));
             QVERIFY(logs.contains("[Mirvo/Transcriber] could not load the speech model from " +
                                   broken.path()));
@@ -174,8 +212,7 @@ private slots:
         ScopedVariable model("MIRVO_POCKETSPHINX_MODEL", broken.filePath("nothing").toUtf8());
         LinuxPlatform platform;
         SystemOnboardingChecker checker(platform, std::make_shared<FakeUserDefaults>(),
-                                        platform.makeLoginItem(),
-                                        platform.speechRecognizers(RecognitionProfile::fast));
+                                        platform.makeLoginItem(), platform.speechRecognizers({}));
         for (int i = 0; i < 2; ++i) {
             QCOMPARE(await(checker.speechAuthorized()).value, std::optional(false));
             QCOMPARE(await(checker.dictationEnabled()).value, std::optional(false));
@@ -240,6 +277,33 @@ private slots:
         QCOMPARE(error->localizedDescription(), QStringLiteral("Recognition request was canceled"));
         pool->waitUntilSettled(); // nothing may still load when the process ends
         QCOMPARE(pool->decoderCount(), 1);
+    }
+
+    // The user's words come out as written, also when the file changes during a dictation.
+    void theUsersWordsComeOutAsWritten() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("vocabulary.txt");
+        QVERIFY(writeFile(path, "Kotlin\n"));
+        auto vocabulary = std::make_shared<VocabularyWatcher>(path);
+        const auto recognizer = PocketSphinxRecognizer::makeProvider({}, vocabulary)("en-US");
+        const QString kotlin = dictate(*recognizer, "the mobile app is written in kotlin", {}, [&] {
+            return writeFile(path, "Kotlin\nAnsible\n") &&
+                   QTest::qWaitFor([&] { return vocabulary->current()->phrases.size() == 2; });
+        });
+        QVERIFY2(kotlin.split(' ').contains("Kotlin"), qPrintable(kotlin));
+        const QString ansible = dictate(*recognizer, "we configure the machines with ansible");
+        QVERIFY2(ansible.split(' ').contains("Ansible"), qPrintable(ansible));
+    }
+
+    // A rare name of the last transcripts is heard where it was not without them.
+    void recentTranscriptsAreHints() {
+        const auto recognizer = PocketSphinxRecognizer::makeProvider()("en-US");
+        const QString sentence = "gwendolyn found two errors in the depot invoices";
+        const QString without = dictate(*recognizer, sentence);
+        const QString with =
+            dictate(*recognizer, sentence, {"Please ask Gwendolyn to check the depot invoices."});
+        QVERIFY2(!without.contains("Gwendolyn") && with.startsWith("Gwendolyn found"),
+                 qPrintable(without + " / " + with));
     }
 
     // A damaged file is kept aside, not overwritten, and reads as unset.

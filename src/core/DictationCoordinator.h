@@ -48,9 +48,8 @@ public:
                                                       const LaunchOptions& options,
                                                       UserDefaults& defaults,
                                                       HotkeyCommands* commands = nullptr);
-    // The user's recognition profile (user default "ai.mirvo.recognitionProfile"); an unknown
-    // one is logged and the default used.
-    static RecognitionProfile recognitionProfile(const UserDefaults& defaults);
+    // The user's recognition settings; an unknown profile is logged and the default used.
+    static RecognitionSettings recognitionSettings(const UserDefaults& defaults);
 
     // Wires the recorder, starts the key monitor and subscribes to its events. Call once.
     void start();

@@ -10,7 +10,7 @@
 #include "platform/PlatformServices.h"
 #include "platform/UserDefaults.h"
 
-RecognitionProfile DictationCoordinator::recognitionProfile(const UserDefaults& defaults) {
+RecognitionSettings DictationCoordinator::recognitionSettings(const UserDefaults& defaults) {
     const QString name = defaults.stringForKey(QStringLiteral("ai.mirvo.recognitionProfile"));
     const std::optional<RecognitionProfile> chosen = recognitionProfileNamed(name);
     if (!chosen && !name.isEmpty())
@@ -18,7 +18,9 @@ RecognitionProfile DictationCoordinator::recognitionProfile(const UserDefaults& 
                      QStringLiteral("\" — using ") +
                      recognitionProfileName(defaultRecognitionProfile),
                  LogLevel::warning);
-    return chosen.value_or(defaultRecognitionProfile);
+    const QString punctuationKey = QStringLiteral("ai.mirvo.spokenPunctuation");
+    return {chosen.value_or(defaultRecognitionProfile),
+            defaults.stringForKey(punctuationKey).isEmpty() || defaults.boolForKey(punctuationKey)};
 }
 
 std::shared_ptr<DictationCoordinator> DictationCoordinator::make(PlatformServices& platform,
@@ -67,7 +69,7 @@ std::shared_ptr<DictationCoordinator> DictationCoordinator::make(PlatformService
     hotkey = std::make_shared<CommandHotkeyMonitor>(std::move(hotkey), commands);
 
     auto transcriberFactory = makeTranscriberFactory(
-        config, client, platform.speechRecognizers(recognitionProfile(defaults)));
+        config, client, platform.speechRecognizers(recognitionSettings(defaults)));
 
     std::shared_ptr<Polisher> polisher;
     if (client && config && config->enablePolish) {

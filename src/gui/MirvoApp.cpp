@@ -271,7 +271,7 @@ void MirvoAppDelegate::showOnboarding() {
         }
         auto checker = std::make_shared<SystemOnboardingChecker>(
             platform_, defaults_, platform_.makeLoginItem(),
-            platform_.speechRecognizers(DictationCoordinator::recognitionProfile(*defaults_)));
+            platform_.speechRecognizers(DictationCoordinator::recognitionSettings(*defaults_)));
         onboarding_ = std::make_shared<OnboardingWindowController>(
             std::make_shared<OnboardingDetector>(checker), checker,
             [weak] {

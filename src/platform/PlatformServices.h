@@ -77,9 +77,9 @@ public:
     virtual std::shared_ptr<Pasteboard> makePasteboard() = 0;
     virtual std::unique_ptr<AudioEngine> makeAudioEngine() = 0;
     virtual AudioFileOpener audioFileOpener() = 0;
-    // Recognizers by locale for `profile`; every call for a profile hands out the same warm
-    // recognizers of the process.
-    virtual SpeechRecognizerProvider speechRecognizers(RecognitionProfile profile) = 0;
+    // Recognizers by locale for `settings`; every call with the same settings hands out the same
+    // warm recognizers of the process.
+    virtual SpeechRecognizerProvider speechRecognizers(const RecognitionSettings& settings) = 0;
     // Whether Mirvo's windows can be seen at all (a Wayland session without XWayland has no
     // place for them).
     virtual bool hasScreen() = 0;

@@ -90,6 +90,15 @@ QString recognitionProfileName(RecognitionProfile profile);
 // The profile of that name; absent for any other text.
 std::optional<RecognitionProfile> recognitionProfileNamed(const QString& name);
 
+// How the user wants dictation recognised (user defaults "ai.mirvo.recognitionProfile" and
+// "ai.mirvo.spokenPunctuation").
+struct RecognitionSettings {
+    RecognitionProfile profile = defaultRecognitionProfile;
+    // "comma", "new line", … are written as marks.
+    bool spokenPunctuation = true;
+    auto operator<=>(const RecognitionSettings&) const = default;
+};
+
 // The recognizer for a locale such as "en-US", or null when there is none.
 using SpeechRecognizerProvider =
     std::function<std::shared_ptr<SpeechRecognizer>(const QString& locale)>;

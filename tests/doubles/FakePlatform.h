@@ -259,8 +259,9 @@ public:
         return made("makeAudioEngine", ownedBy(engine));
     }
     AudioFileOpener audioFileOpener() override;
-    SpeechRecognizerProvider speechRecognizers(RecognitionProfile profile) override {
-        log->record("speechRecognizers " + recognitionProfileName(profile));
+    SpeechRecognizerProvider speechRecognizers(const RecognitionSettings& settings) override {
+        log->record("speechRecognizers " + recognitionProfileName(settings.profile) +
+                    (settings.spokenPunctuation ? "" : " without spoken punctuation"));
         return recognizer->provider();
     }
     std::unique_ptr<HUDPanel> makeHUDPanel(QWidget* content) override {

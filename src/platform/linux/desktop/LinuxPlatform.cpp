@@ -131,11 +131,15 @@ AudioFileOpener LinuxPlatform::audioFileOpener() {
     return &SndFileAudioFile::open;
 }
 
-SpeechRecognizerProvider LinuxPlatform::speechRecognizers(RecognitionProfile profile) {
-    // One decoder pool per profile for the process, warming up from the first request on.
-    SpeechRecognizerProvider& provider = recognizers_[profile];
-    if (!provider)
-        provider = PocketSphinxRecognizer::makeProvider(profile);
+SpeechRecognizerProvider LinuxPlatform::speechRecognizers(const RecognitionSettings& settings) {
+    // One decoder pool per choice for the process, warming up from the first request on.
+    SpeechRecognizerProvider& provider = recognizers_[settings];
+    if (!provider) {
+        if (!vocabulary_)
+            vocabulary_ =
+                std::make_shared<VocabularyWatcher>(UserVocabulary::defaultPath(configDirectory()));
+        provider = PocketSphinxRecognizer::makeProvider(settings, vocabulary_);
+    }
     return provider;
 }
 

@@ -8,6 +8,7 @@
 #include <map>
 
 class X11Connection;
+class VocabularyWatcher;
 
 // The Linux desktop: X11 for keys, clipboard and windows, PulseAudio for the microphone,
 // PocketSphinx for speech, libsndfile for audio files, QSettings and the XDG folders for what
@@ -32,7 +33,7 @@ public:
     std::shared_ptr<Pasteboard> makePasteboard() override;
     std::unique_ptr<AudioEngine> makeAudioEngine() override;
     AudioFileOpener audioFileOpener() override;
-    SpeechRecognizerProvider speechRecognizers(RecognitionProfile profile) override;
+    SpeechRecognizerProvider speechRecognizers(const RecognitionSettings& settings) override;
     std::unique_ptr<HUDPanel> makeHUDPanel(QWidget* content) override;
     bool compositorRunning() override;
     std::shared_ptr<UserDefaults> makeUserDefaults() override;
@@ -64,7 +65,8 @@ private:
     const DesktopSession session_;
     const std::shared_ptr<X11Connection> x11_;
     const std::shared_ptr<NotificationCenter> notifications_;
-    std::map<RecognitionProfile, SpeechRecognizerProvider> recognizers_;
+    std::map<RecognitionSettings, SpeechRecognizerProvider> recognizers_;
+    std::shared_ptr<VocabularyWatcher> vocabulary_;
     bool saidModelMissing_ = false;
     QString lastMicrophoneProblem_;
 };

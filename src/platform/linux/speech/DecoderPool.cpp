@@ -1,10 +1,15 @@
 #include "DecoderPool.h"
 
+#include "LanguageBias.h"
 #include "common/Log.h"
 
 #include <pocketsphinx.h>
 
+#include <QFile>
+
 #include <malloc.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <chrono>
 
@@ -28,9 +33,9 @@ void silenceLibraryLogOnce() {
 } // namespace
 
 DecoderPool::DecoderPool(QString modelDirectory, QStringList decoderArguments,
-                         double spareIdleSeconds)
+                         double spareIdleSeconds, TeachingSource teaching)
     : modelDirectory_(std::move(modelDirectory)), decoderArguments_(std::move(decoderArguments)),
-      spareIdleSeconds_(spareIdleSeconds) {
+      spareIdleSeconds_(spareIdleSeconds), teaching_(std::move(teaching)) {
     silenceLibraryLogOnce();
     for (int i = 0; i < maxDecoders; ++i)
         workers_[i].thread = std::thread([this, i] { work(i); });
@@ -56,11 +61,38 @@ DecoderPool::~DecoderPool() {
         unload(w.decoder);
 }
 
-ps_decoder_t* DecoderPool::load() {
+DecoderPool::Dictionary::Dictionary(const QString& modelDictionary,
+                                    const std::vector<TaughtWord>& words) {
+    if (words.empty()) {
+        path = QFile::encodeName(modelDictionary);
+        return;
+    }
+    // The model's own words, then the taught ones (a word the model has keeps its own); in
+    // an anonymous in-memory file, as the words are the user's.
+    QFile model(modelDictionary);
+    fd = memfd_create("mirvo-dictionary", MFD_CLOEXEC);
+    if (fd < 0 || !model.open(QIODevice::ReadOnly))
+        return;
+    QByteArray text = model.readAll();
+    for (const TaughtWord& word : words)
+        text += word.spelling + ' ' + word.phones + '\n';
+    if (write(fd, text.constData(), size_t(text.size())) == text.size())
+        path = "/proc/self/fd/" + QByteArray::number(fd);
+}
+
+DecoderPool::Dictionary::~Dictionary() {
+    if (fd >= 0)
+        close(fd);
+}
+
+ps_decoder_t* DecoderPool::load(const std::vector<TaughtWord>& words) {
+    const Dictionary dictionary(modelDirectory_ + QStringLiteral("/cmudict-en-us.dict"), words);
+    if (dictionary.path.isEmpty())
+        return nullptr;
     QList<QByteArray> storage = {
         "-hmm",  (modelDirectory_ + QStringLiteral("/en-us")).toLocal8Bit(),
         "-lm",   (modelDirectory_ + QStringLiteral("/en-us.lm.bin")).toLocal8Bit(),
-        "-dict", (modelDirectory_ + QStringLiteral("/cmudict-en-us.dict")).toLocal8Bit()};
+        "-dict", dictionary.path};
     for (const QString& argument : decoderArguments_)
         storage.append(argument.toLocal8Bit());
     std::vector<char*> argv;
@@ -88,7 +120,13 @@ void DecoderPool::unload(ps_decoder_t* decoder) {
 void DecoderPool::loadLocked(Worker& worker, std::unique_lock<std::mutex>& lock) {
     worker.loading = true;
     lock.unlock();
-    ps_decoder_t* decoder = load();
+    const Teaching teaching = teaching_ ? teaching_() : Teaching{};
+    ps_decoder_t* decoder = load(teaching.words);
+    worker.taught = teaching.words;
+    worker.searchLacksTaught = !teaching.words.empty();
+    worker.favoured.clear();
+    if (decoder)
+        learn(worker, decoder);
     lock.lock();
     worker.loading = false;
     worker.decoder = decoder;
@@ -165,11 +203,25 @@ void DecoderPool::work(int index) {
             const std::shared_ptr<DecodeJob> job = self.job;
             ps_decoder_t* decoder = job->isCancelled() ? nullptr : self.decoder;
             lock.unlock();
+            if (decoder && teaching_)
+                favour(self, decoder, teaching_(), job->hints());
             job->run(decoder, *this);
+            if (decoder && !job->isCancelled()) {
+                // Off the dictation path: ready for the next one.
+                self.lastHints = job->hintsForNext();
+                learn(self, decoder);
+            }
             lock.lock();
             self.job.reset();
             idleSince = Clock::now();
             changed_.notify_all();
+            continue;
+        }
+        if (self.decoder && teachingChanged(self)) {
+            ps_decoder_t* decoder = self.decoder;
+            lock.unlock();
+            learn(self, decoder);
+            lock.lock();
             continue;
         }
         // A spare left idle while another decoder is idle too goes, keeping one warm.
@@ -187,6 +239,59 @@ void DecoderPool::work(int index) {
         else
             changed_.wait(lock);
     }
+}
+
+void DecoderPool::learn(Worker& worker, ps_decoder_t* decoder) const {
+    if (!teaching_)
+        return;
+    const Teaching teaching = teaching_();
+    if (teaching.words != worker.taught) {
+        // The dictionary first: the phrases model can only name words the decoder has.
+        reloadDictionary(decoder, teaching.words);
+        worker.taught = teaching.words;
+        worker.searchLacksTaught = !teaching.words.empty();
+        worker.favoured.clear();
+    }
+    favour(worker, decoder, teaching, worker.lastHints);
+    if (worker.searchLacksTaught) {
+        // The search takes only words a language model knows: rebuilt once the phrases model
+        // names the new ones.
+        reloadDictionary(decoder, teaching.words);
+        worker.searchLacksTaught = false;
+        // The old dictionaries and searches are many small blocks the allocator would keep.
+        malloc_trim(0);
+    }
+}
+
+void DecoderPool::reloadDictionary(ps_decoder_t* decoder,
+                                   const std::vector<TaughtWord>& words) const {
+    // The words go into the dictionary only, never into the model's own language model
+    // (PocketSphinx's ps_add_word): this PocketSphinx reads out of bounds when a word added
+    // there is the history of the next one. The phrases model gives them their weight.
+    const Dictionary dictionary(modelDirectory_ + QStringLiteral("/cmudict-en-us.dict"), words);
+    if (dictionary.path.isEmpty() ||
+        ps_load_dict(decoder, dictionary.path.constData(), nullptr, nullptr) < 0)
+        mirvoLog(QStringLiteral("[Mirvo/Transcriber] the vocabulary could not be taught"),
+                 LogLevel::warning);
+}
+
+void DecoderPool::favour(Worker& worker, ps_decoder_t* decoder, const Teaching& teaching,
+                         const QStringList& hints) {
+    const QStringList phrases = teaching.phrases + hints;
+    if (phrases == worker.favoured)
+        return;
+    if (!LanguageBias::apply(decoder, phrases))
+        mirvoLog(QStringLiteral("[Mirvo/Transcriber] recognition hints could not be prepared"),
+                 LogLevel::warning);
+    worker.favoured = phrases;
+}
+
+bool DecoderPool::teachingChanged(const Worker& worker) const {
+    if (!teaching_)
+        return false;
+    const Teaching teaching = teaching_();
+    return teaching.words != worker.taught ||
+           teaching.phrases + worker.lastHints != worker.favoured;
 }
 
 void DecoderPool::prepare() {

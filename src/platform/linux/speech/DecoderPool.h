@@ -1,5 +1,6 @@
 #pragma once
 
+#include "UserVocabulary.h"
 #include "platform/linux/LinuxOnly.h"
 
 #include <QString>
@@ -7,6 +8,7 @@
 
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -28,7 +30,19 @@ public:
     virtual bool needsDecoder() const = 0;
     // No more audio will come: the job is only finishing what it has.
     virtual bool isAudioEnded() const = 0;
+    // Phrases its decoder should favour (the recent transcripts), and those the next job will
+    // likely bring, for the decoder to prepare once this one is done.
+    virtual QStringList hints() const = 0;
+    virtual QStringList hintsForNext() const = 0;
 };
+
+// What decoders learn beyond their model: words with pronunciations, and phrases to favour.
+struct Teaching {
+    std::vector<TaughtWord> words;
+    QStringList phrases;
+};
+// Asked from the workers' threads for what to teach now.
+using TeachingSource = std::function<Teaching()>;
 
 // A bounded set of PocketSphinx decoders with one worker thread each. Loading a decoder takes
 // about half a second and ~90 MB, so one is kept warm and reused; a second (the spare) is
@@ -37,7 +51,10 @@ public:
 // busy decoder only finishes audio that has ended (a chunk rotation, a dictation right after
 // another) waits for it: the rest of an utterance decodes in far less time than a load takes.
 // Jobs that find every decoder busy wait in a queue with their audio. However fast jobs come,
-// there are never more than two decoders and two threads. Thread-safe.
+// there are never more than two decoders and two threads. Each decoder learns the teaching
+// source's words when it loads and again when they change while it is idle (new words cost two
+// search rebuilds, ~0.4 s), and favours the source's phrases and the hints of a job, prepared
+// after each job for the next one, off the dictation path. Thread-safe.
 class DecoderPool final {
 public:
     static constexpr int maxDecoders = 2;
@@ -45,7 +62,7 @@ public:
     // `modelDirectory` holds en-us/, en-us.lm.bin and cmudict-en-us.dict; `decoderArguments`
     // are further PocketSphinx options as name and value pairs ("-fwdflat", "no", …).
     explicit DecoderPool(QString modelDirectory, QStringList decoderArguments = {},
-                         double spareIdleSeconds = 5.0);
+                         double spareIdleSeconds = 5.0, TeachingSource teaching = {});
     // Cancels what runs and waits for the workers.
     ~DecoderPool();
     DecoderPool(const DecoderPool&) = delete;
@@ -72,6 +89,11 @@ private:
         std::shared_ptr<DecodeJob> job;
         bool loading = false;
         bool preloadRequested = false;
+        // Only the worker's own thread touches these.
+        std::vector<TaughtWord> taught;
+        bool searchLacksTaught = false;
+        QStringList favoured;
+        QStringList lastHints;
     };
 
     void work(int index);
@@ -82,12 +104,28 @@ private:
     bool otherFinishingLocked(int index) const;
     // Loads the worker's decoder with the lock released meanwhile; logs a failure.
     void loadLocked(Worker& worker, std::unique_lock<std::mutex>& lock);
-    ps_decoder_s* load();
+    // The model's dictionary with `words` added, for a decoder to read.
+    struct Dictionary {
+        Dictionary(const QString& modelDictionary, const std::vector<TaughtWord>& words);
+        ~Dictionary();
+        QByteArray path; // empty when it could not be made
+        int fd = -1;
+    };
+
+    ps_decoder_s* load(const std::vector<TaughtWord>& words);
     static void unload(ps_decoder_s* decoder);
+    // With the lock released, by the worker's thread: the source's words, then its phrases and
+    // the worker's last hints to favour.
+    void learn(Worker& worker, ps_decoder_s* decoder) const;
+    void reloadDictionary(ps_decoder_s* decoder, const std::vector<TaughtWord>& words) const;
+    static void favour(Worker& worker, ps_decoder_s* decoder, const Teaching& teaching,
+                       const QStringList& hints);
+    bool teachingChanged(const Worker& worker) const;
 
     const QString modelDirectory_;
     const QStringList decoderArguments_;
     const double spareIdleSeconds_;
+    const TeachingSource teaching_;
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<std::shared_ptr<DecodeJob>> queue_;

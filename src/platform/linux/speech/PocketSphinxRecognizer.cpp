@@ -58,10 +58,21 @@ struct TaskState final : DecodeJob {
     bool isCancelled() const override { return cancelled; }
     bool needsDecoder() const override { return !cancelled && !request->endedWithoutAudio(); }
     bool isAudioEnded() const override { return cancelled || request->isAudioEnded(); }
+    QStringList hints() const override { return request->contextualStrings; }
+    QStringList hintsForNext() const override {
+        // The coordinator keeps the last ten transcripts, this one among them.
+        QStringList next = request->contextualStrings;
+        if (!finalText.isEmpty())
+            next.append(finalText);
+        return next.mid(std::max<qsizetype>(0, next.size() - 10));
+    }
 
     std::shared_ptr<RecognitionRequest> request;
     RecognitionHandler handler;
+    PocketSphinxRecognizer::FormatterSource formatter;
     std::atomic<bool> cancelled{false};
+    // Set by the worker's thread before it asks hintsForNext().
+    QString finalText;
 };
 
 class PocketSphinxTask final : public RecognitionTask {
@@ -221,13 +232,19 @@ void TaskState::run(ps_decoder_t* decoder, DecoderPool& pool) {
                                             QStringLiteral("No speech detected")));
         return;
     }
-    handler(decoding.finish(), std::nullopt);
+    RecognitionResult result = decoding.finish();
+    // Written text, as the dictation hint asks; partial results stay the raw words.
+    if (formatter && request->taskHint == RecognitionRequest::dictationTaskHint)
+        result = formatter().format(result);
+    finalText = result.formattedString;
+    handler(result, std::nullopt);
 }
 
 } // namespace
 
-PocketSphinxRecognizer::PocketSphinxRecognizer(std::shared_ptr<DecoderPool> pool)
-    : pool_(std::move(pool)) {}
+PocketSphinxRecognizer::PocketSphinxRecognizer(std::shared_ptr<DecoderPool> pool,
+                                               FormatterSource formatter)
+    : pool_(std::move(pool)), formatter_(std::move(formatter)) {}
 
 std::shared_ptr<RecognitionTask>
 PocketSphinxRecognizer::recognitionTask(std::shared_ptr<RecognitionRequest> request,
@@ -235,6 +252,7 @@ PocketSphinxRecognizer::recognitionTask(std::shared_ptr<RecognitionRequest> requ
     auto state = std::make_shared<TaskState>();
     state->request = std::move(request);
     state->handler = std::move(handler);
+    state->formatter = formatter_;
     pool_->submit(state);
     return std::make_shared<PocketSphinxTask>(state, pool_);
 }
@@ -263,7 +281,24 @@ QStringList PocketSphinxRecognizer::decoderArguments(RecognitionProfile profile)
     return arguments;
 }
 
-SpeechRecognizerProvider PocketSphinxRecognizer::makeProvider(RecognitionProfile profile) {
+SpeechRecognizerProvider
+PocketSphinxRecognizer::makeProvider(const RecognitionSettings& settings,
+                                     std::shared_ptr<VocabularyWatcher> vocabulary) {
+    const auto current = [vocabulary] {
+        return vocabulary ? vocabulary->current() : std::make_shared<const UserVocabulary>();
+    };
+    const bool spokenPunctuation = settings.spokenPunctuation;
+    const TeachingSource teaching = [current, spokenPunctuation] {
+        const std::shared_ptr<const UserVocabulary> words = current();
+        Teaching teaching{DictationFormatter::commandWords(), words->phrases};
+        teaching.words.insert(teaching.words.end(), words->words.begin(), words->words.end());
+        if (spokenPunctuation)
+            teaching.phrases += DictationFormatter::commandPhrases();
+        return teaching;
+    };
+    const FormatterSource formatter = [current, spokenPunctuation] {
+        return DictationFormatter({spokenPunctuation, current()->writtenForms});
+    };
     // The model may be installed while Mirvo runs: until it is complete, every call looks again,
     // and the first that finds it makes the pool the process keeps.
     struct Lazy {
@@ -271,23 +306,28 @@ SpeechRecognizerProvider PocketSphinxRecognizer::makeProvider(RecognitionProfile
         std::shared_ptr<DecoderPool> pool;
     };
     auto lazy = std::make_shared<Lazy>();
-    const QStringList arguments = decoderArguments(profile);
-    const auto poolNow = [lazy, arguments]() -> std::shared_ptr<DecoderPool> {
+    const QStringList arguments = decoderArguments(settings.profile);
+    const auto poolNow = [lazy, arguments, teaching, vocabulary]() -> std::shared_ptr<DecoderPool> {
         std::lock_guard lock(lazy->mutex);
         if (!lazy->pool) {
             const QString dir = installedModelDirectory();
             if (dir.isEmpty())
                 return nullptr;
-            lazy->pool = std::make_shared<DecoderPool>(dir, arguments);
+            lazy->pool = std::make_shared<DecoderPool>(dir, arguments, 5.0, teaching);
+            if (vocabulary)
+                vocabulary->onChange([weak = std::weak_ptr(lazy->pool)] {
+                    if (auto pool = weak.lock())
+                        pool->wake(); // idle decoders learn the new words now
+                });
             lazy->pool->prepare();
         }
         return lazy->pool;
     };
     poolNow(); // warm up from the start when the model is there
-    return [poolNow](const QString& locale) -> std::shared_ptr<SpeechRecognizer> {
+    return [poolNow, formatter](const QString& locale) -> std::shared_ptr<SpeechRecognizer> {
         if (locale != QLatin1String("en-US"))
             return nullptr;
         const std::shared_ptr<DecoderPool> pool = poolNow();
-        return pool ? std::make_shared<PocketSphinxRecognizer>(pool) : nullptr;
+        return pool ? std::make_shared<PocketSphinxRecognizer>(pool, formatter) : nullptr;
     };
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "DecoderPool.h"
+#include "DictationFormatter.h"
 #include "platform/Speech.h"
 #include "platform/linux/LinuxOnly.h"
 
@@ -11,11 +12,15 @@
 
 // The on-device recognizer for English, on PocketSphinx. Every task decodes on a worker of the
 // shared pool; results carry the recognised words (no fillers or silences) and their start
-// times. Contextual strings are accepted and not used: PocketSphinx has no cheap way to bias its
-// language model.
+// times, and the final result of a dictation-hinted request is written text. The decoder
+// favours the request's contextual strings.
 class PocketSphinxRecognizer final : public SpeechRecognizer {
 public:
-    explicit PocketSphinxRecognizer(std::shared_ptr<DecoderPool> pool);
+    // The formatter for a result, made when the result is final.
+    using FormatterSource = std::function<DictationFormatter()>;
+
+    explicit PocketSphinxRecognizer(std::shared_ptr<DecoderPool> pool,
+                                    FormatterSource formatter = nullptr);
 
     bool isAvailable() const override { return true; }
     bool supportsOnDeviceRecognition() const override { return true; }
@@ -28,13 +33,16 @@ public:
     // The directory looked in, whether or not the model is there.
     static QString modelDirectoryToUse();
     // A provider with one pool for the process: a recognizer for "en-US" when the model is
-    // installed, none otherwise. The pool starts warming up at once.
+    // installed, none otherwise. The pool starts warming up at once; its decoders learn the
+    // words of `vocabulary` (may be null), and results are written with its spellings.
     static SpeechRecognizerProvider
-    makeProvider(RecognitionProfile profile = defaultRecognitionProfile);
+    makeProvider(const RecognitionSettings& settings = {},
+                 std::shared_ptr<VocabularyWatcher> vocabulary = nullptr);
 
     // The decoder options of a profile.
     static QStringList decoderArguments(RecognitionProfile profile);
 
 private:
     std::shared_ptr<DecoderPool> pool_;
+    FormatterSource formatter_;
 };

@@ -1,0 +1,130 @@
+#include "platform/linux/speech/DictationFormatter.h"
+#include "platform/linux/speech/EspeakPronouncer.h"
+#include "platform/linux/speech/LanguageBias.h"
+#include "support/LogCapture.h"
+#include "support/Utilities.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+class SpeechTextTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void writesWhatWasSaid_data() {
+        QTest::addColumn<QString>("spoken");
+        QTest::addColumn<QString>("written");
+        QTest::addColumn<bool>("spokenPunctuation");
+        const auto row = [](const char* name, const char* spoken, const char* written,
+                            bool punctuation = true) {
+            QTest::newRow(name) << spoken << QString::fromUtf8(written) << punctuation;
+        };
+        row("letter",
+            "dear anna comma thanks for the notes period i will send it on thursday period new "
+            "paragraph can we meet at noon question mark",
+            "Dear anna, thanks for the notes. I will send it on Thursday.\n\nCan we meet at noon?");
+        row("cardinals",
+            "twenty five people and one hundred and five chairs in two thousand "
+            "twenty six",
+            "25 people and 105 chairs in 2026");
+        row("one to nine stay words", "one two nine ten", "One two nine 10");
+        row("a trailing and is not the number's", "one hundred and counting", "100 and counting");
+        row("a scale that cannot follow", "twenty thousand million", "20000 million");
+        row("times", "at three thirty p m or ten a.m. or seven oh five pm",
+            "At 3:30 PM or 10 AM or 7:05 PM");
+        row("not a time without its half", "three thirty", "Three 30");
+        row("percent", "five percent of forty percent", "5% of 40%");
+        row("marks",
+            "she said open quote hi close quote dash then left open paren quietly "
+            "close paren colon done semicolon fine exclamation point",
+            "She said \"hi\"\u2014then left (quietly): done; fine!");
+        row("new line starts a sentence", "list new line milk full stop", "List\nMilk.");
+        row("capitals", "i'm sure i'll come in may but it may rain in march",
+            "I'm sure I'll come in May but it may rain in March");
+        row("no invented period", "this ends mid sentence", "This ends mid sentence");
+        row("punctuation words kept", "comma period new line", "Comma period new line", false);
+        row("nothing", "", "");
+    }
+    void writesWhatWasSaid() {
+        QFETCH(QString, spoken);
+        QFETCH(QString, written);
+        QFETCH(bool, spokenPunctuation);
+        RecognitionResult result;
+        result.formattedString = spoken;
+        for (qsizetype i = 0; i < spoken.split(' ', Qt::SkipEmptyParts).size(); ++i)
+            result.segmentTimestamps.push_back(double(i));
+        const DictationFormatter formatter({spokenPunctuation, {}});
+        const RecognitionResult out = formatter.format(result);
+        QCOMPARE(out.formattedString, written);
+        // The overlap cut pairs times with space-separated tokens.
+        QCOMPARE(qsizetype(out.segmentTimestamps.size()),
+                 written.split(' ', Qt::SkipEmptyParts).size());
+    }
+
+    void tokensKeepTheTimeOfTheirFirstWord() {
+        RecognitionResult spoken;
+        spoken.formattedString = "postgresql at three thirty p m comma anna";
+        spoken.segmentTimestamps = {0.5, 1.0, 1.5, 2.0, 2.5, 2.6, 3.0, 3.5};
+        const DictationFormatter formatter(
+            {true, {{"postgresql", "PostgreSQL"}, {"anna", "Anna"}}});
+        const RecognitionResult out = formatter.format(spoken);
+        QCOMPARE(out.formattedString, "PostgreSQL at 3:30 PM, Anna");
+        QCOMPARE(out.segmentTimestamps, (std::vector<double>{0.5, 1.0, 1.5, 2.5, 3.5}));
+    }
+
+    void pronunciationsUseTheModelsPhones() {
+        const QList<std::pair<QString, QString>> rows = {
+            {"k j ˈuː b ɚ n ˌiː t s", "K Y UW B ER N IY T S"},
+            {"oʊ b ɹ ˈaɪə n", "OW B R AY AH N"},
+            {"tʃ ˈɛ k dʒ ˈɑːɹ", "CH EH K JH AA R"},
+            {"(ko) h ˈɐ n (en-us)", ""}, // a language switch is no sound
+            {"", ""},
+        };
+        for (const auto& [ipa, phones] : rows)
+            QCOMPARE(EspeakPronouncer::phonesOfIPA(ipa), phones);
+        QCOMPARE(EspeakPronouncer::phonesOf("Kubernetes"), "K Y UW B ER N IY T S");
+    }
+
+    void theVocabularyFileKeepsItsGoodLines() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("vocabulary.txt");
+        QVERIFY(writeFile(path, "# names\n\nKubernetes\n  Anna Kowalski  \nrm -rf /\n"
+                                "\xed\x95\x9c\xea\xb5\xad\nkubernetes\n" +
+                                    QByteArray(101, 'a') + "\n"));
+        LogCapture logs;
+        const UserVocabulary vocabulary = UserVocabulary::read(path);
+        QCOMPARE(vocabulary.phrases, QStringList({"Kubernetes", "Anna Kowalski", "kubernetes"}));
+        // The last spelling given wins; a word is taught once.
+        QCOMPARE(vocabulary.writtenForms.value("kubernetes"), "kubernetes");
+        QCOMPARE(vocabulary.writtenForms.value("kowalski"), "Kowalski");
+        QStringList spellings;
+        for (const TaughtWord& word : vocabulary.words)
+            spellings.append(QString::fromUtf8(word.spelling));
+        QCOMPARE(spellings, QStringList({"kubernetes", "anna", "kowalski"}));
+        QCOMPARE(logs.startingWith("[Mirvo/Transcriber] vocabulary line"),
+                 QStringList({"[Mirvo/Transcriber] vocabulary line 5 skipped: not a word",
+                              "[Mirvo/Transcriber] vocabulary line 6 skipped: espeak-ng cannot "
+                              "say it",
+                              "[Mirvo/Transcriber] vocabulary line 8 skipped: longer than 100 "
+                              "characters"}));
+        QVERIFY(UserVocabulary::read(dir.filePath("missing.txt")).phrases.isEmpty());
+    }
+
+    void theBiasModelCountsKnownWordsAndTheirPairs() {
+        const QByteArray model =
+            LanguageBias::modelText({"Dear Anna, thanks.", "anna ZZZ notes 25"},
+                                    [](const QString& word) { return word != "zzz"; });
+        const QStringList lines = QString::fromUtf8(model).split('\n');
+        QVERIFY(lines.contains("ngram 1=6")); // <s>, </s>, dear, anna, thanks, notes
+        QVERIFY(lines.contains("ngram 2=6"));
+        for (const char* line : {"-0.4771 anna -0.3010", "-0.6021 <s> dear", "-0.3010 dear anna",
+                                 "-0.3010 thanks </s>", "-0.3010 notes </s>"})
+            QVERIFY2(lines.contains(line), line);
+        // A pair is never made across a word left out.
+        QVERIFY(!model.contains("anna notes") && !model.contains("zzz"));
+        QVERIFY(LanguageBias::modelText({"25 %"}, [](const QString&) { return true; }).isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(SpeechTextTest)
+#include "SpeechTextTest.moc"
