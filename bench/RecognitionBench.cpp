@@ -3,9 +3,9 @@
 // Prints the shipped profiles' figures as "NAME VALUE UNIT"; with --sweep, a table of decoder
 // configurations instead, and with --try OPTION VALUE …, the row of those options.
 #include "Figures.h"
+#include "SpeechCorpus.h"
 #include "platform/linux/speech/PocketSphinxRecognizer.h"
 #include "support/SpokenText.h"
-#include "support/Subprocess.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -19,22 +19,6 @@
 #include <thread>
 
 namespace {
-
-struct Voice {
-    QString name;
-    QString program;
-    QStringList arguments; // "%TEXT" and "%OUT" are replaced
-};
-
-const QList<Voice> voices = {
-    {"flite_kal16", "flite", {"-voice", "kal16", "-t", "%TEXT", "-o", "%OUT"}},
-    {"flite_awb", "flite", {"-voice", "awb", "-t", "%TEXT", "-o", "%OUT"}},
-    {"flite_rms", "flite", {"-voice", "rms", "-t", "%TEXT", "-o", "%OUT"}},
-    {"festival_kal",
-     "sh",
-     {"-c", "echo \"$0\" | text2wave -eval '(voice_kal_diphone)' -o \"$1\"", "%TEXT", "%OUT"}},
-    {"espeak_en_us", "espeak-ng", {"-v", "en-us", "-w", "%OUT", "%TEXT"}},
-};
 
 struct Clip {
     QString voice;
@@ -53,18 +37,6 @@ QStringList allSentences() {
     if (more.open(QIODevice::ReadOnly))
         sentences += QString::fromUtf8(more.readAll()).split('\n', Qt::SkipEmptyParts);
     return sentences;
-}
-
-// Speaks `text` with `voice` into a 16 kHz mono 16-bit file.
-bool speak(const Voice& voice, const QString& text, const QString& path) {
-    const QString raw = path + ".raw.wav";
-    QStringList arguments;
-    for (QString a : voice.arguments)
-        arguments.append(a.replace("%TEXT", text).replace("%OUT", raw));
-    const bool ok = Subprocess::run(voice.program, arguments, 60000) &&
-                    Subprocess::run("sox", {raw, "-r", "16000", "-c", "1", "-b", "16", path});
-    QFile::remove(raw);
-    return ok;
 }
 
 // Both halves of the sentence with half a second of silence between them.
@@ -135,22 +107,6 @@ std::vector<Clip> buildCorpus(const QString& dir) {
     return clips;
 }
 
-// One clip through a recognizer, as fast as it decodes; the final words.
-std::future<QString> recognise(SpeechRecognizer& recognizer, const Clip& clip,
-                               std::shared_ptr<RecognitionTask>& task) {
-    auto done = std::make_shared<std::promise<QString>>();
-    auto request = std::make_shared<RecognitionRequest>();
-    task = recognizer.recognitionTask(request, [done](const std::optional<RecognitionResult>& r,
-                                                      const std::optional<PlatformError>& e) {
-        if (e || (r && r->isFinal))
-            done->set_value(r ? r->formattedString : QString());
-    });
-    for (const auto& b : clip.audio)
-        request->append(b);
-    request->endAudio();
-    return done->get_future();
-}
-
 struct Evaluation {
     double overallWer = 0;
     double worstVoiceWer = 0;
@@ -172,7 +128,7 @@ Evaluation evaluate(const QString& model, const QStringList& arguments,
     std::vector<std::shared_ptr<RecognitionTask>> tasks(clips.size());
     std::vector<std::future<QString>> heard;
     for (size_t i = 0; i < clips.size(); ++i)
-        heard.push_back(recognise(recognizer, clips[i], tasks[i]));
+        heard.push_back(recognise(recognizer, clips[i].audio, tasks[i]));
     int edits = 0, words = 0;
     for (size_t i = 0; i < clips.size(); ++i) {
         if (clips[i].joined) {
@@ -203,7 +159,7 @@ Evaluation evaluate(const QString& model, const QStringList& arguments,
     clock.start();
     for (size_t i = 0; i < clips.size() && audio < 120; ++i) {
         std::shared_ptr<RecognitionTask> task;
-        recognise(recognizer, clips[i], task).get();
+        recognise(recognizer, clips[i].audio, task).get();
         audio += clips[i].seconds;
     }
     result.xRealtime = audio / (clock.nsecsElapsed() / 1e9);
