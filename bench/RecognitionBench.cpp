@@ -203,11 +203,9 @@ Evaluation evaluate(const QString& model, const QStringList& arguments,
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    const QString model = PocketSphinxRecognizer::installedModelDirectory();
-    if (model.isEmpty()) {
-        std::fprintf(stderr, "no speech model\n");
+    const QString model = speechModelOrComplain();
+    if (model.isEmpty())
         return 1;
-    }
     const std::vector<Clip> clips = buildCorpus(QStringLiteral(MIRVO_CORPUS_DIR));
     double seconds = 0;
     for (const Clip& c : clips)

@@ -1,12 +1,14 @@
 #pragma once
 
 #include "platform/Speech.h"
+#include "platform/linux/speech/PocketSphinxRecognizer.h"
 #include "support/Subprocess.h"
 
 #include <QFile>
 #include <QString>
 #include <QStringList>
 
+#include <cstdio>
 #include <future>
 #include <vector>
 
@@ -58,4 +60,12 @@ inline std::future<QString> recognise(SpeechRecognizer& recognizer,
         request->append(b);
     request->endAudio();
     return done->get_future();
+}
+
+// The installed speech model's folder; empty, having said so, when there is none.
+inline QString speechModelOrComplain() {
+    const QString model = PocketSphinxRecognizer::installedModelDirectory();
+    if (model.isEmpty())
+        std::fprintf(stderr, "no speech model\n");
+    return model;
 }

@@ -224,11 +224,9 @@ void vocabulary(const QString& dir) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    const QString model = PocketSphinxRecognizer::installedModelDirectory();
-    if (model.isEmpty()) {
-        std::fprintf(stderr, "no speech model\n");
+    const QString model = speechModelOrComplain();
+    if (model.isEmpty())
         return 1;
-    }
     const QString dir = QStringLiteral(MIRVO_CORPUS_DIR "/writing");
     const QStringList only = app.arguments().mid(1);
     if (only.isEmpty() || only.contains("formatting"))
