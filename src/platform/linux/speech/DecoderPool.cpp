@@ -1,5 +1,6 @@
 #include "DecoderPool.h"
 
+#include "InMemoryFile.h"
 #include "LanguageBias.h"
 #include "common/Log.h"
 
@@ -8,8 +9,6 @@
 #include <QFile>
 
 #include <malloc.h>
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include <chrono>
 
@@ -67,22 +66,15 @@ DecoderPool::Dictionary::Dictionary(const QString& modelDictionary,
         path = QFile::encodeName(modelDictionary);
         return;
     }
-    // The model's own words, then the taught ones (a word the model has keeps its own); in
-    // an anonymous in-memory file, as the words are the user's.
+    // The model's own words, then the taught ones (a word the model has keeps its own).
     QFile model(modelDictionary);
-    fd = memfd_create("mirvo-dictionary", MFD_CLOEXEC);
-    if (fd < 0 || !model.open(QIODevice::ReadOnly))
+    if (!model.open(QIODevice::ReadOnly))
         return;
     QByteArray text = model.readAll();
     for (const TaughtWord& word : words)
         text += word.spelling + ' ' + word.phones + '\n';
-    if (write(fd, text.constData(), size_t(text.size())) == text.size())
-        path = "/proc/self/fd/" + QByteArray::number(fd);
-}
-
-DecoderPool::Dictionary::~Dictionary() {
-    if (fd >= 0)
-        close(fd);
+    merged = std::make_unique<InMemoryFile>("mirvo-dictionary", text);
+    path = merged->path();
 }
 
 ps_decoder_t* DecoderPool::load(const std::vector<TaughtWord>& words) {

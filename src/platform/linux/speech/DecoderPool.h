@@ -14,6 +14,7 @@
 #include <thread>
 
 struct ps_decoder_s;
+class InMemoryFile;
 class DecoderPool;
 
 // Work for a decoder of the pool: one recognition task.
@@ -107,9 +108,8 @@ private:
     // The model's dictionary with `words` added, for a decoder to read.
     struct Dictionary {
         Dictionary(const QString& modelDictionary, const std::vector<TaughtWord>& words);
-        ~Dictionary();
         QByteArray path; // empty when it could not be made
-        int fd = -1;
+        std::unique_ptr<InMemoryFile> merged;
     };
 
     ps_decoder_s* load(const std::vector<TaughtWord>& words);

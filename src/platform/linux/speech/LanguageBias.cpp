@@ -1,5 +1,7 @@
 #include "LanguageBias.h"
 
+#include "InMemoryFile.h"
+
 #include <QHash>
 #include <QRegularExpression>
 
@@ -8,8 +10,6 @@
 #include <cmath>
 #include <map>
 #include <sphinxbase/ngram_model.h>
-#include <sys/mman.h>
-#include <unistd.h>
 
 namespace {
 
@@ -30,20 +30,11 @@ const char* ownModelName(ngram_model_t* set) {
     return name;
 }
 
-// Read through an anonymous in-memory file: the phrases are the user's words and never touch
-// a disk.
 ngram_model_t* readModel(ps_decoder_t* decoder, const QByteArray& text) {
-    const int fd = memfd_create("mirvo-bias", MFD_CLOEXEC);
-    if (fd < 0)
-        return nullptr;
-    ngram_model_t* model = nullptr;
-    if (write(fd, text.constData(), size_t(text.size())) == text.size()) {
-        const QByteArray path = "/proc/self/fd/" + QByteArray::number(fd);
-        model = ngram_model_read(ps_get_config(decoder), path.constData(), NGRAM_ARPA,
-                                 ps_get_logmath(decoder));
-    }
-    close(fd);
-    return model;
+    const InMemoryFile file("mirvo-bias", text);
+    return file.path().isEmpty() ? nullptr
+                                 : ngram_model_read(ps_get_config(decoder), file.path().constData(),
+                                                    NGRAM_ARPA, ps_get_logmath(decoder));
 }
 
 } // namespace
