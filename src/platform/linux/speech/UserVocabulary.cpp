@@ -3,6 +3,7 @@
 #include "EspeakPronouncer.h"
 #include "common/Log.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -99,8 +100,18 @@ void VocabularyWatcher::onChange(std::function<void()> handler) {
 }
 
 void VocabularyWatcher::reload() {
-    if (QFileInfo::exists(path_) && !watcher_.files().contains(path_))
+    const QFileInfo file(path_);
+    if (file.exists() && !watcher_.files().contains(path_))
         watcher_.addPath(path_);
+    // The folder changes too when Mirvo's settings beside the file are written; only a changed
+    // file is read (and its words spoken by espeak-ng) again.
+    const QString stamp =
+        file.exists()
+            ? QStringLiteral("%1@%2").arg(file.size()).arg(file.lastModified().toMSecsSinceEpoch())
+            : QString();
+    if (current_ && stamp == stamp_)
+        return;
+    stamp_ = stamp;
     auto fresh = std::make_shared<const UserVocabulary>(UserVocabulary::read(path_));
     {
         std::lock_guard lock(mutex_);

@@ -52,6 +52,8 @@ private:
 
     const QString path_;
     QFileSystemWatcher watcher_;
+    // Size and modification time of the file last read; empty while there is none.
+    QString stamp_;
     mutable std::mutex mutex_;
     std::shared_ptr<const UserVocabulary> current_;
     std::vector<std::function<void()>> handlers_;
