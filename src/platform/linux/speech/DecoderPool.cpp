@@ -16,6 +16,9 @@
 
 namespace {
 
+// How long a decoder waits after a job before it prepares the next one's hints.
+constexpr std::chrono::milliseconds learningDelay(250);
+
 // PocketSphinx keeps process-wide state (its log file, the command-line defaults) that
 // concurrent loads would share: the log is silenced once, before the first decoder, and loads
 // and frees take turns.
@@ -198,18 +201,22 @@ void DecoderPool::work(int index) {
             if (decoder && teaching_)
                 favour(self, decoder, teaching_(), job->hints());
             job->run(decoder, *this);
-            if (decoder && !job->isCancelled()) {
-                // Off the dictation path: ready for the next one.
+            if (decoder && !job->isCancelled())
                 self.lastHints = job->hintsForNext();
-                learn(self, decoder);
-            }
             lock.lock();
             self.job.reset();
             idleSince = Clock::now();
+            // Ready for the next dictation, but only once this one's text has been delivered:
+            // a model rebuild beside the paste would slow it on a machine with two cores.
+            self.learnAfter = idleSince + learningDelay;
             changed_.notify_all();
             continue;
         }
         if (self.decoder && teachingChanged(self)) {
+            if (Clock::now() < self.learnAfter) {
+                changed_.wait_until(lock, self.learnAfter);
+                continue;
+            }
             ps_decoder_t* decoder = self.decoder;
             lock.unlock();
             learn(self, decoder);

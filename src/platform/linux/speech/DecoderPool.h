@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -95,6 +96,7 @@ private:
         bool searchLacksTaught = false;
         QStringList favoured;
         QStringList lastHints;
+        std::chrono::steady_clock::time_point learnAfter;
     };
 
     void work(int index);
