@@ -156,11 +156,18 @@ private slots:
         QTest::addColumn<QString>("line");
         QTest::addColumn<QString>("error"); // what the HUD then says; empty: it fades out
         QTest::newRow("pasted") << PasteOutcome::pasted << "[Mirvo] pasted" << QString();
+        const QString saved = DictationCoordinator::savedMessage;
         QTest::newRow("copy failed")
             << PasteOutcome::failed
             << "[Mirvo] paste failed: the text could not be put on the clipboard, so no paste was "
                "sent"
-            << "Couldn't paste — copy failed";
+            << saved;
+        QTest::newRow("no paste chord here")
+            << PasteOutcome::copiedForUser
+            << "[Mirvo] copied to the clipboard for the user to paste" << saved;
+        QTest::newRow("no focused window")
+            << PasteOutcome::noTarget << "[Mirvo] paste failed: no window has the keyboard focus"
+            << saved;
     }
 
     void deliveryOutcomesAreReported() {
@@ -178,6 +185,34 @@ private slots:
             QCOMPARE(rig.mode(), HUDMode::error(error));
             QCOMPARE(rig.coordinator->hud().pendingAutoHideSeconds(), std::optional<double>(4.0));
         }
+        // Kept whatever became of it, marked with how it went.
+        const std::optional<DictationEntry> kept = rig.coordinator->history().newest();
+        QVERIFY(kept);
+        QCOMPARE(kept->text, QStringLiteral("words"));
+        QCOMPARE(kept->outcome, outcome);
+        QCOMPARE(kept->application, QStringLiteral("kate"));
+    }
+
+    // The newest dictation goes out again through the same paster; not while one is recorded,
+    // and not before there is one.
+    void theLastDictationPastesAgain() {
+        Rig rig;
+        rig.coordinator->pasteLast();
+        QVERIFY(rig.paster->pasted.isEmpty());
+        rig.dictate(QStringLiteral("first"));
+        rig.dictate(QStringLiteral("second"));
+        QTRY_COMPARE(rig.paster->pasted.size(), 2);
+        rig.coordinator->pasteLast();
+        QCOMPARE(rig.paster->pasted.back(), QStringLiteral("second"));
+        rig.down();
+        rig.coordinator->pasteLast();
+        QCOMPARE(rig.paster->pasted.size(), 3);
+        rig.up();
+        rig.transcribers.back()->finishWith(QString());
+        rig.paster->outcome = PasteOutcome::noTarget;
+        rig.coordinator->pasteLast();
+        QCOMPARE(rig.mode(), HUDMode::error(DictationCoordinator::savedMessage));
+        QCOMPARE(rig.coordinator->history().entries().size(), 2); // a repeat is no new entry
     }
 
     // A key-up that never comes (a `--hold` without `--release`) does not keep the microphone

@@ -320,6 +320,47 @@ private slots:
         QVERIFY(s.logs.contains(cannotOpen));
     }
 
+    // "Recent Dictations" lists the newest ten as typed, copies one when chosen, and clears;
+    // "Paste Last Dictation" and `--paste-last` paste the newest through the coordinator.
+    void recentDictationsInTheMenu() {
+        Shell s({"MIRVO_TEST_MODE=1"});
+        s.launch();
+        const std::shared_ptr<FakePasteboard> pastedTo = s.platform.pasteboard;
+        QMenu* menu = s.delegate->menu();
+        QMenu* recent = s.item("Recent Dictations")->menu();
+        emit menu->aboutToShow();
+        QVERIFY(!s.item("Paste Last Dictation")->isEnabled());
+        QCOMPARE(recent->actions().first()->text(), QStringLiteral("No Recent Dictations"));
+
+        const QDateTime now = QDateTime::currentDateTime();
+        for (int i = 0; i < 18; ++i)
+            s.delegate->history().add(
+                {QStringLiteral("older %1").arg(i), now, PasteOutcome::pasted, {}});
+        s.delegate->history().add({"<b>x</b> &File\tten", now, PasteOutcome::pasted, {}});
+        const QString longText = "a dictation long enough to be cut short in the menu, surely";
+        s.delegate->history().add({longText, now, PasteOutcome::noTarget, {}});
+        emit menu->aboutToShow();
+        QVERIFY(s.item("Paste Last Dictation")->isEnabled());
+        const QList<QAction*> items = recent->actions();
+        QCOMPARE(items.size(), 10 + 2); // the entries, a separator, "Clear Recent Dictations"
+        QCOMPARE(items[0]->text(), longText.left(40) + "… (not pasted)");
+        QCOMPARE(items[1]->text().replace("&&", "&"), QStringLiteral("<b>x</b> &File ten"));
+        QVERIFY(QKeySequence::mnemonic(items[1]->text()).isEmpty());
+        QCOMPARE(items[9]->text(), QStringLiteral("older 10"));
+
+        items[1]->trigger();
+        QCOMPARE(s.platform.pasteboard->text(), QStringLiteral("<b>x</b> &File\tten"));
+        QCOMPARE(s.platform.userNotifications.back(), QStringLiteral("Copied — press Ctrl+V"));
+        s.delegate->handleCommand("paste-last", {});
+        QCOMPARE(pastedTo->text(), longText);
+
+        items.last()->trigger(); // Clear
+        emit menu->aboutToShow();
+        QVERIFY(s.delegate->history().isEmpty());
+        QVERIFY(!s.item("Paste Last Dictation")->isEnabled());
+        QVERIFY(s.logs.lines().filter("dictation long enough").isEmpty());
+    }
+
     void updatesAreFoundShownOnceAndExplained() {
         Shell s({}, true);
         s.launch();

@@ -1,11 +1,15 @@
 #include "core/Paster.h"
 #include "common/PlatformError.h"
+#include "core/DictationHistory.h"
 #include "doubles/FakePlatform.h"
 #include "platform/linux/wayland/WlClipboardPasteboard.h"
+#include "support/LogCapture.h"
 #include "support/Utilities.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -35,6 +39,21 @@ bool sameItems(const std::vector<Item>& a, const std::vector<Item>& b) {
             return false;
     }
     return true;
+}
+
+QList<DictationEntry> entriesNumbered(int count) {
+    QList<DictationEntry> entries; // newest first
+    const QDateTime start = QDateTime::fromSecsSinceEpoch(1'800'000'000);
+    for (int i = count; i > 0; --i)
+        entries.append({QStringLiteral("dictation %1 \"<b>&x</b>\"\n").arg(i), start.addSecs(i),
+                        i % 2 ? PasteOutcome::pasted : PasteOutcome::noTarget,
+                        i % 3 ? QStringLiteral("kate") : QString()});
+    return entries;
+}
+
+QByteArray contentsOf(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 } // namespace
@@ -122,6 +141,14 @@ private slots:
             QCOMPARE(rig.pasteboard->text(), QStringLiteral("the user's"));
         }
 
+        // No window to paste into: no chord, the clipboard untouched.
+        Rig unfocused;
+        unfocused.pasteboard->items = {{{{"text/plain", "the user's"}}, {}, {}}};
+        unfocused.keyboard->focused = std::nullopt;
+        QCOMPARE(unfocused.paster->paste(QStringLiteral("dictated")), PasteOutcome::noTarget);
+        QCOMPARE(unfocused.keyboard->chords, 0);
+        QVERIFY(unfocused.pasteboard->calls.isEmpty());
+
         Rig slow;
         slow.pasteboard->items = {
             {{{"text/plain", "caption"}, {"image/png", "huge"}}, {}, {"image/png"}}};
@@ -156,6 +183,77 @@ private slots:
         QVERIFY(!clipboard.pasteboardItems());
         helper("exit 2");
         QVERIFY_THROWS_EXCEPTION(PlatformError, clipboard.pasteboardItems());
+    }
+
+    // The file behind "keep recent dictations": only the user can read it, a failed write leaves
+    // what was there, a damaged file is moved aside rather than read in part, at most 100 kept.
+    void theHistoryFileKeepsWhatItShould_data() {
+        QTest::addColumn<int>("entries");
+        QTest::addColumn<QByteArray>("before"); // what the file held; "dir": a folder in its place
+        QTest::addColumn<int>("read");          // entries read back; -1: the write fails
+        QTest::newRow("a few") << 3 << QByteArray() << 3;
+        QTest::newRow("over the cap") << 130 << QByteArray() << 100;
+        QTest::newRow("a damaged line")
+            << 0
+            << QByteArray("{\"text\":\"ok\",\"time\":\"2027-01-15T08:00:00.000Z\","
+                          "\"outcome\":\"pasted\",\"application\":\"\"}\n{\"text\":")
+            << 0;
+        QTest::newRow("an unknown outcome")
+            << 0
+            << QByteArray("{\"text\":\"ok\",\"time\":\"2027-01-15T08:00:00.000Z\","
+                          "\"outcome\":\"maybe\"}\n")
+            << 0;
+        QTest::newRow("cannot be replaced") << 3 << QByteArray("dir") << -1;
+    }
+
+    void theHistoryFileKeepsWhatItShould() {
+        QFETCH(int, entries);
+        QFETCH(QByteArray, before);
+        QFETCH(int, read);
+        QTemporaryDir state;
+        const DictationHistoryFile file(DictationHistoryFile::defaultPath(state.path()));
+        QDir().mkpath(QFileInfo(file.path()).absolutePath());
+        if (before == "dir")
+            QDir().mkpath(file.path());
+        else if (!before.isEmpty())
+            QVERIFY(writeFile(file.path(), before));
+        LogCapture logs;
+        if (!before.isEmpty() && before != "dir") {
+            QVERIFY(file.read().isEmpty());
+            QCOMPARE(contentsOf(file.path() + ".damaged"), before);
+            QCOMPARE(logs.startingWith("[Mirvo] recent dictations: ").size(), 1);
+            QVERIFY(!logs.lines().join('\n').contains("ok"));
+        }
+        const QList<DictationEntry> written = entriesNumbered(entries);
+        QCOMPARE(file.write(written), read >= 0);
+        if (read < 0) {
+            QVERIFY(QFileInfo(file.path()).isDir());
+            QVERIFY(QDir(QFileInfo(file.path()).absolutePath()).entryList(QDir::Files).isEmpty());
+            return;
+        }
+        QCOMPARE(file.read(), written.mid(0, read));
+        QCOMPARE(QFileInfo(file.path()).permissions() & 0x0077, QFile::Permissions());
+        QCOMPARE(QFile::permissions(QFileInfo(file.path()).absolutePath()) & 0x0077,
+                 QFile::Permissions());
+    }
+
+    // In memory the last 20; kept on disk only when the user asked, and a clear empties both.
+    void theHistoryKeepsTheLastDictations() {
+        for (const bool keep : {false, true}) {
+            QTemporaryDir state;
+            const DictationHistoryFile file(DictationHistoryFile::defaultPath(state.path()));
+            DictationHistory history(file, keep);
+            const QList<DictationEntry> entries = entriesNumbered(25);
+            for (auto it = entries.crbegin(); it != entries.crend(); ++it)
+                history.add(*it);
+            QCOMPARE(history.entries(), entries.mid(0, DictationHistory::capacity));
+            QVERIFY(history.newest() == entries.front());
+            QCOMPARE(QDir(state.path()).isEmpty(), !keep);
+            QCOMPARE(DictationHistory(file, keep).entries().size(), keep ? 20 : 0);
+            history.clear();
+            QVERIFY(history.isEmpty() && !history.newest());
+            QVERIFY(DictationHistory(file, true).isEmpty());
+        }
     }
 };
 

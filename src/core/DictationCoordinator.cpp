@@ -17,17 +17,16 @@ QString limitMessage(double limitSeconds) {
 
 } // namespace
 
-DictationCoordinator::DictationCoordinator(std::shared_ptr<HotkeyMonitor> hotkey,
-                                           std::shared_ptr<AudioRecorder> recorder,
-                                           TranscriberFactory transcriberFactory,
-                                           std::unique_ptr<Paster> paster,
-                                           std::unique_ptr<HUDWindowController> hud,
-                                           std::shared_ptr<Polisher> polisher, PlatformTexts texts,
-                                           double dictationLimitSeconds)
+DictationCoordinator::DictationCoordinator(
+    std::shared_ptr<HotkeyMonitor> hotkey, std::shared_ptr<AudioRecorder> recorder,
+    TranscriberFactory transcriberFactory, std::unique_ptr<Paster> paster,
+    std::unique_ptr<HUDWindowController> hud, std::shared_ptr<Polisher> polisher,
+    PlatformTexts texts, double dictationLimitSeconds, std::shared_ptr<DictationHistory> history)
     : hotkey_(std::move(hotkey)), recorder_(std::move(recorder)),
       transcriberFactory_(std::move(transcriberFactory)), paster_(std::move(paster)),
       hud_(std::move(hud)), polisher_(std::move(polisher)), texts_(std::move(texts)),
-      dictationLimitSeconds_(dictationLimitSeconds) {
+      dictationLimitSeconds_(dictationLimitSeconds),
+      history_(history ? std::move(history) : std::make_shared<DictationHistory>()) {
     limitTimer_.setSingleShot(true);
     QObject::connect(&limitTimer_, &QTimer::timeout, [this] { reachLimit(); });
 }
@@ -163,8 +162,7 @@ QCoro::Task<> DictationCoordinator::finishDictation(std::shared_ptr<Transcriber>
         if (self->alternatePasteHandler) {
             self->alternatePasteHandler(finalText);
             mirvoLog(QStringLiteral("[Mirvo] delivered via alternatePasteHandler"));
-        } else if (const QString failure = reportDelivery(self->paster_->paste(finalText));
-                   !failure.isEmpty()) {
+        } else if (const QString failure = self->deliver(finalText); !failure.isEmpty()) {
             message = failure;
         }
     }
@@ -178,11 +176,29 @@ QCoro::Task<> DictationCoordinator::finishDictation(std::shared_ptr<Transcriber>
         self->remember(rawText);
 }
 
+QString DictationCoordinator::deliver(const QString& text) {
+    const PasteOutcome outcome = paster_->paste(text);
+    history_->add({text, QDateTime::currentDateTime(), outcome, paster_->lastTarget()});
+    return reportDelivery(outcome);
+}
+
+void DictationCoordinator::pasteLast() {
+    const std::optional<DictationEntry> last = history_->newest();
+    if (!last || isRecording_) {
+        mirvoLog(last ? QStringLiteral("[Mirvo] paste last: not while dictating")
+                      : QStringLiteral("[Mirvo] paste last: no recent dictation"));
+        return;
+    }
+    mirvoLog(QStringLiteral("[Mirvo] paste last: ") + dictatedText(last->text));
+    if (const QString failure = reportDelivery(paster_->paste(last->text)); !failure.isEmpty())
+        hud_->showError(failure, 4);
+}
+
 QString DictationCoordinator::reportDelivery(PasteOutcome outcome) {
     switch (outcome) {
     case PasteOutcome::pasted:
         mirvoLog(QStringLiteral("[Mirvo] pasted"));
-        break;
+        return QString();
     case PasteOutcome::copiedForUser:
         mirvoLog(QStringLiteral("[Mirvo] copied to the clipboard for the user to paste"));
         break;
@@ -190,9 +206,13 @@ QString DictationCoordinator::reportDelivery(PasteOutcome outcome) {
         mirvoLog(QStringLiteral("[Mirvo] paste failed: the text could not be put on the "
                                 "clipboard, so no paste was sent"),
                  LogLevel::error);
-        return QStringLiteral("Couldn't paste — copy failed");
+        break;
+    case PasteOutcome::noTarget:
+        mirvoLog(QStringLiteral("[Mirvo] paste failed: no window has the keyboard focus"),
+                 LogLevel::warning);
+        break;
     }
-    return QString();
+    return savedMessage;
 }
 
 void DictationCoordinator::remember(const QString& rawText) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AudioRecorder.h"
+#include "DictationHistory.h"
 #include "HUDWindowController.h"
 #include "HotkeyMonitor.h"
 #include "Paster.h"
@@ -22,7 +23,8 @@
 class UserDefaults;
 
 // The dictation pipeline: key down starts a transcriber and the recorder; key up stops the
-// recorder, awaits the transcript, polishes it when configured, delivers it and remembers it.
+// recorder, awaits the transcript, polishes it when configured, delivers it, remembers the raw
+// transcript as a hint for the next one and hands the delivered text to the history.
 // Lives on the main thread; owned through a shared pointer so callbacks can hold it weakly.
 class DictationCoordinator final : public std::enable_shared_from_this<DictationCoordinator> {
 public:
@@ -30,13 +32,17 @@ public:
     // A dictation whose key-up never comes (a missed release, a `--hold` without `--release`)
     // ends by itself after this long, as if the key went up.
     static constexpr double maxDictationSeconds = 30 * 60;
+    // What the HUD says when a dictation could not be pasted.
+    static inline const QString savedMessage =
+        QStringLiteral("Couldn't paste — saved in Recent Dictations");
 
     DictationCoordinator(std::shared_ptr<HotkeyMonitor> hotkey,
                          std::shared_ptr<AudioRecorder> recorder,
                          TranscriberFactory transcriberFactory, std::unique_ptr<Paster> paster,
                          std::unique_ptr<HUDWindowController> hud,
                          std::shared_ptr<Polisher> polisher, PlatformTexts texts = {},
-                         double dictationLimitSeconds = maxDictationSeconds);
+                         double dictationLimitSeconds = maxDictationSeconds,
+                         std::shared_ptr<DictationHistory> history = nullptr);
     ~DictationCoordinator();
 
     // Builds a coordinator from the platform's components, chosen by the launch options: test
@@ -44,10 +50,9 @@ public:
     // with the push-to-talk key (user default "ai.mirvo.hotkey"), the microphone, pasting, and
     // the configuration file. Either way `commands` (may be null) drive the hold key as well;
     // where the platform cannot watch the key they are its only source. Starts nothing.
-    static std::shared_ptr<DictationCoordinator> make(PlatformServices& platform,
-                                                      const LaunchOptions& options,
-                                                      UserDefaults& defaults,
-                                                      HotkeyCommands* commands = nullptr);
+    static std::shared_ptr<DictationCoordinator>
+    make(PlatformServices& platform, const LaunchOptions& options, UserDefaults& defaults,
+         HotkeyCommands* commands = nullptr, std::shared_ptr<DictationHistory> history = nullptr);
     // The user's recognition settings; an unknown profile is logged and the default used.
     static RecognitionSettings recognitionSettings(const UserDefaults& defaults);
 
@@ -63,6 +68,10 @@ public:
     // Mirvo is ending: the last paste puts the user's clipboard back now.
     void finishPendingPaste() { paster_->finishPending(); }
     const QStringList& recentTranscripts() const { return recentTranscripts_; }
+    DictationHistory& history() { return *history_; }
+    // Delivers the newest dictation of the history again, as a dictation is delivered; nothing
+    // while one is being recorded.
+    void pasteLast();
     HUDWindowController& hud() { return *hud_; }
 
 private:
@@ -75,6 +84,7 @@ private:
                                   std::shared_ptr<DictationCoordinator> self, bool stoppedByLimit);
     // Logs how the delivery went; the HUD message it calls for, empty when none.
     static QString reportDelivery(PasteOutcome outcome);
+    QString deliver(const QString& text);
     void remember(const QString& rawText);
     QString userFacingMessage(const std::exception_ptr& error) const;
 
@@ -86,6 +96,7 @@ private:
     const std::shared_ptr<Polisher> polisher_;
     const PlatformTexts texts_;
     const double dictationLimitSeconds_;
+    const std::shared_ptr<DictationHistory> history_;
     std::vector<QMetaObject::Connection> cancellables_;
     bool isRecording_ = false;
     QTimer limitTimer_;

@@ -38,6 +38,10 @@ void PasteboardPaster::finishPending() {
 }
 
 PasteOutcome PasteboardPaster::paste(const QString& text) {
+    const std::optional<QString> target = keyboard_->focusedApplication();
+    lastTarget_ = target.value_or(QString());
+    if (!target)
+        return PasteOutcome::noTarget;
     // An earlier paste still waiting holds the user's contents: carry them over.
     std::shared_ptr<PendingRestore> pending = std::exchange(pending_, nullptr);
     if (pending)

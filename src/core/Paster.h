@@ -13,6 +13,7 @@ enum class PasteOutcome {
     pasted,        // the paste chord went to the focused application
     copiedForUser, // the text is on the clipboard for the user to paste
     failed,        // the text could not be put on the clipboard: nothing was pasted
+    noTarget,      // no window had the keyboard focus: nothing was pasted
 };
 
 // Delivers the final text of a dictation. Called on the main thread; never throws.
@@ -22,6 +23,8 @@ public:
     virtual PasteOutcome paste(const QString& text) = 0;
     // Mirvo is about to end: finish at once whatever the last paste left to do.
     virtual void finishPending() {}
+    // The application the last paste went to; empty when the platform cannot tell.
+    virtual QString lastTarget() const { return {}; }
 };
 
 class KeyboardEvents;
@@ -40,7 +43,8 @@ class QTimer;
 // the earlier dictation. A copy that fails sends no chord (it would paste whatever the
 // clipboard held) and puts the user's contents back at once. A snapshot that could not read the
 // clipboard in full is never restored: the dictated text then stays rather than the user's
-// contents being wiped.
+// contents being wiped. With no window focused there is nothing to paste into: the clipboard is
+// left alone.
 class PasteboardPaster final : public Paster {
 public:
     PasteboardPaster(std::shared_ptr<Pasteboard> pasteboard,
@@ -51,6 +55,7 @@ public:
     PasteOutcome paste(const QString& text) override;
     // Puts the user's contents back now if a restore is pending.
     void finishPending() override;
+    QString lastTarget() const override { return lastTarget_; }
 
     struct Snapshot {
         std::vector<std::map<QString, QByteArray>> items;
@@ -69,6 +74,7 @@ private:
     const double restoreDelay_;
     const double fetchWait_;
     std::shared_ptr<PendingRestore> pending_;
+    QString lastTarget_;
 };
 
 // The test-mode paster: leaves the text on the clipboard, posts no keys, and announces the

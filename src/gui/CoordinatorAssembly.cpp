@@ -23,10 +23,10 @@ RecognitionSettings DictationCoordinator::recognitionSettings(const UserDefaults
             defaults.stringForKey(punctuationKey).isEmpty() || defaults.boolForKey(punctuationKey)};
 }
 
-std::shared_ptr<DictationCoordinator> DictationCoordinator::make(PlatformServices& platform,
-                                                                 const LaunchOptions& options,
-                                                                 UserDefaults& defaults,
-                                                                 HotkeyCommands* commands) {
+std::shared_ptr<DictationCoordinator>
+DictationCoordinator::make(PlatformServices& platform, const LaunchOptions& options,
+                           UserDefaults& defaults, HotkeyCommands* commands,
+                           std::shared_ptr<DictationHistory> history) {
     std::shared_ptr<HotkeyMonitor> hotkey;
     std::shared_ptr<AudioRecorder> recorder;
     std::unique_ptr<Paster> paster;
@@ -84,7 +84,7 @@ std::shared_ptr<DictationCoordinator> DictationCoordinator::make(PlatformService
         return platform.makeHUDPanel(view);
     });
 
-    return std::make_shared<DictationCoordinator>(hotkey, recorder, std::move(transcriberFactory),
-                                                  std::move(paster), std::move(hud), polisher,
-                                                  platform.texts());
+    return std::make_shared<DictationCoordinator>(
+        hotkey, recorder, std::move(transcriberFactory), std::move(paster), std::move(hud),
+        polisher, platform.texts(), maxDictationSeconds, std::move(history));
 }

@@ -4,12 +4,14 @@
 #include "common/Log.h"
 #include "common/PlatformError.h"
 #include "core/LoginItem.h"
+#include "platform/Pasteboard.h"
 #include "platform/PlatformServices.h"
 #include "platform/SingleInstance.h"
 #include "platform/Tray.h"
 #include "platform/UserDefaults.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QDateTime>
 
 #include <cstdio>
@@ -21,6 +23,10 @@
 namespace {
 
 const QString onboardingCompletedKey = QStringLiteral("ai.mirvo.onboardingCompleted");
+const QString keepHistoryKey = QStringLiteral("ai.mirvo.keepHistory");
+// Entries the "Recent Dictations" menu lists, and the characters of each it shows.
+constexpr int menuEntries = 10;
+constexpr int menuTitleLength = 40;
 
 // The manifest address tests may point at a loopback server; anything else is refused.
 std::optional<QUrl> loopbackManifest(const QString& value) {
@@ -31,11 +37,83 @@ std::optional<QUrl> loopbackManifest(const QString& value) {
     return std::nullopt;
 }
 
+// The commands a key binding runs, each handed to the running Mirvo.
+const std::pair<const QString&, const char*> commandOptions[] = {
+    {SingleInstance::holdCommand, "Start dictating, as the hold key going down does."},
+    {SingleInstance::releaseCommand, "Stop dictating and paste, as the hold key going up does."},
+    {SingleInstance::toggleCommand, "Start dictating, or stop and paste when dictating."},
+    {SingleInstance::pasteLastCommand, "Paste the last dictation again into the focused window."},
+};
+
+const char* const environmentHelp = R"(
+Environment:
+  MIRVO_TEST_MODE=1           Signals instead of the hold key (SIGUSR1 down, SIGUSR2 up), the
+                              clipboard instead of pasting, no configuration.
+  MIRVO_TEST_AUDIO=FILE       In test mode, dictate FILE instead of the microphone.
+  MIRVO_LOG_TRANSCRIPTS=1     Log the dictated words, not only their length.
+  MIRVO_FORCE_ONBOARDING=1    Start dictation only through the setup checklist.
+  MIRVO_POCKETSPHINX_MODEL=DIR  Another PocketSphinx English model.
+  MIRVO_SESSION=x11|wayland   Override the session type the environment gives.
+  MIRVO_UPDATE_MANIFEST_URL=URL  Tests: the release manifest on http://127.0.0.1:PORT/.
+)";
+
+// What the command line asks for: a command for the running Mirvo, Mirvo itself, or an answer
+// printed here.
+struct CommandLine {
+    QString command; // empty: run Mirvo
+    std::optional<int> exitWith;
+};
+
+CommandLine parseCommandLine(int argc, char** argv) {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Push-to-talk dictation: hold a key, speak, release, and the words are "
+                       "pasted where you type.\nWithout options it starts Mirvo, or shows the "
+                       "setup checklist of the Mirvo that runs."));
+    // Qt's own help option would offer Qt's options too, which Mirvo does not take.
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Show this help and exit."));
+    const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
+                                     QStringLiteral("Show the version and exit."));
+    parser.addOptions({help, version});
+    for (const auto& [name, description] : commandOptions)
+        parser.addOption(QCommandLineOption(name, QString::fromUtf8(description)));
+    parser.addPositionalArgument(QStringLiteral("url"), QStringLiteral("mirvo: links to open."),
+                                 QStringLiteral("[url…]"));
+    // Parsed before any application object exists, so Qt cannot name the program itself.
+    const QString usage =
+        parser.helpText().replace(QStringLiteral("<executable_name>"), QStringLiteral("mirvo"));
+    QStringList chosen;
+    const bool parsed = parser.parse(arguments);
+    if (parsed)
+        for (const auto& [name, description] : commandOptions)
+            if (parser.isSet(name))
+                chosen.append(name);
+    if (!parsed || chosen.size() > 1 ||
+        (!chosen.isEmpty() && !parser.positionalArguments().isEmpty())) {
+        const QString problem =
+            parsed ? QStringLiteral("give one command at a time") : parser.errorText();
+        std::fprintf(stderr, "mirvo: %s\n%s", qPrintable(problem), qPrintable(usage));
+        return {{}, 2};
+    }
+    if (parser.isSet(help)) {
+        std::printf("%s%s", qPrintable(usage), environmentHelp);
+        return {{}, 0};
+    }
+    if (parser.isSet(version)) {
+        std::printf("mirvo %s\n", MIRVO_VERSION);
+        return {{}, 0};
+    }
+    return {chosen.value(0), std::nullopt};
+}
+
 // `mirvo --hold` and the like, run by a desktop key binding: hand the command to the running
 // Mirvo and end at once. Nothing starts when none runs, since a binding may fire at any time.
-int sendHotkeyCommand(int argc, char** argv, PlatformServices& platform) {
+int sendCommand(int argc, char** argv, const QString& command, PlatformServices& platform) {
     QCoreApplication app(argc, argv);
-    const QString command = QString::fromLocal8Bit(argv[1]).mid(2);
     switch (platform.makeSingleInstance()->deliver(command)) {
     case SingleInstance::Delivery::delivered:
         return 0;
@@ -57,9 +135,13 @@ int sendHotkeyCommand(int argc, char** argv, PlatformServices& platform) {
 } // namespace
 
 int Mirvo::run(int argc, char** argv, PlatformServices& platform) {
-    if (argc == 2 && QByteArray(argv[1]).startsWith("--") &&
-        hotkeyCommandNamed(QString::fromLocal8Bit(argv[1]).mid(2)))
-        return sendHotkeyCommand(argc, argv, platform);
+    QCoreApplication::setApplicationName(QStringLiteral("mirvo"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(MIRVO_VERSION));
+    const CommandLine line = parseCommandLine(argc, argv);
+    if (line.exitWith)
+        return *line.exitWith;
+    if (!line.command.isEmpty())
+        return sendCommand(argc, argv, line.command, platform);
     // Qt would abort the process without a display; say what is missing instead.
     platform.chooseQtPlatform();
     const QString problem = platform.desktopProblem();
@@ -114,7 +196,11 @@ int Mirvo::run(int argc, char** argv, PlatformServices& platform) {
 MirvoAppDelegate::MirvoAppDelegate(PlatformServices& platform, LaunchOptions options,
                                    std::shared_ptr<UserDefaults> defaults, Timing timing)
     : platform_(platform), options_(std::move(options)), defaults_(std::move(defaults)),
-      timing_(timing), loginItem_(platform.makeLoginItem()) {
+      timing_(timing),
+      history_(std::make_shared<DictationHistory>(
+          DictationHistoryFile(DictationHistoryFile::defaultPath(platform.stateDirectory())),
+          defaults_->boolForKey(keepHistoryKey))),
+      loginItem_(platform.makeLoginItem()) {
     manifestURL_ = UpdateChecker::defaultManifestURL();
     if (options_.manifestURL) {
         if (const auto loopback = loopbackManifest(*options_.manifestURL))
@@ -164,6 +250,10 @@ void MirvoAppDelegate::handleCommand(const QString& command, const QStringList& 
                                     "the setup checklist)")
                          .arg(command));
         emit hotkeyCommands_.issued(*hotkey);
+        return;
+    }
+    if (command == SingleInstance::pasteLastCommand) {
+        pasteLastDictation();
         return;
     }
     if (command != SingleInstance::openCommand)
@@ -226,7 +316,8 @@ void MirvoAppDelegate::startCoordinator() {
 }
 
 void MirvoAppDelegate::startCoordinatorNow() {
-    coordinator_ = DictationCoordinator::make(platform_, options_, *defaults_, &hotkeyCommands_);
+    coordinator_ =
+        DictationCoordinator::make(platform_, options_, *defaults_, &hotkeyCommands_, history_);
     std::weak_ptr<MirvoAppDelegate> weak = weak_from_this();
     coordinator_->onRecordingComplete = [weak] {
         if (auto self = weak.lock())
@@ -330,6 +421,9 @@ void MirvoAppDelegate::installMenuBar() {
     pendingUpdate->setVisible(false);
     add(QStringLiteral("Check for Updates…"), &MirvoAppDelegate::manualUpdateCheck);
     add(QStringLiteral("Setup Checklist…"), &MirvoAppDelegate::openChecklist);
+    pasteLastItem_ =
+        add(QStringLiteral("Paste Last Dictation"), &MirvoAppDelegate::pasteLastDictation);
+    recentMenu_ = menu_->addMenu(QStringLiteral("Recent Dictations"));
     menu_->addSeparator();
     launchAtLoginItem_ =
         add(QStringLiteral("Launch at Login"), &MirvoAppDelegate::toggleLaunchAtLogin);
@@ -348,6 +442,55 @@ void MirvoAppDelegate::installMenuBar() {
 
 void MirvoAppDelegate::menuWillOpen() {
     launchAtLoginItem_->setChecked(loginItem_->isEnabled());
+    pasteLastItem_->setEnabled(!history_->isEmpty());
+    recentMenu_->clear();
+    const QList<DictationEntry> entries = history_->entries().mid(0, menuEntries);
+    for (const DictationEntry& entry : entries) {
+        QAction* item = recentMenu_->addAction(menuTitle(entry));
+        connect(item, &QAction::triggered, this,
+                [this, text = entry.text] { copyDictation(text); });
+    }
+    if (entries.isEmpty())
+        recentMenu_->addAction(QStringLiteral("No Recent Dictations"))->setEnabled(false);
+    recentMenu_->addSeparator();
+    QAction* clear = recentMenu_->addAction(QStringLiteral("Clear Recent Dictations"));
+    clear->setEnabled(!entries.isEmpty());
+    connect(clear, &QAction::triggered, this, &MirvoAppDelegate::clearRecentDictations);
+}
+
+QString MirvoAppDelegate::menuTitle(const DictationEntry& entry) {
+    // One line (a tab would start the shortcut column); an "&" is shown, not made a mnemonic.
+    QString title = entry.text.simplified();
+    if (title.size() > menuTitleLength)
+        title = title.left(menuTitleLength) + QStringLiteral("…");
+    title.replace(QLatin1Char('&'), QStringLiteral("&&"));
+    return entry.wasPasted() ? title : title + QStringLiteral(" (not pasted)");
+}
+
+void MirvoAppDelegate::pasteLastDictation() {
+    if (!coordinator_) {
+        mirvoLog(QStringLiteral("[Mirvo] paste last: dictation has not started yet"));
+        return;
+    }
+    coordinator_->pasteLast();
+}
+
+void MirvoAppDelegate::copyDictation(const QString& text) {
+    if (!pasteboard_)
+        pasteboard_ = platform_.makePasteboard();
+    pasteboard_->clearContents();
+    if (!pasteboard_->setString(text)) {
+        mirvoLog(QStringLiteral("[Mirvo] a recent dictation could not be copied"),
+                 LogLevel::warning);
+        return;
+    }
+    mirvoLog(QStringLiteral("[Mirvo] recent dictation copied: ") + dictatedText(text));
+    platform_.notifyUser(ClipboardHandoffPaster::copiedMessage);
+}
+
+void MirvoAppDelegate::clearRecentDictations() {
+    history_->clear();
+    mirvoLog(QStringLiteral("[Mirvo] recent dictations cleared"));
 }
 
 void MirvoAppDelegate::openWebsite() {

@@ -17,6 +17,7 @@
 class HTTPSession;
 class LoginItemControlling;
 class OnboardingWindowController;
+class Pasteboard;
 class PlatformServices;
 class Tray;
 class UpdateWindowController;
@@ -75,6 +76,14 @@ public:
     void openWebsite();
     void openChecklist();
     void toggleLaunchAtLogin();
+    // "Paste Last Dictation" and `mirvo --paste-last`.
+    void pasteLastDictation();
+    // A "Recent Dictations" entry: its text on the clipboard for the user to paste.
+    void copyDictation(const QString& text);
+    void clearRecentDictations();
+    // How an entry shows in the menu: its first 40 characters on one line, as typed.
+    static QString menuTitle(const DictationEntry& entry);
+    DictationHistory& history() { return *history_; }
 
     // Update checks, kept by the update schedule (made with the menu).
     void scheduleUpdateChecks() { updates_->start(); }
@@ -108,6 +117,10 @@ private:
     std::unique_ptr<Tray> statusItem_;
     std::unique_ptr<QMenu> menu_;
     QAction* launchAtLoginItem_ = nullptr;
+    QAction* pasteLastItem_ = nullptr;
+    QMenu* recentMenu_ = nullptr;
+    const std::shared_ptr<DictationHistory> history_;
+    std::shared_ptr<Pasteboard> pasteboard_;
     std::shared_ptr<OnboardingWindowController> onboarding_;
     std::shared_ptr<UpdateSchedule> updates_;
     const std::shared_ptr<LoginItemControlling> loginItem_;

@@ -106,6 +106,8 @@ public:
     virtual std::shared_ptr<NotificationCenter> defaultNotificationCenter() = 0;
     // The user's configuration folder (~/.config on Linux), where Mirvo's own folder goes.
     virtual QString configDirectory() = 0;
+    // Where the user's state that outlives a run goes ($XDG_STATE_HOME, ~/.local/state).
+    virtual QString stateDirectory() = 0;
     // Mirvo's registration as a program started at login.
     virtual std::shared_ptr<LoginItemControlling> makeLoginItem() = 0;
     // Opens `url` with the desktop's handler for it; false when nothing could.

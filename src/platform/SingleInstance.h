@@ -23,6 +23,8 @@ public:
     static inline const QString holdCommand = QStringLiteral("hold");
     static inline const QString releaseCommand = QStringLiteral("release");
     static inline const QString toggleCommand = QStringLiteral("toggle");
+    // Paste the last dictation again into the focused window.
+    static inline const QString pasteLastCommand = QStringLiteral("paste-last");
 
     // A copy of Mirvo started by a restart has its parent's pid here: it waits for the parent to
     // end instead of handing its command to it.

@@ -118,6 +118,7 @@ public:
         pasted.append(text);
         return outcome;
     }
+    QString lastTarget() const override { return QStringLiteral("kate"); }
     QStringList pasted;
     PasteOutcome outcome = PasteOutcome::pasted;
 };

@@ -44,8 +44,10 @@ public:
         if (onChord)
             onChord();
     }
+    std::optional<QString> focusedApplication() override { return focused; }
     int chords = 0;
     std::function<void()> onChord;
+    std::optional<QString> focused = QString();
 };
 
 // An in-memory clipboard: items of typed data, some types of which may refuse to be read.
@@ -292,6 +294,7 @@ public:
         return notifications;
     }
     QString configDirectory() override { return supportDirectory; }
+    QString stateDirectory() override { return supportDirectory + "/state"; }
     std::shared_ptr<LoginItemControlling> makeLoginItem() override { return loginItem; }
     bool openURL(const QUrl& url) override {
         log->record("openURL " + url.toString());

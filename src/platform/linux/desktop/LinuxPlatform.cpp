@@ -26,6 +26,7 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFileInfo>
 #include <QHash>
 #include <QStandardPaths>
@@ -222,6 +223,12 @@ std::shared_ptr<NotificationCenter> LinuxPlatform::defaultNotificationCenter() {
 
 QString LinuxPlatform::configDirectory() {
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+}
+
+QString LinuxPlatform::stateDirectory() {
+    // As the XDG base directories have it: only an absolute path counts.
+    const QString set = qEnvironmentVariable("XDG_STATE_HOME");
+    return QDir::isAbsolutePath(set) ? set : QDir::homePath() + QStringLiteral("/.local/state");
 }
 
 std::shared_ptr<LoginItemControlling> LinuxPlatform::makeLoginItem() {

@@ -47,6 +47,7 @@ public:
     std::unique_ptr<SignalSource> makeSignalSource() override;
     std::shared_ptr<NotificationCenter> defaultNotificationCenter() override;
     QString configDirectory() override;
+    QString stateDirectory() override;
     std::shared_ptr<LoginItemControlling> makeLoginItem() override;
     bool openURL(const QUrl& url) override;
     QUrl helpPageURL() override;

@@ -10,41 +10,46 @@
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
+#include <optional>
+#include <utility>
 #include <vector>
 
 namespace {
 
-// The WM_CLASS of the focused window or of its nearest ancestor that has one. The windows may
-// close while we walk them: their errors are trapped and end the walk.
-bool focusedWindowIsTerminal(Display* display) {
+// The WM_CLASS name and class of the focused window or of its nearest ancestor that has one;
+// none when no window has the focus. The windows may close while we walk them: their errors are
+// trapped and end the walk.
+std::optional<std::pair<QString, QString>> focusedWindowClass(Display* display) {
     X11ErrorTrap trap(display);
     Window focus = 0;
     int revert = 0;
     XGetInputFocus(display, &focus, &revert);
-    while (focus != None && focus != PointerRoot) {
+    if (focus == None)
+        return std::nullopt;
+    while (focus != PointerRoot) {
         XClassHint hint = {nullptr, nullptr};
         const bool hasHint = XGetClassHint(display, focus, &hint);
         if (trap.caughtError())
-            return false;
+            break;
         if (hasHint) {
-            const bool terminal = isTerminal(QString::fromLocal8Bit(hint.res_name)) ||
-                                  isTerminal(QString::fromLocal8Bit(hint.res_class));
+            std::pair<QString, QString> named(QString::fromLocal8Bit(hint.res_name),
+                                              QString::fromLocal8Bit(hint.res_class));
             XFree(hint.res_name);
             XFree(hint.res_class);
-            return terminal;
+            return named;
         }
         Window root = 0, parent = 0;
         Window* children = nullptr;
         unsigned int count = 0;
         if (!XQueryTree(display, focus, &root, &parent, &children, &count) || trap.caughtError())
-            return false;
+            break;
         if (children)
             XFree(children);
         if (parent == root)
-            return false;
+            break;
         focus = parent;
     }
-    return false;
+    return std::pair<QString, QString>();
 }
 
 // Modifier keys down right now, as keycodes.
@@ -76,7 +81,8 @@ void XTestKeyboardEvents::postPasteChord() {
                  LogLevel::error);
         return;
     }
-    const bool terminal = focusedWindowIsTerminal(display);
+    const auto focused = focusedWindowClass(display).value_or(std::pair<QString, QString>());
+    const bool terminal = isTerminal(focused.first) || isTerminal(focused.second);
     const KeyCode control = XKeysymToKeycode(display, XK_Control_L);
     const KeyCode shift = XKeysymToKeycode(display, XK_Shift_L);
     const KeyCode v = XKeysymToKeycode(display, XK_v);
@@ -99,4 +105,14 @@ void XTestKeyboardEvents::postPasteChord() {
     for (KeyCode code : held)
         XTestFakeKeyEvent(display, code, True, CurrentTime);
     XSync(display, False);
+}
+
+std::optional<QString> XTestKeyboardEvents::focusedApplication() {
+    Display* display = connection_->display();
+    if (!display)
+        return QString();
+    const auto focused = focusedWindowClass(display);
+    if (!focused)
+        return std::nullopt;
+    return focused->second.isEmpty() ? focused->first : focused->second;
 }

@@ -17,6 +17,7 @@ class XTestKeyboardEvents final : public KeyboardEvents {
 public:
     explicit XTestKeyboardEvents(std::shared_ptr<X11Connection> connection);
     void postPasteChord() override;
+    std::optional<QString> focusedApplication() override;
 
 private:
     const std::shared_ptr<X11Connection> connection_;
