@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QLayout>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -21,6 +22,9 @@
 namespace {
 
 const QString checklistTitle = QStringLiteral("Welcome to Mirvo");
+// "Quit Mirvo" in the tray menu after a dictation: below About, Check for Updates, Setup
+// Checklist, Paste Last Dictation, Recent Dictations and Launch at Login.
+constexpr int quitDowns = 7;
 const QString sampleText = QStringLiteral("please send the quarterly report to the finance team "
                                           "before noon the meeting has moved to thursday");
 
@@ -97,7 +101,7 @@ private slots:
         QTRY_VERIFY(managerSaid().contains("ready"));
         const QString home = desktop.newHome();
         const QList<std::pair<QString, std::function<void(MirvoProcess&)>>> exits = {
-            {"Quit Mirvo", [&](MirvoProcess&) { desktop.pickFromTrayMenu(5); }},
+            {"Quit Mirvo", [&](MirvoProcess&) { desktop.pickFromTrayMenu(quitDowns); }},
             {"SIGTERM", [](MirvoProcess& app) { app.signal(SIGTERM); }},
         };
         for (const auto& [name, leave] : exits) {
@@ -159,10 +163,44 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(wer(desktop.field().text(), expected) <= 25, 5000);
             QTRY_COMPARE_WITH_TIMEOUT(desktop.clipboard(), QByteArray("what the user had"), 5000);
         }
-        QCOMPARE(app->count("[Mirvo] hotkey event: down"), 3);
+        // Pasted again on demand; a dictation with no window to go to is kept for that.
+        const auto pastedAgain = [&] {
+            desktop.field(); // the keyboard back to it
+            QVERIFY(command("--paste-last"));
+            expected += " " + sampleText;
+            QTRY_VERIFY_WITH_TIMEOUT(wer(desktop.field().text(), expected) <= 25, 5000);
+        };
+        pastedAgain();
+        focusNothing();
+        QVERIFY(desktop.dictate());
+        QVERIFY(app->waitFor("[Mirvo] paste failed: no window has the keyboard focus"));
+        QCOMPARE(desktop.clipboard(), QByteArray("what the user had"));
+        pastedAgain();
+        QVERIFY(!QFileInfo::exists(home + "/.local/state/mirvo")); // not asked to keep them
+        QCOMPARE(app->count("[Mirvo] hotkey event: down"), 4);
         QVERIFY(app->log().contains(
             QRegularExpression(R"(\[Mirvo\] raw transcript: \(\d+ characters\))")));
         nothingPrivateIn(*app, {"quarterly", "finance", "meeting"});
+    }
+
+    // Answers as a Linux program does, with no desktop session needed.
+    void theCommandLineAnswers() {
+        const QString home = desktop.newHome();
+        const QStringList bare =
+            Desktop::environment(home) + QStringList{"DISPLAY=", "WAYLAND_DISPLAY="};
+        const QList<std::tuple<QStringList, int, QString>> lines = {
+            {{"--help"}, 0, "--paste-last"},
+            {{"--help"}, 0, "MIRVO_TEST_MODE"},
+            {{"--version"}, 0, "mirvo " MIRVO_VERSION},
+            {{"--nonsense"}, 2, "Usage: mirvo"},
+            {{"--hold", "--release"}, 2, "Usage: mirvo"},
+            {{"--paste-last"}, 1, "mirvo: --paste-last: Mirvo is not running"},
+        };
+        for (const auto& [arguments, status, said] : lines) {
+            QString output;
+            QCOMPARE(MirvoProcess::commandStatus(home, bare, arguments, &output), status);
+            QVERIFY2(output.contains(said), qPrintable(output));
+        }
     }
 
     void theTrayComesAndGoesWithThePanel() {
@@ -234,7 +272,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(desktop.field().text().mid(before.size()).contains("quarterly"),
                                  5000);
         QTRY_COMPARE_WITH_TIMEOUT(desktop.clipboard(), QByteArray("what the user had"), 5000);
-        desktop.pickFromTrayMenu(5); // Quit Mirvo
+        desktop.pickFromTrayMenu(quitDowns);
         QVERIFY(app->exitsCleanly(5000));
     }
 

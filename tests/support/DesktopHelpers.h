@@ -23,6 +23,8 @@ QRect windowNamed(const QString& title);
 bool closeWindowNamed(const QString& title);
 // Gives the keyboard focus to the window titled `title`.
 bool focusWindowNamed(const QString& title);
+// Leaves no window with the keyboard focus, as when the focused one closed.
+void focusNothing();
 
 // The clipboard as another client reads it, through xclip (scratch files in `dir`). The event
 // loop keeps running while it waits, because this process may be the owner that has to answer.

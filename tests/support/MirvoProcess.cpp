@@ -15,18 +15,18 @@ MirvoProcess::MirvoProcess(const QString& dir, const QStringList& environment,
                    environment + QStringList{"QT_QPA_PLATFORM=" + platform}, {}, log_);
 }
 
-bool MirvoProcess::command(const QString& dir, const QStringList& environment,
-                           const QStringList& arguments, QString* output) {
+int MirvoProcess::commandStatus(const QString& dir, const QStringList& environment,
+                                const QStringList& arguments, QString* output) {
     const QString path = dir + "/command.out";
     QFile::remove(path);
     Subprocess process;
     process.start(QStringLiteral(MIRVO_BINARY), arguments, environment, {}, path);
-    const bool ok = process.waitForSuccess(5000);
+    const int status = process.waitForExit(5000);
     if (output) {
         QFile f(path);
         *output = f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
     }
-    return ok;
+    return status;
 }
 
 QString MirvoProcess::log() const {

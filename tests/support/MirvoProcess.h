@@ -26,7 +26,12 @@ public:
     // Runs `mirvo ARGUMENTS` (such as "--hold") to its end; whether it exited with status 0,
     // with what it printed in `output`.
     static bool command(const QString& dir, const QStringList& environment,
-                        const QStringList& arguments, QString* output = nullptr);
+                        const QStringList& arguments, QString* output = nullptr) {
+        return commandStatus(dir, environment, arguments, output) == 0;
+    }
+    // The same, with its exit status (-1 when it had to be stopped).
+    static int commandStatus(const QString& dir, const QStringList& environment,
+                             const QStringList& arguments, QString* output = nullptr);
 
 private:
     QString log_;

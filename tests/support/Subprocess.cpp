@@ -84,12 +84,12 @@ bool Subprocess::isRunning() {
     return pid_ > 0 && !reap(0);
 }
 
-bool Subprocess::waitForSuccess(int timeoutMs) {
+int Subprocess::waitForExit(int timeoutMs) {
     if (!reap(timeoutMs)) {
         stop();
-        return false;
+        return -1;
     }
-    return WIFEXITED(status_) && WEXITSTATUS(status_) == 0;
+    return WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
 }
 
 void Subprocess::stop() {

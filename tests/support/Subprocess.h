@@ -22,7 +22,9 @@ public:
                const QString& outputPath = {});
     bool isRunning();
     // Waits up to `timeoutMs`; true when the child exited with status 0.
-    bool waitForSuccess(int timeoutMs);
+    bool waitForSuccess(int timeoutMs) { return waitForExit(timeoutMs) == 0; }
+    // Waits up to `timeoutMs`; the child's exit status, -1 when it did not exit by itself.
+    int waitForExit(int timeoutMs);
     // SIGTERM, then SIGKILL if it has not gone after a second.
     void stop();
     pid_t pid() const { return pid_; }
