@@ -7,6 +7,10 @@
 //   clipboard_restored_percent    of 50 dictations back to back, each over contents another
 //                                 program owns (text, HTML, an image, binary data), those after
 //                                 which every type reads back byte for byte
+//   history_paste_last_ms_p50     after them, from running `mirvo --paste-last` to the text in
+//                                 the field (p50 of 5)
+//   history_menu_open_ms          after them (20 recent dictations), from the click on the tray
+//                                 icon to its menu on screen (p50 of 5)
 #include "Figures.h"
 #include "XvfbServer.h"
 #include "support/DesktopHelpers.h"
@@ -22,10 +26,61 @@
 #include <QRandomGenerator>
 #include <QTest>
 
+#include <X11/Xlib.h>
+
 namespace {
 
+// Mapped pop-up windows (menus) on the screen.
+int popupsShown() {
+    Display* d = XOpenDisplay(nullptr);
+    Window root = 0, parent = 0;
+    Window* children = nullptr;
+    unsigned int count = 0;
+    int shown = 0;
+    if (d && XQueryTree(d, DefaultRootWindow(d), &root, &parent, &children, &count)) {
+        for (unsigned int i = 0; i < count; ++i) {
+            XWindowAttributes a;
+            if (XGetWindowAttributes(d, children[i], &a) && a.map_state == IsViewable &&
+                a.override_redirect && a.height > 100)
+                ++shown;
+        }
+        XFree(children);
+    }
+    if (d)
+        XCloseDisplay(d);
+    return shown;
+}
+
+// The recent dictations of `mirvo` (of `home`), which has twenty: pasted again, and in the menu.
+void historyFigures(Desktop& desktop, const QString& home) {
+    std::vector<double> pasteLast, menuOpen;
+    TextField& field = desktop.field();
+    for (int i = 0; i < 5; ++i) {
+        const qsizetype before = field.text().size();
+        QElapsedTimer clock;
+        clock.start();
+        MirvoProcess::command(home, Desktop::environment(home), {"--paste-last"});
+        if (QTest::qWaitFor([&] { return field.text().size() > before; }, 5000))
+            pasteLast.push_back(double(clock.nsecsElapsed()) / 1e6);
+        QTest::qWait(300);
+
+        const QRect icon = desktop.trayIcons().value(0);
+        clock.restart();
+        clickAt(icon.center().x(), icon.center().y(), 3);
+        if (QTest::qWaitFor([] { return popupsShown() > 0; }, 5000))
+            menuOpen.push_back(double(clock.nsecsElapsed()) / 1e6);
+        fakeKey("Escape", true);
+        fakeKey("Escape", false);
+        (void)QTest::qWaitFor([] { return popupsShown() == 0; }, 5000);
+        desktop.field();
+    }
+    figure("history_paste_last_ms_p50", percentile(pasteLast, 0.5), "ms");
+    figure("history_menu_open_ms", percentile(menuOpen, 0.5), "ms");
+}
+
 // Dictations of short synthetic phrases, each over other contents on the clipboard: the share
-// after which the user's contents read back in full. -1 when the run could not be made.
+// after which the user's contents read back in full, then the recent dictations' figures. -1
+// when the run could not be made.
 double clipboardRestoredPercent(Desktop& desktop) {
     const QStringList phrases = {"yes", "hello there", "please call me back",
                                  "send the report to the team today",
@@ -76,6 +131,7 @@ double clipboardRestoredPercent(Desktop& desktop) {
         restored += clipboardHolds(desktop.dir(), copied) ? 1 : 0;
         QTest::qWait(random.bounded(150));
     }
+    historyFigures(desktop, home);
     return 100.0 * restored / dictations;
 }
 
@@ -130,6 +186,7 @@ int main(int argc, char** argv) {
     figure("launch_to_coordinator_up_ms", percentile(toCoordinator, 0.5), "ms");
     figure("second_launch_forward_ms", percentile(forwards, 0.5), "ms");
     figure("idle_rss_mb", double(rssKb) / 1024, "MB");
-    figure("clipboard_restored_percent", clipboardRestoredPercent(desktop), "%");
+    const double restored = clipboardRestoredPercent(desktop);
+    figure("clipboard_restored_percent", restored, "%");
     return 0;
 }

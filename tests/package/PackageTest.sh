@@ -24,7 +24,8 @@ for needed in pocketsphinx-en-us libpulse0 libqt6core6 libqt6widgets6 libpockets
 done
 contents="$(dpkg-deb -c "$deb")"
 for file in ./usr/bin/mirvo ./usr/share/applications/mirvo.desktop \
-    ./usr/share/icons/hicolor/256x256/apps/mirvo.png ./usr/share/mirvo/help.html; do
+    ./usr/share/icons/hicolor/256x256/apps/mirvo.png ./usr/share/mirvo/help.html \
+    ./usr/share/man/man1/mirvo.1; do
     grep -q " $file\$" <<<"$contents" || { echo "package lacks $file" >&2; exit 1; }
 done
 
