@@ -178,7 +178,9 @@ QCoro::Task<> DictationCoordinator::finishDictation(std::shared_ptr<Transcriber>
 
 QString DictationCoordinator::deliver(const QString& text) {
     const PasteOutcome outcome = paster_->paste(text);
-    history_->add({text, QDateTime::currentDateTime(), outcome, paster_->lastTarget()});
+    // In UTC: a local time would reread the time zone outside the log's lock, which
+    // ThreadSanitizer cannot tell from a race with the decoders' log lines.
+    history_->add({text, QDateTime::currentDateTimeUtc(), outcome, paster_->lastTarget()});
     return reportDelivery(outcome);
 }
 
