@@ -135,8 +135,6 @@ int sendCommand(int argc, char** argv, const QString& command, PlatformServices&
 } // namespace
 
 int Mirvo::run(int argc, char** argv, PlatformServices& platform) {
-    QCoreApplication::setApplicationName(QStringLiteral("mirvo"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(MIRVO_VERSION));
     const CommandLine line = parseCommandLine(argc, argv);
     if (line.exitWith)
         return *line.exitWith;

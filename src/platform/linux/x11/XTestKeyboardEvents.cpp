@@ -26,7 +26,7 @@ std::optional<std::pair<QString, QString>> focusedWindowClass(Display* display) 
     XGetInputFocus(display, &focus, &revert);
     if (focus == None)
         return std::nullopt;
-    while (focus != PointerRoot) {
+    while (focus != None && focus != PointerRoot) {
         XClassHint hint = {nullptr, nullptr};
         const bool hasHint = XGetClassHint(display, focus, &hint);
         if (trap.caughtError())
