@@ -27,6 +27,12 @@ std::mutex& libraryMutex() {
     return mutex;
 }
 
+// A dictionary, a search or a favoured model swapped leaves many small freed blocks (some MB in
+// all) that the allocator keeps for the process unless asked to give them back.
+void releaseFreedMemory() {
+    malloc_trim(0);
+}
+
 void silenceLibraryLogOnce() {
     static std::once_flag once;
     std::call_once(once, [] { err_set_logfp(nullptr); });
@@ -80,14 +86,12 @@ DecoderPool::Dictionary::Dictionary(const QString& modelDictionary,
     path = merged->path();
 }
 
-ps_decoder_t* DecoderPool::load(const std::vector<TaughtWord>& words) {
-    const Dictionary dictionary(modelDirectory_ + QStringLiteral("/cmudict-en-us.dict"), words);
-    if (dictionary.path.isEmpty())
-        return nullptr;
+ps_decoder_t* DecoderPool::init(const QByteArray& languageModel,
+                                const QByteArray& dictionary) const {
     QList<QByteArray> storage = {
         "-hmm",  (modelDirectory_ + QStringLiteral("/en-us")).toLocal8Bit(),
-        "-lm",   (modelDirectory_ + QStringLiteral("/en-us.lm.bin")).toLocal8Bit(),
-        "-dict", dictionary.path};
+        "-lm",   languageModel,
+        "-dict", dictionary};
     for (const QString& argument : decoderArguments_)
         storage.append(argument.toLocal8Bit());
     std::vector<char*> argv;
@@ -102,25 +106,37 @@ ps_decoder_t* DecoderPool::load(const std::vector<TaughtWord>& words) {
     return decoder;
 }
 
+ps_decoder_t* DecoderPool::load(Worker& worker, const Teaching& teaching) const {
+    // A decoder seeded with no words, whose one search build comes with the full dictionary:
+    // built twice, the first build's blocks stayed scattered in the heap (some 3 MB for good).
+    const InMemoryFile seedModel("mirvo-seed-model",
+                                 "\\data\\\nngram 1=2\n\n\\1-grams:\n-99 <s>\n0 </s>\n\n\\end\\\n");
+    ps_decoder_t* decoder = init(seedModel.path(), "/dev/null");
+    if (!decoder)
+        return nullptr;
+    if (!LanguageBias::replaceModel(
+            decoder, QFile::encodeName(modelDirectory_ + QStringLiteral("/en-us.lm.bin"))) ||
+        !teach(worker, decoder, teaching)) {
+        unload(decoder);
+        return nullptr;
+    }
+    return decoder;
+}
+
 void DecoderPool::unload(ps_decoder_t* decoder) {
     if (!decoder)
         return;
     std::lock_guard lock(libraryMutex());
     ps_free(decoder);
-    // A decoder is some 90 MB in many small blocks; without a trim the allocator keeps most of
-    // them for the process after the spare has gone.
-    malloc_trim(0);
+    // A decoder is some 90 MB in many small blocks.
+    releaseFreedMemory();
 }
 
 void DecoderPool::loadLocked(Worker& worker, std::unique_lock<std::mutex>& lock) {
     worker.loading = true;
     lock.unlock();
-    const Teaching teaching = teaching_ ? teaching_() : Teaching{};
-    ps_decoder_t* decoder = load(teaching.words);
-    worker.taught = teaching.words;
-    worker.searchLacksTaught = !teaching.words.empty();
-    worker.favoured.clear();
-    if (decoder)
+    ps_decoder_t* decoder = load(worker, teaching_ ? teaching_() : Teaching{});
+    if (decoder) // also what changed while it loaded
         learn(worker, decoder);
     lock.lock();
     worker.loading = false;
@@ -244,34 +260,25 @@ void DecoderPool::learn(Worker& worker, ps_decoder_t* decoder) const {
     if (!teaching_)
         return;
     const Teaching teaching = teaching_();
-    if (teaching.words != worker.taught) {
-        // The dictionary first: the phrases model can only name words the decoder has.
-        reloadDictionary(decoder, teaching.words);
-        worker.taught = teaching.words;
-        worker.searchLacksTaught = !teaching.words.empty();
-        worker.favoured.clear();
-    }
-    favour(worker, decoder, teaching, worker.lastHints);
-    if (worker.searchLacksTaught) {
-        // The search takes only words a language model knows: rebuilt once the phrases model
-        // names the new ones.
-        reloadDictionary(decoder, teaching.words);
-        worker.searchLacksTaught = false;
-        // The old dictionaries and searches are many small blocks the allocator would keep.
-        malloc_trim(0);
-    }
-}
-
-void DecoderPool::reloadDictionary(ps_decoder_t* decoder,
-                                   const std::vector<TaughtWord>& words) const {
-    // The words go into the dictionary only, never into the model's own language model
-    // (PocketSphinx's ps_add_word): this PocketSphinx reads out of bounds when a word added
-    // there is the history of the next one. The phrases model gives them their weight.
-    const Dictionary dictionary(modelDirectory_ + QStringLiteral("/cmudict-en-us.dict"), words);
-    if (dictionary.path.isEmpty() ||
-        ps_load_dict(decoder, dictionary.path.constData(), nullptr, nullptr) < 0)
+    if (teaching.words != worker.taught && !teach(worker, decoder, teaching))
         mirvoLog(QStringLiteral("[Mirvo/Transcriber] the vocabulary could not be taught"),
                  LogLevel::warning);
+    favour(worker, decoder, teaching, worker.lastHints);
+    releaseFreedMemory();
+}
+
+bool DecoderPool::teach(Worker& worker, ps_decoder_t* decoder, const Teaching& teaching) const {
+    // The search takes only words a language model knows: the phrases name all of theirs
+    // before the search is built. The words go into the dictionary only, never into the model's
+    // own language model (PocketSphinx's ps_add_word): this PocketSphinx reads out of bounds
+    // when a word added there is the history of the next one.
+    LanguageBias::apply(decoder, teaching.phrases + worker.lastHints, LanguageBias::everyWord);
+    worker.favoured.clear();
+    worker.taught = teaching.words;
+    const Dictionary dictionary(modelDirectory_ + QStringLiteral("/cmudict-en-us.dict"),
+                                teaching.words);
+    return !dictionary.path.isEmpty() &&
+           ps_load_dict(decoder, dictionary.path.constData(), nullptr, nullptr) >= 0;
 }
 
 void DecoderPool::favour(Worker& worker, ps_decoder_t* decoder, const Teaching& teaching,

@@ -54,8 +54,8 @@ using TeachingSource = std::function<Teaching()>;
 // another) waits for it: the rest of an utterance decodes in far less time than a load takes.
 // Jobs that find every decoder busy wait in a queue with their audio. However fast jobs come,
 // there are never more than two decoders and two threads. Each decoder learns the teaching
-// source's words when it loads and again when they change while it is idle (new words cost two
-// search rebuilds, ~0.4 s), and favours the source's phrases and the hints of a job, prepared
+// source's words when it loads and again when they change while it is idle (new words cost a
+// search rebuild, ~0.2 s), and favours the source's phrases and the hints of a job, prepared
 // after each job for the next one, off the dictation path. Thread-safe.
 class DecoderPool final {
 public:
@@ -93,7 +93,6 @@ private:
         bool preloadRequested = false;
         // Only the worker's own thread touches these.
         std::vector<TaughtWord> taught;
-        bool searchLacksTaught = false;
         QStringList favoured;
         QStringList lastHints;
         std::chrono::steady_clock::time_point learnAfter;
@@ -114,12 +113,16 @@ private:
         std::unique_ptr<InMemoryFile> merged;
     };
 
-    ps_decoder_s* load(const std::vector<TaughtWord>& words);
+    ps_decoder_s* init(const QByteArray& languageModel, const QByteArray& dictionary) const;
+    // A decoder that knows the teaching's words.
+    ps_decoder_s* load(Worker& worker, const Teaching& teaching) const;
     static void unload(ps_decoder_s* decoder);
     // With the lock released, by the worker's thread: the source's words, then its phrases and
     // the worker's last hints to favour.
     void learn(Worker& worker, ps_decoder_s* decoder) const;
-    void reloadDictionary(ps_decoder_s* decoder, const std::vector<TaughtWord>& words) const;
+    // A dictionary of the model's words and the teaching's, in one search build. False when it
+    // could not be loaded.
+    bool teach(Worker& worker, ps_decoder_s* decoder, const Teaching& teaching) const;
     static void favour(Worker& worker, ps_decoder_s* decoder, const Teaching& teaching,
                        const QStringList& hints);
     bool teachingChanged(const Worker& worker) const;

@@ -102,7 +102,22 @@ QByteArray LanguageBias::modelText(const QStringList& phrases,
     return text;
 }
 
-bool LanguageBias::apply(ps_decoder_t* decoder, const QStringList& phrases) {
+bool LanguageBias::replaceModel(ps_decoder_t* decoder, const QByteArray& path) {
+    ngram_model_t* set = ps_get_lm(decoder, ps_get_search(decoder));
+    ngram_model_t* model = set ? ngram_model_read(ps_get_config(decoder), path.constData(),
+                                                  NGRAM_AUTO, ps_get_logmath(decoder))
+                               : nullptr;
+    if (!model)
+        return false;
+    const QByteArray old = ownModelName(set);
+    // The set keeps its word map: the new model's column is filled for the words it has.
+    ngram_model_set_add(set, model, "mirvo-model", 1.0f, TRUE);
+    ngram_model_free(ngram_model_set_remove(set, old.constData(), TRUE));
+    ngram_model_set_select(set, "mirvo-model");
+    return true;
+}
+
+bool LanguageBias::apply(ps_decoder_t* decoder, const QStringList& phrases, Words which) {
     ngram_model_t* set = ps_get_lm(decoder, ps_get_search(decoder));
     if (!set)
         return false;
@@ -111,11 +126,13 @@ bool LanguageBias::apply(ps_decoder_t* decoder, const QStringList& phrases) {
         ngram_model_free(ngram_model_set_remove(set, biasName, TRUE));
     ngram_model_set_select(set, own);
     logmath_t* lmath = ps_get_logmath(decoder);
-    const QByteArray text = modelText(phrases, [set, lmath](const QString& word) {
+    const QByteArray text = modelText(phrases, [set, lmath, which](const QString& word) {
+        if (which == everyWord)
+            return true;
         const QByteArray spelling = word.toUtf8();
-        const char* words[] = {spelling.constData()};
-        return ngram_wid(set, words[0]) != ngram_unknown_wid(set) &&
-               logmath_log_to_log10(lmath, ngram_prob(set, words, 1)) < rareBelowLog10;
+        const char* unigram[] = {spelling.constData()};
+        return ngram_wid(set, unigram[0]) != ngram_unknown_wid(set) &&
+               logmath_log_to_log10(lmath, ngram_prob(set, unigram, 1)) < rareBelowLog10;
     });
     if (text.isEmpty())
         return phrases.isEmpty();
