@@ -110,36 +110,17 @@ CommandLine parseCommandLine(int argc, char** argv) {
     return {chosen.value(0), std::nullopt};
 }
 
-// `mirvo --hold` and the like, run by a desktop key binding: hand the command to the running
-// Mirvo and end at once. Nothing starts when none runs, since a binding may fire at any time.
-int sendCommand(int argc, char** argv, const QString& command, PlatformServices& platform) {
-    QCoreApplication app(argc, argv);
-    switch (platform.makeSingleInstance()->deliver(command)) {
-    case SingleInstance::Delivery::delivered:
-        return 0;
-    case SingleInstance::Delivery::noInstance:
-        std::fprintf(stderr, "mirvo: --%s: Mirvo is not running\n", qPrintable(command));
-        return 1;
-    case SingleInstance::Delivery::refused:
-        std::fprintf(stderr, "mirvo: --%s: the running Mirvo does not know this command\n",
-                     qPrintable(command));
-        return 1;
-    case SingleInstance::Delivery::unanswered:
-        std::fprintf(stderr, "mirvo: --%s: the running Mirvo did not answer\n",
-                     qPrintable(command));
-        return 1;
-    }
-    return 1;
-}
-
 } // namespace
 
 int Mirvo::run(int argc, char** argv, PlatformServices& platform) {
     const CommandLine line = parseCommandLine(argc, argv);
     if (line.exitWith)
         return *line.exitWith;
-    if (!line.command.isEmpty())
-        return sendCommand(argc, argv, line.command, platform);
+    if (!line.command.isEmpty()) {
+        // A binding's command normally never comes here: the program hands it over itself.
+        QCoreApplication app(argc, argv);
+        return sendCommand(*platform.makeSingleInstance(), line.command);
+    }
     // Qt would abort the process without a display; say what is missing instead.
     platform.chooseQtPlatform();
     const QString problem = platform.desktopProblem();

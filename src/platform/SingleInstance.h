@@ -25,6 +25,10 @@ public:
     static inline const QString toggleCommand = QStringLiteral("toggle");
     // Paste the last dictation again into the focused window.
     static inline const QString pasteLastCommand = QStringLiteral("paste-last");
+    // The commands a launch gives as `mirvo --NAME`.
+    static QStringList launchCommands() {
+        return {holdCommand, releaseCommand, toggleCommand, pasteLastCommand};
+    }
 
     // A copy of Mirvo started by a restart has its parent's pid here: it waits for the parent to
     // end instead of handing its command to it.
@@ -46,3 +50,7 @@ signals:
     // Another launch's command (main thread).
     void commandReceived(const QString& command, const QStringList& arguments);
 };
+
+// `mirvo --hold` and the like, run by a desktop key binding: hands `command` to the running
+// Mirvo and gives the launch's exit status, saying on stderr why when it was not taken.
+int sendCommand(SingleInstance& instance, const QString& command);

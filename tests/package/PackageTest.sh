@@ -28,6 +28,8 @@ for file in ./usr/bin/mirvo ./usr/share/applications/mirvo.desktop \
     ./usr/share/man/man1/mirvo.1; do
     grep -q " $file\$" <<<"$contents" || { echo "package lacks $file" >&2; exit 1; }
 done
+grep -Eq " ./usr/lib/(.*/)?mirvo/mirvo-app.so$" <<<"$contents" ||
+    { echo "package lacks the application module" >&2; exit 1; }
 
 # Installed for real only where it replaces nothing of somebody else's.
 if [ "$(id -u)" = 0 ] && ! dpkg-query -W mirvo >/dev/null 2>&1; then
