@@ -1,34 +1,37 @@
 // Mirvo's figures on a headless sway desktop, the real binary pasting into a Wayland terminal:
-//   command_forward_ms                `mirvo --hold` started to "hotkey event: down" in Mirvo's
-//                                     log (p50 of 5)
-//   process_start_floor_ms            `/bin/true` started the same way until it has ended (p50 of
-//   5) wayland_release_to_paste_ms_p50   `mirvo --release` started to "[Mirvo] pasted", the
-//                                     clipboard set through wl-copy and the chord typed through
-//                                     wtype (p50 of 5, the utterance of release_to_paste_ms)
+//   command_forward_ms          `mirvo --hold` started to "hotkey event: down" in Mirvo's log
+//                               (p50 of 5)
+//   process_start_floor_ms      `/bin/true` started the same way until it has ended (p50 of 5)
+//   wayland_release_to_paste_ms_p50   `mirvo --release` started to "[Mirvo] pasted", the
+//                               clipboard set through Mirvo's data-control client and the chord
+//                               typed through wtype (p50 of 5, the utterance of
+//                               release_to_paste_ms)
+//   wayland_clipboard_types_restored_percent   of what the user had copied before those
+//                               dictations (text; text and HTML; a PNG image; a custom type), how
+//                               much came back with every type byte for byte
 #include "Figures.h"
 #include "support/MirvoProcess.h"
 #include "support/PulseAudioServer.h"
 #include "support/SpokenText.h"
+#include "support/Utilities.h"
 #include "support/WaylandSession.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QTest>
 
 namespace {
 
-QString readFile(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+QString logText(const QString& path) {
+    return QString::fromUtf8(readFile(path));
 }
 
 // Milliseconds from now until `line` has been logged `times` times; -1 after 20 s.
 double untilLogged(const QString& log, const QString& line, int times) {
     QElapsedTimer clock;
     clock.start();
-    while (readFile(log).count(line) < times) {
+    while (logText(log).count(line) < times) {
         if (clock.elapsed() > 20000)
             return -1;
         QTest::qWait(1);
@@ -66,6 +69,14 @@ int main(int argc, char** argv) {
         return 1;
     QTest::qWait(1500); // the speech model warms up
 
+    // What the user had copied before each dictation, held by another client.
+    const QList<std::map<QString, QByteArray>> clipboards = {
+        {{"text/plain;charset=utf-8", "plain words"}},
+        {{"text/plain;charset=utf-8", "bold words"}, {"text/html", "<b>bold</b> words"}},
+        {{"image/png", readFile(MIRVO_SOURCE_DIR "/resources/mirvo-icon.png")}},
+        {{"application/x-mirvo-test", QByteArray("\0\1\2\r\n\xff", 6)}},
+    };
+    int restored = 0;
     std::vector<double> forwards, releaseToPaste;
     // Milliseconds from starting `mirvo ARGUMENT` to its `i`-th `line` in the log; -1 if never.
     const auto timed = [&](const char* argument, const char* line, int i) {
@@ -76,6 +87,17 @@ int main(int argc, char** argv) {
         return untilLogged(log, line, i) < 0 ? -1.0 : double(clock.nsecsElapsed()) / 1e6;
     };
     for (int i = 1; i <= 5; ++i) {
+        const std::map<QString, QByteArray>& clipboard = clipboards[(i - 1) % clipboards.size()];
+        QStringList owned;
+        for (const auto& [type, bytes] : clipboard) {
+            const QString file = session.dir() + "/owned" + QString::number(owned.size());
+            writeFile(file, bytes);
+            session.giveToUser(file);
+            owned.append(type + "=" + file);
+        }
+        Subprocess owner;
+        session.spawn(owner, MIRVO_TEST_HELPER, QStringList{"wayland-clipboard-owner"} + owned);
+        QTest::qWait(300);
         forwards.push_back(timed("--hold", "[Mirvo] hotkey event: down", i));
         QTest::qWait(300);
         pulse.play(speech);
@@ -84,6 +106,14 @@ int main(int argc, char** argv) {
         if (forwards.back() < 0 || releaseToPaste.back() < 0)
             return 1;
         QTest::qWait(2500); // the user's clipboard comes back
+        bool whole = true;
+        for (const auto& [type, bytes] : clipboard) {
+            QByteArray now;
+            whole = whole && session.run("wl-paste", {"--no-newline", "--type", type}, &now) &&
+                    now == bytes;
+        }
+        if (i <= clipboards.size())
+            restored += whole ? 1 : 0;
     }
     std::vector<double> floor;
     for (int i = 0; i < 5; ++i) {
@@ -98,5 +128,6 @@ int main(int argc, char** argv) {
     figure("command_forward_ms", percentile(forwards, 0.5), "ms");
     figure("process_start_floor_ms", percentile(floor, 0.5), "ms");
     figure("wayland_release_to_paste_ms_p50", percentile(releaseToPaste, 0.5), "ms");
+    figure("wayland_clipboard_types_restored_percent", 100.0 * restored / clipboards.size(), "%");
     return 0;
 }

@@ -52,5 +52,6 @@ signals:
 };
 
 // `mirvo --hold` and the like, run by a desktop key binding: hands `command` to the running
-// Mirvo and gives the launch's exit status, saying on stderr why when it was not taken.
+// Mirvo and gives the launch's exit status, saying on stderr why when it was not taken. Nothing
+// starts when none runs, since a binding may fire at any time.
 int sendCommand(SingleInstance& instance, const QString& command);

@@ -3,9 +3,12 @@
 //                             change and "key <chord>" for key presses
 //   clipboard-owner TYPE=FILE...   holds the clipboard with those types, as an application the
 //                             user copied from
+//   wayland-clipboard-owner TYPE=FILE...   the same on a wlroots Wayland desktop
 //   clipboard-manager LOGFILE  owns CLIPBOARD_MANAGER; on SAVE_TARGETS it reads the clipboard's
 //                             text from the exiting owner, logs "saved <text>" and then owns the
 //                             clipboard with it, as a desktop's clipboard manager does
+#include "platform/linux/wayland/DataControlPasteboard.h"
+
 #include <QApplication>
 #include <QClipboard>
 #include <QFile>
@@ -16,6 +19,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -59,15 +63,44 @@ int field(QApplication& app) {
     return app.exec();
 }
 
-int clipboardOwner(QApplication& app, const QStringList& contents) {
-    auto* mime = new QMimeData;
+// TYPE=FILE arguments as the types and data of a clipboard item; none when a file is missing.
+std::optional<PasteboardItemData> clipboardItem(const QStringList& contents) {
+    PasteboardItemData item;
     for (const QString& typeAndFile : contents) {
-        QFile content(typeAndFile.section(QLatin1Char('='), 1));
+        // A type may have an = of its own (text/plain;charset=utf-8).
+        QFile content(typeAndFile.section(QLatin1Char('='), -1));
         if (!content.open(QIODevice::ReadOnly))
-            return 2;
-        mime->setData(typeAndFile.section(QLatin1Char('='), 0, 0), content.readAll());
+            return std::nullopt;
+        item[typeAndFile.section(QLatin1Char('='), 0, -2)] = content.readAll();
     }
+    return item;
+}
+
+int clipboardOwner(QApplication& app, const QStringList& contents) {
+    const std::optional<PasteboardItemData> item = clipboardItem(contents);
+    if (!item)
+        return 2;
+    auto* mime = new QMimeData;
+    for (const auto& [type, bytes] : *item)
+        mime->setData(type, bytes);
     QApplication::clipboard()->setMimeData(mime, QClipboard::Clipboard);
+    return app.exec();
+}
+
+// On a wlroots desktop, through the data-control protocol as Mirvo's own clipboard does.
+int waylandClipboardOwner(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const std::optional<PasteboardItemData> item =
+        clipboardItem(QCoreApplication::arguments().mid(2));
+    const auto clipboard = DataControlPasteboard::connect();
+    const char* problem = !item                               ? "a file cannot be read"
+                          : !clipboard                        ? "no compositor with data-control"
+                          : !clipboard->writeObjects({*item}) ? "the clipboard cannot be set"
+                                                              : nullptr;
+    if (problem) {
+        std::fprintf(stderr, "wayland-clipboard-owner: %s\n", problem);
+        return 2;
+    }
     return app.exec();
 }
 
@@ -162,11 +195,15 @@ int main(int argc, char** argv) {
         logFile = &log;
     if (mode == "clipboard-manager" && logFile)
         return clipboardManager();
+    if (mode == "wayland-clipboard-owner")
+        return waylandClipboardOwner(argc, argv);
     QApplication app(argc, argv);
     if (mode == "field" && logFile)
         return field(app);
     if (mode == "clipboard-owner")
         return clipboardOwner(app, QApplication::arguments().mid(2));
-    std::fprintf(stderr, "usage: TestHelper field|clipboard-owner|clipboard-manager …\n");
+    std::fprintf(
+        stderr,
+        "usage: TestHelper field|clipboard-owner|wayland-clipboard-owner|clipboard-manager …\n");
     return 2;
 }

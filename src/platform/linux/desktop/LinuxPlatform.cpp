@@ -1,6 +1,7 @@
 #include "LinuxPlatform.h"
 
 #include "HelperProcess.h"
+#include "platform/linux/wayland/DataControlPasteboard.h"
 #include "platform/linux/wayland/WlClipboardPasteboard.h"
 #include "platform/linux/wayland/WtypeKeyboardEvents.h"
 
@@ -119,8 +120,11 @@ std::shared_ptr<KeyboardEvents> LinuxPlatform::makeKeyboardEvents() {
 
 std::shared_ptr<Pasteboard> LinuxPlatform::makePasteboard() {
     // An X11 client that has no focus cannot set the Wayland clipboard.
-    if (session_.isWayland())
+    if (session_.isWayland()) {
+        if (std::shared_ptr<Pasteboard> own = DataControlPasteboard::connect())
+            return own;
         return std::make_shared<WlClipboardPasteboard>();
+    }
     return std::make_shared<QtClipboardPasteboard>();
 }
 

@@ -1,0 +1,333 @@
+#include "DataControlPasteboard.h"
+
+#include "common/Log.h"
+#include "common/PlatformError.h"
+
+#include "wlr-data-control-unstable-v1-client-protocol.h"
+
+#include <QDeadlineTimer>
+
+#include <wayland-client.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+namespace {
+
+// A snapshot read of one type is bounded: a large image or a slow source must neither block
+// the paste for long nor fill the memory.
+constexpr int snapshotReadMs = 5000;
+constexpr qint64 snapshotReadBytes = 64 * 1024 * 1024;
+
+const QStringList textTypes = {QStringLiteral("text/plain;charset=utf-8"),
+                               QStringLiteral("text/plain"), QStringLiteral("UTF8_STRING"),
+                               QStringLiteral("STRING"), QStringLiteral("TEXT")};
+
+[[noreturn]] void readFailed(const QString& problem) {
+    throw PlatformError(QString::fromLatin1(PlatformErrors::posixDomain), EIO, problem);
+}
+
+// An item of the selection as it was listed; its data is read when asked for.
+class DataControlItem final : public PasteboardItem {
+public:
+    DataControlItem(QStringList types,
+                    std::function<std::optional<QByteArray>(const QString&)> read)
+        : types_(std::move(types)), read_(std::move(read)) {}
+    QStringList types() const override { return types_; }
+    std::optional<QByteArray> data(const QString& type) const override {
+        return types_.contains(type) ? read_(type) : std::nullopt;
+    }
+
+private:
+    const QStringList types_;
+    const std::function<std::optional<QByteArray>(const QString&)> read_;
+};
+
+} // namespace
+
+// The protocol's callbacks, handing each event to the pasteboard.
+struct DataControlListeners {
+    static void global(void* data, wl_registry* registry, uint32_t name, const char* interface,
+                       uint32_t) {
+        auto* self = static_cast<DataControlPasteboard*>(data);
+        if (std::strcmp(interface, wl_seat_interface.name) == 0 && !self->seat_)
+            self->seat_ =
+                static_cast<wl_seat*>(wl_registry_bind(registry, name, &wl_seat_interface, 1));
+        else if (std::strcmp(interface, zwlr_data_control_manager_v1_interface.name) == 0)
+            self->manager_ = static_cast<zwlr_data_control_manager_v1*>(
+                wl_registry_bind(registry, name, &zwlr_data_control_manager_v1_interface, 1));
+    }
+    static void globalRemove(void*, wl_registry*, uint32_t) {}
+
+    static void offerType(void* data, zwlr_data_control_offer_v1* offer, const char* type) {
+        auto* self = static_cast<DataControlPasteboard*>(data);
+        if (offer == self->incoming_.offer)
+            self->incoming_.types.append(QString::fromUtf8(type));
+    }
+
+    static void dataOffer(void* data, zwlr_data_control_v1*, zwlr_data_control_offer_v1* offer) {
+        auto* self = static_cast<DataControlPasteboard*>(data);
+        if (self->incoming_.offer)
+            zwlr_data_control_offer_v1_destroy(self->incoming_.offer);
+        self->incoming_ = {offer, {}};
+        static const zwlr_data_control_offer_v1_listener listener = {offerType};
+        zwlr_data_control_offer_v1_add_listener(offer, &listener, self);
+    }
+    static void selection(void* data, zwlr_data_control_v1*, zwlr_data_control_offer_v1* offer) {
+        auto* self = static_cast<DataControlPasteboard*>(data);
+        if (self->selection_.offer && self->selection_.offer != offer)
+            zwlr_data_control_offer_v1_destroy(self->selection_.offer);
+        self->selection_ = offer == self->incoming_.offer ? self->incoming_
+                                                          : DataControlPasteboard::Offer{offer, {}};
+        if (offer == self->incoming_.offer)
+            self->incoming_ = {};
+    }
+    static void finished(void* data, zwlr_data_control_v1*) {
+        auto* self = static_cast<DataControlPasteboard*>(data);
+        mirvoLog(QStringLiteral("[Mirvo] the compositor ended Mirvo's clipboard access"),
+                 LogLevel::warning);
+        self->failed_ = true;
+    }
+
+    static void send(void* data, zwlr_data_control_source_v1* source, const char* type, int fd) {
+        auto* self = static_cast<DataControlPasteboard*>(data);
+        if (source == self->source_)
+            self->send(QString::fromUtf8(type), fd);
+        else
+            ::close(fd);
+    }
+    static void cancelled(void* data, zwlr_data_control_source_v1* source) {
+        auto* self = static_cast<DataControlPasteboard*>(data);
+        if (source == self->source_)
+            self->dropSource();
+        else
+            zwlr_data_control_source_v1_destroy(source);
+    }
+};
+
+std::unique_ptr<DataControlPasteboard> DataControlPasteboard::connect() {
+    wl_display* display = wl_display_connect(nullptr);
+    if (!display)
+        return nullptr;
+    std::unique_ptr<DataControlPasteboard> pasteboard(new DataControlPasteboard(display));
+    return pasteboard->bind() ? std::move(pasteboard) : nullptr;
+}
+
+DataControlPasteboard::DataControlPasteboard(wl_display* display) : display_(display) {}
+
+DataControlPasteboard::~DataControlPasteboard() {
+    notifier_.reset();
+    for (Delivery& delivery : deliveries_)
+        ::close(delivery.fd);
+    deliveries_.clear();
+    for (zwlr_data_control_offer_v1* offer : {incoming_.offer, selection_.offer})
+        if (offer)
+            zwlr_data_control_offer_v1_destroy(offer);
+    if (source_)
+        zwlr_data_control_source_v1_destroy(source_);
+    if (control_)
+        zwlr_data_control_v1_destroy(control_);
+    if (manager_)
+        zwlr_data_control_manager_v1_destroy(manager_);
+    if (seat_)
+        wl_seat_destroy(seat_);
+    if (registry_)
+        wl_registry_destroy(registry_);
+    wl_display_disconnect(display_);
+}
+
+bool DataControlPasteboard::bind() {
+    registry_ = wl_display_get_registry(display_);
+    static const wl_registry_listener registryListener = {DataControlListeners::global,
+                                                          DataControlListeners::globalRemove};
+    wl_registry_add_listener(registry_, &registryListener, this);
+    if (wl_display_roundtrip(display_) < 0 || !seat_ || !manager_)
+        return false;
+    control_ = zwlr_data_control_manager_v1_get_data_control(manager_, seat_);
+    static const zwlr_data_control_v1_listener controlListener = {DataControlListeners::dataOffer,
+                                                                  DataControlListeners::selection,
+                                                                  DataControlListeners::finished};
+    zwlr_data_control_v1_add_listener(control_, &controlListener, this);
+    // The current selection arrives with the first events.
+    if (!roundtrip())
+        return false;
+    notifier_ =
+        std::make_unique<QSocketNotifier>(wl_display_get_fd(display_), QSocketNotifier::Read);
+    QObject::connect(notifier_.get(), &QSocketNotifier::activated, this, [this] { dispatch(); });
+    return true;
+}
+
+void DataControlPasteboard::dispatch() {
+    if (wl_display_prepare_read(display_) == 0)
+        wl_display_read_events(display_);
+    if (wl_display_dispatch_pending(display_) < 0 || !flush())
+        notifier_->setEnabled(false);
+}
+
+bool DataControlPasteboard::flush() {
+    if (!failed_ && wl_display_flush(display_) < 0 && errno != EAGAIN) {
+        mirvoLog(QStringLiteral("[Mirvo] the connection to the compositor failed: %1")
+                     .arg(QString::fromLocal8Bit(std::strerror(wl_display_get_error(display_)))),
+                 LogLevel::warning);
+        failed_ = true;
+    }
+    return !failed_;
+}
+
+bool DataControlPasteboard::roundtrip() {
+    if (!failed_ && wl_display_roundtrip(display_) < 0)
+        flush(); // logs the failure
+    return !failed_ && wl_display_get_error(display_) == 0;
+}
+
+std::optional<std::vector<std::unique_ptr<PasteboardItem>>>
+DataControlPasteboard::pasteboardItems() {
+    if (!roundtrip())
+        readFailed(QStringLiteral("the compositor cannot be reached"));
+    if (!selection_.offer)
+        return std::nullopt;
+    std::vector<std::unique_ptr<PasteboardItem>> items;
+    items.push_back(std::make_unique<DataControlItem>(
+        selection_.types, [this, offer = selection_.offer](const QString& type) {
+            if (offer != selection_.offer) // replaced since it was listed
+                return std::optional<QByteArray>();
+            return read(type);
+        }));
+    return items;
+}
+
+std::optional<QByteArray> DataControlPasteboard::read(const QString& type) {
+    // What Mirvo offers itself is answered from memory: a read of its own offer would wait for
+    // a send event this thread dispatches.
+    if (source_)
+        return offered_.count(type) ? std::optional(offered_.at(type)) : std::nullopt;
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0)
+        readFailed(QString::fromLocal8Bit(std::strerror(errno)));
+    zwlr_data_control_offer_v1_receive(selection_.offer, type.toUtf8().constData(), fds[1]);
+    ::close(fds[1]);
+    if (!flush()) {
+        ::close(fds[0]);
+        readFailed(QStringLiteral("the compositor cannot be reached"));
+    }
+    QByteArray bytes;
+    const QDeadlineTimer deadline(snapshotReadMs);
+    QString problem;
+    for (;;) {
+        pollfd ready = {fds[0], POLLIN, 0};
+        const int waited = poll(&ready, 1, int(deadline.remainingTime()));
+        if (waited <= 0) {
+            problem = waited == 0 ? QStringLiteral("no data within %1 ms").arg(snapshotReadMs)
+                                  : QString::fromLocal8Bit(std::strerror(errno));
+            if (waited < 0 && errno == EINTR)
+                continue;
+            break;
+        }
+        char chunk[65536];
+        const ssize_t got = ::read(fds[0], chunk, sizeof chunk);
+        if (got == 0)
+            break;
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            problem = QString::fromLocal8Bit(std::strerror(errno));
+            break;
+        }
+        bytes.append(chunk, got);
+        if (bytes.size() > snapshotReadBytes) {
+            problem = QStringLiteral("more than %1 bytes").arg(snapshotReadBytes);
+            break;
+        }
+    }
+    ::close(fds[0]);
+    if (!problem.isEmpty())
+        readFailed(QStringLiteral("reading %1 from the clipboard: %2").arg(type, problem));
+    return bytes;
+}
+
+bool DataControlPasteboard::offer(const PasteboardItemData& item) {
+    if (failed_)
+        return false;
+    dropSource();
+    source_ = zwlr_data_control_manager_v1_create_data_source(manager_);
+    static const zwlr_data_control_source_v1_listener listener = {DataControlListeners::send,
+                                                                  DataControlListeners::cancelled};
+    zwlr_data_control_source_v1_add_listener(source_, &listener, this);
+    for (const auto& [type, bytes] : item)
+        zwlr_data_control_source_v1_offer(source_, type.toUtf8().constData());
+    offered_ = item;
+    zwlr_data_control_v1_set_selection(control_, source_);
+    // Once the compositor has answered, the selection is ours: a paste chord may follow.
+    if (roundtrip())
+        return true;
+    mirvoLog(QStringLiteral("[Mirvo] cannot set the clipboard: the compositor cannot be reached"),
+             LogLevel::warning);
+    return false;
+}
+
+void DataControlPasteboard::dropSource() {
+    if (source_)
+        zwlr_data_control_source_v1_destroy(source_);
+    source_ = nullptr;
+    offered_.clear();
+}
+
+void DataControlPasteboard::send(const QString& type, int fd) {
+    ++fetches_;
+    const auto found = offered_.find(type);
+    if (found == offered_.end()) {
+        ::close(fd);
+        return;
+    }
+    // Written as the target reads, so that a slow one never blocks Mirvo.
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    Delivery& delivery = deliveries_.emplace_back(Delivery{fd, found->second, 0, nullptr});
+    delivery.notifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Write);
+    QObject::connect(delivery.notifier.get(), &QSocketNotifier::activated, this,
+                     [this, &delivery] { write(delivery); });
+    write(delivery);
+}
+
+void DataControlPasteboard::write(Delivery& delivery) {
+    while (delivery.written < delivery.bytes.size()) {
+        const ssize_t put = ::write(delivery.fd, delivery.bytes.constData() + delivery.written,
+                                    size_t(delivery.bytes.size() - delivery.written));
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put < 0 && errno == EAGAIN)
+            return; // the notifier calls again when the target has read
+        if (put <= 0)
+            break; // the target went away
+        delivery.written += put;
+    }
+    ::close(delivery.fd);
+    // This may run in the notifier's own signal: it goes once that has returned.
+    delivery.notifier->setEnabled(false);
+    delivery.notifier.release()->deleteLater();
+    deliveries_.remove_if([&](const Delivery& d) { return &d == &delivery; });
+}
+
+void DataControlPasteboard::clearContents() {
+    dropSource();
+    if (!failed_) {
+        zwlr_data_control_v1_set_selection(control_, nullptr);
+        roundtrip();
+    }
+}
+
+bool DataControlPasteboard::setString(const QString& text, bool transient) {
+    PasteboardItemData item;
+    for (const QString& type : textTypes)
+        item[type] = text.toUtf8();
+    if (transient) // the KDE convention that clipboard managers honour
+        item[QStringLiteral("x-kde-passwordManagerHint")] = QByteArrayLiteral("secret");
+    return offer(item);
+}
+
+bool DataControlPasteboard::writeObjects(const std::vector<PasteboardItemData>& items) {
+    // The Wayland clipboard holds one item.
+    return !items.empty() && !items.front().empty() && offer(items.front());
+}

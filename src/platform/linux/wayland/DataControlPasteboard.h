@@ -1,0 +1,78 @@
+#pragma once
+
+#include "platform/linux/LinuxOnly.h"
+
+#include "platform/Pasteboard.h"
+
+#include <QObject>
+#include <QSocketNotifier>
+
+#include <list>
+
+struct wl_display;
+struct wl_registry;
+struct wl_seat;
+struct zwlr_data_control_manager_v1;
+struct zwlr_data_control_v1;
+struct zwlr_data_control_offer_v1;
+struct zwlr_data_control_source_v1;
+
+// The Wayland clipboard of a compositor with wlr-data-control (sway, Hyprland, river…), through a
+// connection of Mirvo's own: an item is read and written back in every type it has, and each
+// fetch of what Mirvo offers is counted, so that a paste restores the user's contents as soon as
+// the target has taken the text. A read that fails (over 5 s or 64 MiB) throws, so that a restore
+// never replaces what could not be read with nothing. Main thread only.
+class DataControlPasteboard final : public QObject, public Pasteboard {
+public:
+    // None when there is no compositor to reach or it lacks the protocol.
+    static std::unique_ptr<DataControlPasteboard> connect();
+    ~DataControlPasteboard() override;
+
+    std::optional<std::vector<std::unique_ptr<PasteboardItem>>> pasteboardItems() override;
+    void clearContents() override;
+    bool setString(const QString& text, bool transient = false) override;
+    bool writeObjects(const std::vector<PasteboardItemData>& items) override;
+    quint64 fetchCount() const override { return fetches_; }
+
+private:
+    struct Offer {
+        zwlr_data_control_offer_v1* offer = nullptr;
+        QStringList types;
+    };
+    // What is still to be written to a target that fetched a type.
+    struct Delivery {
+        int fd;
+        QByteArray bytes;
+        qsizetype written = 0;
+        std::unique_ptr<QSocketNotifier> notifier;
+    };
+
+    explicit DataControlPasteboard(wl_display* display);
+    bool bind();
+    void dispatch();
+    // False (logged once) when the connection has failed.
+    bool flush();
+    bool roundtrip();
+    bool offer(const PasteboardItemData& item);
+    void dropSource();
+    void send(const QString& type, int fd);
+    void write(Delivery& delivery);
+    std::optional<QByteArray> read(const QString& type);
+
+    friend struct DataControlListeners;
+
+    wl_display* const display_;
+    wl_registry* registry_ = nullptr;
+    wl_seat* seat_ = nullptr;
+    zwlr_data_control_manager_v1* manager_ = nullptr;
+    zwlr_data_control_v1* control_ = nullptr;
+    // The offer being introduced, and the one that is the selection now.
+    Offer incoming_;
+    Offer selection_;
+    zwlr_data_control_source_v1* source_ = nullptr;
+    PasteboardItemData offered_;
+    quint64 fetches_ = 0;
+    std::list<Delivery> deliveries_;
+    bool failed_ = false;
+    std::unique_ptr<QSocketNotifier> notifier_;
+};
