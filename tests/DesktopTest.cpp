@@ -3,7 +3,7 @@
 #include "platform/linux/desktop/LinuxPlatform.h"
 #include "platform/linux/desktop/Terminals.h"
 #include "platform/linux/wayland/WlClipboardPasteboard.h"
-#include "platform/linux/wayland/WtypeKeyboardEvents.h"
+#include "platform/linux/wayland/WaylandKeyboardEvents.h"
 #include "platform/linux/x11/QtClipboardPasteboard.h"
 #include "platform/linux/x11/X11Connection.h"
 #include "platform/linux/x11/XInput2EventTap.h"
@@ -100,8 +100,8 @@ private slots:
             {"app_id": "org.gnome.Nautilus", "focused": false},
             {"app_id": null, "focused": true, "window_properties": {"class": "XTerm"}}]}],
             "floating_nodes": []})";
-        QCOMPARE(WtypeKeyboardEvents::focusedAppIdInSwayTree(tree), QStringLiteral("XTerm"));
-        QCOMPARE(WtypeKeyboardEvents::focusedAppIdInSwayTree("not json"), QString());
+        QCOMPARE(WaylandKeyboardEvents::focusedAppIdInSwayTree(tree), QStringLiteral("XTerm"));
+        QCOMPARE(WaylandKeyboardEvents::focusedAppIdInSwayTree("not json"), QString());
         // Terminals by their WM_CLASS or app id, whatever the case.
         for (const auto& [name, terminal] :
              {std::pair{"Alacritty", true}, {"foot", true}, {"gedit", false}})

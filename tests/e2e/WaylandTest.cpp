@@ -1,7 +1,7 @@
 // Mirvo on a headless sway desktop: the hold key bound to `mirvo --hold` / `--release` in
 // sway's configuration (a toggle shortcut runs the same commands, tested on X11), the clipboard
-// through Mirvo's own data-control client and the paste chord through wtype, into a Wayland
-// terminal (Ctrl+Shift+V).
+// and the paste chord through Mirvo's own connection (data-control, virtual-keyboard), into a
+// Wayland terminal (Ctrl+Shift+V).
 #include "support/MirvoProcess.h"
 #include "support/PulseAudioServer.h"
 #include "support/SpokenText.h"
@@ -97,6 +97,8 @@ private slots:
         QVERIFY2(started.contains("[Mirvo] session: wayland (sway, no XWayland)"),
                  qPrintable(started));
         QVERIFY(started.contains("[Mirvo] hotkey.start() OK (CommandHotkeyMonitor)"));
+        QVERIFY(started.contains("[Mirvo] clipboard: through the compositor (data-control)"));
+        QVERIFY(started.contains("[Mirvo] paste chord: through a virtual keyboard"));
         QTest::qWait(1000); // the speech model warms up
 
         // Right Ctrl held through the virtual keyboard while the words play: sway runs

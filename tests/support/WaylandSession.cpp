@@ -1,6 +1,6 @@
 #include "WaylandSession.h"
 
-#include "platform/linux/wayland/WtypeKeyboardEvents.h"
+#include "platform/linux/wayland/WaylandKeyboardEvents.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -137,7 +137,7 @@ QString WaylandSession::focusedAppId() const {
     QByteArray tree;
     if (!run("swaymsg", {"-t", "get_tree"}, &tree))
         return QString();
-    return WtypeKeyboardEvents::focusedAppIdInSwayTree(tree);
+    return WaylandKeyboardEvents::focusedAppIdInSwayTree(tree);
 }
 
 void WaylandSession::giveToUser(const QString& path) const {

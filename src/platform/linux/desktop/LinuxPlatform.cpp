@@ -3,7 +3,7 @@
 #include "HelperProcess.h"
 #include "platform/linux/wayland/DataControlPasteboard.h"
 #include "platform/linux/wayland/WlClipboardPasteboard.h"
-#include "platform/linux/wayland/WtypeKeyboardEvents.h"
+#include "platform/linux/wayland/WaylandKeyboardEvents.h"
 
 #include "LocalSocketInstance.h"
 #include "NetworkHTTPSession.h"
@@ -114,15 +114,18 @@ std::unique_ptr<EventTap> LinuxPlatform::makeEventTap(uint64_t mask, EventTapCal
 
 std::shared_ptr<KeyboardEvents> LinuxPlatform::makeKeyboardEvents() {
     if (session_.isWayland())
-        return std::make_shared<WtypeKeyboardEvents>();
+        return std::make_shared<WaylandKeyboardEvents>();
     return std::make_shared<XTestKeyboardEvents>(x11_);
 }
 
 std::shared_ptr<Pasteboard> LinuxPlatform::makePasteboard() {
     // An X11 client that has no focus cannot set the Wayland clipboard.
     if (session_.isWayland()) {
-        if (std::shared_ptr<Pasteboard> own = DataControlPasteboard::connect())
+        if (std::shared_ptr<Pasteboard> own = DataControlPasteboard::connect()) {
+            mirvoLog(QStringLiteral("[Mirvo] clipboard: through the compositor (data-control)"));
             return own;
+        }
+        mirvoLog(QStringLiteral("[Mirvo] clipboard: through wl-copy and wl-paste"));
         return std::make_shared<WlClipboardPasteboard>();
     }
     return std::make_shared<QtClipboardPasteboard>();

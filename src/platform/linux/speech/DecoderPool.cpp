@@ -1,6 +1,6 @@
 #include "DecoderPool.h"
 
-#include "InMemoryFile.h"
+#include "platform/linux/desktop/InMemoryFile.h"
 #include "LanguageBias.h"
 #include "common/Log.h"
 

@@ -1,6 +1,6 @@
 #include "LanguageBias.h"
 
-#include "InMemoryFile.h"
+#include "platform/linux/desktop/InMemoryFile.h"
 
 #include <QHash>
 #include <QRegularExpression>

@@ -1,4 +1,6 @@
-#include "WtypeKeyboardEvents.h"
+#include "WaylandKeyboardEvents.h"
+
+#include "VirtualKeyboard.h"
 
 #include "common/Log.h"
 #include "platform/linux/desktop/HelperProcess.h"
@@ -30,11 +32,11 @@ QString focusedIn(const QJsonObject& node, int depth) {
 
 } // namespace
 
-QString WtypeKeyboardEvents::focusedAppIdInSwayTree(const QByteArray& json) {
+QString WaylandKeyboardEvents::focusedAppIdInSwayTree(const QByteArray& json) {
     return focusedIn(QJsonDocument::fromJson(json).object(), 0);
 }
 
-QString WtypeKeyboardEvents::focusedAppId() {
+QString WaylandKeyboardEvents::focusedAppId() {
     if (qEnvironmentVariableIsSet("SWAYSOCK")) {
         const HelperResult tree = HelperProcess::run(
             QStringLiteral("swaymsg"), {QStringLiteral("-t"), QStringLiteral("get_tree")});
@@ -55,7 +57,14 @@ QString WtypeKeyboardEvents::focusedAppId() {
     return QString();
 }
 
-void WtypeKeyboardEvents::postPasteChord() {
+WaylandKeyboardEvents::WaylandKeyboardEvents() : keyboard_(VirtualKeyboard::connect()) {
+    mirvoLog(keyboard_ ? QStringLiteral("[Mirvo] paste chord: through a virtual keyboard")
+                       : QStringLiteral("[Mirvo] paste chord: through wtype"));
+}
+
+WaylandKeyboardEvents::~WaylandKeyboardEvents() = default;
+
+void WaylandKeyboardEvents::postPasteChord() {
     const QString appId = focusedAppId();
     const bool terminal = isTerminal(appId);
     const QStringList chord =
@@ -63,6 +72,13 @@ void WtypeKeyboardEvents::postPasteChord() {
                  : QStringList{"-M", "ctrl", "-k", "v", "-m", "ctrl"};
     mirvoLog(QStringLiteral("[Mirvo] paste chord %1 for \"%2\"")
                  .arg(terminal ? QStringLiteral("Ctrl+Shift+V") : QStringLiteral("Ctrl+V"), appId));
+    if (keyboard_) {
+        if (!keyboard_->typePasteChord(terminal))
+            mirvoLog(QStringLiteral("[Mirvo] cannot post the paste chord: the compositor cannot "
+                                    "be reached"),
+                     LogLevel::warning);
+        return;
+    }
     const HelperResult typed = HelperProcess::run(QStringLiteral("wtype"), chord);
     if (!typed.ran)
         mirvoLog(QStringLiteral("[Mirvo] cannot post the paste chord: ") + typed.problem,

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "platform/linux/LinuxOnly.h"
+
+#include "platform/KeyboardEvents.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <memory>
+
+class VirtualKeyboard;
+
+// The paste chord on wlroots compositors through the virtual-keyboard protocol, typed by a
+// keyboard of Mirvo's own (or by wtype where that cannot connect): Ctrl+V, or Ctrl+Shift+V when
+// the focused window is a terminal, as sway or Hyprland name it.
+class WaylandKeyboardEvents final : public KeyboardEvents {
+public:
+    WaylandKeyboardEvents();
+    ~WaylandKeyboardEvents() override;
+    void postPasteChord() override;
+
+    // The app id (or X11 class) of the focused window in `swaymsg -t get_tree` output; empty
+    // when none is focused.
+    static QString focusedAppIdInSwayTree(const QByteArray& json);
+
+private:
+    static QString focusedAppId();
+
+    const std::unique_ptr<VirtualKeyboard> keyboard_;
+};
