@@ -2,8 +2,8 @@
 
 #include "HelperProcess.h"
 #include "platform/linux/wayland/DataControlPasteboard.h"
-#include "platform/linux/wayland/WlClipboardPasteboard.h"
 #include "platform/linux/wayland/WaylandKeyboardEvents.h"
+#include "platform/linux/wayland/WlClipboardPasteboard.h"
 
 #include "LocalSocketInstance.h"
 #include "NetworkHTTPSession.h"

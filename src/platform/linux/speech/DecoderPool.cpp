@@ -1,8 +1,8 @@
 #include "DecoderPool.h"
 
-#include "platform/linux/desktop/InMemoryFile.h"
 #include "LanguageBias.h"
 #include "common/Log.h"
+#include "platform/linux/desktop/InMemoryFile.h"
 
 #include <pocketsphinx.h>
 
