@@ -52,23 +52,29 @@ QString DesktopSession::description() const {
 }
 
 QString DesktopSession::waylandProblem() const {
-    QStringList missing;
-    const QStringList helpers =
-        wlroots ? QStringList{"wl-copy", "wl-paste", "wtype"} : QStringList{"wl-copy", "wl-paste"};
-    for (const QString& helper : helpers)
-        if (!HelperProcess::exists(helper))
-            missing.append(helper);
-    if (!missing.isEmpty())
-        return QStringLiteral("Mirvo needs %1 on this Wayland desktop: install the wl-clipboard "
-                              "and wtype packages.")
-            .arg(missing.join(QStringLiteral(", ")));
+    const QString dataControl = QStringLiteral("zwlr_data_control_manager_v1");
+    const QString virtualKeyboard = QStringLiteral("zwp_virtual_keyboard_manager_v1");
+    const QStringList globals = wlroots ? waylandGlobals() : QStringList();
+    // Where the compositor offers both, Mirvo's own connection does the clipboard and the chord:
+    // the helpers are only its fallback.
+    if (!globals.contains(dataControl) || !globals.contains(virtualKeyboard)) {
+        QStringList missing;
+        const QStringList helpers = wlroots ? QStringList{"wl-copy", "wl-paste", "wtype"}
+                                            : QStringList{"wl-copy", "wl-paste"};
+        for (const QString& helper : helpers)
+            if (!HelperProcess::exists(helper))
+                missing.append(helper);
+        if (!missing.isEmpty())
+            return QStringLiteral("Mirvo needs %1 on this Wayland desktop: install the "
+                                  "wl-clipboard and wtype packages.")
+                .arg(missing.join(QStringLiteral(", ")));
+    }
     if (!wlroots)
         return QString();
-    const QStringList globals = waylandGlobals();
-    if (!globals.contains(QStringLiteral("zwlr_data_control_manager_v1")))
+    if (!globals.contains(dataControl))
         return QStringLiteral("The compositor does not offer the clipboard to Mirvo "
                               "(wlr-data-control).");
-    if (!globals.contains(QStringLiteral("zwp_virtual_keyboard_manager_v1")))
+    if (!globals.contains(virtualKeyboard))
         return QStringLiteral("The compositor does not let Mirvo type the paste chord "
                               "(virtual-keyboard).");
     return QString();

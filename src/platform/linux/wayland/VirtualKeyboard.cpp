@@ -79,18 +79,16 @@ bool VirtualKeyboard::bind() {
         return false;
     keyboard_ = zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(manager_, seat_);
     const InMemoryFile file("mirvo-keymap", keymap);
-    if (file.path().isEmpty())
-        return false;
-    // The file's descriptor, sent over the connection before the object goes.
-    const int fd = ::open(file.path().constData(), O_RDONLY | O_CLOEXEC);
+    const int fd =
+        file.path().isEmpty() ? -1 : ::open(file.path().constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return false;
+    // The request carries a copy of the descriptor.
     zwp_virtual_keyboard_v1_keymap(keyboard_, WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1, fd,
                                    uint32_t(keymap.size()));
-    const bool accepted = wl_display_roundtrip(display_) >= 0;
     ::close(fd);
     clock_.start();
-    return accepted;
+    return wl_display_roundtrip(display_) >= 0;
 }
 
 bool VirtualKeyboard::typePasteChord(bool shift) {

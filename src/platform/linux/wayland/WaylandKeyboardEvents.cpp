@@ -57,10 +57,7 @@ QString WaylandKeyboardEvents::focusedAppId() {
     return QString();
 }
 
-WaylandKeyboardEvents::WaylandKeyboardEvents() : keyboard_(VirtualKeyboard::connect()) {
-    mirvoLog(keyboard_ ? QStringLiteral("[Mirvo] paste chord: through a virtual keyboard")
-                       : QStringLiteral("[Mirvo] paste chord: through wtype"));
-}
+WaylandKeyboardEvents::WaylandKeyboardEvents() : keyboard_(VirtualKeyboard::connect()) {}
 
 WaylandKeyboardEvents::~WaylandKeyboardEvents() = default;
 
