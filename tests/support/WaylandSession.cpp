@@ -52,6 +52,19 @@ WaylandSession::~WaylandSession() {
     sway_.stop();
 }
 
+std::unique_ptr<WaylandSession> WaylandSession::kwin(const QString& fakeInputProgram) {
+    auto session = std::make_unique<WaylandSession>(QString());
+    session->kwin_ = true;
+    const QString applications = session->root_.filePath("home/.local/share/applications");
+    QDir().mkpath(applications);
+    QFile entry(applications + "/mirvo-test.desktop");
+    if (entry.open(QIODevice::WriteOnly))
+        entry.write(("[Desktop Entry]\nType=Application\nName=Mirvo\nExec=" + fakeInputProgram +
+                     "\nX-KDE-Wayland-Interfaces=org_kde_kwin_fake_input\n")
+                        .toUtf8());
+    return session;
+}
+
 bool WaylandSession::start() {
     if (asRoot() && !getpwnam(testUser) &&
         !Subprocess::run("useradd", {"--create-home", "--shell", "/bin/sh", testUser})) {
@@ -59,8 +72,11 @@ bool WaylandSession::start() {
         return false;
     }
     giveToClient(root_.path(), 0755);
+    giveToUser(root_.filePath("home"));
     giveToClient(root_.filePath("home"), 0755);
     giveToClient(runtime_, 0700);
+    if (kwin_)
+        return startKWin();
     // sway makes its own sockets: it gets none of its clients' variables.
     QStringList line = command(
         "sway", {"-c", root_.filePath("sway.conf")},
@@ -88,7 +104,43 @@ bool WaylandSession::start() {
     return false;
 }
 
+bool WaylandSession::startKWin() {
+    // KWin's binary carries a file capability these machines do not grant: a plain copy runs. It
+    // keeps its name, which its Qt platform plugin is loaded by.
+    const QString copy = root_.filePath("bin/kwin_wayland");
+    QDir().mkpath(root_.filePath("bin"));
+    if (!QFile::copy("/usr/bin/kwin_wayland", copy)) {
+        error_ = QStringLiteral("no /usr/bin/kwin_wayland to run");
+        return false;
+    }
+    giveToClient(root_.filePath("bin"), 0755);
+    giveToClient(copy, 0755);
+    QStringList line = command("dbus-run-session",
+                               {"--", copy, "--virtual", "--no-lockscreen", "--socket", "wayland-1",
+                                "--width", "1280", "--height", "720"},
+                               {"QT_QPA_PLATFORM=wayland-org.kde.kwin.qpa"}, false);
+    const QString program = line.takeFirst();
+    if (!sway_.start(program, line, {}, {}, root_.filePath("kwin.log"))) {
+        error_ = QStringLiteral("cannot start KWin");
+        return false;
+    }
+    const QDeadlineTimer deadline(15000);
+    while (!deadline.hasExpired() && sway_.isRunning()) {
+        if (QFile::exists(runtime_ + "/wayland-1") && run("wayland-info", {}))
+            return true;
+        QTest::qWait(100);
+    }
+    QFile log(root_.filePath("kwin.log"));
+    error_ = QStringLiteral("KWin did not come up: ") +
+             (log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll().right(600))
+                                            : QStringLiteral("no log"));
+    return false;
+}
+
 QStringList WaylandSession::environment() const {
+    if (kwin_)
+        return {"XDG_RUNTIME_DIR=" + runtime_, "WAYLAND_DISPLAY=wayland-1",
+                "HOME=" + root_.filePath("home"), "XDG_CURRENT_DESKTOP=KDE"};
     return {"XDG_RUNTIME_DIR=" + runtime_, "WAYLAND_DISPLAY=wayland-1", "SWAYSOCK=" + swaySocket_,
             "HOME=" + root_.filePath("home"), "XDG_CURRENT_DESKTOP=sway"};
 }
@@ -131,6 +183,43 @@ bool WaylandSession::run(const QString& program, const QStringList& arguments, Q
         *output = f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
     return ok;
+}
+
+bool WaylandSession::holdClipboard(Subprocess& owner, const QString& helper,
+                                   const std::map<QString, QByteArray>& contents) const {
+    QStringList owned;
+    for (const auto& [type, bytes] : contents) {
+        const QString file = root_.filePath("owned" + QString::number(owned.size()));
+        QFile out(file);
+        if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size())
+            return false;
+        out.close();
+        giveToUser(file);
+        owned.append(type + "=" + file);
+    }
+    if (!spawn(owner, helper, QStringList{"wayland-clipboard-owner"} + owned, {},
+               root_.filePath("owner.log")))
+        return false;
+    const QDeadlineTimer deadline(5000);
+    while (!deadline.hasExpired() && owner.isRunning()) {
+        QByteArray listed;
+        bool all = run("wl-paste", {"--list-types"}, &listed);
+        for (const auto& [type, bytes] : contents)
+            all = all && listed.split('\n').contains(type.toUtf8());
+        if (all)
+            return true;
+        QTest::qWait(50);
+    }
+    return false;
+}
+
+bool WaylandSession::clipboardHolds(const std::map<QString, QByteArray>& contents) const {
+    for (const auto& [type, bytes] : contents) {
+        QByteArray now;
+        if (!run("wl-paste", {"--no-newline", "--type", type}, &now) || now != bytes)
+            return false;
+    }
+    return true;
 }
 
 QString WaylandSession::focusedAppId() const {

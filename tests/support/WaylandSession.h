@@ -7,18 +7,25 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
-// A headless sway compositor for one test, and its clients. sway will not run as root, so a
-// test run as root runs the compositor and every client as an unprivileged user (created the
-// first time), with a private runtime folder that user owns; otherwise as the current user.
+#include <map>
+#include <memory>
+
+// A headless compositor for one test, and its clients: sway, or KDE Plasma's KWin in its own
+// D-Bus session. Neither will run as root, so a test run as root runs the compositor and every
+// client as an unprivileged user (created the first time), with a private runtime folder that
+// user owns; otherwise as the current user.
 class WaylandSession final {
 public:
     // `config`: the lines of sway's configuration, after the session's own.
     explicit WaylandSession(const QString& config);
+    // KWin instead, letting `fakeInputProgram` (a path) use its fake input as a .desktop file
+    // asks for.
+    static std::unique_ptr<WaylandSession> kwin(const QString& fakeInputProgram);
     ~WaylandSession();
     WaylandSession(const WaylandSession&) = delete;
     WaylandSession& operator=(const WaylandSession&) = delete;
 
-    // Starts sway and waits until it answers; false (with error()) when it cannot.
+    // Starts the compositor and waits until it answers; false (with error()) when it cannot.
     bool start();
     const QString& error() const { return error_; }
     // A folder the session's user may write in.
@@ -32,6 +39,12 @@ public:
     // Runs `program` to its end as the session's user; true when it exited with status 0.
     bool run(const QString& program, const QStringList& arguments, QByteArray* output = nullptr,
              int timeoutMs = 10000) const;
+    // Starts `owner`, the test helper at `helper`, holding the clipboard in `contents`' types
+    // as an application the user copied from; true once the clipboard lists them all.
+    bool holdClipboard(Subprocess& owner, const QString& helper,
+                       const std::map<QString, QByteArray>& contents) const;
+    // Whether the clipboard gives every type of `contents` byte for byte.
+    bool clipboardHolds(const std::map<QString, QByteArray>& contents) const;
     // The app id of the focused window, "" when none.
     QString focusedAppId() const;
     // Lets the session's user reach `path` (a PulseAudio socket made by root, say).
@@ -43,6 +56,9 @@ private:
     QStringList command(const QString& program, const QStringList& arguments,
                         const QStringList& environment, bool client = true) const;
 
+    bool startKWin();
+
+    bool kwin_ = false;
     QTemporaryDir root_;
     QString runtime_;
     QString swaySocket_;

@@ -39,6 +39,8 @@ DesktopSession DesktopSession::detect(const QProcessEnvironment& environment) {
     session.wlroots =
         wlrootsCompositors.contains(session.compositor, Qt::CaseInsensitive) ||
         (!knownOther && waylandGlobals().contains(QStringLiteral("zwlr_data_control_manager_v1")));
+    session.kwinFakeInput = session.compositor.contains(QLatin1String("KDE")) &&
+                            waylandGlobals().contains(QStringLiteral("org_kde_kwin_fake_input"));
     session.xwayland = !environment.value(QStringLiteral("DISPLAY")).isEmpty();
     return session;
 }
@@ -54,10 +56,13 @@ QString DesktopSession::description() const {
 QString DesktopSession::waylandProblem() const {
     const QString dataControl = QStringLiteral("zwlr_data_control_manager_v1");
     const QString virtualKeyboard = QStringLiteral("zwp_virtual_keyboard_manager_v1");
-    const QStringList globals = wlroots ? waylandGlobals() : QStringList();
+    const QString chordProtocol = wlroots         ? virtualKeyboard
+                                  : kwinFakeInput ? QStringLiteral("org_kde_kwin_fake_input")
+                                                  : QString();
+    const QStringList globals = chordProtocol.isEmpty() ? QStringList() : waylandGlobals();
     // Where the compositor offers both, Mirvo's own connection does the clipboard and the chord:
     // the helpers are only its fallback.
-    if (!globals.contains(dataControl) || !globals.contains(virtualKeyboard)) {
+    if (!globals.contains(dataControl) || !globals.contains(chordProtocol)) {
         QStringList missing;
         const QStringList helpers = wlroots ? QStringList{"wl-copy", "wl-paste", "wtype"}
                                             : QStringList{"wl-copy", "wl-paste"};
@@ -82,7 +87,7 @@ QString DesktopSession::waylandProblem() const {
 
 QString DesktopSession::keyAccessProblem() const {
     const QString problem = waylandProblem();
-    if (!problem.isEmpty() || wlroots)
+    if (!problem.isEmpty() || typesPasteChord())
         return problem;
     return QStringLiteral("This desktop (%1 on Wayland) lets no program paste into another: "
                           "Mirvo leaves your words on the clipboard and tells you to press "

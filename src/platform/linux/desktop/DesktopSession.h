@@ -16,11 +16,16 @@ struct DesktopSession {
     // Sway, Hyprland, river and the other wlroots compositors offer ordinary clients the
     // clipboard (data-control) and key posting (virtual keyboard); GNOME and KDE do not.
     bool wlroots = false;
+    // KDE Plasma's KWin offers Mirvo its fake input (Mirvo's .desktop file asks for it): Mirvo
+    // types the paste chord there too.
+    bool kwinFakeInput = false;
     // XWayland is there to show Mirvo's windows.
     bool xwayland = false;
 
     static DesktopSession detect(const QProcessEnvironment& environment);
     bool isWayland() const { return kind == Kind::wayland; }
+    // Whether Mirvo types the paste chord in this Wayland session.
+    bool typesPasteChord() const { return wlroots || kwinFakeInput; }
     // "x11", or "wayland (sway)" and the like.
     QString description() const;
 
@@ -28,7 +33,7 @@ struct DesktopSession {
     // compositor), in a sentence for the user; empty when nothing is missing.
     QString waylandProblem() const;
     // In a Wayland session: why Mirvo cannot watch the key and paste as on X11, with what it
-    // does instead; empty on wlroots desktops that have everything.
+    // does instead; empty on the desktops where Mirvo pastes and has everything.
     QString keyAccessProblem() const;
 };
 

@@ -115,10 +115,8 @@ std::unique_ptr<EventTap> LinuxPlatform::makeEventTap(uint64_t mask, EventTapCal
 std::shared_ptr<KeyboardEvents> LinuxPlatform::makeKeyboardEvents() {
     if (session_.isWayland()) {
         auto keyboard = std::make_shared<WaylandKeyboardEvents>();
-        if (session_.wlroots) // elsewhere no chord is typed
-            mirvoLog(keyboard->hasOwnKeyboard()
-                         ? QStringLiteral("[Mirvo] paste chord: through a virtual keyboard")
-                         : QStringLiteral("[Mirvo] paste chord: through wtype"));
+        if (session_.typesPasteChord()) // elsewhere no chord is typed
+            mirvoLog(QStringLiteral("[Mirvo] paste chord: ") + keyboard->chordPath());
         return keyboard;
     }
     return std::make_shared<XTestKeyboardEvents>(x11_);

@@ -28,7 +28,9 @@ public:
     PlatformTexts texts() override;
     bool holdKeyObservable() override { return !session_.isWayland(); }
     bool hasScreen() override { return !session_.isWayland() || session_.xwayland; }
-    bool canPostPasteChord() override { return !session_.isWayland() || session_.wlroots; }
+    bool canPostPasteChord() override {
+        return !session_.isWayland() || session_.typesPasteChord();
+    }
     std::shared_ptr<KeyboardEvents> makeKeyboardEvents() override;
     std::shared_ptr<Pasteboard> makePasteboard() override;
     std::unique_ptr<AudioEngine> makeAudioEngine() override;

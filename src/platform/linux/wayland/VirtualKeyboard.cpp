@@ -2,6 +2,7 @@
 
 #include "platform/linux/desktop/InMemoryFile.h"
 
+#include "fake-input-client-protocol.h"
 #include "virtual-keyboard-unstable-v1-client-protocol.h"
 
 #include <wayland-client.h>
@@ -9,10 +10,13 @@
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
-// The keys the chord needs, by their evdev codes (the protocol's) plus 8 (XKB's).
+// The keys the chord needs, by their evdev codes (the protocols') plus 8 (XKB's).
+constexpr uint32_t keyLeftControl = 29;
+constexpr uint32_t keyLeftShift = 42;
 constexpr uint32_t keyV = 47;
 constexpr uint32_t shiftMask = 1u << 0; // the real modifiers' usual order: Shift, Lock, Control
 constexpr uint32_t controlMask = 1u << 2;
@@ -38,7 +42,7 @@ xkb_symbols "mirvo" {
 
 struct VirtualKeyboardListeners {
     static void global(void* data, wl_registry* registry, uint32_t name, const char* interface,
-                       uint32_t) {
+                       uint32_t version) {
         auto* self = static_cast<VirtualKeyboard*>(data);
         if (std::strcmp(interface, wl_seat_interface.name) == 0 && !self->seat_)
             self->seat_ =
@@ -46,6 +50,11 @@ struct VirtualKeyboardListeners {
         else if (std::strcmp(interface, zwp_virtual_keyboard_manager_v1_interface.name) == 0)
             self->manager_ = static_cast<zwp_virtual_keyboard_manager_v1*>(
                 wl_registry_bind(registry, name, &zwp_virtual_keyboard_manager_v1_interface, 1));
+        // Keys came to KWin's fake input in its version 4.
+        else if (std::strcmp(interface, org_kde_kwin_fake_input_interface.name) == 0 &&
+                 version >= 4)
+            self->fakeInput_ = static_cast<org_kde_kwin_fake_input*>(
+                wl_registry_bind(registry, name, &org_kde_kwin_fake_input_interface, 4));
     }
     static void globalRemove(void*, wl_registry*, uint32_t) {}
 };
@@ -63,6 +72,8 @@ VirtualKeyboard::~VirtualKeyboard() {
         zwp_virtual_keyboard_v1_destroy(keyboard_);
     if (manager_)
         zwp_virtual_keyboard_manager_v1_destroy(manager_);
+    if (fakeInput_)
+        org_kde_kwin_fake_input_destroy(fakeInput_);
     if (seat_)
         wl_seat_destroy(seat_);
     wl_display_disconnect(display_);
@@ -73,10 +84,16 @@ bool VirtualKeyboard::bind() {
     static const wl_registry_listener listener = {VirtualKeyboardListeners::global,
                                                   VirtualKeyboardListeners::globalRemove};
     wl_registry_add_listener(registry, &listener, this);
-    const bool found = wl_display_roundtrip(display_) >= 0 && seat_ && manager_;
+    const bool found = wl_display_roundtrip(display_) >= 0 && seat_ && (manager_ || fakeInput_);
     wl_registry_destroy(registry);
     if (!found)
         return false;
+    clock_.start();
+    if (!manager_) {
+        org_kde_kwin_fake_input_authenticate(fakeInput_, "Mirvo",
+                                             "types the paste chord for dictated text");
+        return wl_display_roundtrip(display_) >= 0;
+    }
     keyboard_ = zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(manager_, seat_);
     const InMemoryFile file("mirvo-keymap", keymap);
     const int fd =
@@ -87,11 +104,26 @@ bool VirtualKeyboard::bind() {
     zwp_virtual_keyboard_v1_keymap(keyboard_, WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1, fd,
                                    uint32_t(keymap.size()));
     ::close(fd);
-    clock_.start();
     return wl_display_roundtrip(display_) >= 0;
 }
 
 bool VirtualKeyboard::typePasteChord(bool shift) {
+    if (!keyboard_) {
+        // KWin takes the keys themselves, each handled before the next is sent.
+        std::vector<std::pair<uint32_t, uint32_t>> keys = {{keyLeftControl, pressed}};
+        if (shift)
+            keys.push_back({keyLeftShift, pressed});
+        keys.insert(keys.end(), {{keyV, pressed}, {keyV, released}});
+        if (shift)
+            keys.push_back({keyLeftShift, released});
+        keys.push_back({keyLeftControl, released});
+        for (const auto& [key, state] : keys) {
+            org_kde_kwin_fake_input_keyboard_key(fakeInput_, key, state);
+            if (wl_display_roundtrip(display_) < 0)
+                return false;
+        }
+        return true;
+    }
     const auto now = uint32_t(clock_.elapsed());
     zwp_virtual_keyboard_v1_modifiers(keyboard_, controlMask | (shift ? shiftMask : 0), 0, 0, 0);
     zwp_virtual_keyboard_v1_key(keyboard_, now, keyV, pressed);

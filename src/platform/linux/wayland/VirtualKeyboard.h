@@ -3,6 +3,7 @@
 #include "platform/linux/LinuxOnly.h"
 
 #include <QElapsedTimer>
+#include <QString>
 
 #include <memory>
 
@@ -10,14 +11,16 @@ struct wl_display;
 struct wl_seat;
 struct zwp_virtual_keyboard_manager_v1;
 struct zwp_virtual_keyboard_v1;
+struct org_kde_kwin_fake_input;
 
-// A keyboard of Mirvo's own on a compositor with the virtual-keyboard protocol (sway, Hyprland,
-// river…), through its own connection: the paste chord without starting a helper program. It
-// uploads a keymap of the few keys it types and stays for the process's life, since clients
-// lose track of the clipboard when keyboards come and go.
+// A keyboard of Mirvo's own, through its own connection: the paste chord without starting a
+// helper program. On a compositor with the virtual-keyboard protocol (sway, Hyprland, river…)
+// it uploads a keymap of the few keys it types and stays for the process's life, since clients
+// lose track of the clipboard when keyboards come and go; on KDE Plasma it types through KWin's
+// fake input, which KWin offers only to programs whose .desktop file asks for it.
 class VirtualKeyboard final {
 public:
-    // None when there is no compositor to reach or it lacks the protocol.
+    // None when there is no compositor to reach or it offers neither protocol.
     static std::unique_ptr<VirtualKeyboard> connect();
     ~VirtualKeyboard();
     VirtualKeyboard(const VirtualKeyboard&) = delete;
@@ -25,6 +28,10 @@ public:
 
     // Ctrl+V, or Ctrl+Shift+V; false when the compositor could not be reached.
     bool typePasteChord(bool shift);
+    // The protocol it types through, for the log.
+    QString protocol() const {
+        return keyboard_ ? QStringLiteral("virtual-keyboard") : QStringLiteral("KWin fake input");
+    }
 
 private:
     explicit VirtualKeyboard(wl_display* display) : display_(display) {}
@@ -36,5 +43,6 @@ private:
     wl_seat* seat_ = nullptr;
     zwp_virtual_keyboard_manager_v1* manager_ = nullptr;
     zwp_virtual_keyboard_v1* keyboard_ = nullptr;
+    org_kde_kwin_fake_input* fakeInput_ = nullptr;
     QElapsedTimer clock_;
 };

@@ -61,6 +61,11 @@ WaylandKeyboardEvents::WaylandKeyboardEvents() : keyboard_(VirtualKeyboard::conn
 
 WaylandKeyboardEvents::~WaylandKeyboardEvents() = default;
 
+QString WaylandKeyboardEvents::chordPath() const {
+    return keyboard_ ? QStringLiteral("through the compositor (%1)").arg(keyboard_->protocol())
+                     : QStringLiteral("through wtype");
+}
+
 void WaylandKeyboardEvents::postPasteChord() {
     const QString appId = focusedAppId();
     const bool terminal = isTerminal(appId);

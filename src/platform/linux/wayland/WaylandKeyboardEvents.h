@@ -19,8 +19,8 @@ public:
     WaylandKeyboardEvents();
     ~WaylandKeyboardEvents() override;
     void postPasteChord() override;
-    // Whether the chord is typed by Mirvo's own keyboard rather than by wtype.
-    bool hasOwnKeyboard() const { return keyboard_ != nullptr; }
+    // How the chord is typed, for the log.
+    QString chordPath() const;
 
     // The app id (or X11 class) of the focused window in `swaymsg -t get_tree` output; empty
     // when none is focused.
