@@ -169,8 +169,9 @@ void DataControlPasteboard::dispatch() {
 
 bool DataControlPasteboard::flush() {
     if (!failed_ && wl_display_flush(display_) < 0 && errno != EAGAIN) {
+        const int error = wl_display_get_error(display_);
         mirvoLog(QStringLiteral("[Mirvo] the connection to the compositor failed: %1")
-                     .arg(QString::fromLocal8Bit(std::strerror(wl_display_get_error(display_)))),
+                     .arg(QString::fromLocal8Bit(std::strerror(error ? error : errno))),
                  LogLevel::warning);
         failed_ = true;
     }
