@@ -49,7 +49,7 @@ WaylandSession::WaylandSession(const QString& config) {
 }
 
 WaylandSession::~WaylandSession() {
-    sway_.stop();
+    compositor_.stop();
 }
 
 std::unique_ptr<WaylandSession> WaylandSession::kwin(const QString& fakeInputProgram) {
@@ -78,30 +78,19 @@ bool WaylandSession::start() {
     if (kwin_)
         return startKWin();
     // sway makes its own sockets: it gets none of its clients' variables.
-    QStringList line = command(
-        "sway", {"-c", root_.filePath("sway.conf")},
-        {"WLR_BACKENDS=headless", "WLR_LIBINPUT_NO_DEVICES=1", "WLR_RENDERER=pixman"}, false);
-    const QString program = line.takeFirst();
-    if (!sway_.start(program, line, {}, {}, root_.filePath("sway.log"))) {
-        error_ = QStringLiteral("cannot start sway");
-        return false;
-    }
-    const QDeadlineTimer deadline(10000);
-    while (!deadline.hasExpired() && sway_.isRunning()) {
-        const QStringList sockets =
-            QDir(runtime_).entryList({"sway-ipc.*.sock"}, QDir::System | QDir::Files);
-        if (QFile::exists(runtime_ + "/wayland-1") && !sockets.isEmpty()) {
+    return launch(
+        "sway",
+        command("sway", {"-c", root_.filePath("sway.conf")},
+                {"WLR_BACKENDS=headless", "WLR_LIBINPUT_NO_DEVICES=1", "WLR_RENDERER=pixman"},
+                false),
+        [this] {
+            const QStringList sockets =
+                QDir(runtime_).entryList({"sway-ipc.*.sock"}, QDir::System | QDir::Files);
+            if (!QFile::exists(runtime_ + "/wayland-1") || sockets.isEmpty())
+                return false;
             swaySocket_ = runtime_ + "/" + sockets.first();
-            if (run("swaymsg", {"-t", "get_version"}))
-                return true;
-        }
-        QTest::qWait(50);
-    }
-    QFile log(root_.filePath("sway.log"));
-    error_ = QStringLiteral("sway did not come up: ") +
-             (log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll().right(600))
-                                            : QStringLiteral("no log"));
-    return false;
+            return run("swaymsg", {"-t", "get_version"});
+        });
 }
 
 bool WaylandSession::startKWin() {
@@ -115,23 +104,31 @@ bool WaylandSession::startKWin() {
     }
     giveToClient(root_.filePath("bin"), 0755);
     giveToClient(copy, 0755);
-    QStringList line = command("dbus-run-session",
-                               {"--", copy, "--virtual", "--no-lockscreen", "--socket", "wayland-1",
-                                "--width", "1280", "--height", "720"},
-                               {"QT_QPA_PLATFORM=wayland-org.kde.kwin.qpa"}, false);
+    return launch(
+        "kwin",
+        command("dbus-run-session",
+                {"--", copy, "--virtual", "--no-lockscreen", "--socket", "wayland-1", "--width",
+                 "1280", "--height", "720"},
+                {"QT_QPA_PLATFORM=wayland-org.kde.kwin.qpa"}, false),
+        [this] { return QFile::exists(runtime_ + "/wayland-1") && run("wayland-info", {}); });
+}
+
+bool WaylandSession::launch(const QString& name, QStringList line,
+                            const std::function<bool()>& answers) {
     const QString program = line.takeFirst();
-    if (!sway_.start(program, line, {}, {}, root_.filePath("kwin.log"))) {
-        error_ = QStringLiteral("cannot start KWin");
+    const QString logPath = root_.filePath(name + ".log");
+    if (!compositor_.start(program, line, {}, {}, logPath)) {
+        error_ = QStringLiteral("cannot start ") + name;
         return false;
     }
     const QDeadlineTimer deadline(15000);
-    while (!deadline.hasExpired() && sway_.isRunning()) {
-        if (QFile::exists(runtime_ + "/wayland-1") && run("wayland-info", {}))
+    while (!deadline.hasExpired() && compositor_.isRunning()) {
+        if (answers())
             return true;
-        QTest::qWait(100);
+        QTest::qWait(50);
     }
-    QFile log(root_.filePath("kwin.log"));
-    error_ = QStringLiteral("KWin did not come up: ") +
+    QFile log(logPath);
+    error_ = name + QStringLiteral(" did not come up: ") +
              (log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll().right(600))
                                             : QStringLiteral("no log"));
     return false;

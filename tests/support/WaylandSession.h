@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <functional>
 #include <map>
 #include <memory>
 
@@ -57,11 +58,13 @@ private:
                         const QStringList& environment, bool client = true) const;
 
     bool startKWin();
+    // Starts the compositor's command `line`, its output in NAME.log, and waits until `answers`.
+    bool launch(const QString& name, QStringList line, const std::function<bool()>& answers);
 
     bool kwin_ = false;
     QTemporaryDir root_;
     QString runtime_;
     QString swaySocket_;
-    Subprocess sway_;
+    Subprocess compositor_;
     QString error_;
 };

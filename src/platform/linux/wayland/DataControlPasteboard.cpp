@@ -1,5 +1,6 @@
 #include "DataControlPasteboard.h"
 
+#include "WaylandConnection.h"
 #include "common/Log.h"
 #include "common/PlatformError.h"
 
@@ -50,18 +51,6 @@ private:
 
 // The protocol's callbacks, handing each event to the pasteboard.
 struct DataControlListeners {
-    static void global(void* data, wl_registry* registry, uint32_t name, const char* interface,
-                       uint32_t) {
-        auto* self = static_cast<DataControlPasteboard*>(data);
-        if (std::strcmp(interface, wl_seat_interface.name) == 0 && !self->seat_)
-            self->seat_ =
-                static_cast<wl_seat*>(wl_registry_bind(registry, name, &wl_seat_interface, 1));
-        else if (std::strcmp(interface, zwlr_data_control_manager_v1_interface.name) == 0)
-            self->manager_ = static_cast<zwlr_data_control_manager_v1*>(
-                wl_registry_bind(registry, name, &zwlr_data_control_manager_v1_interface, 1));
-    }
-    static void globalRemove(void*, wl_registry*, uint32_t) {}
-
     static void offerType(void* data, zwlr_data_control_offer_v1* offer, const char* type) {
         auto* self = static_cast<DataControlPasteboard*>(data);
         if (offer == self->incoming_.offer)
@@ -109,14 +98,29 @@ struct DataControlListeners {
 };
 
 std::unique_ptr<DataControlPasteboard> DataControlPasteboard::connect() {
-    wl_display* display = wl_display_connect(nullptr);
-    if (!display)
+    auto connection = WaylandConnection::open({{&zwlr_data_control_manager_v1_interface, 1}});
+    if (!connection ||
+        !connection->global<zwlr_data_control_manager_v1>(zwlr_data_control_manager_v1_interface))
         return nullptr;
-    std::unique_ptr<DataControlPasteboard> pasteboard(new DataControlPasteboard(display));
-    return pasteboard->bind() ? std::move(pasteboard) : nullptr;
+    std::unique_ptr<DataControlPasteboard> pasteboard(
+        new DataControlPasteboard(std::move(connection)));
+    // The current selection arrives with the first events.
+    return pasteboard->roundtrip() ? std::move(pasteboard) : nullptr;
 }
 
-DataControlPasteboard::DataControlPasteboard(wl_display* display) : display_(display) {}
+DataControlPasteboard::DataControlPasteboard(std::unique_ptr<WaylandConnection> connection)
+    : connection_(std::move(connection)), display_(connection_->display()),
+      manager_(connection_->global<zwlr_data_control_manager_v1>(
+          zwlr_data_control_manager_v1_interface)) {
+    control_ = zwlr_data_control_manager_v1_get_data_control(manager_, connection_->seat());
+    static const zwlr_data_control_v1_listener controlListener = {DataControlListeners::dataOffer,
+                                                                  DataControlListeners::selection,
+                                                                  DataControlListeners::finished};
+    zwlr_data_control_v1_add_listener(control_, &controlListener, this);
+    notifier_ =
+        std::make_unique<QSocketNotifier>(wl_display_get_fd(display_), QSocketNotifier::Read);
+    QObject::connect(notifier_.get(), &QSocketNotifier::activated, this, [this] { dispatch(); });
+}
 
 DataControlPasteboard::~DataControlPasteboard() {
     notifier_.reset();
@@ -128,36 +132,7 @@ DataControlPasteboard::~DataControlPasteboard() {
             zwlr_data_control_offer_v1_destroy(offer);
     if (source_)
         zwlr_data_control_source_v1_destroy(source_);
-    if (control_)
-        zwlr_data_control_v1_destroy(control_);
-    if (manager_)
-        zwlr_data_control_manager_v1_destroy(manager_);
-    if (seat_)
-        wl_seat_destroy(seat_);
-    if (registry_)
-        wl_registry_destroy(registry_);
-    wl_display_disconnect(display_);
-}
-
-bool DataControlPasteboard::bind() {
-    registry_ = wl_display_get_registry(display_);
-    static const wl_registry_listener registryListener = {DataControlListeners::global,
-                                                          DataControlListeners::globalRemove};
-    wl_registry_add_listener(registry_, &registryListener, this);
-    if (wl_display_roundtrip(display_) < 0 || !seat_ || !manager_)
-        return false;
-    control_ = zwlr_data_control_manager_v1_get_data_control(manager_, seat_);
-    static const zwlr_data_control_v1_listener controlListener = {DataControlListeners::dataOffer,
-                                                                  DataControlListeners::selection,
-                                                                  DataControlListeners::finished};
-    zwlr_data_control_v1_add_listener(control_, &controlListener, this);
-    // The current selection arrives with the first events.
-    if (!roundtrip())
-        return false;
-    notifier_ =
-        std::make_unique<QSocketNotifier>(wl_display_get_fd(display_), QSocketNotifier::Read);
-    QObject::connect(notifier_.get(), &QSocketNotifier::activated, this, [this] { dispatch(); });
-    return true;
+    zwlr_data_control_v1_destroy(control_);
 }
 
 void DataControlPasteboard::dispatch() {

@@ -9,9 +9,8 @@
 
 #include <list>
 
+class WaylandConnection;
 struct wl_display;
-struct wl_registry;
-struct wl_seat;
 struct zwlr_data_control_manager_v1;
 struct zwlr_data_control_v1;
 struct zwlr_data_control_offer_v1;
@@ -47,8 +46,7 @@ private:
         std::unique_ptr<QSocketNotifier> notifier;
     };
 
-    explicit DataControlPasteboard(wl_display* display);
-    bool bind();
+    explicit DataControlPasteboard(std::unique_ptr<WaylandConnection> connection);
     void dispatch();
     // False (logged once) when the connection has failed.
     bool flush();
@@ -61,10 +59,9 @@ private:
 
     friend struct DataControlListeners;
 
+    const std::unique_ptr<WaylandConnection> connection_;
     wl_display* const display_;
-    wl_registry* registry_ = nullptr;
-    wl_seat* seat_ = nullptr;
-    zwlr_data_control_manager_v1* manager_ = nullptr;
+    zwlr_data_control_manager_v1* const manager_;
     zwlr_data_control_v1* control_ = nullptr;
     // The offer being introduced, and the one that is the selection now.
     Offer incoming_;

@@ -1,5 +1,6 @@
 #include "VirtualKeyboard.h"
 
+#include "WaylandConnection.h"
 #include "platform/linux/desktop/InMemoryFile.h"
 
 #include "fake-input-client-protocol.h"
@@ -7,7 +8,6 @@
 
 #include <wayland-client.h>
 
-#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 #include <vector>
@@ -40,61 +40,38 @@ xkb_symbols "mirvo" {
 
 } // namespace
 
-struct VirtualKeyboardListeners {
-    static void global(void* data, wl_registry* registry, uint32_t name, const char* interface,
-                       uint32_t version) {
-        auto* self = static_cast<VirtualKeyboard*>(data);
-        if (std::strcmp(interface, wl_seat_interface.name) == 0 && !self->seat_)
-            self->seat_ =
-                static_cast<wl_seat*>(wl_registry_bind(registry, name, &wl_seat_interface, 1));
-        else if (std::strcmp(interface, zwp_virtual_keyboard_manager_v1_interface.name) == 0)
-            self->manager_ = static_cast<zwp_virtual_keyboard_manager_v1*>(
-                wl_registry_bind(registry, name, &zwp_virtual_keyboard_manager_v1_interface, 1));
-        // Keys came to KWin's fake input in its version 4.
-        else if (std::strcmp(interface, org_kde_kwin_fake_input_interface.name) == 0 &&
-                 version >= 4)
-            self->fakeInput_ = static_cast<org_kde_kwin_fake_input*>(
-                wl_registry_bind(registry, name, &org_kde_kwin_fake_input_interface, 4));
-    }
-    static void globalRemove(void*, wl_registry*, uint32_t) {}
-};
-
 std::unique_ptr<VirtualKeyboard> VirtualKeyboard::connect() {
-    wl_display* display = wl_display_connect(nullptr);
-    if (!display)
+    // Keys came to KWin's fake input in its version 4.
+    auto connection = WaylandConnection::open(
+        {{&zwp_virtual_keyboard_manager_v1_interface, 1}, {&org_kde_kwin_fake_input_interface, 4}});
+    if (!connection)
         return nullptr;
-    std::unique_ptr<VirtualKeyboard> keyboard(new VirtualKeyboard(display));
-    return keyboard->bind() ? std::move(keyboard) : nullptr;
+    std::unique_ptr<VirtualKeyboard> keyboard(new VirtualKeyboard(std::move(connection)));
+    return keyboard->setUp() ? std::move(keyboard) : nullptr;
 }
+
+VirtualKeyboard::VirtualKeyboard(std::unique_ptr<WaylandConnection> connection)
+    : connection_(std::move(connection)), display_(connection_->display()),
+      fakeInput_(connection_->global<org_kde_kwin_fake_input>(org_kde_kwin_fake_input_interface)) {}
 
 VirtualKeyboard::~VirtualKeyboard() {
     if (keyboard_)
         zwp_virtual_keyboard_v1_destroy(keyboard_);
-    if (manager_)
-        zwp_virtual_keyboard_manager_v1_destroy(manager_);
-    if (fakeInput_)
-        org_kde_kwin_fake_input_destroy(fakeInput_);
-    if (seat_)
-        wl_seat_destroy(seat_);
-    wl_display_disconnect(display_);
 }
 
-bool VirtualKeyboard::bind() {
-    wl_registry* registry = wl_display_get_registry(display_);
-    static const wl_registry_listener listener = {VirtualKeyboardListeners::global,
-                                                  VirtualKeyboardListeners::globalRemove};
-    wl_registry_add_listener(registry, &listener, this);
-    const bool found = wl_display_roundtrip(display_) >= 0 && seat_ && (manager_ || fakeInput_);
-    wl_registry_destroy(registry);
-    if (!found)
-        return false;
+bool VirtualKeyboard::setUp() {
     clock_.start();
-    if (!manager_) {
+    auto* manager = connection_->global<zwp_virtual_keyboard_manager_v1>(
+        zwp_virtual_keyboard_manager_v1_interface);
+    if (!manager) {
+        if (!fakeInput_)
+            return false;
         org_kde_kwin_fake_input_authenticate(fakeInput_, "Mirvo",
                                              "types the paste chord for dictated text");
         return wl_display_roundtrip(display_) >= 0;
     }
-    keyboard_ = zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(manager_, seat_);
+    keyboard_ =
+        zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(manager, connection_->seat());
     const InMemoryFile file("mirvo-keymap", keymap);
     const int fd =
         file.path().isEmpty() ? -1 : ::open(file.path().constData(), O_RDONLY | O_CLOEXEC);

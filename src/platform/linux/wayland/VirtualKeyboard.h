@@ -7,9 +7,8 @@
 
 #include <memory>
 
+class WaylandConnection;
 struct wl_display;
-struct wl_seat;
-struct zwp_virtual_keyboard_manager_v1;
 struct zwp_virtual_keyboard_v1;
 struct org_kde_kwin_fake_input;
 
@@ -34,15 +33,12 @@ public:
     }
 
 private:
-    explicit VirtualKeyboard(wl_display* display) : display_(display) {}
-    bool bind();
+    explicit VirtualKeyboard(std::unique_ptr<WaylandConnection> connection);
+    bool setUp();
 
-    friend struct VirtualKeyboardListeners;
-
+    const std::unique_ptr<WaylandConnection> connection_;
     wl_display* const display_;
-    wl_seat* seat_ = nullptr;
-    zwp_virtual_keyboard_manager_v1* manager_ = nullptr;
     zwp_virtual_keyboard_v1* keyboard_ = nullptr;
-    org_kde_kwin_fake_input* fakeInput_ = nullptr;
+    org_kde_kwin_fake_input* const fakeInput_;
     QElapsedTimer clock_;
 };
