@@ -140,12 +140,12 @@ private slots:
         QCOMPARE(lines[1], lines[0]);
     }
 
-    // On KDE Plasma the desktop's shortcut runs the commands; KWin lets Mirvo, named in a
-    // .desktop file, type the chord through its fake input, and offers the clipboard through
+    // On KDE Plasma the desktop's shortcut runs the commands; KWin lets Mirvo, whose .desktop
+    // file asks for it, type the chord through its fake input, and offers the clipboard through
     // data-control. The chord is Ctrl+V there, since KWin does not name the focused window.
     void pastesOnKdePlasma() {
         const QString mirvo = QStringLiteral(MIRVO_BINARY);
-        const auto session = WaylandSession::kwin(mirvo);
+        const auto session = WaylandSession::kwin(MIRVO_SOURCE_DIR "/resources/mirvo.desktop");
         QVERIFY2(session->start(), qPrintable(session->error()));
         PulseAudioServer pulse;
         QVERIFY2(pulse.start(), qPrintable(pulse.error()));

@@ -52,16 +52,12 @@ WaylandSession::~WaylandSession() {
     compositor_.stop();
 }
 
-std::unique_ptr<WaylandSession> WaylandSession::kwin(const QString& fakeInputProgram) {
+std::unique_ptr<WaylandSession> WaylandSession::kwin(const QString& desktopEntry) {
     auto session = std::make_unique<WaylandSession>(QString());
     session->kwin_ = true;
     const QString applications = session->root_.filePath("home/.local/share/applications");
     QDir().mkpath(applications);
-    QFile entry(applications + "/mirvo-test.desktop");
-    if (entry.open(QIODevice::WriteOnly))
-        entry.write(("[Desktop Entry]\nType=Application\nName=Mirvo\nExec=" + fakeInputProgram +
-                     "\nX-KDE-Wayland-Interfaces=org_kde_kwin_fake_input\n")
-                        .toUtf8());
+    QFile::copy(desktopEntry, applications + "/" + QFileInfo(desktopEntry).fileName());
     return session;
 }
 

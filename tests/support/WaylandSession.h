@@ -19,9 +19,9 @@ class WaylandSession final {
 public:
     // `config`: the lines of sway's configuration, after the session's own.
     explicit WaylandSession(const QString& config);
-    // KWin instead, letting `fakeInputProgram` (a path) use its fake input as a .desktop file
-    // asks for.
-    static std::unique_ptr<WaylandSession> kwin(const QString& fakeInputProgram);
+    // KWin instead, with `desktopEntry` (a .desktop file) among the user's applications, as an
+    // installed program's is: KWin grants the protocols it asks for.
+    static std::unique_ptr<WaylandSession> kwin(const QString& desktopEntry);
     ~WaylandSession();
     WaylandSession(const WaylandSession&) = delete;
     WaylandSession& operator=(const WaylandSession&) = delete;
