@@ -145,7 +145,8 @@ private slots:
     // data-control. The chord is Ctrl+V there, since KWin does not name the focused window.
     void pastesOnKdePlasma() {
         const QString mirvo = QStringLiteral(MIRVO_BINARY);
-        const auto session = WaylandSession::kwin(MIRVO_SOURCE_DIR "/resources/mirvo.desktop");
+        const auto session =
+            WaylandSession::kwin(MIRVO_SOURCE_DIR "/resources/mirvo.desktop", mirvo);
         QVERIFY2(session->start(), qPrintable(session->error()));
         PulseAudioServer pulse;
         QVERIFY2(pulse.start(), qPrintable(pulse.error()));

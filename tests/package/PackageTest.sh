@@ -30,6 +30,10 @@ for file in ./usr/bin/mirvo ./usr/share/applications/mirvo.desktop \
 done
 grep -Eq " ./usr/lib/(.*/)?mirvo/mirvo-app.so$" <<<"$contents" ||
     { echo "package lacks the application module" >&2; exit 1; }
+# KWin lets the program its .desktop file names by full path type the paste chord.
+entry="$(dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/share/applications/mirvo.desktop)"
+grep -q "^Exec=/usr/bin/mirvo %u$" <<<"$entry" && grep -q "^X-KDE-Wayland-Interfaces=" <<<"$entry" ||
+    { echo "the .desktop file does not name /usr/bin/mirvo for KWin: $entry" >&2; exit 1; }
 
 # Installed for real only where it replaces nothing of somebody else's.
 if [ "$(id -u)" = 0 ] && ! dpkg-query -W mirvo >/dev/null 2>&1; then

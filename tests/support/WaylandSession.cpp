@@ -52,12 +52,15 @@ WaylandSession::~WaylandSession() {
     compositor_.stop();
 }
 
-std::unique_ptr<WaylandSession> WaylandSession::kwin(const QString& desktopEntry) {
+std::unique_ptr<WaylandSession> WaylandSession::kwin(const QString& desktopEntry,
+                                                     const QString& program) {
     auto session = std::make_unique<WaylandSession>(QString());
     session->kwin_ = true;
     const QString applications = session->root_.filePath("home/.local/share/applications");
     QDir().mkpath(applications);
-    QFile::copy(desktopEntry, applications + "/" + QFileInfo(desktopEntry).fileName());
+    QFile in(desktopEntry), out(applications + "/" + QFileInfo(desktopEntry).fileName());
+    if (in.open(QIODevice::ReadOnly) && out.open(QIODevice::WriteOnly))
+        out.write(in.readAll().replace("Exec=mirvo ", "Exec=" + QFile::encodeName(program) + ' '));
     return session;
 }
 

@@ -19,9 +19,10 @@ class WaylandSession final {
 public:
     // `config`: the lines of sway's configuration, after the session's own.
     explicit WaylandSession(const QString& config);
-    // KWin instead, with `desktopEntry` (a .desktop file) among the user's applications, as an
-    // installed program's is: KWin grants the protocols it asks for.
-    static std::unique_ptr<WaylandSession> kwin(const QString& desktopEntry);
+    // KWin instead, with `desktopEntry` (a .desktop file) among the user's applications naming
+    // `program` by its path, as installing writes it: KWin grants the protocols it asks for.
+    static std::unique_ptr<WaylandSession> kwin(const QString& desktopEntry,
+                                                const QString& program);
     ~WaylandSession();
     WaylandSession(const WaylandSession&) = delete;
     WaylandSession& operator=(const WaylandSession&) = delete;
