@@ -1,8 +1,8 @@
 #include "DataControlPasteboard.h"
 
+#include "ClipboardReads.h"
 #include "WaylandConnection.h"
 #include "common/Log.h"
-#include "common/PlatformError.h"
 
 #include "wlr-data-control-unstable-v1-client-protocol.h"
 
@@ -18,18 +18,9 @@
 
 namespace {
 
-// A snapshot read of one type is bounded: a large image or a slow source must neither block
-// the paste for long nor fill the memory.
-constexpr int snapshotReadMs = 5000;
-constexpr qint64 snapshotReadBytes = 64 * 1024 * 1024;
-
 const QStringList textTypes = {QStringLiteral("text/plain;charset=utf-8"),
                                QStringLiteral("text/plain"), QStringLiteral("UTF8_STRING"),
                                QStringLiteral("STRING"), QStringLiteral("TEXT")};
-
-[[noreturn]] void readFailed(const QString& problem) {
-    throw PlatformError(QString::fromLatin1(PlatformErrors::posixDomain), EIO, problem);
-}
 
 // An item of the selection as it was listed; its data is read when asked for.
 class DataControlItem final : public PasteboardItem {
@@ -162,7 +153,7 @@ bool DataControlPasteboard::roundtrip() {
 std::optional<std::vector<std::unique_ptr<PasteboardItem>>>
 DataControlPasteboard::pasteboardItems() {
     if (!roundtrip())
-        readFailed(QStringLiteral("the compositor cannot be reached"));
+        clipboardReadFailed(QStringLiteral("the compositor cannot be reached"));
     if (!selection_.offer)
         return std::nullopt;
     std::vector<std::unique_ptr<PasteboardItem>> items;
@@ -182,12 +173,12 @@ std::optional<QByteArray> DataControlPasteboard::read(const QString& type) {
         return offered_.count(type) ? std::optional(offered_.at(type)) : std::nullopt;
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0)
-        readFailed(QString::fromLocal8Bit(std::strerror(errno)));
+        clipboardReadFailed(QString::fromLocal8Bit(std::strerror(errno)));
     zwlr_data_control_offer_v1_receive(selection_.offer, type.toUtf8().constData(), fds[1]);
     ::close(fds[1]);
     if (!flush()) {
         ::close(fds[0]);
-        readFailed(QStringLiteral("the compositor cannot be reached"));
+        clipboardReadFailed(QStringLiteral("the compositor cannot be reached"));
     }
     QByteArray bytes;
     const QDeadlineTimer deadline(snapshotReadMs);
@@ -220,7 +211,7 @@ std::optional<QByteArray> DataControlPasteboard::read(const QString& type) {
     }
     ::close(fds[0]);
     if (!problem.isEmpty())
-        readFailed(QStringLiteral("reading %1 from the clipboard: %2").arg(type, problem));
+        clipboardReadFailed(QStringLiteral("reading %1 from the clipboard: %2").arg(type, problem));
     return bytes;
 }
 

@@ -1,24 +1,13 @@
 #include "WlClipboardPasteboard.h"
 
+#include "ClipboardReads.h"
 #include "common/Log.h"
-#include "common/PlatformError.h"
 #include "platform/linux/desktop/HelperProcess.h"
 
 #include <QElapsedTimer>
 #include <QThread>
 
-#include <cerrno>
-
 namespace {
-
-// A snapshot read of one type is bounded: a large image or a slow source must neither block
-// the paste for long nor fill the memory.
-constexpr int snapshotReadMs = 5000;
-constexpr qint64 snapshotReadBytes = 64 * 1024 * 1024;
-
-[[noreturn]] void readFailed(const HelperResult& result) {
-    throw PlatformError(QString::fromLatin1(PlatformErrors::posixDomain), EIO, result.problem);
-}
 
 class WlClipboardItem final : public PasteboardItem {
 public:
@@ -30,7 +19,7 @@ public:
                                {QStringLiteral("--no-newline"), QStringLiteral("--type"), type},
                                QByteArray(), snapshotReadMs, true, snapshotReadBytes);
         if (!read.ran)
-            readFailed(read);
+            clipboardReadFailed(read.problem);
         return read.output;
     }
 
@@ -85,7 +74,7 @@ WlClipboardPasteboard::pasteboardItems() {
     if (!listed.ran) {
         if (listed.exitCode == 1)
             return std::nullopt;
-        readFailed(listed);
+        clipboardReadFailed(listed.problem);
     }
     const QString type =
         bestType(QString::fromUtf8(listed.output).split(QLatin1Char('\n'), Qt::SkipEmptyParts));
