@@ -1,6 +1,7 @@
 #include "core/HotkeyMonitor.h"
 #include "common/PlatformError.h"
 #include "doubles/FakePlatform.h"
+#include "platform/GlobalShortcut.h"
 #include "platform/linux/desktop/PosixSignalSource.h"
 #include "support/LogCapture.h"
 #include "support/Utilities.h"
@@ -47,6 +48,15 @@ struct TapRig {
     std::unique_ptr<CGEventTapHotkeyMonitor> monitor;
     std::unique_ptr<QSignalSpy> spy;
     LogCapture logs;
+};
+
+// A desktop's shortcut that the test presses; it records what it was asked for.
+class FakeGlobalShortcut final : public GlobalShortcut {
+public:
+    void bind(const QString& description, const QString& preferredKey) override {
+        asked.append(description + " " + preferredKey);
+    }
+    QStringList asked;
 };
 
 constexpr uint64_t fn = TapEvent::maskSecondaryFn;
@@ -136,37 +146,63 @@ private slots:
     // key-binding commands ("hold", "release", "toggle"), in order, and the events that follow.
     // Bindings that run `mirvo --hold` and the key itself may both report one press; a desktop
     // may repeat a binding; a toggle shortcut fires on press only.
+    // The desktop's shortcut ("press" and "let-go"; "forget" is a dictation ended otherwise)
+    // repeats its press while held, and is the key where the desktop has one.
     void keyAndCommandsShareOneStateMachine_data() {
-        QTest::addColumn<bool>("withKey");
+        QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("steps");
         QTest::addColumn<QString>("events");
-        QTest::newRow("modifiers beside the key") << true
+        QTest::newRow("modifiers beside the key") << "tap"
                                                   << "fn fn+shift fn+shift+cmd fn none "
                                                      "shift none"
                                                   << "D U";
-        QTest::newRow("key passes on, late release") << true << "hold fn none release"
+        QTest::newRow("key passes on, late release") << "tap"
+                                                     << "hold fn none release"
                                                      << "D D U";
-        QTest::newRow("toggles") << true << "toggle toggle toggle"
+        QTest::newRow("toggles") << "tap"
+                                 << "toggle toggle toggle"
                                  << "D U D";
-        QTest::newRow("toggle, then the key") << true << "toggle fn none toggle"
+        QTest::newRow("toggle, then the key") << "tap"
+                                              << "toggle fn none toggle"
                                               << "D D U D";
-        QTest::newRow("commands alone") << false << "release hold hold release"
+        QTest::newRow("commands alone") << "none"
+                                        << "release hold hold release"
                                         << "D U";
+        QTest::newRow("shortcut repeats while held") << "shortcut"
+                                                     << "press press press let-go let-go press "
+                                                        "let-go"
+                                                     << "D U D U";
+        QTest::newRow("shortcut held past a dictation's end") << "shortcut"
+                                                              << "press forget press press "
+                                                                 "let-go press let-go"
+                                                              << "D U D U";
+        QTest::newRow("shortcut and commands") << "shortcut"
+                                               << "toggle press let-go toggle"
+                                               << "D D U D";
     }
 
     void keyAndCommandsShareOneStateMachine() {
         QVERIFY(!hotkeyCommandNamed("open") && !hotkeyCommandNamed("--hold"));
-        QFETCH(bool, withKey);
+        QFETCH(QString, key);
         QFETCH(QString, steps);
         QFETCH(QString, events);
-        TapRig key;
+        TapRig tap;
+        auto* shortcut = new FakeGlobalShortcut;
+        std::shared_ptr<HotkeyMonitor> source;
+        if (key == "tap")
+            source = std::move(tap.monitor);
+        else if (key == "shortcut")
+            source = std::make_shared<ShortcutHotkeyMonitor>(
+                std::unique_ptr<GlobalShortcut>(shortcut), "Control_R");
+        else
+            delete shortcut;
         HotkeyCommands commands;
-        CommandHotkeyMonitor monitor(
-            withKey ? std::shared_ptr<HotkeyMonitor>(std::move(key.monitor)) : nullptr, &commands);
-        QCOMPARE(monitor.sourceName(), withKey ? QStringLiteral("CGEventTapHotkeyMonitor")
-                                               : QStringLiteral("CommandHotkeyMonitor"));
+        CommandHotkeyMonitor monitor(source, &commands);
         QSignalSpy spy(&monitor, &HotkeyMonitor::events);
         monitor.start();
+        monitor.start();
+        if (key == "shortcut")
+            QCOMPARE(shortcut->asked, QStringList{"Hold to dictate Control_R"});
         const QMap<QString, uint64_t> flags = {{"fn", fn},
                                                {"fn+shift", fn | shift},
                                                {"fn+shift+cmd", fn | shift | command},
@@ -175,8 +211,12 @@ private slots:
         for (const QString& step : steps.split(' ')) {
             if (const auto named = hotkeyCommandNamed(step)) {
                 emit commands.issued(*named);
+            } else if (step == "press" || step == "let-go") {
+                emit(step == "press" ? shortcut->pressed() : shortcut->released());
+            } else if (step == "forget") {
+                monitor.forgetHeldKey();
             } else {
-                key.tap()->flags(flags.value(step));
+                tap.tap()->flags(flags.value(step));
                 QCoreApplication::processEvents(); // published on the main loop: let it come
             }
         }

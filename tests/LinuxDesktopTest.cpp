@@ -2,6 +2,7 @@
 #include "doubles/FakePlatform.h"
 #include "gui/OnboardingWindow.h"
 #include "platform/linux/desktop/LinuxPlatform.h"
+#include "platform/linux/desktop/PortalGlobalShortcut.h"
 #include "platform/linux/desktop/SettingsUserDefaults.h"
 #include "platform/linux/desktop/SystemLoginItem.h"
 #include "platform/linux/speech/PocketSphinxRecognizer.h"
@@ -94,6 +95,17 @@ private slots:
         }
         ScopedVariable noWayland("WAYLAND_DISPLAY", QByteArray());
         QVERIFY(LinuxPlatform().keyAccessProblem().startsWith("Mirvo finds no X11 display"));
+    }
+
+    // A lone modifier cannot be a desktop's shortcut: the wish is then a chord.
+    void theHoldShortcutWishesForKeysADesktopTakes() {
+        const std::pair<QString, QString> wishes[] = {{"Control_R", "CTRL+ALT+h"},
+                                                      {"ISO_Level3_Shift", "CTRL+ALT+h"},
+                                                      {"Super_L", "CTRL+ALT+h"},
+                                                      {"F9", "F9"},
+                                                      {"LOGO+d", "LOGO+d"}};
+        for (const auto& [key, trigger] : wishes)
+            QCOMPARE(PortalGlobalShortcut::preferredTrigger(key), trigger);
     }
 
     void microphoneNeedsAnAnsweringSoundServer() {

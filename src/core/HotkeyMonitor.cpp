@@ -2,6 +2,7 @@
 
 #include "common/Log.h"
 #include "common/MainThread.h"
+#include "platform/GlobalShortcut.h"
 #include "platform/PlatformServices.h"
 #include "platform/SingleInstance.h"
 #include "platform/UserDefaults.h"
@@ -66,6 +67,41 @@ void CommandHotkeyMonitor::apply(HotkeyCommand command) {
 }
 
 void CommandHotkeyMonitor::update(bool down) {
+    if (const std::optional<HotkeyEvent> event = machine_.update(down))
+        emit events(*event);
+}
+
+const QString ShortcutHotkeyMonitor::description = QStringLiteral("Hold to dictate");
+
+ShortcutHotkeyMonitor::ShortcutHotkeyMonitor(std::unique_ptr<GlobalShortcut> shortcut,
+                                             QString preferredKey)
+    : shortcut_(std::move(shortcut)), preferredKey_(std::move(preferredKey)) {
+    connect(shortcut_.get(), &GlobalShortcut::pressed, this, [this] { update(true); });
+    connect(shortcut_.get(), &GlobalShortcut::released, this, [this] { update(false); });
+    connect(shortcut_.get(), &GlobalShortcut::bound, this, [](const QString& trigger) {
+        mirvoLog(trigger.isEmpty()
+                     ? QStringLiteral("[Mirvo] hold key: the desktop's shortcut \"") + description +
+                           QStringLiteral("\" has no keys yet: set them in its shortcut settings")
+                     : QStringLiteral("[Mirvo] hold key: the desktop's shortcut \"") + description +
+                           QStringLiteral("\" (") + trigger + QLatin1Char(')'));
+    });
+    connect(shortcut_.get(), &GlobalShortcut::failed, this, [](const QString& reason) {
+        mirvoLog(QStringLiteral("[Mirvo] hold key: no desktop shortcut (") + reason +
+                     QStringLiteral(") — through the desktop's key bindings (mirvo --hold / "
+                                    "--release / --toggle)"),
+                 LogLevel::warning);
+    });
+}
+
+ShortcutHotkeyMonitor::~ShortcutHotkeyMonitor() = default;
+
+void ShortcutHotkeyMonitor::start() {
+    if (std::exchange(started_, true))
+        return;
+    shortcut_->bind(description, preferredKey_);
+}
+
+void ShortcutHotkeyMonitor::update(bool down) {
     if (const std::optional<HotkeyEvent> event = machine_.update(down))
         emit events(*event);
 }

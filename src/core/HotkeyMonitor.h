@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 
+class GlobalShortcut;
 class PlatformServices;
 class UserDefaults;
 
@@ -67,6 +68,30 @@ public:
 
 private:
     std::unique_ptr<SignalSource> source_;
+    bool started_ = false;
+};
+
+// The hold key as a shortcut the desktop watches for Mirvo (on Wayland): pressed is down and
+// released up. Desktops repeat the press while the keys are held; repeats change nothing.
+class ShortcutHotkeyMonitor final : public HotkeyMonitor {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(ShortcutHotkeyMonitor)
+public:
+    // `preferredKey`: the key the user chose, a wish the desktop may not grant.
+    ShortcutHotkeyMonitor(std::unique_ptr<GlobalShortcut> shortcut, QString preferredKey);
+    ~ShortcutHotkeyMonitor() override;
+    // Asks the desktop for the shortcut and returns: its answer comes later, to the log. A
+    // desktop that refuses leaves the key-binding commands.
+    void start() override;
+
+    static const QString description;
+
+private:
+    void update(bool down);
+
+    std::unique_ptr<GlobalShortcut> shortcut_;
+    QString preferredKey_;
+    HotkeyStateMachine machine_;
     bool started_ = false;
 };
 

@@ -6,6 +6,7 @@
 #include "core/MirvoConfig.h"
 #include "core/ProxyClient.h"
 #include "platform/AudioEngine.h"
+#include "platform/GlobalShortcut.h"
 #include "platform/HUDPanel.h"
 #include "platform/PlatformServices.h"
 #include "platform/UserDefaults.h"
@@ -52,6 +53,8 @@ DictationCoordinator::make(PlatformServices& platform, const LaunchOptions& opti
                     return platform.makeEventTap(mask, callback, userInfo, key);
                 },
                 [&platform] { return platform.canWatchAndPostKeys(); });
+        else if (std::unique_ptr<GlobalShortcut> shortcut = platform.makeGlobalShortcut())
+            hotkey = std::make_shared<ShortcutHotkeyMonitor>(std::move(shortcut), key);
         else
             mirvoLog(QStringLiteral("[Mirvo] hold key: through the desktop's key bindings "
                                     "(mirvo --hold / --release / --toggle)"));

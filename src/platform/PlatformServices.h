@@ -13,6 +13,7 @@
 #include <memory>
 
 class AudioEngine;
+class GlobalShortcut;
 class HTTPSession;
 class HUDPanel;
 class KeyboardEvents;
@@ -67,9 +68,12 @@ public:
     // How the user reads `key` ("Right Ctrl"); `key` is a key name of the platform.
     virtual QString holdKeyDisplayName(const QString& key) = 0;
     virtual PlatformTexts texts() = 0;
-    // Whether the hold key can be watched from here; where it cannot (Wayland), the desktop's
-    // key bindings run `mirvo --hold` / `--release` / `--toggle` instead.
+    // Whether the hold key can be watched from here; where it cannot (Wayland), a shortcut of
+    // the desktop's, or its key bindings running `mirvo --hold` / `--release` / `--toggle`,
+    // stand in for it.
     virtual bool holdKeyObservable() = 0;
+    // The hold key as a shortcut the desktop watches for Mirvo; null where it offers none.
+    virtual std::unique_ptr<GlobalShortcut> makeGlobalShortcut() = 0;
     // Whether the paste chord can reach the focused application; where it cannot, the text is
     // left on the clipboard and the user told to paste it.
     virtual bool canPostPasteChord() = 0;

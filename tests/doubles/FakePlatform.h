@@ -249,6 +249,7 @@ public:
         return {"Speech engine.", "Speech model.", "Needs %1.", "Model missing.", "Model broken."};
     }
     bool holdKeyObservable() override { return keyObservable; }
+    std::unique_ptr<GlobalShortcut> makeGlobalShortcut() override { return nullptr; }
     bool hasScreen() override { return screen; }
     bool canPostPasteChord() override { return pasteChordPossible; }
     std::shared_ptr<KeyboardEvents> makeKeyboardEvents() override {

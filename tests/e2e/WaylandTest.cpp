@@ -1,7 +1,7 @@
 // Mirvo on a headless sway desktop: the hold key bound to `mirvo --hold` / `--release` in
 // sway's configuration (a toggle shortcut runs the same commands, tested on X11), the clipboard
 // and the paste chord through Mirvo's own connection (data-control, virtual-keyboard), into a
-// Wayland terminal (Ctrl+Shift+V).
+// Wayland terminal (Ctrl+Shift+V); and on a headless KDE Plasma, held through the portal.
 #include "platform/linux/desktop/LinuxPlatform.h"
 #include "support/MirvoProcess.h"
 #include "support/PulseAudioServer.h"
@@ -140,14 +140,15 @@ private slots:
         QCOMPARE(lines[1], lines[0]);
     }
 
-    // On KDE Plasma the desktop's shortcut runs the commands; KWin lets Mirvo, whose .desktop
-    // file asks for it, type the chord through its fake input, and offers the clipboard through
-    // data-control. The chord is Ctrl+V there, since KWin does not name the focused window.
-    void pastesOnKdePlasma() {
+    // On KDE Plasma the hold key is the desktop portal's shortcut, which Mirvo asks for; KWin
+    // lets Mirvo, whose .desktop file asks for it, type the chord through its fake input, and
+    // offers the clipboard through data-control. The chord is Ctrl+V there, since KWin does not
+    // name the focused window.
+    void holdsAndPastesOnKdePlasma() {
         const QString mirvo = QStringLiteral(MIRVO_BINARY);
-        const auto session =
-            WaylandSession::kwin(MIRVO_SOURCE_DIR "/resources/mirvo.desktop", mirvo);
-        QVERIFY2(session->start(), qPrintable(session->error()));
+        const auto session = WaylandSession::kwin(MIRVO_SOURCE_DIR "/resources/mirvo.desktop",
+                                                  mirvo, MIRVO_TEST_HELPER);
+        QVERIFY2(session->start() && session->startPortal(), qPrintable(session->error()));
         PulseAudioServer pulse;
         QVERIFY2(pulse.start(), qPrintable(pulse.error()));
         session->share(qEnvironmentVariable("PULSE_SERVER").mid(5));
@@ -177,11 +178,21 @@ private slots:
                  qPrintable(started));
         QTest::qWait(1000); // the speech model warms up
 
-        QVERIFY(session->run(mirvo, {"--hold"}));
-        QTest::qWait(400);
+        // The desktop's shortcut, held as a person holds it: Ctrl+Alt+H, which KDE reports
+        // again and again while held.
+        QTRY_VERIFY_WITH_TIMEOUT(readFile(log).contains("[Mirvo] hold key: the desktop's shortcut "
+                                                        "\"Hold to dictate\" (Ctrl+Alt+H)"),
+                                 10000);
+        const QString letGo = session->dir() + "/let-go";
+        Subprocess keys;
+        QVERIFY(session->spawn(keys, MIRVO_TEST_HELPER, {"kwin-keys", letGo, "29", "56", "35"}));
+        QTRY_VERIFY_WITH_TIMEOUT(readFile(log).contains("[Mirvo] hotkey event: down"), 5000);
+        QTest::qWait(300);
         QVERIFY(pulse.play(speechPath));
-        QVERIFY(session->run(mirvo, {"--release"}));
+        QVERIFY(writeFile(letGo, {}));
+        QVERIFY(keys.waitForSuccess(5000));
         QTRY_VERIFY_WITH_TIMEOUT(readFile(log).contains("[Mirvo] pasted"), 20000);
+        QCOMPARE(readFile(log).count("[Mirvo] hotkey event: down"), 1);
         // The field logs its text on every change: the last line has the whole dictation.
         const auto fieldText = [&] {
             const QStringList lines = QString::fromUtf8(readFile(fieldLog)).split('\n');

@@ -4,10 +4,15 @@
 //   clipboard-owner TYPE=FILE...   holds the clipboard with those types, as an application the
 //                             user copied from
 //   wayland-clipboard-owner TYPE=FILE...   the same on a wlroots Wayland desktop
+//   kwin-keys FLAGFILE CODE... presses the keys (evdev codes) in order through KWin's fake
+//                             input, and releases them in reverse once FLAGFILE exists
 //   clipboard-manager LOGFILE  owns CLIPBOARD_MANAGER; on SAVE_TARGETS it reads the clipboard's
 //                             text from the exiting owner, logs "saved <text>" and then owns the
 //                             clipboard with it, as a desktop's clipboard manager does
 #include "platform/linux/wayland/DataControlPasteboard.h"
+#include "platform/linux/wayland/WaylandConnection.h"
+
+#include "fake-input-client-protocol.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -19,6 +24,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <optional>
 #include <string>
 #include <thread>
@@ -102,6 +108,32 @@ int waylandClipboardOwner(int argc, char** argv) {
         return 2;
     }
     return app.exec();
+}
+
+// A person's key presses on KDE Plasma, for the desktop's own shortcuts to see.
+int kwinKeys(int argc, char** argv) {
+    const auto connection = WaylandConnection::open({{&org_kde_kwin_fake_input_interface, 4}});
+    auto* input =
+        connection ? connection->global<org_kde_kwin_fake_input>(org_kde_kwin_fake_input_interface)
+                   : nullptr;
+    if (!input || argc < 4) {
+        std::fprintf(stderr, "kwin-keys: no KWin fake input granted, or no keys\n");
+        return 2;
+    }
+    org_kde_kwin_fake_input_authenticate(input, "Mirvo tests", "presses keys as a person");
+    const auto post = [&](int i, uint32_t state) {
+        org_kde_kwin_fake_input_keyboard_key(input, uint32_t(std::atoi(argv[i])), state);
+        return wl_display_roundtrip(connection->display()) >= 0;
+    };
+    for (int i = 3; i < argc; ++i)
+        if (!post(i, WL_KEYBOARD_KEY_STATE_PRESSED))
+            return 1;
+    while (!QFile::exists(QString::fromLocal8Bit(argv[2])))
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    for (int i = argc - 1; i >= 3; --i)
+        if (!post(i, WL_KEYBOARD_KEY_STATE_RELEASED))
+            return 1;
+    return 0;
 }
 
 } // namespace
@@ -197,6 +229,8 @@ int main(int argc, char** argv) {
         return clipboardManager();
     if (mode == "wayland-clipboard-owner")
         return waylandClipboardOwner(argc, argv);
+    if (mode == "kwin-keys")
+        return kwinKeys(argc, argv);
     QApplication app(argc, argv);
     if (mode == "field" && logFile)
         return field(app);

@@ -49,11 +49,15 @@ WaylandSession::WaylandSession(const QString& config) {
 }
 
 WaylandSession::~WaylandSession() {
+    portal_.stop();
+    portalBackend_.stop();
     compositor_.stop();
+    bus_.stop();
 }
 
 std::unique_ptr<WaylandSession> WaylandSession::kwin(const QString& desktopEntry,
-                                                     const QString& program) {
+                                                     const QString& program,
+                                                     const QString& keyPresser) {
     auto session = std::make_unique<WaylandSession>(QString());
     session->kwin_ = true;
     const QString applications = session->root_.filePath("home/.local/share/applications");
@@ -61,6 +65,11 @@ std::unique_ptr<WaylandSession> WaylandSession::kwin(const QString& desktopEntry
     QFile in(desktopEntry), out(applications + "/" + QFileInfo(desktopEntry).fileName());
     if (in.open(QIODevice::ReadOnly) && out.open(QIODevice::WriteOnly))
         out.write(in.readAll().replace("Exec=mirvo ", "Exec=" + QFile::encodeName(program) + ' '));
+    QFile presser(applications + "/mirvo-test-keys.desktop");
+    if (presser.open(QIODevice::WriteOnly))
+        presser.write("[Desktop Entry]\nType=Application\nName=Mirvo test keys\nExec=" +
+                      QFile::encodeName(keyPresser) +
+                      "\nNoDisplay=true\nX-KDE-Wayland-Interfaces=org_kde_kwin_fake_input\n");
     return session;
 }
 
@@ -103,13 +112,51 @@ bool WaylandSession::startKWin() {
     }
     giveToClient(root_.filePath("bin"), 0755);
     giveToClient(copy, 0755);
+    // One session bus for KWin (which hosts the desktop's global shortcuts), the portal and
+    // Mirvo, as a Plasma session has.
+    QStringList bus =
+        command("dbus-daemon",
+                {"--session", "--nofork", "--address=unix:path=" + runtime_ + "/bus"}, {}, false);
+    const QString busProgram = bus.takeFirst();
+    if (!bus_.start(busProgram, bus, {}, {}, root_.filePath("bus.log"))) {
+        error_ = QStringLiteral("cannot start dbus-daemon");
+        return false;
+    }
     return launch(
         "kwin",
-        command("dbus-run-session",
-                {"--", copy, "--virtual", "--no-lockscreen", "--socket", "wayland-1", "--width",
-                 "1280", "--height", "720"},
-                {"QT_QPA_PLATFORM=wayland-org.kde.kwin.qpa"}, false),
+        command(copy,
+                {"--virtual", "--no-lockscreen", "--socket", "wayland-1", "--width", "1280",
+                 "--height", "720"},
+                {"QT_QPA_PLATFORM=wayland-org.kde.kwin.qpa", busAddress()}, false),
         [this] { return QFile::exists(runtime_ + "/wayland-1") && run("wayland-info", {}); });
+}
+
+QString WaylandSession::busAddress() const {
+    return "DBUS_SESSION_BUS_ADDRESS=unix:path=" + runtime_ + "/bus";
+}
+
+bool WaylandSession::startPortal() {
+    // Started by hand: the bus would start the KDE backend on a screen it does not have.
+    const QString kde = "/usr/lib/x86_64-linux-gnu/libexec/xdg-desktop-portal-kde";
+    if (!spawn(portalBackend_, kde, {}, {"QT_QPA_PLATFORM=offscreen"},
+               root_.filePath("portal-kde.log")) ||
+        !spawn(portal_, "/usr/libexec/xdg-desktop-portal", {}, {}, root_.filePath("portal.log"))) {
+        error_ = QStringLiteral("cannot start the desktop portal");
+        return false;
+    }
+    const QDeadlineTimer deadline(15000);
+    while (!deadline.hasExpired() && portal_.isRunning() && portalBackend_.isRunning()) {
+        QByteArray answer;
+        run("dbus-send",
+            {"--print-reply", "--dest=org.freedesktop.DBus", "/org/freedesktop/DBus",
+             "org.freedesktop.DBus.NameHasOwner", "string:org.freedesktop.portal.Desktop"},
+            &answer);
+        if (answer.contains("boolean true"))
+            return true;
+        QTest::qWait(50);
+    }
+    error_ = QStringLiteral("the desktop portal did not come up");
+    return false;
 }
 
 bool WaylandSession::launch(const QString& name, QStringList line,
@@ -136,7 +183,7 @@ bool WaylandSession::launch(const QString& name, QStringList line,
 QStringList WaylandSession::environment() const {
     if (kwin_)
         return {"XDG_RUNTIME_DIR=" + runtime_, "WAYLAND_DISPLAY=wayland-1",
-                "HOME=" + root_.filePath("home"), "XDG_CURRENT_DESKTOP=KDE"};
+                "HOME=" + root_.filePath("home"), "XDG_CURRENT_DESKTOP=KDE", busAddress()};
     return {"XDG_RUNTIME_DIR=" + runtime_, "WAYLAND_DISPLAY=wayland-1", "SWAYSOCK=" + swaySocket_,
             "HOME=" + root_.filePath("home"), "XDG_CURRENT_DESKTOP=sway"};
 }

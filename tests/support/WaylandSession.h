@@ -21,14 +21,17 @@ public:
     explicit WaylandSession(const QString& config);
     // KWin instead, with `desktopEntry` (a .desktop file) among the user's applications naming
     // `program` by its path, as installing writes it: KWin grants the protocols it asks for.
-    static std::unique_ptr<WaylandSession> kwin(const QString& desktopEntry,
-                                                const QString& program);
+    // `keyPresser` is granted KWin's fake input as well, to press keys as a person.
+    static std::unique_ptr<WaylandSession> kwin(const QString& desktopEntry, const QString& program,
+                                                const QString& keyPresser);
     ~WaylandSession();
     WaylandSession(const WaylandSession&) = delete;
     WaylandSession& operator=(const WaylandSession&) = delete;
 
     // Starts the compositor and waits until it answers; false (with error()) when it cannot.
     bool start();
+    // KWin only: starts the desktop portal on the session's bus and waits for it.
+    bool startPortal();
     const QString& error() const { return error_; }
     // A folder the session's user may write in.
     QString dir() const { return root_.path(); }
@@ -59,6 +62,7 @@ private:
                         const QStringList& environment, bool client = true) const;
 
     bool startKWin();
+    QString busAddress() const;
     // Starts the compositor's command `line`, its output in NAME.log, and waits until `answers`.
     bool launch(const QString& name, QStringList line, const std::function<bool()>& answers);
 
@@ -66,6 +70,9 @@ private:
     QTemporaryDir root_;
     QString runtime_;
     QString swaySocket_;
+    Subprocess bus_;
     Subprocess compositor_;
+    Subprocess portalBackend_;
+    Subprocess portal_;
     QString error_;
 };

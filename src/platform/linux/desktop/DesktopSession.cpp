@@ -85,14 +85,19 @@ QString DesktopSession::waylandProblem() const {
     return QString();
 }
 
-QString DesktopSession::keyAccessProblem() const {
+QString DesktopSession::keyAccessProblem(const QString& holdShortcut) const {
     const QString problem = waylandProblem();
-    if (!problem.isEmpty() || typesPasteChord())
+    if (!problem.isEmpty())
         return problem;
+    if (typesPasteChord())
+        return holdShortcut;
     return QStringLiteral("This desktop (%1 on Wayland) lets no program paste into another: "
                           "Mirvo leaves your words on the clipboard and tells you to press "
-                          "Ctrl+V. Bind a shortcut to \"mirvo --toggle\" to dictate.")
-        .arg(compositor.isEmpty() ? QStringLiteral("GNOME or KDE") : compositor);
+                          "Ctrl+V. %2")
+        .arg(compositor.isEmpty() ? QStringLiteral("GNOME") : compositor,
+             holdShortcut.isEmpty()
+                 ? QStringLiteral("Bind a shortcut to \"mirvo --toggle\" to dictate.")
+                 : holdShortcut);
 }
 
 QStringList waylandGlobals() {

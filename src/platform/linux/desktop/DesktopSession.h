@@ -33,8 +33,9 @@ struct DesktopSession {
     // compositor), in a sentence for the user; empty when nothing is missing.
     QString waylandProblem() const;
     // In a Wayland session: why Mirvo cannot watch the key and paste as on X11, with what it
-    // does instead; empty on the desktops where Mirvo pastes and has everything.
-    QString keyAccessProblem() const;
+    // does instead; `holdShortcut`, what the desktop's hold shortcut is, when it has one. Empty
+    // where Mirvo pastes and no shortcut was assigned.
+    QString keyAccessProblem(const QString& holdShortcut = {}) const;
 };
 
 // The interface names of the globals a Wayland compositor offers, as listed by its registry;

@@ -7,6 +7,7 @@
 
 #include "LocalSocketInstance.h"
 #include "NetworkHTTPSession.h"
+#include "PortalGlobalShortcut.h"
 #include "PosixSignalSource.h"
 #include "SettingsUserDefaults.h"
 #include "SystemLoginItem.h"
@@ -112,6 +113,25 @@ std::unique_ptr<EventTap> LinuxPlatform::makeEventTap(uint64_t mask, EventTapCal
     return XInput2EventTap::create(mask, callback, userInfo, pushToTalkKey);
 }
 
+std::unique_ptr<GlobalShortcut> LinuxPlatform::makeGlobalShortcut() {
+    if (!session_.isWayland())
+        return nullptr;
+    std::unique_ptr<PortalGlobalShortcut> shortcut = PortalGlobalShortcut::create();
+    if (!shortcut)
+        return nullptr;
+    QObject::connect(
+        shortcut.get(), &GlobalShortcut::bound, shortcut.get(), [this](const QString& trigger) {
+            holdShortcutNote_ = trigger.isEmpty()
+                                    ? QStringLiteral("Your desktop gave Mirvo's shortcut \"Hold to "
+                                                     "dictate\" no keys yet: set them in its "
+                                                     "shortcut settings.")
+                                    : QStringLiteral("Hold %1 (your desktop's shortcut \"Hold to "
+                                                     "dictate\"), speak, and release.")
+                                          .arg(trigger);
+        });
+    return shortcut;
+}
+
 std::shared_ptr<KeyboardEvents> LinuxPlatform::makeKeyboardEvents() {
     if (session_.isWayland()) {
         auto keyboard = std::make_shared<WaylandKeyboardEvents>();
@@ -184,7 +204,7 @@ bool LinuxPlatform::canWatchAndPostKeys() {
 
 QString LinuxPlatform::keyAccessProblem() {
     if (session_.isWayland())
-        return session_.keyAccessProblem();
+        return session_.keyAccessProblem(holdShortcutNote_);
     return x11_->keyAccessProblem();
 }
 

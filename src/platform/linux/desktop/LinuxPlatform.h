@@ -27,6 +27,7 @@ public:
     QString holdKeyDisplayName(const QString& key) override { return keysymDisplayName(key); }
     PlatformTexts texts() override;
     bool holdKeyObservable() override { return !session_.isWayland(); }
+    std::unique_ptr<GlobalShortcut> makeGlobalShortcut() override;
     bool hasScreen() override { return !session_.isWayland() || session_.xwayland; }
     bool canPostPasteChord() override {
         return !session_.isWayland() || session_.typesPasteChord();
@@ -71,5 +72,7 @@ private:
     std::map<RecognitionSettings, SpeechRecognizerProvider> recognizers_;
     std::shared_ptr<VocabularyWatcher> vocabulary_;
     bool saidModelMissing_ = false;
+    // What the checklist says of the desktop's hold shortcut, once it answered.
+    QString holdShortcutNote_;
     QString lastMicrophoneProblem_;
 };
