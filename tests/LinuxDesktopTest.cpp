@@ -10,15 +10,24 @@
 #include "support/Await.h"
 #include "support/LogCapture.h"
 #include "support/SpokenText.h"
+#include "support/Subprocess.h"
 #include "support/Utilities.h"
 
 #include <QApplication>
+#include <QDBusArgument>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusObjectPath>
+#include <QDBusVirtualObject>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLocalServer>
 #include <QRegularExpression>
+#include <QScopeGuard>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <mutex>
 
@@ -56,6 +65,83 @@ QString dictate(SpeechRecognizer& recognizer, const QString& sentence,
     };
     return QTest::qWaitFor(done, 10000) ? **text : "(no result)";
 }
+
+struct Shortcut {
+    QString id;
+    QVariantMap properties;
+};
+
+QDBusArgument& operator<<(QDBusArgument& argument, const Shortcut& shortcut) {
+    argument.beginStructure();
+    argument << shortcut.id << shortcut.properties;
+    argument.endStructure();
+    return argument;
+}
+
+const QDBusArgument& operator>>(const QDBusArgument& argument, Shortcut& shortcut) {
+    argument.beginStructure();
+    argument >> shortcut.id >> shortcut.properties;
+    argument.endStructure();
+    return argument;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Shortcut)
+
+namespace {
+
+const QString portalPath = "/org/freedesktop/portal/desktop";
+
+// The desktop portal's global shortcuts as GNOME 48 offers them: none until BindShortcuts, which
+// may ask the user. Every request is answered on a path of the portal's own making, as older
+// portals do.
+class FakeShortcutsPortal final : public QDBusVirtualObject {
+public:
+    bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
+        calls.append(message.member());
+        if (message.member() == "Get") {
+            connection.send(message.createReply(QVariant::fromValue(QDBusVariant(1u))));
+            return true;
+        }
+        const QString request = portalPath + "/request/fake/" + QString::number(calls.size());
+        connection.send(message.createReply(QVariant::fromValue(QDBusObjectPath(request))));
+        QVariantMap results;
+        uint code = 0;
+        if (message.member() == "CreateSession") {
+            token = qdbus_cast<QVariantMap>(message.arguments().value(0))
+                        .value("session_handle_token")
+                        .toString();
+            results["session_handle"] = session;
+        } else if (message.member() == "BindShortcuts") {
+            code = bindAnswer;
+            QList<Shortcut> shortcuts = qdbus_cast<QList<Shortcut>>(message.arguments().value(1));
+            for (Shortcut& shortcut : shortcuts)
+                shortcut.properties = {{"trigger_description", "Ctrl+Alt+D"}};
+            results["shortcuts"] = QVariant::fromValue(shortcuts);
+        }
+        QTimer::singleShot(1, [connection, request, code, results] {
+            connection.send(
+                QDBusMessage::createSignal(request, "org.freedesktop.portal.Request", "Response")
+                << code << results);
+        });
+        return true;
+    }
+    QString introspect(const QString&) const override { return {}; }
+
+    // What a press of the shortcut `id` of `inSession` sends.
+    static QDBusMessage signal(const char* name, const QString& inSession, const QString& id) {
+        return QDBusMessage::createSignal(portalPath, "org.freedesktop.portal.GlobalShortcuts",
+                                          name)
+               << QVariant::fromValue(QDBusObjectPath(inSession)) << id << qulonglong(0)
+               << QVariantMap();
+    }
+
+    const QString session = portalPath + "/session/fake/mirvo";
+    QStringList calls;
+    QString token;
+    uint bindAnswer = 0;
+};
 
 } // namespace
 
@@ -106,6 +192,58 @@ private slots:
                                                       {"LOGO+d", "LOGO+d"}};
         for (const auto& [key, trigger] : wishes)
             QCOMPARE(PortalGlobalShortcut::preferredTrigger(key), trigger);
+    }
+
+    // The portal's answers come as signals on request paths; presses name their session; the
+    // checklist names the keys the desktop gave.
+    void thePortalGivesTheHoldShortcut() {
+        QTemporaryDir dir;
+        const QString address = "unix:path=" + dir.filePath("bus");
+        Subprocess daemon;
+        QVERIFY(daemon.start("dbus-daemon", {"--session", "--nofork", "--address=" + address}));
+        QTRY_VERIFY(QFile::exists(dir.filePath("bus")));
+        QDBusConnection portalBus = QDBusConnection::connectToBus(address, "portal");
+        FakeShortcutsPortal portal;
+        qDBusRegisterMetaType<Shortcut>();
+        qDBusRegisterMetaType<QList<Shortcut>>();
+        const auto unregister = qScopeGuard([&] { portalBus.unregisterObject(portalPath); });
+        QVERIFY(portalBus.registerVirtualObject(portalPath, &portal) &&
+                portalBus.registerService("org.freedesktop.portal.Desktop"));
+        // Mirvo's own bus connection is made here, on first use.
+        ScopedVariable bus("DBUS_SESSION_BUS_ADDRESS", address.toUtf8());
+        ScopedVariable wayland("WAYLAND_DISPLAY", "mirvo-no-compositor");
+        ScopedVariable gnome("XDG_CURRENT_DESKTOP", "GNOME");
+        LinuxPlatform platform;
+
+        const std::unique_ptr<GlobalShortcut> shortcut = platform.makeGlobalShortcut();
+        QVERIFY(shortcut);
+        QSignalSpy pressed(shortcut.get(), &GlobalShortcut::pressed);
+        QSignalSpy released(shortcut.get(), &GlobalShortcut::released);
+        shortcut->bind("Hold to dictate", "Control_R");
+        QTRY_VERIFY(platform.keyAccessProblem().endsWith(
+            "Ctrl+V. Hold Ctrl+Alt+D (your desktop's shortcut \"Hold to dictate\"), speak, and "
+            "release."));
+        QCOMPARE(portal.calls,
+                 (QStringList{"Get", "CreateSession", "ListShortcuts", "BindShortcuts"}));
+        QCOMPARE(portal.token, QStringLiteral("mirvo"));
+
+        for (const auto& [name, session, id] :
+             {std::tuple{"Activated", portal.session, "hold-to-dictate"},
+              std::tuple{"Activated", portal.session, "hold-to-dictate"},
+              std::tuple{"Activated", portal.session + "x", "hold-to-dictate"},
+              std::tuple{"Deactivated", portal.session, "another"},
+              std::tuple{"Deactivated", portal.session, "hold-to-dictate"}})
+            portalBus.send(FakeShortcutsPortal::signal(name, session, id));
+        QTRY_COMPARE(released.size(), 1);
+        QCOMPARE(pressed.size(), 2);
+
+        portal.bindAnswer = 1; // the user said no
+        const std::unique_ptr<GlobalShortcut> refused = platform.makeGlobalShortcut();
+        QSignalSpy failed(refused.get(), &GlobalShortcut::failed);
+        refused->bind("Hold to dictate", "Control_R");
+        QTRY_COMPARE(failed.size(), 1);
+        QCOMPARE(failed.first().first().toString(),
+                 QStringLiteral("BindShortcuts: declined by the user"));
     }
 
     void microphoneNeedsAnAnsweringSoundServer() {

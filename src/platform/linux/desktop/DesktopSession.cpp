@@ -94,7 +94,7 @@ QString DesktopSession::keyAccessProblem(const QString& holdShortcut) const {
     return QStringLiteral("This desktop (%1 on Wayland) lets no program paste into another: "
                           "Mirvo leaves your words on the clipboard and tells you to press "
                           "Ctrl+V. %2")
-        .arg(compositor.isEmpty() ? QStringLiteral("GNOME") : compositor,
+        .arg(compositor.isEmpty() ? QStringLiteral("GNOME or KDE") : compositor,
              holdShortcut.isEmpty()
                  ? QStringLiteral("Bind a shortcut to \"mirvo --toggle\" to dictate.")
                  : holdShortcut);

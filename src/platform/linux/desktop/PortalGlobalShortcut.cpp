@@ -59,7 +59,7 @@ public slots:
 Q_DECLARE_METATYPE(PortalShortcut)
 
 std::unique_ptr<PortalGlobalShortcut> PortalGlobalShortcut::create() {
-    QDBusConnection bus = QDBusConnection::sessionBus();
+    const QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected() || !bus.interface())
         return nullptr;
     // The portal is usually started by the bus on the first call.
