@@ -58,6 +58,19 @@ public slots:
 
 Q_DECLARE_METATYPE(PortalShortcut)
 
+namespace {
+
+// The keys given to Mirvo's shortcut in a portal's results, when they list it.
+std::optional<QString> triggerIn(const QVariantMap& results) {
+    for (const PortalShortcut& shortcut :
+         qdbus_cast<PortalShortcuts>(results.value(QStringLiteral("shortcuts"))))
+        if (shortcut.id == shortcutId)
+            return shortcut.properties.value(QStringLiteral("trigger_description")).toString();
+    return std::nullopt;
+}
+
+} // namespace
+
 std::unique_ptr<PortalGlobalShortcut> PortalGlobalShortcut::create() {
     const QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected() || !bus.interface())
@@ -139,18 +152,16 @@ QCoro::Task<> PortalGlobalShortcut::binding(QString description, QString trigger
     const std::optional<QVariantMap> listed = co_await request(list, {}, "ListShortcuts");
     if (!self || !listed)
         co_return;
-    for (const PortalShortcut& shortcut :
-         qdbus_cast<PortalShortcuts>(listed->value(QStringLiteral("shortcuts"))))
-        if (shortcut.id == shortcutId) {
-            emit bound(shortcut.properties.value(QStringLiteral("trigger_description")).toString());
-            co_return;
-        }
+    if (const std::optional<QString> trigger = triggerIn(*listed)) {
+        emit bound(*trigger);
+        co_return;
+    }
     QDBusMessage bindCall = call("BindShortcuts");
     bindCall << QVariant::fromValue(QDBusObjectPath(sessionPath_)) << QVariant::fromValue(wanted)
              << QString();
     const std::optional<QVariantMap> boundNow = co_await request(bindCall, {}, "BindShortcuts");
     if (self && boundNow)
-        takeTrigger(boundNow->value(QStringLiteral("shortcuts")));
+        emit bound(triggerIn(*boundNow).value_or(QString()));
 }
 
 QCoro::Task<std::optional<QVariantMap>>
@@ -226,16 +237,8 @@ void PortalGlobalShortcut::onDeactivated(const QDBusMessage& message) {
 
 void PortalGlobalShortcut::onShortcutsChanged(const QDBusMessage& message) {
     if (message.arguments().value(0).value<QDBusObjectPath>().path() == sessionPath_)
-        takeTrigger(message.arguments().value(1));
-}
-
-void PortalGlobalShortcut::takeTrigger(const QVariant& shortcuts) {
-    for (const PortalShortcut& shortcut : qdbus_cast<PortalShortcuts>(shortcuts))
-        if (shortcut.id == shortcutId) {
-            emit bound(shortcut.properties.value(QStringLiteral("trigger_description")).toString());
-            return;
-        }
-    emit bound(QString());
+        emit bound(triggerIn({{QStringLiteral("shortcuts"), message.arguments().value(1)}})
+                       .value_or(QString()));
 }
 
 #include "PortalGlobalShortcut.moc"

@@ -40,7 +40,6 @@ private:
     QCoro::Task<std::optional<QVariantMap>> request(QDBusMessage call, QVariantMap options,
                                                     const char* name);
     bool isOurs(const QDBusMessage& message) const;
-    void takeTrigger(const QVariant& shortcuts);
 
     QDBusConnection bus_;
     QString sessionPath_;
