@@ -99,8 +99,14 @@ PlatformTexts LinuxPlatform::texts() {
                        "you say. Nothing leaves your computer."),
         QStringLiteral("The on-device speech engine only runs when its English model loads. "
                        "Install the pocketsphinx-en-us package; Open Settings shows how."),
-        QStringLiteral("Mirvo needs the X11 input extensions (XInput 2.2 and XTEST) to detect %1 "
-                       "globally and to paste the transcript into whichever app has focus."),
+        session_.isWayland()
+            ? QStringLiteral("Mirvo pastes the transcript into whichever app has focus through "
+                             "the compositor. Bind %1 to \"mirvo --hold\" and \"mirvo "
+                             "--release\" in your desktop's key bindings (Open Settings shows "
+                             "how).")
+            : QStringLiteral("Mirvo needs the X11 input extensions (XInput 2.2 and XTEST) to "
+                             "detect %1 globally and to paste the transcript into whichever app "
+                             "has focus."),
         QStringLiteral("Speech model missing. Install the pocketsphinx-en-us package."),
         QStringLiteral("The speech model does not load. Reinstall the pocketsphinx-en-us "
                        "package."),
