@@ -96,7 +96,9 @@ public:
     // Whether Mirvo can watch the hold key and post the paste chord here (what macOS calls
     // being trusted for accessibility).
     virtual bool canWatchAndPostKeys() = 0;
-    // Why it may not, in a sentence for the user; empty when it may.
+    // Why it may not, in a sentence for the user; empty when it may. Where the desktop holds the
+    // key for Mirvo (a shortcut of its own) or keeps the paste to itself, what the user needs to
+    // know of that instead.
     virtual QString keyAccessProblem() = 0;
     virtual SpeechAuthorizationStatus speechAuthorizationStatus() = 0;
     // Asks for speech-recognition permission; the status the platform then reports. Never throws.

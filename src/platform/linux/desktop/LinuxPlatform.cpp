@@ -125,16 +125,16 @@ std::unique_ptr<GlobalShortcut> LinuxPlatform::makeGlobalShortcut() {
     std::unique_ptr<PortalGlobalShortcut> shortcut = PortalGlobalShortcut::create();
     if (!shortcut)
         return nullptr;
-    QObject::connect(
-        shortcut.get(), &GlobalShortcut::bound, shortcut.get(), [this](const QString& trigger) {
-            holdShortcutNote_ = trigger.isEmpty()
-                                    ? QStringLiteral("Your desktop gave Mirvo's shortcut \"Hold to "
-                                                     "dictate\" no keys yet: set them in its "
-                                                     "shortcut settings.")
-                                    : QStringLiteral("Hold %1 (your desktop's shortcut \"Hold to "
-                                                     "dictate\"), speak, and release.")
-                                          .arg(trigger);
-        });
+    PortalGlobalShortcut* portal = shortcut.get();
+    QObject::connect(portal, &GlobalShortcut::bound, portal, [this, portal](const QString& keys) {
+        holdShortcutNote_ =
+            keys.isEmpty()
+                ? QStringLiteral("Your desktop gave Mirvo's shortcut \"%1\" no keys yet: set "
+                                 "them in its shortcut settings.")
+                      .arg(portal->description())
+                : QStringLiteral("Hold %1 (your desktop's shortcut \"%2\"), speak, and release.")
+                      .arg(keys, portal->description());
+    });
     return shortcut;
 }
 

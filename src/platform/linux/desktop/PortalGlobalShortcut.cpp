@@ -100,6 +100,7 @@ QString PortalGlobalShortcut::preferredTrigger(const QString& key) {
 }
 
 void PortalGlobalShortcut::bind(const QString& description, const QString& preferredKey) {
+    description_ = description;
     binding(description, preferredTrigger(preferredKey));
 }
 

@@ -21,6 +21,8 @@ public:
     // None without a session bus, or with no portal on it to start.
     static std::unique_ptr<PortalGlobalShortcut> create();
     void bind(const QString& description, const QString& preferredKey) override;
+    // As bind() named it to the desktop.
+    const QString& description() const { return description_; }
 
     // The trigger to wish for, in the portal's notation: a chord the user wrote as such is
     // passed on, a key of its own (F9) is the trigger, and a lone modifier (no desktop takes
@@ -42,6 +44,7 @@ private:
     bool isOurs(const QDBusMessage& message) const;
 
     QDBusConnection bus_;
+    QString description_;
     QString sessionPath_;
     int requests_ = 0;
 };
