@@ -118,8 +118,12 @@ bool WaylandSession::startKWin() {
         command("dbus-daemon",
                 {"--session", "--nofork", "--address=unix:path=" + runtime_ + "/bus"}, {}, false);
     const QString busProgram = bus.takeFirst();
-    if (!bus_.start(busProgram, bus, {}, {}, root_.filePath("bus.log"))) {
-        error_ = QStringLiteral("cannot start dbus-daemon");
+    const QDeadlineTimer busDeadline(5000);
+    if (bus_.start(busProgram, bus, {}, {}, root_.filePath("bus.log")))
+        while (!QFile::exists(runtime_ + "/bus") && !busDeadline.hasExpired())
+            QTest::qWait(10);
+    if (!QFile::exists(runtime_ + "/bus")) {
+        error_ = QStringLiteral("dbus-daemon did not come up");
         return false;
     }
     return launch(
