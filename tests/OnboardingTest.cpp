@@ -187,23 +187,27 @@ private slots:
         }
     }
 
-    void theDescriptionFollowsWhatTheDesktopLacks() {
+    void theTextsFollowTheDesktop() {
         Checklist c({10, 0.05});
         c.platform.trusted = false;
         c.controller->show();
-        const auto description = [&] {
+        const auto texts = [&](S step) {
             QStringList texts;
             for (QLabel* l : c.controller->window()
-                                 ->findChild<QWidget*>(rawValue(S::accessibility))
+                                 ->findChild<QWidget*>(rawValue(step))
                                  ->findChildren<QLabel*>())
                 texts.append(l->text());
             return texts;
         };
-        QTRY_VERIFY(description().contains("No X11 display."));
+        QTRY_VERIFY(texts(S::accessibility).contains("No X11 display."));
         c.platform.trusted = true; // say, the missing extension was installed
         c.controller->show();      // brought forward: checks again
-        QTRY_VERIFY(description().contains("Needs the Control_R key."));
-        QVERIFY(!description().contains("No X11 display."));
+        QTRY_VERIFY(texts(S::accessibility).contains("Needs the Control_R key."));
+        QVERIFY(!texts(S::accessibility).contains("No X11 display."));
+        c.platform.shortcutKeys = "Ctrl+Alt+H"; // the desktop's shortcut got its keys
+        c.controller->show();
+        QTRY_VERIFY(texts(S::fnKeyDemo).contains("Try pressing Ctrl+Alt+H"));
+        QVERIFY(texts(S::accessibility).contains("Needs Ctrl+Alt+H."));
     }
 
     // While the try-it step is open and usable, visible text confirms it, once per change,

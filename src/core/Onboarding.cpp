@@ -376,9 +376,10 @@ void OnboardingViewModel::setDemoText(const QString& text) {
     emit demoTextChanged();
 }
 
-void OnboardingViewModel::setAccessibilityProblem(const QString& problem) {
-    if (problem == keyAccessProblem_)
+void OnboardingViewModel::setKeyTexts(const QString& holdKey, const QString& keyAccessProblem) {
+    if (holdKey == holdKey_ && keyAccessProblem == keyAccessProblem_)
         return;
-    keyAccessProblem_ = problem;
-    emit keyAccessProblemChanged();
+    holdKey_ = holdKey;
+    keyAccessProblem_ = keyAccessProblem;
+    emit keyTextsChanged();
 }

@@ -153,23 +153,26 @@ public:
     const OnboardingState& state() const { return state_; }
     bool isRefreshing() const { return isRefreshing_; }
     const QString& demoText() const { return demoText_; }
-    // Why the desktop does not let Mirvo watch the key and paste, as of the last refresh.
+    // As of the last refresh: the hold key as the user reads it (the keys a desktop's shortcut
+    // got, once it answered), and why the desktop does not let Mirvo watch it and paste.
+    const QString& holdKey() const { return holdKey_; }
     const QString& keyAccessProblem() const { return keyAccessProblem_; }
 
     void setState(const OnboardingState& state);
     void setIsRefreshing(bool refreshing);
     void setDemoText(const QString& text);
-    void setAccessibilityProblem(const QString& problem);
+    void setKeyTexts(const QString& holdKey, const QString& keyAccessProblem);
 
 signals:
     void stateChanged();
     void isRefreshingChanged();
     void demoTextChanged();
-    void keyAccessProblemChanged();
+    void keyTextsChanged();
 
 private:
     OnboardingState state_;
     bool isRefreshing_ = false;
     QString demoText_;
+    QString holdKey_;
     QString keyAccessProblem_;
 };

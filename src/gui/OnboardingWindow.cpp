@@ -166,11 +166,13 @@ void OnboardingCard::paintEvent(QPaintEvent*) {
 OnboardingRow::OnboardingRow(OnboardingStep step, const OnboardingTexts& texts,
                              std::function<void()> onAction, std::function<void()> onConfirmManual,
                              std::function<void()> onRestart, QWidget* parent)
-    : OnboardingCard(parent), badge_(new OnboardingStatusBadge(this)), buttons_(new QWidget(this)) {
+    : OnboardingCard(parent), step_(step), badge_(new OnboardingStatusBadge(this)),
+      title_(label(texts.title(step), 13, QFont::DemiBold, false, this)),
+      description_(label(texts.description(step), 11, QFont::Normal, true, this)),
+      buttons_(new QWidget(this)) {
     setObjectName(rawValue(step));
     QVBoxLayout* column = cardLayout(this, badge_, 3);
-    column->addWidget(label(texts.title(step), 13, QFont::DemiBold, false, this));
-    description_ = label(texts.description(step), 11, QFont::Normal, true, this);
+    column->addWidget(title_);
     column->addWidget(description_);
 
     auto* buttons = new QHBoxLayout(buttons_);
@@ -209,8 +211,9 @@ OnboardingRow::OnboardingRow(OnboardingStep step, const OnboardingTexts& texts,
     column->addWidget(buttons_);
 }
 
-void OnboardingRow::setDescription(const QString& text) {
-    description_->setText(text);
+void OnboardingRow::setTexts(const OnboardingTexts& texts) {
+    title_->setText(texts.title(step_));
+    description_->setText(texts.description(step_));
 }
 
 void OnboardingRow::setStatus(OnboardingStepStatus status) {
@@ -220,15 +223,16 @@ void OnboardingRow::setStatus(OnboardingStepStatus status) {
 
 FnDemoRow::FnDemoRow(OnboardingViewModel& model, const OnboardingTexts& texts,
                      std::function<void()> onConfirm, QWidget* parent)
-    : OnboardingCard(parent), model_(model), texts_(texts), onConfirm_(std::move(onConfirm)),
-      badge_(new OnboardingStatusBadge(this)), box_(new TextBoxFrame(this)),
-      textBox_(new QLineEdit(box_)) {
+    : OnboardingCard(parent), model_(model), texts_(texts),
+      title_(label(texts.title(OnboardingStep::fnKeyDemo), 13, QFont::DemiBold, false, this)),
+      description_(
+          label(texts.description(OnboardingStep::fnKeyDemo), 11, QFont::Normal, true, this)),
+      onConfirm_(std::move(onConfirm)), badge_(new OnboardingStatusBadge(this)),
+      box_(new TextBoxFrame(this)), textBox_(new QLineEdit(box_)) {
     setObjectName(rawValue(OnboardingStep::fnKeyDemo));
     QVBoxLayout* column = cardLayout(this, badge_, 6);
-    column->addWidget(
-        label(texts.title(OnboardingStep::fnKeyDemo), 13, QFont::DemiBold, false, this));
-    column->addWidget(
-        label(texts.description(OnboardingStep::fnKeyDemo), 11, QFont::Normal, true, this));
+    column->addWidget(title_);
+    column->addWidget(description_);
 
     auto* boxLayout = new QHBoxLayout(box_);
     boxLayout->setContentsMargins(10, 7, 10, 7);
@@ -269,7 +273,15 @@ void FnDemoRow::setStatus(OnboardingStepStatus status) {
     markDone_->setVisible(status == OnboardingStepStatus::pending);
 }
 
+void FnDemoRow::setTexts(const OnboardingTexts& texts) {
+    texts_ = texts;
+    title_->setText(texts.title(OnboardingStep::fnKeyDemo));
+    description_->setText(texts.description(OnboardingStep::fnKeyDemo));
+    textBox_->setPlaceholderText(texts.demoPrompt(ready_));
+}
+
 void FnDemoRow::setDemoReady(bool ready) {
+    ready_ = ready;
     textBox_->setPlaceholderText(texts_.demoPrompt(ready));
     textBox_->setEnabled(ready);
     static_cast<QGraphicsOpacityEffect*>(box_->graphicsEffect())->setOpacity(ready ? 1.0 : 0.5);
@@ -293,7 +305,8 @@ OnboardingView::OnboardingView(OnboardingViewModel& model, const OnboardingTexts
     titleRow->addWidget(label(QStringLiteral("Welcome to Mirvo"), 22, QFont::Bold, false, this), 1,
                         Qt::AlignVCenter);
     header->addLayout(titleRow);
-    header->addWidget(label(texts.header(), 12, QFont::Normal, true, this));
+    header_ = label(texts.header(), 12, QFont::Normal, true, this);
+    header->addWidget(header_);
     stack->addLayout(header);
 
     auto* steps = new QVBoxLayout;
@@ -341,12 +354,15 @@ OnboardingView::OnboardingView(OnboardingViewModel& model, const OnboardingTexts
         });
     }
     QObject::connect(&model_, &OnboardingViewModel::stateChanged, this, [this] { apply(); });
-    // What the desktop lacks can change while the window is open (a package installed).
-    QObject::connect(&model_, &OnboardingViewModel::keyAccessProblemChanged, this, [this] {
+    // What the desktop lacks can change while the window is open (a package installed), and a
+    // desktop's shortcut gets its keys once Mirvo has asked for it.
+    QObject::connect(&model_, &OnboardingViewModel::keyTextsChanged, this, [this] {
+        texts_.holdKey = model_.holdKey();
         texts_.keyAccessProblem = model_.keyAccessProblem();
+        header_->setText(texts_.header());
         for (const auto& [step, row] : rows_)
-            if (step == OnboardingStep::accessibility)
-                row->setDescription(texts_.description(step));
+            row->setTexts(texts_);
+        demoRow_->setTexts(texts_);
     });
     apply();
 }
@@ -440,7 +456,7 @@ void OnboardingWindowController::show() {
         window_ = std::make_unique<Window>(
             withSelf([](OnboardingWindowController& c) { c.screenChanged(); }));
         const OnboardingTexts texts = systemChecker_->texts();
-        model_.setAccessibilityProblem(texts.keyAccessProblem);
+        model_.setKeyTexts(texts.holdKey, texts.keyAccessProblem);
         auto* view = new OnboardingView(model_, texts, std::move(callbacks), window_.get());
         auto* scroller = new QScrollArea(window_.get());
         scroller->setFrameShape(QFrame::NoFrame);
@@ -508,7 +524,8 @@ OnboardingWindowController::refreshing(std::shared_ptr<OnboardingWindowControlle
                       rawValue(state.accessibility), rawValue(state.fnKeyRemap),
                       boolText(state.allGranted())));
     self->model_.setState(state);
-    self->model_.setAccessibilityProblem(self->systemChecker_->platform().keyAccessProblem());
+    const OnboardingTexts texts = self->systemChecker_->texts();
+    self->model_.setKeyTexts(texts.holdKey, texts.keyAccessProblem);
     self->model_.setIsRefreshing(false);
     if (state.demoReady() && !self->permissionsReadyFired_) {
         self->permissionsReadyFired_ = true;

@@ -54,10 +54,12 @@ public:
                   std::function<void()> onConfirmManual, std::function<void()> onRestart,
                   QWidget* parent = nullptr);
     void setStatus(OnboardingStepStatus status);
-    void setDescription(const QString& text);
+    void setTexts(const OnboardingTexts& texts);
 
 private:
+    const OnboardingStep step_;
     OnboardingStatusBadge* badge_;
+    QLabel* title_;
     QLabel* description_;
     QWidget* buttons_;
 };
@@ -69,13 +71,17 @@ public:
               std::function<void()> onConfirm, QWidget* parent = nullptr);
     void setStatus(OnboardingStepStatus status);
     void setDemoReady(bool ready);
+    void setTexts(const OnboardingTexts& texts);
     QLineEdit* textBox() const { return textBox_; }
 
 private:
     void textChanged();
 
     OnboardingViewModel& model_;
-    const OnboardingTexts texts_;
+    OnboardingTexts texts_;
+    bool ready_ = false;
+    QLabel* title_;
+    QLabel* description_;
     const std::function<void()> onConfirm_;
     OnboardingStepStatus status_ = OnboardingStepStatus::pending;
     OnboardingStatusBadge* badge_;
@@ -103,6 +109,7 @@ private:
 
     OnboardingViewModel& model_;
     OnboardingTexts texts_;
+    QLabel* header_ = nullptr;
     const OnboardingViewCallbacks callbacks_;
     std::vector<std::pair<OnboardingStep, OnboardingRow*>> rows_;
     FnDemoRow* demoRow_ = nullptr;

@@ -244,7 +244,9 @@ public:
     std::unique_ptr<EventTap> makeEventTap(uint64_t mask, EventTapCallback callback, void* userInfo,
                                            const QString& pushToTalkKey) override;
     QString defaultHoldKey() override { return QStringLiteral("Control_R"); }
-    QString holdKeyDisplayName(const QString& key) override { return "the " + key + " key"; }
+    QString holdKeyDisplayName(const QString& key) override {
+        return shortcutKeys.isEmpty() ? "the " + key + " key" : shortcutKeys;
+    }
     PlatformTexts texts() override {
         return {"Speech engine.", "Speech model.", "Needs %1.", "Model missing.", "Model broken."};
     }
@@ -312,6 +314,7 @@ public:
     const std::shared_ptr<CallLog> log;
     // Scripted answers.
     bool trusted = true;
+    QString shortcutKeys; // what a desktop's shortcut got
     bool tapsAvailable = true;
     SpeechAuthorizationStatus speechStatus = SpeechAuthorizationStatus::authorized;
     // What a request turns a not-determined status into.

@@ -127,6 +127,7 @@ std::unique_ptr<GlobalShortcut> LinuxPlatform::makeGlobalShortcut() {
         return nullptr;
     PortalGlobalShortcut* portal = shortcut.get();
     QObject::connect(portal, &GlobalShortcut::bound, portal, [this, portal](const QString& keys) {
+        shortcutKeys_ = keys;
         holdShortcutNote_ =
             keys.isEmpty()
                 ? QStringLiteral("Your desktop gave Mirvo's shortcut \"%1\" no keys yet: set "

@@ -24,7 +24,10 @@ public:
     std::unique_ptr<EventTap> makeEventTap(uint64_t mask, EventTapCallback callback, void* userInfo,
                                            const QString& pushToTalkKey) override;
     QString defaultHoldKey() override { return QStringLiteral("Control_R"); }
-    QString holdKeyDisplayName(const QString& key) override { return keysymDisplayName(key); }
+    // The keys the desktop's shortcut got, once it answered.
+    QString holdKeyDisplayName(const QString& key) override {
+        return shortcutKeys_.isEmpty() ? keysymDisplayName(key) : shortcutKeys_;
+    }
     PlatformTexts texts() override;
     bool holdKeyObservable() override { return !session_.isWayland(); }
     std::unique_ptr<GlobalShortcut> makeGlobalShortcut() override;
@@ -72,7 +75,8 @@ private:
     std::map<RecognitionSettings, SpeechRecognizerProvider> recognizers_;
     std::shared_ptr<VocabularyWatcher> vocabulary_;
     bool saidModelMissing_ = false;
-    // What the checklist says of the desktop's hold shortcut, once it answered.
+    // The desktop's hold shortcut, once it answered: its keys, and what the checklist says of it.
+    QString shortcutKeys_;
     QString holdShortcutNote_;
     QString lastMicrophoneProblem_;
 };
