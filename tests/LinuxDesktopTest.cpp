@@ -223,6 +223,7 @@ private slots:
         QTRY_VERIFY(platform.keyAccessProblem().endsWith(
             "Ctrl+V. Hold Ctrl+Alt+D (your desktop's shortcut \"Hold to dictate\"), speak, and "
             "release."));
+        QCOMPARE(platform.holdKeyDisplayName("Control_R"), QStringLiteral("Ctrl+Alt+D"));
         QCOMPARE(portal.calls,
                  (QStringList{"Get", "CreateSession", "ListShortcuts", "BindShortcuts"}));
         QCOMPARE(portal.token, QStringLiteral("mirvo"));
