@@ -14,7 +14,6 @@
 #include "support/Utilities.h"
 
 #include <QApplication>
-#include <QDBusArgument>
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
@@ -66,31 +65,6 @@ QString dictate(SpeechRecognizer& recognizer, const QString& sentence,
     return QTest::qWaitFor(done, 10000) ? **text : "(no result)";
 }
 
-struct Shortcut {
-    QString id;
-    QVariantMap properties;
-};
-
-QDBusArgument& operator<<(QDBusArgument& argument, const Shortcut& shortcut) {
-    argument.beginStructure();
-    argument << shortcut.id << shortcut.properties;
-    argument.endStructure();
-    return argument;
-}
-
-const QDBusArgument& operator>>(const QDBusArgument& argument, Shortcut& shortcut) {
-    argument.beginStructure();
-    argument >> shortcut.id >> shortcut.properties;
-    argument.endStructure();
-    return argument;
-}
-
-} // namespace
-
-Q_DECLARE_METATYPE(Shortcut)
-
-namespace {
-
 const QString portalPath = "/org/freedesktop/portal/desktop";
 
 // The desktop portal's global shortcuts as GNOME 48 offers them: none until BindShortcuts, which
@@ -115,8 +89,8 @@ public:
             results["session_handle"] = session;
         } else if (message.member() == "BindShortcuts") {
             code = bindAnswer;
-            QList<Shortcut> shortcuts = qdbus_cast<QList<Shortcut>>(message.arguments().value(1));
-            for (Shortcut& shortcut : shortcuts)
+            PortalShortcuts shortcuts = qdbus_cast<PortalShortcuts>(message.arguments().value(1));
+            for (PortalShortcut& shortcut : shortcuts)
                 shortcut.properties = {{"trigger_description", "Ctrl+Alt+D"}};
             results["shortcuts"] = QVariant::fromValue(shortcuts);
         }
@@ -204,8 +178,8 @@ private slots:
         QTRY_VERIFY(QFile::exists(dir.filePath("bus")));
         QDBusConnection portalBus = QDBusConnection::connectToBus(address, "portal");
         FakeShortcutsPortal portal;
-        qDBusRegisterMetaType<Shortcut>();
-        qDBusRegisterMetaType<QList<Shortcut>>();
+        qDBusRegisterMetaType<PortalShortcut>();
+        qDBusRegisterMetaType<PortalShortcuts>();
         const auto unregister = qScopeGuard([&] { portalBus.unregisterObject(portalPath); });
         QVERIFY(portalBus.registerVirtualObject(portalPath, &portal) &&
                 portalBus.registerService("org.freedesktop.portal.Desktop"));

@@ -22,26 +22,6 @@ const QString shortcutId = QStringLiteral("hold-to-dictate");
 // One token for every run: KDE keeps a key with the session token that first took it.
 const QString sessionToken = QStringLiteral("mirvo");
 
-struct PortalShortcut {
-    QString id;
-    QVariantMap properties;
-};
-using PortalShortcuts = QList<PortalShortcut>;
-
-QDBusArgument& operator<<(QDBusArgument& argument, const PortalShortcut& shortcut) {
-    argument.beginStructure();
-    argument << shortcut.id << shortcut.properties;
-    argument.endStructure();
-    return argument;
-}
-
-const QDBusArgument& operator>>(const QDBusArgument& argument, PortalShortcut& shortcut) {
-    argument.beginStructure();
-    argument >> shortcut.id >> shortcut.properties;
-    argument.endStructure();
-    return argument;
-}
-
 // One portal request's Response, which comes as a signal on the request's own object.
 class PortalAnswer final : public QObject {
     Q_OBJECT
@@ -56,7 +36,19 @@ public slots:
 
 } // namespace
 
-Q_DECLARE_METATYPE(PortalShortcut)
+QDBusArgument& operator<<(QDBusArgument& argument, const PortalShortcut& shortcut) {
+    argument.beginStructure();
+    argument << shortcut.id << shortcut.properties;
+    argument.endStructure();
+    return argument;
+}
+
+const QDBusArgument& operator>>(const QDBusArgument& argument, PortalShortcut& shortcut) {
+    argument.beginStructure();
+    argument >> shortcut.id >> shortcut.properties;
+    argument.endStructure();
+    return argument;
+}
 
 namespace {
 

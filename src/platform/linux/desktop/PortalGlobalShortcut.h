@@ -4,6 +4,7 @@
 #include "platform/linux/LinuxOnly.h"
 
 #include <QCoro/QCoroTask>
+#include <QDBusArgument>
 #include <QDBusConnection>
 #include <QVariantMap>
 
@@ -11,6 +12,16 @@
 #include <optional>
 
 class QDBusMessage;
+
+// One shortcut as the portal's interface carries it (D-Bus "(sa{sv})").
+struct PortalShortcut {
+    QString id;
+    QVariantMap properties;
+};
+using PortalShortcuts = QList<PortalShortcut>;
+QDBusArgument& operator<<(QDBusArgument& argument, const PortalShortcut& shortcut);
+const QDBusArgument& operator>>(const QDBusArgument& argument, PortalShortcut& shortcut);
+Q_DECLARE_METATYPE(PortalShortcut)
 
 // The hold key through the desktop portal's global shortcuts (KDE Plasma 5.27 and later,
 // GNOME 48 and later, Hyprland), over one session-bus connection for the session's whole life:
