@@ -145,9 +145,9 @@ private slots:
     // The key (through the fake tap: "fn" down, "none" up, "shift" and the like beside it) and
     // key-binding commands ("hold", "release", "toggle"), in order, and the events that follow.
     // Bindings that run `mirvo --hold` and the key itself may both report one press; a desktop
-    // may repeat a binding; a toggle shortcut fires on press only.
-    // The desktop's shortcut ("press" and "let-go"; "forget" is a dictation ended otherwise)
-    // repeats its press while held, and is the key where the desktop has one.
+    // may repeat a binding; a toggle shortcut fires on press only. Where the desktop's shortcut
+    // is the key ("press" and "let-go"; "forget" is a dictation ended otherwise), it repeats its
+    // press while held.
     void keyAndCommandsShareOneStateMachine_data() {
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("steps");
@@ -187,20 +187,18 @@ private slots:
         QFETCH(QString, steps);
         QFETCH(QString, events);
         TapRig tap;
-        auto* shortcut = new FakeGlobalShortcut;
+        auto ownedShortcut = std::make_unique<FakeGlobalShortcut>();
+        FakeGlobalShortcut* shortcut = ownedShortcut.get();
         std::shared_ptr<HotkeyMonitor> source;
         if (key == "tap")
             source = std::move(tap.monitor);
         else if (key == "shortcut")
-            source = std::make_shared<ShortcutHotkeyMonitor>(
-                std::unique_ptr<GlobalShortcut>(shortcut), "Control_R");
-        else
-            delete shortcut;
+            source = std::make_shared<ShortcutHotkeyMonitor>(std::move(ownedShortcut), "Control_R");
         HotkeyCommands commands;
         CommandHotkeyMonitor monitor(source, &commands);
         QSignalSpy spy(&monitor, &HotkeyMonitor::events);
         monitor.start();
-        monitor.start();
+        monitor.start(); // asks the desktop nothing more
         if (key == "shortcut")
             QCOMPARE(shortcut->asked, QStringList{"Hold to dictate Control_R"});
         const QMap<QString, uint64_t> flags = {{"fn", fn},
@@ -211,8 +209,10 @@ private slots:
         for (const QString& step : steps.split(' ')) {
             if (const auto named = hotkeyCommandNamed(step)) {
                 emit commands.issued(*named);
-            } else if (step == "press" || step == "let-go") {
-                emit(step == "press" ? shortcut->pressed() : shortcut->released());
+            } else if (step == "press") {
+                emit shortcut->pressed();
+            } else if (step == "let-go") {
+                emit shortcut->released();
             } else if (step == "forget") {
                 monitor.forgetHeldKey();
             } else {
