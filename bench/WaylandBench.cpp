@@ -14,7 +14,6 @@
 //                               desktop's shortcut "Hold to dictate", through KWin's fake input)
 //                               to "[Mirvo/Audio] engine started" in Mirvo's log (p50 of 5)
 #include "Figures.h"
-#include "support/MirvoProcess.h"
 #include "support/PulseAudioServer.h"
 #include "support/SpokenText.h"
 #include "support/Utilities.h"
@@ -54,13 +53,9 @@ std::vector<double> portalHolds(const QString& mirvo) {
         return {};
     }
     session->share(qEnvironmentVariable("PULSE_SERVER").mid(5));
-    const QString home = session->dir() + "/config";
-    MirvoProcess::markChecklistCompleted(home);
-    session->giveToUser(home);
-    const QString log = session->dir() + "/mirvo.log";
     Subprocess running;
-    session->spawn(running, mirvo, {}, {"XDG_CONFIG_HOME=" + home}, log);
-    if (untilLogged(log, "[Mirvo] hold key: the desktop's shortcut", 1) < 0)
+    const QString log = session->startMirvo(running, mirvo);
+    if (log.isEmpty() || untilLogged(log, "[Mirvo] hold key: the desktop's shortcut", 1) < 0)
         return {};
     QTest::qWait(1500); // the speech model warms up
     std::vector<double> holds;
@@ -102,13 +97,9 @@ int main(int argc, char** argv) {
         return 1;
     Subprocess terminal;
     session.spawn(terminal, "foot", {"sh", "-c", "cat > /dev/null"});
-    const QString home = session.dir() + "/config";
-    MirvoProcess::markChecklistCompleted(home);
-    session.giveToUser(home);
-    const QString log = session.dir() + "/mirvo.log";
     Subprocess running;
-    session.spawn(running, mirvo, {}, {"XDG_CONFIG_HOME=" + home}, log);
-    if (untilLogged(log, "[Mirvo] coordinator up", 1) < 0)
+    const QString log = session.startMirvo(running, mirvo);
+    if (log.isEmpty() || untilLogged(log, "[Mirvo] coordinator up", 1) < 0)
         return 1;
     QTest::qWait(1500); // the speech model warms up
 

@@ -3,7 +3,6 @@
 // and the paste chord through Mirvo's own connection (data-control, virtual-keyboard), into a
 // Wayland terminal (Ctrl+Shift+V); and on a headless KDE Plasma, held through the portal.
 #include "platform/linux/desktop/LinuxPlatform.h"
-#include "support/MirvoProcess.h"
 #include "support/PulseAudioServer.h"
 #include "support/SpokenText.h"
 #include "support/Utilities.h"
@@ -80,12 +79,9 @@ private slots:
         Subprocess owner;
         QVERIFY(session.holdClipboard(owner, MIRVO_TEST_HELPER, userClipboard));
 
-        const QString home = session.dir() + "/config";
-        QVERIFY(MirvoProcess::markChecklistCompleted(home));
-        session.giveToUser(home);
         Subprocess app;
-        const QString log = session.dir() + "/mirvo.log";
-        QVERIFY(session.spawn(app, mirvo, {}, {"XDG_CONFIG_HOME=" + home}, log));
+        const QString log = session.startMirvo(app, mirvo);
+        QVERIFY(!log.isEmpty());
         const auto logged = [&](const QString& line, int times = 1) {
             const QDeadlineTimer deadline(30000);
             while (QString::fromUtf8(readFile(log)).count(line) < times && !deadline.hasExpired() &&
@@ -164,12 +160,9 @@ private slots:
         Subprocess owner;
         QVERIFY(session->holdClipboard(owner, MIRVO_TEST_HELPER, userClipboard));
 
-        const QString home = session->dir() + "/config";
-        QVERIFY(MirvoProcess::markChecklistCompleted(home));
-        session->giveToUser(home);
         Subprocess app;
-        const QString log = session->dir() + "/mirvo.log";
-        QVERIFY(session->spawn(app, mirvo, {}, {"XDG_CONFIG_HOME=" + home}, log));
+        const QString log = session->startMirvo(app, mirvo);
+        QVERIFY(!log.isEmpty());
         QTRY_VERIFY_WITH_TIMEOUT(readFile(log).contains("[Mirvo] coordinator up"), 30000);
         const QString started = QString::fromUtf8(readFile(log));
         QVERIFY2(started.contains("[Mirvo] clipboard: through the compositor (data-control)") &&

@@ -1,5 +1,6 @@
 #include "WaylandSession.h"
 
+#include "MirvoProcess.h"
 #include "platform/linux/wayland/WaylandKeyboardEvents.h"
 
 #include <QDeadlineTimer>
@@ -216,6 +217,15 @@ bool WaylandSession::spawn(Subprocess& process, const QString& program,
     QStringList line = command(program, arguments, environment);
     const QString first = line.takeFirst();
     return process.start(first, line, {}, {}, outputPath);
+}
+
+QString WaylandSession::startMirvo(Subprocess& app, const QString& program) const {
+    const QString home = root_.filePath("config");
+    const QString log = root_.filePath("mirvo.log");
+    if (!MirvoProcess::markChecklistCompleted(home))
+        return {};
+    giveToUser(home);
+    return spawn(app, program, {}, {"XDG_CONFIG_HOME=" + home}, log) ? log : QString();
 }
 
 bool WaylandSession::run(const QString& program, const QStringList& arguments, QByteArray* output,

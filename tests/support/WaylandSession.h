@@ -41,6 +41,9 @@ public:
     // Starts `program` as the session's user, output to `outputPath`.
     bool spawn(Subprocess& process, const QString& program, const QStringList& arguments,
                const QStringList& environment = {}, const QString& outputPath = {}) const;
+    // Starts Mirvo (`program`) as the session's user, its checklist done; the path of its log,
+    // empty when it could not start.
+    QString startMirvo(Subprocess& app, const QString& program) const;
     // Runs `program` to its end as the session's user; true when it exited with status 0.
     bool run(const QString& program, const QStringList& arguments, QByteArray* output = nullptr,
              int timeoutMs = 10000) const;
