@@ -69,9 +69,6 @@ QString WaylandKeyboardEvents::chordPath() const {
 void WaylandKeyboardEvents::postPasteChord() {
     const QString appId = focusedAppId();
     const bool terminal = isTerminal(appId);
-    const QStringList chord =
-        terminal ? QStringList{"-M", "ctrl", "-M", "shift", "-k", "v", "-m", "shift", "-m", "ctrl"}
-                 : QStringList{"-M", "ctrl", "-k", "v", "-m", "ctrl"};
     mirvoLog(QStringLiteral("[Mirvo] paste chord %1 for \"%2\"")
                  .arg(terminal ? QStringLiteral("Ctrl+Shift+V") : QStringLiteral("Ctrl+V"), appId));
     if (keyboard_) {
@@ -81,6 +78,9 @@ void WaylandKeyboardEvents::postPasteChord() {
                      LogLevel::warning);
         return;
     }
+    const QStringList chord =
+        terminal ? QStringList{"-M", "ctrl", "-M", "shift", "-k", "v", "-m", "shift", "-m", "ctrl"}
+                 : QStringList{"-M", "ctrl", "-k", "v", "-m", "ctrl"};
     const HelperResult typed = HelperProcess::run(QStringLiteral("wtype"), chord);
     if (!typed.ran)
         mirvoLog(QStringLiteral("[Mirvo] cannot post the paste chord: ") + typed.problem,
