@@ -107,16 +107,16 @@ ps_decoder_t* DecoderPool::init(const QByteArray& languageModel,
 }
 
 ps_decoder_t* DecoderPool::load(Worker& worker, const Teaching& teaching) const {
-    // A decoder seeded with no words, whose one search build comes with the full dictionary:
-    // built twice, the first build's blocks stayed scattered in the heap (some 3 MB for good).
-    const InMemoryFile seedModel("mirvo-seed-model",
-                                 "\\data\\\nngram 1=2\n\n\\1-grams:\n-99 <s>\n0 </s>\n\n\\end\\\n");
-    ps_decoder_t* decoder = init(seedModel.path(), "/dev/null");
+    // The real model from the start, with no words: the model set sizes its word table from the
+    // model it is made with and never grows it, so a small seed model would leave the whole
+    // dictionary chained into a few buckets (seconds of CPU on every dictionary load). With no
+    // dictionary words the first search build is empty; the one that counts comes with the
+    // full dictionary, once.
+    ps_decoder_t* decoder =
+        init(QFile::encodeName(modelDirectory_ + QStringLiteral("/en-us.lm.bin")), "/dev/null");
     if (!decoder)
         return nullptr;
-    if (!LanguageBias::replaceModel(
-            decoder, QFile::encodeName(modelDirectory_ + QStringLiteral("/en-us.lm.bin"))) ||
-        !teach(worker, decoder, teaching)) {
+    if (!teach(worker, decoder, teaching)) {
         unload(decoder);
         return nullptr;
     }
@@ -135,6 +135,7 @@ void DecoderPool::unload(ps_decoder_t* decoder) {
 void DecoderPool::loadLocked(Worker& worker, std::unique_lock<std::mutex>& lock) {
     worker.loading = true;
     lock.unlock();
+    const auto started = std::chrono::steady_clock::now();
     ps_decoder_t* decoder = load(worker, teaching_ ? teaching_() : Teaching{});
     if (decoder) // also what changed while it loaded
         learn(worker, decoder);
@@ -142,7 +143,12 @@ void DecoderPool::loadLocked(Worker& worker, std::unique_lock<std::mutex>& lock)
     worker.loading = false;
     worker.decoder = decoder;
     everLoaded_ = everLoaded_ || decoder;
-    if (!decoder)
+    if (decoder)
+        mirvoLog(QStringLiteral("[Mirvo/Transcriber] speech model ready in %1 ms")
+                     .arg(std::chrono::duration_cast<std::chrono::milliseconds>(
+                              std::chrono::steady_clock::now() - started)
+                              .count()));
+    else
         mirvoLog(QStringLiteral("[Mirvo/Transcriber] could not load the speech model from %1")
                      .arg(modelDirectory_),
                  LogLevel::error);

@@ -102,21 +102,6 @@ QByteArray LanguageBias::modelText(const QStringList& phrases,
     return text;
 }
 
-bool LanguageBias::replaceModel(ps_decoder_t* decoder, const QByteArray& path) {
-    ngram_model_t* set = ps_get_lm(decoder, ps_get_search(decoder));
-    ngram_model_t* model = set ? ngram_model_read(ps_get_config(decoder), path.constData(),
-                                                  NGRAM_AUTO, ps_get_logmath(decoder))
-                               : nullptr;
-    if (!model)
-        return false;
-    const QByteArray old = ownModelName(set);
-    // The set keeps its word map: the new model's column is filled for the words it has.
-    ngram_model_set_add(set, model, "mirvo-model", 1.0f, TRUE);
-    ngram_model_free(ngram_model_set_remove(set, old.constData(), TRUE));
-    ngram_model_set_select(set, "mirvo-model");
-    return true;
-}
-
 bool LanguageBias::apply(ps_decoder_t* decoder, const QStringList& phrases, Words which) {
     ngram_model_t* set = ps_get_lm(decoder, ps_get_search(decoder));
     if (!set)

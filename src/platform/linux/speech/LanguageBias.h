@@ -29,10 +29,6 @@ QStringList wordsOf(const QString& text);
 // left out (a pair is only made of neighbours both kept). Empty when no word is left.
 QByteArray modelText(const QStringList& phrases, const std::function<bool(const QString&)>& known);
 
-// Puts the language model in the file at `path` in place of the decoder's own, which names the
-// words of the decoder's dictionary. False (and the decoder unchanged) when it could not be read.
-bool replaceModel(ps_decoder_s* decoder, const QByteArray& path);
-
 // Which words of the phrases are favoured: the rare ones the decoder knows, or all of them, for
 // a search about to be built over a new dictionary to take the phrases' words.
 enum Words { rareKnownWords, everyWord };
