@@ -125,6 +125,48 @@ private slots:
         QCOMPARE(rig.panel->calls.back(), QStringLiteral("fade to 0 over 0.2"));
     }
 
+    // While the speech model loads the HUD says so once the key is up; audio it never took is
+    // reported; a text ready late goes where the user still is, or is copied.
+    void aDictationWaitingForTheModel() {
+        Rig rig;
+        rig.down();
+        rig.last().onWaitingForModel(true);
+        QCOMPARE(rig.mode(), HUDMode::listening()); // the meter shows the audio is kept
+        rig.up();
+        QCOMPARE(rig.mode(), HUDMode::processing(DictationCoordinator::preparingMessage));
+        rig.last().onWaitingForModel(false);
+        QCOMPARE(rig.mode(), HUDMode::processing());
+        rig.last().finishWith("in the end");
+        QTRY_COMPARE(rig.paster->pasted, QStringList{"in the end"});
+        rig.last().onWaitingForModel(true); // a late word from a finished dictation: ignored
+        QVERIFY(rig.mode() != HUDMode::processing(DictationCoordinator::preparingMessage));
+
+        rig.down();
+        rig.up();
+        rig.last().shortfallText = SFTranscriber::modelNotReadyMessage;
+        rig.last().finishWith("");
+        QTRY_COMPARE(rig.mode(), HUDMode::error(SFTranscriber::modelNotReadyMessage));
+
+        rig.coordinator->lateDeliverySeconds = 0;
+        const QList<std::tuple<std::optional<QString>, bool>> focusAtDelivery = {
+            {QStringLiteral("kate"), true},
+            {QStringLiteral("firefox"), false},
+            {std::nullopt, false}};
+        for (const auto& [focus, pasted] : focusAtDelivery) {
+            rig.paster->pasted.clear();
+            rig.paster->copied.clear();
+            rig.paster->focus = QStringLiteral("kate");
+            rig.down();
+            rig.up();
+            rig.paster->focus = focus;
+            rig.last().finishWith("late words");
+            QTRY_COMPARE(rig.paster->pasted.size() + rig.paster->copied.size(), 1);
+            QCOMPARE(rig.paster->pasted.size(), pasted ? 1 : 0);
+            if (!pasted)
+                QCOMPARE(rig.mode(), HUDMode::error(DictationCoordinator::savedMessage));
+        }
+    }
+
     void polishingAndAlternateDelivery() {
         auto polisher = std::make_shared<FakePolisher>(QStringLiteral("\n  Hello, world.  \n"));
         Rig rig(polisher);

@@ -35,7 +35,8 @@ namespace {
 // `sentence` spoken by flite and dictated with `hints`; `midway`, when given, runs with half the
 // audio in and must succeed. The final text, or what went wrong.
 QString dictate(SpeechRecognizer& recognizer, const QString& sentence,
-                const QStringList& hints = {}, const std::function<bool()>& midway = {}) {
+                const QStringList& hints = {}, const std::function<bool()>& midway = {},
+                std::function<void(RecognitionStage)> stages = {}) {
     QTemporaryDir dir;
     const QString wav = dir.filePath("sentence.wav");
     if (!SpokenText::synthesize({sentence}, wav))
@@ -43,6 +44,7 @@ QString dictate(SpeechRecognizer& recognizer, const QString& sentence,
     auto request = std::make_shared<RecognitionRequest>();
     request->taskHint = RecognitionRequest::dictationTaskHint;
     request->contextualStrings = hints;
+    request->stageHandler = std::move(stages);
     auto text = std::make_shared<std::optional<QString>>();
     auto mutex = std::make_shared<std::mutex>();
     auto task = recognizer.recognitionTask(request, [=](const std::optional<RecognitionResult>& r,
@@ -402,6 +404,71 @@ private slots:
         QCOMPARE(error->localizedDescription(), QStringLiteral("Recognition request was canceled"));
         pool->waitUntilSettled(); // nothing may still load when the process ends
         QCOMPARE(pool->decoderCount(), 1);
+    }
+
+    // A dictation that comes before the first decoder is ready is told so, then decoded whole;
+    // one that comes while the ready decoder learns new words is decoded by a spare meanwhile.
+    void aDictationWaitsAtMostOneLoad() {
+        const QString model = PocketSphinxRecognizer::installedModelDirectory();
+        const QStringList arguments =
+            PocketSphinxRecognizer::decoderArguments(defaultRecognitionProfile);
+        {
+            auto pool = std::make_shared<DecoderPool>(model, arguments);
+            PocketSphinxRecognizer recognizer(pool);
+            std::mutex mutex;
+            QList<RecognitionStage> stages;
+            const QString text =
+                dictate(recognizer, "please send the report", {}, {}, [&](RecognitionStage stage) {
+                    std::lock_guard lock(mutex);
+                    stages.append(stage);
+                });
+            QCOMPARE(text, QStringLiteral("please send the report"));
+            std::lock_guard lock(mutex);
+            QCOMPARE(stages, (QList<RecognitionStage>{RecognitionStage::waitingForModel,
+                                                      RecognitionStage::decoding}));
+        }
+
+        // A lesson held up until the dictation is done.
+        std::mutex mutex;
+        std::condition_variable changed;
+        enum { open, armed, holding, released } gate = open;
+        const TeachingSource teaching = [&] {
+            std::unique_lock lock(mutex);
+            if (gate == armed) {
+                gate = holding;
+                changed.notify_all();
+                changed.wait_for(lock, std::chrono::seconds(20), [&] { return gate == released; });
+            }
+            return Teaching{};
+        };
+        auto pool = std::make_shared<DecoderPool>(model, arguments, 5.0, teaching);
+        pool->prepare();
+        pool->waitUntilSettled();
+        PocketSphinxRecognizer recognizer(pool);
+        {
+            std::unique_lock lock(mutex);
+            gate = armed;
+        }
+        pool->relearn();
+        {
+            std::unique_lock lock(mutex);
+            QVERIFY(
+                changed.wait_for(lock, std::chrono::seconds(5), [&] { return gate == holding; }));
+        }
+        const QString text = dictate(recognizer, "please send the report");
+        const bool stillHeld = [&] {
+            std::lock_guard lock(mutex);
+            return gate == holding;
+        }();
+        {
+            std::lock_guard lock(mutex);
+            gate = released;
+        }
+        changed.notify_all();
+        QCOMPARE(text, QStringLiteral("please send the report"));
+        QVERIFY(stillHeld);
+        QCOMPARE(pool->decoderCount(), 2);
+        pool->waitUntilSettled();
     }
 
     // The user's words come out as written, also when the file changes during a dictation.

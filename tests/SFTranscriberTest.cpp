@@ -14,10 +14,12 @@ namespace {
 
 // A transcriber on a fake recognizer and a hand-driven clock.
 struct Rig {
-    explicit Rig(QStringList context = {}, double finishTimeout = 8.0) {
+    explicit Rig(QStringList context = {}, double finishTimeout = 8.0,
+                 double modelWaitLimit = 60.0) {
         recognizer = std::make_shared<FakeSpeechRecognizer>();
         SFTranscriber::Timing timing;
         timing.finishTimeout = finishTimeout;
+        timing.modelWaitLimit = modelWaitLimit;
         timing.now = [this] { return clock.load(); };
         transcriber = std::make_shared<SFTranscriber>(QStringLiteral("en-US"), context,
                                                       recognizer->provider(), timing);
@@ -141,6 +143,49 @@ private slots:
                 PlatformError("kLSRErrorDomain", 301, "Recognition request was canceled"));
             QVERIFY(rig.logs.contains("[Mirvo/Transcriber] chunk=0 final error=Recognition "
                                       "request was canceled text=\"partial words\" pending=[]"));
+        }
+    }
+
+    // A chunk still waiting for its speech model does not use up the time limit: it starts when
+    // decoding does. Past the longer limit the audio is dropped, and the user is told.
+    void aChunkWaitingForItsModelIsNotCutShort() {
+        struct Case {
+            const char* name;
+            int decodeAfterMs; // -1: never
+            bool final;
+            QString text;
+            QString shortfall;
+        };
+        const QList<Case> cases = {
+            {"decodes late, then final", 500, true, "all the words", ""},
+            {"decodes late, never final", 500, false, "some words", ""},
+            {"never decodes", -1, false, "", SFTranscriber::modelNotReadyMessage},
+        };
+        for (const Case& c : cases) {
+            Rig rig({}, 0.3, 1.5);
+            QList<bool> waits;
+            rig.transcriber->onWaitingForModel = [&](bool waiting) { waits.append(waiting); };
+            rig.transcriber->start();
+            rig.feed();
+            rig.task(0)->tell(RecognitionStage::waitingForModel);
+            QElapsedTimer clock;
+            clock.start();
+            auto finishing = rig.transcriber->finish();
+            if (c.decodeAfterMs >= 0)
+                QTimer::singleShot(c.decodeAfterMs, [&] {
+                    rig.task(0)->tell(RecognitionStage::decoding);
+                    rig.task(0)->deliver(c.text, {0.1}, c.final);
+                });
+            QCOMPARE(*await(std::move(finishing), 5000).value, c.text);
+            const qint64 elapsed = clock.elapsed();
+            if (c.decodeAfterMs < 0)
+                QVERIFY2(elapsed >= 1400, c.name);
+            else if (c.final)
+                QVERIFY2(elapsed >= 450 && elapsed < 750, c.name);
+            else // the limit counted from the start of decoding
+                QVERIFY2(elapsed >= 750 && elapsed < 1400, c.name);
+            QCOMPARE(rig.transcriber->shortfall(), c.shortfall);
+            QTRY_COMPARE(waits, (QList<bool>{true, false}));
         }
     }
 

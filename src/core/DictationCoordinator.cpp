@@ -99,6 +99,7 @@ void DictationCoordinator::keyDown() {
 
     try {
         auto transcriber = transcriberFactory_(recentTranscripts_);
+        watchModelWait(*transcriber);
         setActiveTranscriber(transcriber);
         transcriber->start();
         recorder_->start();
@@ -116,6 +117,20 @@ void DictationCoordinator::keyDown() {
     }
 }
 
+void DictationCoordinator::watchModelWait(Transcriber& transcriber) {
+    shownTranscriber_ = &transcriber;
+    modelWaiting_ = false;
+    transcriber.onWaitingForModel = [weakSelf = weak_from_this(),
+                                     raw = &transcriber](bool waiting) {
+        auto self = weakSelf.lock();
+        if (!self || self->shownTranscriber_ != raw)
+            return;
+        self->modelWaiting_ = waiting;
+        if (!self->isRecording_) // while the key is down the meter shows the audio is kept
+            self->hud_->showProcessing(waiting ? preparingMessage : QString());
+    };
+}
+
 void DictationCoordinator::reachLimit() {
     mirvoLog(QStringLiteral("[Mirvo] dictation stopped after %1 minutes without a key-up")
                  .arg(dictationLimitSeconds_ / 60),
@@ -130,7 +145,7 @@ void DictationCoordinator::keyUp(bool stoppedByLimit) {
     isRecording_ = false;
     limitTimer_.stop();
     recorder_->stop();
-    hud_->showProcessing();
+    hud_->showProcessing(modelWaiting_ ? preparingMessage : QString());
 
     std::shared_ptr<Transcriber> transcriber;
     {
@@ -141,16 +156,23 @@ void DictationCoordinator::keyUp(bool stoppedByLimit) {
     if (!transcriber)
         return;
     mirvoLog(QStringLiteral("[Mirvo] awaiting transcript…"));
+    Release release;
+    release.since.start();
+    release.focus = paster_->focusedApplication();
     // Detached: the task keeps itself, the transcriber and the coordinator alive until done.
-    finishDictation(std::move(transcriber), shared_from_this(), stoppedByLimit);
+    finishDictation(std::move(transcriber), shared_from_this(), stoppedByLimit, std::move(release));
 }
 
 QCoro::Task<> DictationCoordinator::finishDictation(std::shared_ptr<Transcriber> transcriber,
                                                     std::shared_ptr<DictationCoordinator> self,
-                                                    bool stoppedByLimit) {
+                                                    bool stoppedByLimit, Release release) {
     const QString rawText = (co_await transcriber->finish()).trimmed();
+    if (self->shownTranscriber_ == transcriber.get())
+        self->shownTranscriber_ = nullptr;
     mirvoLog(QStringLiteral("[Mirvo] raw transcript: ") + dictatedText(rawText));
     QString message = stoppedByLimit ? limitMessage(self->dictationLimitSeconds_) : QString();
+    if (const QString shortfall = transcriber->shortfall(); !shortfall.isEmpty())
+        message = shortfall;
     if (rawText.isEmpty()) {
         mirvoLog(QStringLiteral("[Mirvo] empty transcript — nothing to paste"));
     } else {
@@ -162,7 +184,7 @@ QCoro::Task<> DictationCoordinator::finishDictation(std::shared_ptr<Transcriber>
         if (self->alternatePasteHandler) {
             self->alternatePasteHandler(finalText);
             mirvoLog(QStringLiteral("[Mirvo] delivered via alternatePasteHandler"));
-        } else if (const QString failure = self->deliver(finalText); !failure.isEmpty()) {
+        } else if (const QString failure = self->deliver(finalText, release); !failure.isEmpty()) {
             message = failure;
         }
     }
@@ -176,8 +198,14 @@ QCoro::Task<> DictationCoordinator::finishDictation(std::shared_ptr<Transcriber>
         self->remember(rawText);
 }
 
-QString DictationCoordinator::deliver(const QString& text) {
-    const PasteOutcome outcome = paster_->paste(text);
+QString DictationCoordinator::deliver(const QString& text, const Release& release) {
+    // Long after release the user may be typing elsewhere: a paste would land there.
+    const bool focusMoved = release.since.elapsed() >= qint64(lateDeliverySeconds * 1000) &&
+                            paster_->focusedApplication() != release.focus;
+    if (focusMoved)
+        mirvoLog(QStringLiteral("[Mirvo] the focus moved while the text was prepared: copied "
+                                "instead of pasted"));
+    const PasteOutcome outcome = focusMoved ? paster_->copyForUser(text) : paster_->paste(text);
     // In UTC: a local time would reread the time zone outside the log's lock, which
     // ThreadSanitizer cannot tell from a race with the decoders' log lines.
     history_->add({text, QDateTime::currentDateTimeUtc(), outcome, paster_->lastTarget()});

@@ -11,6 +11,7 @@
 #include "platform/PlatformServices.h"
 
 #include <QCoro/QCoroTask>
+#include <QElapsedTimer>
 #include <QMetaObject>
 #include <QStringList>
 #include <QTimer>
@@ -35,6 +36,8 @@ public:
     // What the HUD says when a dictation could not be pasted.
     static inline const QString savedMessage =
         QStringLiteral("Couldn't paste — saved in Recent Dictations");
+    // What the HUD says after release while the speech model is still loading.
+    static inline const QString preparingMessage = QStringLiteral("Preparing speech recognition…");
 
     DictationCoordinator(std::shared_ptr<HotkeyMonitor> hotkey,
                          std::shared_ptr<AudioRecorder> recorder,
@@ -63,6 +66,9 @@ public:
     std::function<void(const QString& text)> alternatePasteHandler;
     // Told the message of every start failure, which the HUD has little room for.
     std::function<void(const QString& message)> onStartFailure;
+    // A text ready this long after release is pasted only if the application that had the
+    // focus at release still has it; otherwise it is copied for the user.
+    double lateDeliverySeconds = 8.0;
 
     bool isRecording() const { return isRecording_; }
     // Mirvo is ending: the last paste puts the user's clipboard back now.
@@ -80,11 +86,19 @@ private:
     void keyUp(bool stoppedByLimit);
     void reachLimit();
     void setActiveTranscriber(std::shared_ptr<Transcriber> transcriber);
+    // Shows on the HUD, once the key is up, when `transcriber` waits for the speech model.
+    void watchModelWait(Transcriber& transcriber);
+    // Where the user stood when the key went up.
+    struct Release {
+        QElapsedTimer since;
+        std::optional<QString> focus;
+    };
     QCoro::Task<> finishDictation(std::shared_ptr<Transcriber> transcriber,
-                                  std::shared_ptr<DictationCoordinator> self, bool stoppedByLimit);
+                                  std::shared_ptr<DictationCoordinator> self, bool stoppedByLimit,
+                                  Release release);
     // Logs how the delivery went; the HUD message it calls for, empty when none.
     static QString reportDelivery(PasteOutcome outcome);
-    QString deliver(const QString& text);
+    QString deliver(const QString& text, const Release& release);
     void remember(const QString& rawText);
     QString userFacingMessage(const std::exception_ptr& error) const;
 
@@ -105,4 +119,8 @@ private:
     std::mutex activeTranscriberLock_;
     std::shared_ptr<Transcriber> activeTranscriber_;
     QStringList recentTranscripts_;
+    // The newest dictation's transcriber until its text is in, and whether it waits for the
+    // speech model.
+    const Transcriber* shownTranscriber_ = nullptr;
+    bool modelWaiting_ = false;
 };

@@ -69,8 +69,8 @@ void HUDWindowController::show() {
     fadeIn(0.15);
 }
 
-void HUDWindowController::showProcessing() {
-    if (!enter(HUDMode::processing()))
+void HUDWindowController::showProcessing(const QString& message) {
+    if (!enter(HUDMode::processing(message)))
         return;
     if (panel_->alpha() >= 1 && panel_->isVisible())
         return;

@@ -13,10 +13,12 @@ class WorkItem;
 struct HUDMode {
     enum class Kind { listening, processing, error };
     Kind kind = Kind::listening;
-    QString message; // only for error
+    QString message; // for an error; for processing, what it waits for (may be empty)
 
     static HUDMode listening() { return {Kind::listening, {}}; }
-    static HUDMode processing() { return {Kind::processing, {}}; }
+    static HUDMode processing(QString message = {}) {
+        return {Kind::processing, std::move(message)};
+    }
     static HUDMode error(QString message) { return {Kind::error, std::move(message)}; }
     bool operator==(const HUDMode&) const = default;
 };
@@ -48,7 +50,8 @@ public:
     ~HUDWindowController() override;
 
     void show();
-    void showProcessing();
+    // `message` says what the dictation waits for, when it is more than the recogniser's answer.
+    void showProcessing(const QString& message = {});
     void showError(const QString& message, double duration);
     void hide();
 

@@ -9,6 +9,7 @@ HybridTranscriber::HybridTranscriber(std::shared_ptr<Transcriber> local,
     : local_(std::move(local)), cloud_(std::move(cloud)) {}
 
 void HybridTranscriber::start() {
+    local_->onWaitingForModel = onWaitingForModel;
     local_->start();
     cloud_->start();
 }
@@ -26,10 +27,16 @@ QCoro::Task<QString> HybridTranscriber::finish() {
     if (!cloudText.isEmpty()) {
         mirvoLog(QStringLiteral("[Mirvo/Transcriber] hybrid: using cloud result"));
         co_await std::move(localFinish); // its text is not used, but it runs to its end
+        usedLocal_ = false;
         co_return cloudText;
     }
     mirvoLog(QStringLiteral("[Mirvo/Transcriber] hybrid: cloud empty, falling back to local"));
+    usedLocal_ = true;
     co_return co_await std::move(localFinish);
+}
+
+QString HybridTranscriber::shortfall() const {
+    return usedLocal_ ? local_->shortfall() : QString();
 }
 
 TranscriberFactory makeTranscriberFactory(std::optional<MirvoConfig> config,

@@ -17,10 +17,12 @@ public:
     void append(const AudioBufferPtr& buffer) override;
     // Both finishes run at once; answers after both have completed.
     QCoro::Task<QString> finish() override;
+    QString shortfall() const override;
 
 private:
     const std::shared_ptr<Transcriber> local_;
     const std::shared_ptr<Transcriber> cloud_;
+    bool usedLocal_ = false;
 };
 
 // Makes every dictation's transcriber: on-device for "en-US" with the recent transcripts as

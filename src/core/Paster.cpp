@@ -83,6 +83,20 @@ PasteOutcome PasteboardPaster::paste(const QString& text) {
     return PasteOutcome::pasted;
 }
 
+std::optional<QString> PasteboardPaster::focusedApplication() const {
+    return keyboard_->focusedApplication();
+}
+
+PasteOutcome PasteboardPaster::copyForUser(const QString& text) {
+    // A restore still pending would put the user's contents back over the text later.
+    if (const auto pending = std::exchange(pending_, nullptr)) {
+        pending->timer->stop();
+        restore(pending->snapshot, *pasteboard_);
+    }
+    pasteboard_->clearContents();
+    return pasteboard_->setString(text) ? PasteOutcome::copiedForUser : PasteOutcome::failed;
+}
+
 PasteboardPaster::Snapshot PasteboardPaster::snapshot(Pasteboard& pasteboard) {
     Snapshot snapshot;
     try {

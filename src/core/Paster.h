@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <vector>
 
 // How a delivery ended.
@@ -25,6 +26,11 @@ public:
     virtual void finishPending() {}
     // The application the last paste went to; empty when the platform cannot tell.
     virtual QString lastTarget() const { return {}; }
+    // The application with the keyboard focus now: empty when the platform cannot tell, none
+    // when no window has the focus.
+    virtual std::optional<QString> focusedApplication() const { return QString(); }
+    // Leaves the text on the clipboard for the user to paste where they choose.
+    virtual PasteOutcome copyForUser(const QString& text) = 0;
 };
 
 class KeyboardEvents;
@@ -56,6 +62,8 @@ public:
     // Puts the user's contents back now if a restore is pending.
     void finishPending() override;
     QString lastTarget() const override { return lastTarget_; }
+    std::optional<QString> focusedApplication() const override;
+    PasteOutcome copyForUser(const QString& text) override;
 
     struct Snapshot {
         std::vector<std::map<QString, QByteArray>> items;
@@ -86,6 +94,8 @@ public:
     PasteboardOnlyPaster(std::shared_ptr<Pasteboard> pasteboard,
                          std::shared_ptr<NotificationCenter> notifications);
     PasteOutcome paste(const QString& text) override;
+    // The clipboard is where test mode delivers anyway.
+    PasteOutcome copyForUser(const QString& text) override { return paste(text); }
 
 private:
     const std::shared_ptr<Pasteboard> pasteboard_;
@@ -101,6 +111,7 @@ public:
     ClipboardHandoffPaster(std::shared_ptr<Pasteboard> pasteboard,
                            std::function<void(const QString&)> tellUser);
     PasteOutcome paste(const QString& text) override;
+    PasteOutcome copyForUser(const QString& text) override { return paste(text); }
 
 private:
     const std::shared_ptr<Pasteboard> pasteboard_;

@@ -3,6 +3,7 @@
 #include "common/Log.h"
 #include "common/MainThread.h"
 
+#include <algorithm>
 #include <chrono>
 #include <coroutine>
 
@@ -37,14 +38,8 @@ public:
             text_ = std::move(text);
             runOnMain([caller] { caller.resume(); });
         };
-        std::weak_ptr<SFTranscriber> weakOwner = owner_.weak_from_this();
-        scheduleOnBackground(std::make_shared<WorkItem>([weakOwner] {
-                                 if (auto owner = weakOwner.lock()) {
-                                     std::lock_guard lock(owner->lock_);
-                                     owner->resolveFinishLocked(true);
-                                 }
-                             }),
-                             owner_.finishTimeout_);
+        owner_.scheduleForceLocked(owner_.finishTimeout_, false);
+        owner_.scheduleForceLocked(std::max(owner_.finishTimeout_, owner_.modelWaitLimit_), true);
         return true;
     }
 
@@ -59,8 +54,8 @@ SFTranscriber::SFTranscriber(const QString& locale, QStringList contextualString
                              const SpeechRecognizerProvider& recognizers, Timing timing)
     : recognizer_(recognizers ? recognizers(locale) : nullptr),
       rotationInterval_(timing.rotationInterval), targetOverlap_(timing.targetOverlap),
-      finishTimeout_(timing.finishTimeout), clock_(std::move(timing.now)),
-      contextualStrings_(std::move(contextualStrings)) {}
+      finishTimeout_(timing.finishTimeout), modelWaitLimit_(timing.modelWaitLimit),
+      clock_(std::move(timing.now)), contextualStrings_(std::move(contextualStrings)) {}
 
 double SFTranscriber::now() const {
     if (clock_)
@@ -82,6 +77,9 @@ void SFTranscriber::start() {
     pendingChunkIndices_.clear();
     recentBuffers_.clear();
     finishRequested_ = false;
+    budgetAwaitsDecoding_ = false;
+    shortfall_.clear();
+    reportWaitingLocked();
     activeRequest_.reset();
     activeTask_.reset();
     activeStartedAt_.reset();
@@ -108,6 +106,14 @@ void SFTranscriber::startNewTaskLocked(const std::vector<AudioBufferPtr>& prefix
     const int index = chunkCount_;
     std::weak_ptr<SFTranscriber> weakSelf = weak_from_this();
     const uint64_t session = sessionId_;
+    request->stageHandler = [weakSelf, session, index](RecognitionStage stage) {
+        auto self = weakSelf.lock();
+        if (!self)
+            return;
+        std::lock_guard guard(self->lock_);
+        if (self->sessionId_ == session)
+            self->handleStageLocked(index, stage);
+    };
     std::shared_ptr<RecognitionTask> task = recognizer_->recognitionTask(
         request, [weakSelf, session, index](const std::optional<RecognitionResult>& result,
                                             const std::optional<PlatformError>& error) {
@@ -183,6 +189,8 @@ void SFTranscriber::handleResultLocked(int index, const std::optional<Recognitio
     slot.isFinal = done;
     if (!done)
         return;
+    if (std::exchange(slot.waitingForModel, false))
+        reportWaitingLocked();
 
     pendingChunkIndices_.erase(index);
     mirvoLog(QStringLiteral("[Mirvo/Transcriber] chunk=%1 final error=%2 text=%3 pending=%4")
@@ -196,6 +204,63 @@ void SFTranscriber::handleResultLocked(int index, const std::optional<Recognitio
     }
     if (finishRequested_ && pendingChunkIndices_.empty())
         resolveFinishLocked(false);
+}
+
+void SFTranscriber::handleStageLocked(int index, RecognitionStage stage) {
+    const auto found = slots_.find(index);
+    const bool waiting = stage == RecognitionStage::waitingForModel;
+    if (found == slots_.end() || found->second.isFinal || found->second.waitingForModel == waiting)
+        return;
+    found->second.waitingForModel = waiting;
+    mirvoLog(QStringLiteral("[Mirvo/Transcriber] chunk=%1 %2")
+                 .arg(index)
+                 .arg(waiting ? QStringLiteral("waits for the speech model")
+                              : QStringLiteral("decoding")));
+    reportWaitingLocked();
+    if (!waiting && budgetAwaitsDecoding_ && !anyWaitingForModelLocked()) {
+        budgetAwaitsDecoding_ = false;
+        scheduleForceLocked(finishTimeout_, false);
+    }
+}
+
+bool SFTranscriber::anyWaitingForModelLocked() const {
+    for (int index : pendingChunkIndices_)
+        if (slots_.at(index).waitingForModel)
+            return true;
+    return false;
+}
+
+void SFTranscriber::reportWaitingLocked() {
+    const bool waiting = anyWaitingForModelLocked();
+    if (waiting == std::exchange(reportedWaiting_, waiting))
+        return;
+    runOnMain([weakSelf = weak_from_this(), waiting] {
+        if (auto self = weakSelf.lock(); self && self->onWaitingForModel)
+            self->onWaitingForModel(waiting);
+    });
+}
+
+void SFTranscriber::scheduleForceLocked(double seconds, bool always) {
+    std::weak_ptr<SFTranscriber> weakSelf = weak_from_this();
+    const uint64_t session = sessionId_;
+    scheduleOnBackground(std::make_shared<WorkItem>([weakSelf, session, always] {
+                             auto self = weakSelf.lock();
+                             if (!self)
+                                 return;
+                             std::lock_guard lock(self->lock_);
+                             if (self->sessionId_ != session || !self->finishContinuation_)
+                                 return;
+                             if (!always && self->anyWaitingForModelLocked())
+                                 self->budgetAwaitsDecoding_ = true;
+                             else
+                                 self->resolveFinishLocked(true);
+                         }),
+                         seconds);
+}
+
+QString SFTranscriber::shortfall() const {
+    std::lock_guard guard(lock_);
+    return shortfall_;
 }
 
 QString SFTranscriber::trimOverlap(const RecognitionResult& result, double overlapSeconds) {
@@ -248,10 +313,19 @@ void SFTranscriber::resolveFinishLocked(bool force) {
                       dictatedText(text)));
     if (force && activeTask_)
         activeTask_->cancel();
+    if (anyWaitingForModelLocked()) {
+        // Audio no decoder ever took is lost: the user hears it.
+        mirvoLog(QStringLiteral("[Mirvo/Transcriber] the speech model was not ready within %1 "
+                                "seconds; undecoded audio dropped")
+                     .arg(std::max(finishTimeout_, modelWaitLimit_)),
+                 LogLevel::error);
+        shortfall_ = modelNotReadyMessage;
+    }
     activeTask_.reset();
     activeRequest_.reset();
     activeStartedAt_.reset();
     pendingChunkIndices_.clear();
+    reportWaitingLocked();
     continuation(text);
 }
 

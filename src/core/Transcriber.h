@@ -47,6 +47,13 @@ public:
     virtual void append(const AudioBufferPtr& buffer) = 0;
     // Ends the dictation and returns the text, possibly empty. Never throws.
     virtual QCoro::Task<QString> finish() = 0;
+    // After finish(): why its text lacks words the user said, for the user; empty when it
+    // lacks none.
+    virtual QString shortfall() const { return {}; }
+
+    // Told on the main thread whenever the transcriber starts or stops waiting for a speech
+    // model (the first load after launch, one learning new words). Set before start().
+    std::function<void(bool waiting)> onWaitingForModel;
 };
 
 // Makes a fresh transcriber for every dictation, given the recent raw transcripts as hints.
@@ -58,14 +65,18 @@ struct SFTranscriberTiming {
     double rotationInterval = 45.0;
     double targetOverlap = 2.0;
     double finishTimeout = 8.0;
+    // The longest finish() waits for a chunk whose speech model is still loading: its
+    // finishTimeout only starts once it decodes.
+    double modelWaitLimit = 60.0;
     std::function<double()> now;
 };
 
 // The on-device transcriber: recognises while the user speaks, in chunks of at most 45 seconds
 // of audio. At a rotation the active request's audio ends, a new request starts and is first fed
 // the last ~2 seconds again; the words the new chunk hears inside that replay are cut from its
-// text. finish() waits for every chunk's final result, at most 8 seconds, timed on a background
-// thread so that a busy main thread cannot hold the answer back.
+// text. finish() waits for every chunk's final result, at most 8 seconds of decoding (a chunk
+// still waiting for its model does not use them up, within a longer limit), timed on a
+// background thread so that a busy main thread cannot hold the answer back.
 //
 // Fed from three threads (capture: append; recognizer: results; main: start, finish, timer); one
 // lock guards all state, and every *Locked helper runs with it held. Must be owned by a
@@ -76,7 +87,11 @@ public:
         QString text;
         double overlapSeconds = 0;
         bool isFinal = false;
+        bool waitingForModel = false;
     };
+    // What the user is told when words were lost to a model that never became ready.
+    static inline const QString modelNotReadyMessage =
+        QStringLiteral("Speech recognition wasn't ready in time — please dictate again");
     using Timing = SFTranscriberTiming;
 
     SFTranscriber(const QString& locale, QStringList contextualStrings,
@@ -86,6 +101,7 @@ public:
     void start() override;
     void append(const AudioBufferPtr& buffer) override;
     QCoro::Task<QString> finish() override;
+    QString shortfall() const override;
 
     // Asks the platform for speech-recognition permission and returns the status it reports.
     // Never throws; touches no transcriber.
@@ -106,6 +122,13 @@ private:
                             const std::optional<PlatformError>& error);
     QString assembleLocked() const;
     void resolveFinishLocked(bool force);
+    void handleStageLocked(int index, RecognitionStage stage);
+    bool anyWaitingForModelLocked() const;
+    // Tells onWaitingForModel when whether any chunk waits has changed.
+    void reportWaitingLocked();
+    // A forced resolve `seconds` from now; `always` forces it even while a chunk waits for its
+    // model.
+    void scheduleForceLocked(double seconds, bool always);
     static QString trimOverlap(const RecognitionResult& result, double overlapSeconds);
     double now() const;
 
@@ -113,6 +136,7 @@ private:
     const double rotationInterval_;
     const double targetOverlap_;
     const double finishTimeout_;
+    const double modelWaitLimit_;
     const std::function<double()> clock_;
     const QStringList contextualStrings_;
 
@@ -128,4 +152,9 @@ private:
     std::deque<std::pair<double, AudioBufferPtr>> recentBuffers_;
     bool finishRequested_ = false;
     std::function<void(QString)> finishContinuation_;
+    // The decoding budget ran out while a chunk waited for its model: it starts again when the
+    // last one decodes.
+    bool budgetAwaitsDecoding_ = false;
+    bool reportedWaiting_ = false;
+    QString shortfall_;
 };

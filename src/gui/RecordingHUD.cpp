@@ -123,7 +123,10 @@ void RecordingHUD::paintEvent(QPaintEvent*) {
         paintMeter(painter, content);
         break;
     case HUDMode::Kind::processing:
-        paintDots(painter, content);
+        if (model_.mode().message.isEmpty())
+            paintDots(painter, content);
+        else
+            paintMessage(painter, content);
         break;
     case HUDMode::Kind::error:
         paintError(painter, content);
@@ -176,13 +179,15 @@ void RecordingHUD::paintError(QPainter& painter, const QRectF& content) const {
     painter.setOpacity(0.6);
     MirvoIcon::draw(painter, icon);
     painter.setOpacity(1);
+    paintMessage(painter, content.adjusted(icon.width() + 12, 0, 0, 0));
+}
+
+void RecordingHUD::paintMessage(QPainter& painter, const QRectF& textRect) const {
     QFont font = painter.font();
     font.setPixelSize(12); // points are logical pixels here, as on the Mac
     font.setWeight(QFont::Medium);
     painter.setFont(font);
     painter.setPen(Qt::white);
-    const QRectF textRect(icon.right() + 12, content.top(), content.right() - icon.right() - 12,
-                          content.height());
     const QStringList lines =
         wrapTwoLines(model_.mode().message, QFontMetricsF(font), textRect.width());
     painter.drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter, lines.join(QLatin1Char('\n')));

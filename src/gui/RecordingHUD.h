@@ -56,6 +56,8 @@ private:
     void paintMeter(QPainter& painter, const QRectF& content) const;
     void paintDots(QPainter& painter, const QRectF& content) const;
     void paintError(QPainter& painter, const QRectF& content) const;
+    // The mode's message in up to two lines, left-aligned in `textRect`.
+    void paintMessage(QPainter& painter, const QRectF& textRect) const;
 
     HUDModel& model_;
     bool translucent_ = false;

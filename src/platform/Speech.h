@@ -24,6 +24,10 @@ struct RecognitionResult {
     bool isFinal = false;
 };
 
+// Where a task is, besides its results: waiting for a speech model to load (the first after
+// launch, or one learning new words), or decoding its audio.
+enum class RecognitionStage { waitingForModel, decoding };
+
 // Audio handed to one recognition task, buffer by buffer, from any thread. The settings are set
 // before the task starts.
 class RecognitionRequest final {
@@ -34,6 +38,9 @@ public:
     int taskHint = 0;
     bool requiresOnDeviceRecognition = false;
     QStringList contextualStrings;
+    // Told on the recognizer's own thread, never before the task has been returned; a
+    // recognizer whose models are always ready may tell nothing.
+    std::function<void(RecognitionStage)> stageHandler;
 
     // Thread-safe; ignored once the audio has ended.
     void append(const AudioBufferPtr& buffer);

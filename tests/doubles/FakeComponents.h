@@ -78,6 +78,7 @@ public:
         buffers_.push_back(buffer);
     }
     QCoro::Task<QString> finish() override;
+    QString shortfall() const override { return shortfallText; }
 
     void finishWith(const QString& text) {
         result_ = text;
@@ -97,6 +98,7 @@ public:
     }
     const QStringList contextualStrings;
     std::exception_ptr startError;
+    QString shortfallText;
 
 signals:
     void resolved();
@@ -119,8 +121,15 @@ public:
         return outcome;
     }
     QString lastTarget() const override { return QStringLiteral("kate"); }
+    std::optional<QString> focusedApplication() const override { return focus; }
+    PasteOutcome copyForUser(const QString& text) override {
+        copied.append(text);
+        return PasteOutcome::copiedForUser;
+    }
     QStringList pasted;
+    QStringList copied;
     PasteOutcome outcome = PasteOutcome::pasted;
+    std::optional<QString> focus = QStringLiteral("kate");
 };
 
 // Answers every polish() with `answer`, recording the inputs.

@@ -119,6 +119,7 @@ public:
         handler_(RecognitionResult{text, std::move(timestamps), isFinal}, std::nullopt);
     }
     void fail(const PlatformError& error) { handler_(std::nullopt, error); }
+    void tell(RecognitionStage stage) { request->stageHandler(stage); }
     // Buffers taken from the request so far, in order.
     std::vector<AudioBufferPtr> received() {
         for (AudioBufferPtr& b : request->takeAvailable())

@@ -61,9 +61,9 @@ DecoderPool::~DecoderPool() {
     for (Worker& w : workers_)
         w.thread.join();
     // Queued jobs are answered, so that no caller waits for them in vain.
-    for (const auto& job : queue_) {
-        job->cancel();
-        job->run(nullptr, *this);
+    for (const Queued& queued : queue_) {
+        queued.job->cancel();
+        queued.job->run(nullptr, *this);
     }
     for (Worker& w : workers_)
         unload(w.decoder);
@@ -132,9 +132,12 @@ void DecoderPool::unload(ps_decoder_t* decoder) {
     releaseFreedMemory();
 }
 
-void DecoderPool::loadLocked(Worker& worker, std::unique_lock<std::mutex>& lock) {
+void DecoderPool::loadLocked(Worker& worker, std::unique_lock<std::mutex>& lock,
+                             DecodeJob* waiting) {
     worker.loading = true;
     lock.unlock();
+    if (waiting)
+        waiting->waitingForModel();
     const auto started = std::chrono::steady_clock::now();
     ps_decoder_t* decoder = load(worker, teaching_ ? teaching_() : Teaching{});
     if (decoder) // also what changed while it loaded
@@ -154,9 +157,13 @@ void DecoderPool::loadLocked(Worker& worker, std::unique_lock<std::mutex>& lock)
                  LogLevel::error);
 }
 
+bool DecoderPool::isReadyLocked(const Worker& worker) {
+    return worker.decoder && !worker.job && !worker.loading && !worker.learning;
+}
+
 bool DecoderPool::otherIdleWithDecoderLocked(int index) const {
     for (int i = 0; i < maxDecoders; ++i)
-        if (i != index && workers_[i].decoder && !workers_[i].job && !workers_[i].loading)
+        if (i != index && isReadyLocked(workers_[i]))
             return true;
     return false;
 }
@@ -192,7 +199,7 @@ bool DecoderPool::mayTakeLocked(int index) const {
         return false;
     // A job with nothing to decode needs no decoder; a worker with one takes any job; a worker
     // without one loads a spare only when no other decoder is free or about to be.
-    return !needsLoadLocked(*queue_.front()) || workers_[index].decoder ||
+    return !needsLoadLocked(*queue_.front().job) || workers_[index].decoder ||
            (!otherIdleWithDecoderLocked(index) && !otherPreloadingLocked(index) &&
             !otherFinishingLocked(index));
 }
@@ -207,16 +214,17 @@ void DecoderPool::work(int index) {
     while (!stopping_) {
         if (self.preloadRequested && !self.decoder) {
             self.preloadRequested = false;
-            loadLocked(self, lock);
+            loadLocked(self, lock, nullptr);
             idleSince = Clock::now();
             changed_.notify_all();
             continue;
         }
         if (mayTakeLocked(index)) {
-            self.job = std::move(queue_.front());
+            const bool toldWaiting = queue_.front().toldWaiting;
+            self.job = std::move(queue_.front().job);
             queue_.pop_front();
             if (!self.decoder && needsLoadLocked(*self.job))
-                loadLocked(self, lock);
+                loadLocked(self, lock, toldWaiting ? nullptr : self.job.get());
             const std::shared_ptr<DecodeJob> job = self.job;
             ps_decoder_t* decoder = job->isCancelled() ? nullptr : self.decoder;
             lock.unlock();
@@ -231,20 +239,20 @@ void DecoderPool::work(int index) {
             // Ready for the next dictation, but only once this one's text has been delivered:
             // a model rebuild beside the paste would slow it on a machine with two cores.
             self.learnAfter = idleSince + learningDelay;
+            self.relearn = true; // the next job's hints
             changed_.notify_all();
             continue;
         }
-        if (self.decoder && teachingChanged(self)) {
+        if (self.decoder && self.relearn) {
             if (Clock::now() < self.learnAfter) {
                 changed_.wait_until(lock, self.learnAfter);
                 continue;
             }
-            ps_decoder_t* decoder = self.decoder;
-            lock.unlock();
-            learn(self, decoder);
-            lock.lock();
+            learnLocked(self, lock);
             continue;
         }
+        if (tellWaitingLocked(lock))
+            continue;
         // A spare left idle while another decoder is idle too goes, keeping one warm.
         const bool spare = self.decoder && otherIdleWithDecoderLocked(index);
         if (spare && Clock::now() - idleSince >= spareIdle) {
@@ -262,15 +270,53 @@ void DecoderPool::work(int index) {
     }
 }
 
+void DecoderPool::learnLocked(Worker& worker, std::unique_lock<std::mutex>& lock) {
+    // Learning, the decoder is busy: a job that comes meanwhile loads the spare instead of
+    // waiting for the lesson.
+    worker.relearn = false;
+    worker.learning = true;
+    ps_decoder_t* decoder = worker.decoder;
+    lock.unlock();
+    learn(worker, decoder);
+    lock.lock();
+    worker.learning = false;
+    changed_.notify_all();
+}
+
+bool DecoderPool::tellWaitingLocked(std::unique_lock<std::mutex>& lock) {
+    bool busyPreparing = false;
+    for (const Worker& w : workers_) {
+        if (isReadyLocked(w))
+            return false;
+        busyPreparing = busyPreparing || w.loading || w.learning || w.preloadRequested;
+    }
+    if (!busyPreparing)
+        return false;
+    std::vector<std::shared_ptr<DecodeJob>> waiting;
+    for (Queued& queued : queue_)
+        if (!std::exchange(queued.toldWaiting, true) && needsLoadLocked(*queued.job))
+            waiting.push_back(queued.job);
+    if (waiting.empty())
+        return false;
+    lock.unlock();
+    for (const auto& job : waiting)
+        job->waitingForModel();
+    lock.lock();
+    return true;
+}
+
 void DecoderPool::learn(Worker& worker, ps_decoder_t* decoder) const {
     if (!teaching_)
         return;
     const Teaching teaching = teaching_();
-    if (teaching.words != worker.taught && !teach(worker, decoder, teaching))
+    const bool newWords = teaching.words != worker.taught;
+    if (newWords && !teach(worker, decoder, teaching))
         mirvoLog(QStringLiteral("[Mirvo/Transcriber] the vocabulary could not be taught"),
                  LogLevel::warning);
-    favour(worker, decoder, teaching, worker.lastHints);
-    releaseFreedMemory();
+    if (newWords || teaching.phrases + worker.lastHints != worker.favoured) {
+        favour(worker, decoder, teaching, worker.lastHints);
+        releaseFreedMemory();
+    }
 }
 
 bool DecoderPool::teach(Worker& worker, ps_decoder_t* decoder, const Teaching& teaching) const {
@@ -298,19 +344,11 @@ void DecoderPool::favour(Worker& worker, ps_decoder_t* decoder, const Teaching& 
     worker.favoured = phrases;
 }
 
-bool DecoderPool::teachingChanged(const Worker& worker) const {
-    if (!teaching_)
-        return false;
-    const Teaching teaching = teaching_();
-    return teaching.words != worker.taught ||
-           teaching.phrases + worker.lastHints != worker.favoured;
-}
-
 void DecoderPool::prepare() {
     {
         std::lock_guard lock(mutex_);
         for (const Worker& w : workers_)
-            if (w.loading || w.preloadRequested || (w.decoder && !w.job))
+            if (w.loading || w.preloadRequested || isReadyLocked(w))
                 return;
         for (Worker& w : workers_) {
             if (!w.decoder && !w.job) {
@@ -325,13 +363,22 @@ void DecoderPool::prepare() {
 void DecoderPool::submit(std::shared_ptr<DecodeJob> job) {
     {
         std::lock_guard lock(mutex_);
-        queue_.push_back(std::move(job));
+        queue_.push_back({std::move(job)});
     }
     changed_.notify_all();
 }
 
 void DecoderPool::wake() {
     { std::lock_guard lock(mutex_); }
+    changed_.notify_all();
+}
+
+void DecoderPool::relearn() {
+    {
+        std::lock_guard lock(mutex_);
+        for (Worker& w : workers_)
+            w.relearn = true;
+    }
     changed_.notify_all();
 }
 

@@ -27,6 +27,9 @@ public:
     virtual void run(ps_decoder_s* decoder, DecoderPool& pool) = 0;
     virtual void cancel() = 0;
     virtual bool isCancelled() const = 0;
+    // The job waits for a decoder to load or to finish learning; told at most once, on a
+    // worker's thread, with no lock of the pool held.
+    virtual void waitingForModel() = 0;
     // Whether the job has anything for a decoder to do; one that has not is answered without
     // loading one, once a model has been seen to load.
     virtual bool needsDecoder() const = 0;
@@ -48,12 +51,12 @@ using TeachingSource = std::function<Teaching()>;
 
 // A bounded set of PocketSphinx decoders with one worker thread each. Loading a decoder takes
 // about half a second and ~90 MB, so one is kept warm and reused; a second (the spare) is
-// loaded when a job comes while the warm one is busy taking audio, and is freed again once it
-// has been idle for `spareIdleSeconds` while the other sits idle too. A job that comes while the
-// busy decoder only finishes audio that has ended (a chunk rotation, a dictation right after
-// another) waits for it: the rest of an utterance decodes in far less time than a load takes.
-// Jobs that find every decoder busy wait in a queue with their audio. However fast jobs come,
-// there are never more than two decoders and two threads. Each decoder learns the teaching
+// loaded when a job comes while the warm one is busy taking audio or learning, and is freed
+// again once it has been idle for `spareIdleSeconds` while the other sits idle too. A job that
+// comes while the busy decoder only finishes audio that has ended (a chunk rotation, a dictation
+// right after another) waits for it: the rest of an utterance decodes in far less time than a load
+// takes. Jobs that find every decoder busy wait in a queue with their audio. However fast jobs
+// come, there are never more than two decoders and two threads. Each decoder learns the teaching
 // source's words when it loads and again when they change while it is idle (new words cost a
 // search rebuild, ~0.2 s), and favours the source's phrases and the hints of a job, prepared
 // after each job for the next one, off the dictation path. Thread-safe.
@@ -76,6 +79,8 @@ public:
     void submit(std::shared_ptr<DecodeJob> job);
     // A queued job was cancelled: an idle worker answers it now.
     void wake();
+    // What the teaching source gives has changed: each decoder learns it once it is free.
+    void relearn();
 
     // Decoders that exist: idle, in use and loading.
     int decoderCount() const;
@@ -90,7 +95,11 @@ private:
         ps_decoder_s* decoder = nullptr;
         std::shared_ptr<DecodeJob> job;
         bool loading = false;
+        // Learning new words or phrases: busy, though it has no job.
+        bool learning = false;
         bool preloadRequested = false;
+        // The teaching or the hints may have changed since the decoder last learned.
+        bool relearn = false;
         // Only the worker's own thread touches these.
         std::vector<TaughtWord> taught;
         QStringList favoured;
@@ -99,13 +108,19 @@ private:
     };
 
     void work(int index);
+    // Has a decoder, and nothing to do with it.
+    static bool isReadyLocked(const Worker& worker);
     bool mayTakeLocked(int index) const;
     bool needsLoadLocked(const DecodeJob& job) const;
     bool otherIdleWithDecoderLocked(int index) const;
     bool otherPreloadingLocked(int index) const;
     bool otherFinishingLocked(int index) const;
-    // Loads the worker's decoder with the lock released meanwhile; logs a failure.
-    void loadLocked(Worker& worker, std::unique_lock<std::mutex>& lock);
+    // Loads the worker's decoder with the lock released meanwhile, telling `waiting` (may be
+    // null) first; logs a failure.
+    void loadLocked(Worker& worker, std::unique_lock<std::mutex>& lock, DecodeJob* waiting);
+    // Tells the queued jobs that wait for a load or a lesson in progress, once each; false when
+    // there were none.
+    bool tellWaitingLocked(std::unique_lock<std::mutex>& lock);
     // The model's dictionary with `words` added, for a decoder to read.
     struct Dictionary {
         Dictionary(const QString& modelDictionary, const std::vector<TaughtWord>& words);
@@ -120,12 +135,13 @@ private:
     // With the lock released, by the worker's thread: the source's words, then its phrases and
     // the worker's last hints to favour.
     void learn(Worker& worker, ps_decoder_s* decoder) const;
+    // Learns what changed with the worker counted as busy meanwhile.
+    void learnLocked(Worker& worker, std::unique_lock<std::mutex>& lock);
     // A dictionary of the model's words and the teaching's, in one search build. False when it
     // could not be loaded.
     bool teach(Worker& worker, ps_decoder_s* decoder, const Teaching& teaching) const;
     static void favour(Worker& worker, ps_decoder_s* decoder, const Teaching& teaching,
                        const QStringList& hints);
-    bool teachingChanged(const Worker& worker) const;
 
     const QString modelDirectory_;
     const QStringList decoderArguments_;
@@ -133,7 +149,11 @@ private:
     const TeachingSource teaching_;
     mutable std::mutex mutex_;
     std::condition_variable changed_;
-    std::deque<std::shared_ptr<DecodeJob>> queue_;
+    struct Queued {
+        std::shared_ptr<DecodeJob> job;
+        bool toldWaiting = false;
+    };
+    std::deque<Queued> queue_;
     Worker workers_[maxDecoders];
     bool stopping_ = false;
     bool everLoaded_ = false;

@@ -56,6 +56,11 @@ struct TaskState final : DecodeJob {
         request->takeAvailable();
     }
     bool isCancelled() const override { return cancelled; }
+    void waitingForModel() override { tell(RecognitionStage::waitingForModel); }
+    void tell(RecognitionStage stage) const {
+        if (request->stageHandler)
+            request->stageHandler(stage);
+    }
     bool needsDecoder() const override { return !cancelled && !request->endedWithoutAudio(); }
     bool isAudioEnded() const override { return cancelled || request->isAudioEnded(); }
     QStringList hints() const override { return request->contextualStrings; }
@@ -216,6 +221,7 @@ void TaskState::run(ps_decoder_t* decoder, DecoderPool& pool) {
                                             QStringLiteral("Speech model unavailable")));
         return;
     }
+    tell(RecognitionStage::decoding);
     // A new stream restarts the segment clock at zero; the channel normalisation carries over.
     Decoding decoding(*this, decoder);
     while (AudioBufferPtr buffer = request->waitForBuffer(cancelled))
@@ -317,7 +323,7 @@ PocketSphinxRecognizer::makeProvider(const RecognitionSettings& settings,
             if (vocabulary)
                 vocabulary->onChange([weak = std::weak_ptr(lazy->pool)] {
                     if (auto pool = weak.lock())
-                        pool->wake(); // idle decoders learn the new words now
+                        pool->relearn();
                 });
             lazy->pool->prepare();
         }
