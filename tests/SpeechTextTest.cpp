@@ -41,6 +41,15 @@ private slots:
         row("new line starts a sentence", "list new line milk full stop", "List\nMilk.");
         row("capitals", "i'm sure i'll come in may but it may rain in march",
             "I'm sure I'll come in May but it may rain in March");
+        row("years", "in nineteen eighty four and twenty twenty five and nineteen oh five",
+            "In 1984 and 2025 and 1905");
+        row("not a year", "ten thirty and fifteen people and twenty five",
+            "10 30 and 15 people and 25");
+        row("ordinals",
+            "on march twenty first and june first in the twenty first century you may first ask",
+            "On March 21st and June 1st in the 21st century you may first ask");
+        row("small ordinals stay words", "the first and second and thirteenth",
+            "The first and second and 13th");
         row("no invented period", "this ends mid sentence", "This ends mid sentence");
         row("punctuation words kept", "comma period new line", "Comma period new line", false);
         row("nothing", "", "");
@@ -72,6 +81,26 @@ private slots:
         QCOMPARE(out.segmentTimestamps, (std::vector<double>{0.5, 1.0, 1.5, 2.5, 3.5}));
     }
 
+    // A phrase of the vocabulary is written as the user writes it only where all of it was said.
+    void theUsersPhrasesOnlyWhole() {
+        const DictationFormatter formatter({true,
+                                            {{"new york", "New York"},
+                                             {"visual studio code", "Visual Studio Code"},
+                                             {"k8s", "K8s"}}});
+        const QList<std::pair<QString, QString>> rows = {
+            {"i need a new laptop to write code", "I need a new laptop to write code"},
+            {"the visual design of the studio", "The visual design of the studio"},
+            {"flights to new york in visual studio code on k8s",
+             "Flights to New York in Visual Studio Code on K8s"},
+            {"new york new", "New York new"},
+        };
+        for (const auto& [spoken, written] : rows) {
+            RecognitionResult result;
+            result.formattedString = spoken;
+            QCOMPARE(formatter.format(result).formattedString, written);
+        }
+    }
+
     void pronunciationsUseTheModelsPhones() {
         const QList<std::pair<QString, QString>> rows = {
             {"k j ˈuː b ɚ n ˌiː t s", "K Y UW B ER N IY T S"},
@@ -96,7 +125,8 @@ private slots:
         QCOMPARE(vocabulary.phrases, QStringList({"Kubernetes", "Anna Kowalski", "kubernetes"}));
         // The last spelling given wins; a word is taught once.
         QCOMPARE(vocabulary.writtenForms.value("kubernetes"), "kubernetes");
-        QCOMPARE(vocabulary.writtenForms.value("kowalski"), "Kowalski");
+        QCOMPARE(vocabulary.writtenForms.value("anna kowalski"), "Anna Kowalski");
+        QVERIFY(!vocabulary.writtenForms.contains("kowalski"));
         QStringList spellings;
         for (const TaughtWord& word : vocabulary.words)
             spellings.append(QString::fromUtf8(word.spelling));
@@ -123,6 +153,9 @@ private slots:
         // A pair is never made across a word left out.
         QVERIFY(!model.contains("anna notes") && !model.contains("zzz"));
         QVERIFY(LanguageBias::modelText({"25 %"}, [](const QString&) { return true; }).isEmpty());
+        // Digits inside a name belong to it.
+        QCOMPARE(LanguageBias::wordsOf("Run K8s on EC2, 25 MP3s."),
+                 QStringList({"run", "k8s", "on", "ec2", "mp3s"}));
     }
 };
 

@@ -83,6 +83,9 @@ const QSet<QString> properWords = {
     "thursday", "friday", "saturday",  "sunday",  "january",  "february", "april",   "june",
     "july",     "august", "september", "october", "november", "december"};
 const QSet<QString> ambiguousMonths = {"may", "march"};
+// Months that are no other word ("may" and "march" are).
+const QSet<QString> monthWords = {"january", "february",  "april",   "june",     "july",
+                                  "august",  "september", "october", "november", "december"};
 const QSet<QString> wordsBeforeMonths = {"in", "of", "since", "until", "from", "early", "late"};
 
 struct Token {
@@ -117,6 +120,53 @@ struct Cardinal {
     qint64 value = 0;
     int length = 0; // words taken; 0 when none
 };
+
+struct OrdinalWord {
+    const char* word;
+    int value;
+};
+
+const OrdinalWord ordinalWords[] = {
+    {"first", 1},        {"second", 2},      {"third", 3},       {"fourth", 4},
+    {"fifth", 5},        {"sixth", 6},       {"seventh", 7},     {"eighth", 8},
+    {"ninth", 9},        {"tenth", 10},      {"eleventh", 11},   {"twelfth", 12},
+    {"thirteenth", 13},  {"fourteenth", 14}, {"fifteenth", 15},  {"sixteenth", 16},
+    {"seventeenth", 17}, {"eighteenth", 18}, {"nineteenth", 19}, {"twentieth", 20},
+    {"thirtieth", 30},   {"fortieth", 40},   {"fiftieth", 50},   {"sixtieth", 60},
+    {"seventieth", 70},  {"eightieth", 80},  {"ninetieth", 90},
+};
+
+int ordinalValue(const QString& word) {
+    static const QHash<QString, int> byWord = [] {
+        QHash<QString, int> map;
+        for (const OrdinalWord& o : ordinalWords)
+            map.insert(QString::fromLatin1(o.word), o.value);
+        return map;
+    }();
+    return byWord.value(word);
+}
+
+// 1st, 2nd, 3rd, 4th, 11th, 12th, 13th, 21st, …
+QString ordinalDigits(qint64 value) {
+    const qint64 lastTwo = value % 100;
+    const char* suffix = "th";
+    if (lastTwo < 11 || lastTwo > 13) {
+        switch (value % 10) {
+        case 1:
+            suffix = "st";
+            break;
+        case 2:
+            suffix = "nd";
+            break;
+        case 3:
+            suffix = "rd";
+            break;
+        default:
+            break;
+        }
+    }
+    return QString::number(value) + QLatin1String(suffix);
+}
 
 // The longest well-formed cardinal starting at `from`: "two thousand twenty six", "one hundred
 // and five". Stops where a word cannot continue the number ("three thirty" is 3, then 30).
@@ -169,6 +219,40 @@ Cardinal cardinalAt(const QStringList& words, int from) {
     return found;
 }
 
+// An ordinal: "twenty first", "thirteenth", "first"; "one hundred and first" is left as said.
+Cardinal ordinalAt(const QStringList& words, int at) {
+    if (at >= words.size())
+        return {};
+    if (const int value = ordinalValue(words[at]))
+        return {value, 1};
+    const NumberWord* tens = numberWord(words[at]);
+    if (tens && tens->kind == NumberKind::tens && at + 1 < words.size()) {
+        const int unit = ordinalValue(words[at + 1]);
+        if (unit > 0 && unit < 10)
+            return {tens->value + unit, 2};
+    }
+    return {};
+}
+
+// A year said in two halves: "nineteen eighty four", "twenty twenty five", "nineteen oh five".
+// The first half is thirteen to twenty, so that times ("ten thirty") stay as they are.
+Cardinal yearAt(const QStringList& words, int at) {
+    const NumberWord* century = at < words.size() ? numberWord(words[at]) : nullptr;
+    if (!century || century->value < 13 || century->value > 20 ||
+        (century->kind != NumberKind::teen && century->kind != NumberKind::tens))
+        return {};
+    if (at + 2 < words.size() && words[at + 1] == QLatin1String("oh")) {
+        const NumberWord* unit = numberWord(words[at + 2]);
+        if (unit && unit->kind == NumberKind::unit)
+            return {century->value * 100 + unit->value, 3};
+        return {};
+    }
+    const Cardinal rest = cardinalAt(words, at + 1);
+    if (rest.length == 0 || rest.value < 10 || rest.value > 99 || ordinalAt(words, at + 1).length)
+        return {};
+    return {century->value * 100 + rest.value, 1 + rest.length};
+}
+
 // "a m", "a.m." or "am" (only ever looked for after an hour): the written form and the words
 // taken.
 std::optional<std::pair<QString, int>> meridiemAt(const QStringList& words, int at) {
@@ -200,7 +284,11 @@ public:
     Writer(const RecognitionResult& spoken, const DictationFormatter::Options& options)
         : options_(options),
           words_(spoken.formattedString.split(QLatin1Char(' '), Qt::SkipEmptyParts)),
-          times_(spoken.segmentTimestamps) {}
+          times_(spoken.segmentTimestamps) {
+        for (auto form = options.writtenForms.constBegin(); form != options.writtenForms.constEnd();
+             ++form)
+            longestForm_ = std::max(longestForm_, form.key().count(QLatin1Char(' ')) + 1);
+    }
 
     RecognitionResult write(bool isFinal) {
         numbers();
@@ -219,6 +307,20 @@ private:
 
     void numbers() {
         for (int i = 0; i < words_.size();) {
+            // Ordinals from ten up are written in digits, all of them after a month ("you may
+            // first ask" is no date).
+            const Cardinal ordinal = ordinalAt(words_, i);
+            const bool afterMonth = i > 0 && monthWords.contains(words_[i - 1]);
+            if (ordinal.length && (ordinal.value >= 10 || afterMonth)) {
+                tokens_.push_back({ordinalDigits(ordinal.value), timeOf(i), nullptr, true});
+                i += ordinal.length;
+                continue;
+            }
+            if (const Cardinal year = yearAt(words_, i); year.length) {
+                tokens_.push_back({QString::number(year.value), timeOf(i), nullptr, true});
+                i += year.length;
+                continue;
+            }
             const Cardinal number = cardinalAt(words_, i);
             if (number.length == 0) {
                 tokens_.push_back({words_[i], timeOf(i)});
@@ -293,15 +395,39 @@ private:
             const bool atSentenceStart = std::exchange(sentenceStart, false);
             if (token.asWritten)
                 continue;
-            const auto written = options_.writtenForms.constFind(token.text);
-            if (written != options_.writtenForms.constEnd()) {
-                token.text = *written;
-                token.asWritten = true;
+            if (const qsizetype written = writeUsersFormAt(i)) {
+                i += size_t(written) - 1;
             } else if (atSentenceStart || properWords.contains(token.text) ||
                        (ambiguousMonths.contains(token.text) && readsAsMonth(i))) {
                 token.text[0] = token.text[0].toUpper();
             }
         }
+    }
+
+    // Writes the longest of the user's words and phrases said from token `i` on as the user
+    // writes it, a phrase only where all of it was said; the tokens taken, 0 when none.
+    qsizetype writeUsersFormAt(size_t i) {
+        for (qsizetype n = longestForm_; n >= 1; --n) {
+            if (i + size_t(n) > tokens_.size())
+                continue;
+            QStringList said;
+            for (qsizetype k = 0; k < n; ++k) {
+                const Token& next = tokens_[i + size_t(k)];
+                if (next.mark || next.asWritten)
+                    break;
+                said.append(next.text);
+            }
+            const auto form = options_.writtenForms.constFind(said.join(QLatin1Char(' ')));
+            if (said.size() != n || form == options_.writtenForms.constEnd())
+                continue;
+            const QStringList written = form->split(QLatin1Char(' '));
+            for (qsizetype k = 0; k < n; ++k) {
+                tokens_[i + size_t(k)].text = written.value(k);
+                tokens_[i + size_t(k)].asWritten = true;
+            }
+            return n;
+        }
+        return 0;
     }
 
     bool readsAsMonth(size_t i) const {
@@ -335,6 +461,7 @@ private:
     const QStringList words_;
     const std::vector<double>& times_;
     std::vector<Token> tokens_;
+    qsizetype longestForm_ = 0;
 };
 
 } // namespace

@@ -19,7 +19,8 @@ public:
     struct Options {
         // Off for users who dictate the punctuation words themselves.
         bool spokenPunctuation = true;
-        // Lowercase word → how the user writes it ("postgresql" → "PostgreSQL").
+        // Lowercase word or phrase, its words one space apart → how the user writes it
+        // ("postgresql" → "PostgreSQL", "new york" → "New York").
         QHash<QString, QString> writtenForms;
     };
 

@@ -40,7 +40,8 @@ ngram_model_t* readModel(ps_decoder_t* decoder, const QByteArray& text) {
 } // namespace
 
 QStringList LanguageBias::wordsOf(const QString& text) {
-    static const QRegularExpression nonWord(QStringLiteral("[^\\p{L}'.&+-]+"));
+    static const QRegularExpression nonWord(QStringLiteral("[^\\p{L}\\p{N}'.&+-]+"));
+    static const QRegularExpression letter(QStringLiteral("\\p{L}"));
     QStringList words;
     for (QString word : text.toLower().split(nonWord, Qt::SkipEmptyParts)) {
         // Sentence ends and quotes around a word are not part of it.
@@ -48,7 +49,8 @@ QStringList LanguageBias::wordsOf(const QString& text) {
             word.chop(1);
         while (!word.isEmpty() && QStringLiteral("'.-").contains(word.front()))
             word.remove(0, 1);
-        if (!word.isEmpty())
+        // Digits inside a name are part of it (K8s, MP3); a number alone is not a word.
+        if (word.contains(letter))
             words.append(word);
     }
     return words;

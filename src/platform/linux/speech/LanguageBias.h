@@ -21,8 +21,8 @@ inline constexpr float weight = 0.03f;
 // knows the common ones well, and favouring them only brings them in where they were not said.
 inline constexpr double rareBelowLog10 = -5.0;
 
-// Lower-case words of written text, without marks or digits: "Dear Anna, 25 notes." → dear
-// anna notes.
+// Lower-case words of written text, without marks or numbers alone: "Dear Anna, 25 K8s notes."
+// → dear anna k8s notes.
 QStringList wordsOf(const QString& text);
 
 // The phrases' bigram model in ARPA text, sentence marks included; words `known` refuses are

@@ -70,8 +70,10 @@ UserVocabulary UserVocabulary::read(const QString& path) {
             continue;
         }
         vocabulary.phrases.append(line);
+        // A phrase's capitals belong to the whole phrase: "New York", not every "new".
+        const QString form = written.join(QLatin1Char(' '));
+        vocabulary.writtenForms.insert(form.toLower(), form);
         for (qsizetype i = 0; i < written.size(); ++i) {
-            vocabulary.writtenForms.insert(written[i].toLower(), written[i]);
             if (!taught.contains(words[i].spelling)) {
                 taught.insert(words[i].spelling);
                 vocabulary.words.push_back(words[i]);
