@@ -83,9 +83,9 @@ int main(int argc, char** argv) {
     auto client = std::make_shared<ProxyClient>(proxyConfig(proxyURL),
                                                 std::make_shared<NetworkHTTPSession>());
     // As the application's provider, but with the warm decoder loaded before the start.
-    auto pool = std::make_shared<DecoderPool>(
-        PocketSphinxRecognizer::installedModelDirectory(),
-        PocketSphinxRecognizer::decoderArguments(defaultRecognitionProfile));
+    auto pool =
+        DecoderPool::make(PocketSphinxRecognizer::installedModelDirectory(),
+                          PocketSphinxRecognizer::decoderArguments(defaultRecognitionProfile));
     pool->prepare();
     pool->waitUntilSettled();
     const SpeechRecognizerProvider recognizers = [pool](const QString&) {

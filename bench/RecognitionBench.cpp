@@ -118,7 +118,7 @@ struct Evaluation {
 
 Evaluation evaluate(const QString& model, const QStringList& arguments,
                     const std::vector<Clip>& clips, bool timings) {
-    auto pool = std::make_shared<DecoderPool>(model, arguments);
+    auto pool = DecoderPool::make(model, arguments);
     pool->prepare();
     pool->waitUntilSettled();
     PocketSphinxRecognizer recognizer(pool);

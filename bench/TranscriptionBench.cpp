@@ -52,7 +52,7 @@ int main(int argc, char** argv) {
 
     // Memory one ready decoder adds.
     const long before = processStatus("self", "VmRSS");
-    auto pool = std::make_shared<DecoderPool>(
+    auto pool = DecoderPool::make(
         model, PocketSphinxRecognizer::decoderArguments(defaultRecognitionProfile));
     pool->prepare();
     pool->waitUntilSettled();

@@ -116,7 +116,7 @@ struct Scores {
 };
 
 std::shared_ptr<SpeechRecognizer> todaysRecognizer(const QString& model) {
-    auto pool = std::make_shared<DecoderPool>(
+    auto pool = DecoderPool::make(
         model, PocketSphinxRecognizer::decoderArguments(defaultRecognitionProfile));
     return std::make_shared<PocketSphinxRecognizer>(pool);
 }

@@ -368,9 +368,9 @@ private slots:
         QTemporaryDir dir;
         const QString path = dir.filePath("sentence.wav");
         QVERIFY(SpokenText::synthesize({"please send the quarterly report to the team"}, path));
-        auto pool = std::make_shared<DecoderPool>(
-            PocketSphinxRecognizer::installedModelDirectory(),
-            PocketSphinxRecognizer::decoderArguments(defaultRecognitionProfile));
+        auto pool =
+            DecoderPool::make(PocketSphinxRecognizer::installedModelDirectory(),
+                              PocketSphinxRecognizer::decoderArguments(defaultRecognitionProfile));
         pool->prepare(); // loaded before the clock starts
         pool->waitUntilSettled();
         PocketSphinxRecognizer recognizer(pool);
@@ -413,7 +413,7 @@ private slots:
         const QStringList arguments =
             PocketSphinxRecognizer::decoderArguments(defaultRecognitionProfile);
         {
-            auto pool = std::make_shared<DecoderPool>(model, arguments);
+            auto pool = DecoderPool::make(model, arguments);
             PocketSphinxRecognizer recognizer(pool);
             std::mutex mutex;
             QList<RecognitionStage> stages;
@@ -441,7 +441,7 @@ private slots:
             }
             return Teaching{};
         };
-        auto pool = std::make_shared<DecoderPool>(model, arguments, 5.0, teaching);
+        auto pool = DecoderPool::make(model, arguments, 5.0, teaching);
         pool->prepare();
         pool->waitUntilSettled();
         PocketSphinxRecognizer recognizer(pool);
@@ -469,6 +469,19 @@ private slots:
         QVERIFY(stillHeld);
         QCOMPARE(pool->decoderCount(), 2);
         pool->waitUntilSettled();
+    }
+
+    // Letting go of the speech engine while a decoder loads does not wait for the load.
+    void lettingGoOfTheSpeechEngineNeverWaits() {
+        auto pool = DecoderPool::make(
+            PocketSphinxRecognizer::installedModelDirectory(),
+            PocketSphinxRecognizer::decoderArguments(defaultRecognitionProfile));
+        pool->prepare();
+        QTRY_COMPARE(pool->decoderCount(), 1);
+        QElapsedTimer clock;
+        clock.start();
+        pool.reset();
+        QVERIFY2(clock.elapsed() < 100, qPrintable(QString::number(clock.elapsed())));
     }
 
     // The user's words come out as written, also when the file changes during a dictation.

@@ -52,14 +52,12 @@ DecoderPool::DecoderPool(QString modelDirectory, QStringList decoderArguments,
 DecoderPool::~DecoderPool() {
     {
         std::lock_guard lock(mutex_);
-        stopping_ = true;
-        for (Worker& w : workers_)
-            if (w.job)
-                w.job->cancel();
+        stopLocked();
     }
     changed_.notify_all();
     for (Worker& w : workers_)
-        w.thread.join();
+        if (w.thread.joinable())
+            w.thread.join();
     // Queued jobs are answered, so that no caller waits for them in vain.
     for (const Queued& queued : queue_) {
         queued.job->cancel();
@@ -67,6 +65,39 @@ DecoderPool::~DecoderPool() {
     }
     for (Worker& w : workers_)
         unload(w.decoder);
+}
+
+std::shared_ptr<DecoderPool> DecoderPool::make(QString modelDirectory, QStringList decoderArguments,
+                                               double spareIdleSeconds, TeachingSource teaching) {
+    return std::shared_ptr<DecoderPool>(new DecoderPool(std::move(modelDirectory),
+                                                        std::move(decoderArguments),
+                                                        spareIdleSeconds, std::move(teaching)),
+                                        &DecoderPool::release);
+}
+
+bool DecoderPool::stopLocked() {
+    stopping_ = true;
+    bool busy = false;
+    for (Worker& w : workers_) {
+        if (w.job)
+            w.job->cancel();
+        busy = busy || w.loading || w.learning;
+    }
+    return busy;
+}
+
+void DecoderPool::release(DecoderPool* pool) {
+    std::unique_lock lock(pool->mutex_);
+    if (!pool->stopLocked()) {
+        lock.unlock();
+        delete pool; // nothing long runs: the workers leave at once
+        return;
+    }
+    // From here the last worker owns the pool.
+    pool->abandoned_ = true;
+    for (Worker& w : pool->workers_)
+        w.thread.detach();
+    pool->changed_.notify_all();
 }
 
 DecoderPool::Dictionary::Dictionary(const QString& modelDictionary,
@@ -268,6 +299,10 @@ void DecoderPool::work(int index) {
         else
             changed_.wait(lock);
     }
+    const bool lastOfAbandoned = --liveWorkers_ == 0 && abandoned_;
+    lock.unlock();
+    if (lastOfAbandoned)
+        delete this;
 }
 
 void DecoderPool::learnLocked(Worker& worker, std::unique_lock<std::mutex>& lock) {

@@ -70,6 +70,13 @@ public:
                          double spareIdleSeconds = 5.0, TeachingSource teaching = {});
     // Cancels what runs and waits for the workers.
     ~DecoderPool();
+    // A pool whose last owner does not wait for a load or a lesson in progress (neither can be
+    // interrupted): what runs is cancelled, and the pool ends by itself once they are done, so
+    // that quitting Mirvo never waits for the speech model.
+    static std::shared_ptr<DecoderPool> make(QString modelDirectory,
+                                             QStringList decoderArguments = {},
+                                             double spareIdleSeconds = 5.0,
+                                             TeachingSource teaching = {});
     DecoderPool(const DecoderPool&) = delete;
     DecoderPool& operator=(const DecoderPool&) = delete;
 
@@ -108,6 +115,10 @@ private:
     };
 
     void work(int index);
+    // Stops the workers; true when one is busy loading or learning and the pool must end with
+    // the last of them instead of now.
+    bool stopLocked();
+    static void release(DecoderPool* pool);
     // Has a decoder, and nothing to do with it.
     static bool isReadyLocked(const Worker& worker);
     bool mayTakeLocked(int index) const;
@@ -157,4 +168,7 @@ private:
     Worker workers_[maxDecoders];
     bool stopping_ = false;
     bool everLoaded_ = false;
+    // Let go while busy: the last worker to leave deletes the pool.
+    bool abandoned_ = false;
+    int liveWorkers_ = maxDecoders;
 };

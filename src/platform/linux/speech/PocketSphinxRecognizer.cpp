@@ -319,7 +319,7 @@ PocketSphinxRecognizer::makeProvider(const RecognitionSettings& settings,
             const QString dir = installedModelDirectory();
             if (dir.isEmpty())
                 return nullptr;
-            lazy->pool = std::make_shared<DecoderPool>(dir, arguments, 5.0, teaching);
+            lazy->pool = DecoderPool::make(dir, arguments, 5.0, teaching);
             if (vocabulary)
                 vocabulary->onChange([weak = std::weak_ptr(lazy->pool)] {
                     if (auto pool = weak.lock())
