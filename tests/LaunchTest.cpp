@@ -498,6 +498,17 @@ private slots:
         QVERIFY(writeFile(file, "x"));
         QCOMPARE(LocalSocketInstance(file).claim({}), SingleInstance::Role::alone);
         QVERIFY(QFile::exists(file));
+
+        // One X display by any of its names is one session; another display is another.
+        ScopedVariable wayland("WAYLAND_DISPLAY", "");
+        const auto socketFor = [](const char* display) {
+            ScopedVariable x("DISPLAY", display);
+            return LocalSocketInstance::sessionSocketPath();
+        };
+        for (const char* same : {":0.0", "unix:0", "unix:0.1"})
+            QCOMPARE(socketFor(same), socketFor(":0"));
+        QVERIFY(socketFor(":1") != socketFor(":0"));
+        QVERIFY(socketFor(":10") != socketFor(":1.0"));
     }
 
     // Who may talk to the running Mirvo, and for how long.

@@ -471,11 +471,22 @@ private slots:
         pool->waitUntilSettled();
     }
 
+    // A reader that goes away ends the write to it, not Mirvo.
+    void aReaderThatGoesAwayEndsOnlyItsWrite() {
+        LinuxPlatform platform;
+        int ends[2];
+        QCOMPARE(::pipe(ends), 0);
+        ::close(ends[0]);
+        QCOMPARE(::write(ends[1], "x", 1), ssize_t(-1));
+        QCOMPARE(errno, EPIPE);
+        ::close(ends[1]);
+    }
+
     // Letting go of the speech engine while a decoder loads does not wait for the load.
     void lettingGoOfTheSpeechEngineNeverWaits() {
-        auto pool = DecoderPool::make(
-            PocketSphinxRecognizer::installedModelDirectory(),
-            PocketSphinxRecognizer::decoderArguments(defaultRecognitionProfile));
+        auto pool =
+            DecoderPool::make(PocketSphinxRecognizer::installedModelDirectory(),
+                              PocketSphinxRecognizer::decoderArguments(defaultRecognitionProfile));
         pool->prepare();
         QTRY_COMPARE(pool->decoderCount(), 1);
         QElapsedTimer clock;

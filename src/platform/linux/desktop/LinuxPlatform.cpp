@@ -36,6 +36,7 @@
 
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
+#include <csignal>
 #include <sys/syscall.h>
 #include <syslog.h>
 #include <unistd.h>
@@ -65,6 +66,9 @@ LinuxPlatform::LinuxPlatform()
       notifications_(std::make_shared<NotificationCenter>()) {
     setJournalSink(&toSyslog);
     setThreadIdSource(&kernelThreadId);
+    // A reader that goes away mid-transfer (`wl-paste | head -c1` on a large item Mirvo serves,
+    // a command that gives up on its answer) ends that write with EPIPE, not Mirvo.
+    ::signal(SIGPIPE, SIG_IGN);
 }
 
 LinuxPlatform::~LinuxPlatform() = default;

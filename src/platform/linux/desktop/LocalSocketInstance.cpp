@@ -7,6 +7,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocalSocket>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QThread>
 #include <QTimer>
@@ -88,8 +89,13 @@ QString LocalSocketInstance::sessionSocketPath() {
     // A compositor's key bindings run `mirvo --hold` with WAYLAND_DISPLAY, and with DISPLAY
     // only when it runs XWayland: the Wayland name is the one both sides always share.
     QString session = qEnvironmentVariable("WAYLAND_DISPLAY");
-    if (session.isEmpty())
-        session = qEnvironmentVariable("DISPLAY");
+    if (session.isEmpty()) {
+        // ":0", ":0.0" and "unix:0" are one X server: its screen and the local host's name go.
+        static const QRegularExpression screen(QStringLiteral("\\.[0-9]+$"));
+        session = qEnvironmentVariable("DISPLAY").remove(screen);
+        if (session.startsWith(QLatin1String("unix:")))
+            session.remove(0, 4);
+    }
     for (QChar& c : session)
         if (!c.isLetterOrNumber())
             c = QLatin1Char('_');
