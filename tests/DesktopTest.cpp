@@ -79,6 +79,20 @@ private slots:
         QVERIFY(clipboardHolds(dir.path(), mine));
     }
 
+    // An owner that never answers leaves a snapshot incomplete, which is never restored.
+    void aClipboardOwnerThatNeverAnswers() {
+        Display* other = XOpenDisplay(nullptr);
+        QVERIFY(other);
+        const Window window =
+            XCreateSimpleWindow(other, DefaultRootWindow(other), 0, 0, 1, 1, 0, 0, 0);
+        XSetSelectionOwner(other, XInternAtom(other, "CLIPBOARD", False), window, CurrentTime);
+        XSync(other, False);
+        QtClipboardPasteboard pasteboard;
+        const PasteboardPaster::Snapshot snapshot = PasteboardPaster::snapshot(pasteboard);
+        XCloseDisplay(other);
+        QVERIFY(!snapshot.complete);
+    }
+
     void terminalsGetControlShiftV() {
         TextField terminal(dir.path(), {"-name", "xterm"});
         QVERIFY(terminal.waitReady());

@@ -1,6 +1,7 @@
 #include "QtClipboardPasteboard.h"
 
 #include "common/Log.h"
+#include "common/PlatformError.h"
 
 #include <QAbstractNativeEventFilter>
 #include <QClipboard>
@@ -10,6 +11,7 @@
 #include <QTimer>
 #include <QtGui/qguiapplication_platform.h>
 
+#include <cerrno>
 #include <cstring>
 #include <xcb/xcb.h>
 
@@ -71,6 +73,33 @@ private:
     std::shared_ptr<QtClipboardPasteboard::Counter> counter_;
 };
 
+xcb_atom_t internAtom(xcb_connection_t* connection, const char* name) {
+    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
+        connection, xcb_intern_atom(connection, false, uint16_t(strlen(name)), name), nullptr);
+    const xcb_atom_t atom = reply ? reply->atom : XCB_ATOM_NONE;
+    free(reply);
+    return atom;
+}
+
+bool selectionHasOwner(xcb_connection_t* connection, const char* selection) {
+    xcb_get_selection_owner_reply_t* owner = xcb_get_selection_owner_reply(
+        connection, xcb_get_selection_owner(connection, internAtom(connection, selection)),
+        nullptr);
+    const bool owned = owner && owner->owner != XCB_NONE;
+    free(owner);
+    return owned;
+}
+
+xcb_connection_t* qtConnection() {
+    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    return x11 ? x11->connection() : nullptr;
+}
+
+bool clipboardHasOwner() {
+    xcb_connection_t* connection = qtConnection();
+    return connection && selectionHasOwner(connection, "CLIPBOARD");
+}
+
 } // namespace
 
 QtClipboardPasteboard::QtClipboardPasteboard() : counter_(std::make_shared<Counter>()) {}
@@ -94,6 +123,11 @@ QtClipboardPasteboard::pasteboardItems() {
     counter_->readingOurselves = true;
     const QStringList all = mime->formats();
     counter_->readingOurselves = false;
+    // No types from an owner that exists means it did not answer in time, not that it holds
+    // nothing: restoring that would wipe what it holds.
+    if (all.isEmpty() && !QGuiApplication::clipboard()->ownsClipboard() && clipboardHasOwner())
+        throw PlatformError(QString::fromLatin1(PlatformErrors::posixDomain), ETIMEDOUT,
+                            QStringLiteral("the clipboard's owner did not answer"));
     QStringList kept;
     for (const QString& type : all)
         if (isKeptType(type, all))
@@ -136,14 +170,6 @@ quint64 QtClipboardPasteboard::fetchCount() const {
 
 namespace {
 
-xcb_atom_t internAtom(xcb_connection_t* connection, const char* name) {
-    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
-        connection, xcb_intern_atom(connection, false, uint16_t(strlen(name)), name), nullptr);
-    const xcb_atom_t atom = reply ? reply->atom : XCB_ATOM_NONE;
-    free(reply);
-    return atom;
-}
-
 // Ends `loop` when the answer to a selection request made for `window` arrives.
 class SelectionNotifyWatch final : public QAbstractNativeEventFilter {
 public:
@@ -169,18 +195,12 @@ private:
 } // namespace
 
 bool QtClipboardPasteboard::keepAfterExit() {
-    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    xcb_connection_t* connection = qtConnection();
     QClipboard* clipboard = QGuiApplication::clipboard();
-    if (!x11 || !clipboard->ownsClipboard())
+    if (!connection || !clipboard->ownsClipboard() ||
+        !selectionHasOwner(connection, "CLIPBOARD_MANAGER"))
         return false;
-    xcb_connection_t* connection = x11->connection();
     const xcb_atom_t manager = internAtom(connection, "CLIPBOARD_MANAGER");
-    xcb_get_selection_owner_reply_t* owner = xcb_get_selection_owner_reply(
-        connection, xcb_get_selection_owner(connection, manager), nullptr);
-    const bool managerRuns = owner && owner->owner != XCB_NONE;
-    free(owner);
-    if (!managerRuns)
-        return false;
 
     const xcb_window_t window = xcb_generate_id(connection);
     const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
