@@ -250,10 +250,20 @@ private slots:
             QVERIFY(history.newest() == entries.front());
             QCOMPARE(QDir(state.path()).isEmpty(), !keep);
             QCOMPARE(DictationHistory(file, keep).entries().size(), keep ? 20 : 0);
+            QVERIFY(QDir().mkpath(QFileInfo(file.path()).absolutePath()) &&
+                    writeFile(file.path() + ".damaged", "{"));
             history.clear();
             QVERIFY(history.isEmpty() && !history.newest());
+            QVERIFY(QDir(QFileInfo(file.path()).absolutePath()).entryList(QDir::Files).isEmpty());
             QVERIFY(DictationHistory(file, true).isEmpty());
         }
+        // Switched off, a file kept from before goes at the next start.
+        QTemporaryDir state;
+        const DictationHistoryFile file(DictationHistoryFile::defaultPath(state.path()));
+        DictationHistory(file, true).add(entriesNumbered(1).front());
+        QVERIFY(QFileInfo::exists(file.path()));
+        QVERIFY(DictationHistory(file, false).isEmpty());
+        QVERIFY(!QFileInfo::exists(file.path()));
     }
 };
 

@@ -84,7 +84,7 @@ QList<DictationEntry> DictationHistoryFile::read() const {
     if (!damaged)
         return entries.mid(0, capacity);
     file.close();
-    const QString aside = path_ + QStringLiteral(".damaged");
+    const QString aside = path_ + damagedSuffix;
     QFile::remove(aside);
     const bool moved = QFile::rename(path_, aside);
     mirvoLog(QStringLiteral("[Mirvo] recent dictations: %1 could not be read (line %2); %3")
@@ -116,12 +116,18 @@ bool DictationHistoryFile::write(const QList<DictationEntry>& entries) const {
 
 void DictationHistoryFile::remove() const {
     QFile::remove(path_);
+    QFile::remove(path_ + damagedSuffix);
 }
 
 DictationHistory::DictationHistory(std::optional<DictationHistoryFile> file, bool keep)
     : file_(std::move(file)), keep_(keep && file_) {
-    if (keep_)
+    if (keep_) {
         kept_ = file_->read();
+    } else if (file_ && QFileInfo::exists(file_->path())) {
+        // Kept from when the user wanted them kept; they no longer do.
+        file_->remove();
+        mirvoLog(QStringLiteral("[Mirvo] history file removed: keeping history is off"));
+    }
 }
 
 void DictationHistory::add(DictationEntry entry) {

@@ -37,9 +37,11 @@ public:
     // Replaces the file with `entries` (newest first; the first `capacity`) in one step, so a
     // crash leaves the old file or the new one. False, logged, when it could not be written.
     bool write(const QList<DictationEntry>& entries) const;
+    // The file and any damaged one moved aside.
     void remove() const;
 
 private:
+    static inline const QString damagedSuffix = QStringLiteral(".damaged");
     const QString path_;
 };
 
@@ -50,8 +52,8 @@ class DictationHistory final {
 public:
     static constexpr int capacity = 20;
 
-    // `file` is read now and written on every change when `keep`; when not, it is only removed
-    // by clear(), so that turning the setting off and clearing leaves nothing behind.
+    // `file` is read now and written on every change when `keep`; when not, one left from
+    // before is removed, so that turning the setting off leaves nothing behind.
     explicit DictationHistory(std::optional<DictationHistoryFile> file = std::nullopt,
                               bool keep = false);
 
