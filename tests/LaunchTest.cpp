@@ -553,6 +553,16 @@ private slots:
         later.join();
         QCOMPARE(delivery, std::optional(SingleInstance::Delivery::delivered));
 
+        // A command whose caller gave up while Mirvo was busy is not run when Mirvo gets to it.
+        std::thread impatient([&] {
+            delivery = LocalSocketInstance(path, {200, 2000, 2}).deliver("hold");
+        });
+        impatient.join(); // the main thread is busy meanwhile
+        QCOMPARE(delivery, std::optional(SingleInstance::Delivery::unanswered));
+        QTRY_VERIFY(logs.contains("[Mirvo] ignored the command \"hold\": it came after its "
+                                  "caller had given up"));
+        QCOMPARE(received.size(), 1);
+
         // Another user's process is dropped, even where the file system would let it in.
         if (::getuid() != 0)
             QSKIP("needs root to act as another user");

@@ -110,9 +110,13 @@ SingleInstance::Delivery LocalSocketInstance::forward(const QString& command,
     socket.connectToServer(path_);
     if (!socket.waitForConnected(int(qMin<qint64>(deadline.remainingTime(), 1000))))
         return Delivery::noInstance;
-    socket.write(line({{"version", protocolVersion},
-                       {"command", command},
-                       {"arguments", QJsonArray::fromStringList(arguments)}}));
+    QJsonObject message{{"version", protocolVersion},
+                        {"command", command},
+                        {"arguments", QJsonArray::fromStringList(arguments)}};
+    // Past its deadline the caller has reported failure: the command must not run after all.
+    if (!deadline.isForever())
+        message.insert(QStringLiteral("until"), double(deadline.deadline()));
+    socket.write(line(message));
     socket.waitForBytesWritten(int(deadline.remainingTime()));
     // The kernel took the connection; the running Mirvo answers once its main thread is free.
     while (!socket.canReadLine() && !deadline.hasExpired() &&
@@ -222,6 +226,9 @@ LocalSocketInstance::parseCommand(const QByteArray& line) {
     Command command{name, {}};
     for (const QJsonValue& v : message.value(QStringLiteral("arguments")).toArray())
         command.arguments.append(v.toString());
+    // The same monotonic clock in both processes; an older launch sends no deadline.
+    if (const QJsonValue until = message.value(QStringLiteral("until")); until.isDouble())
+        command.expired = double(QDeadlineTimer::current().deadline()) > until.toDouble();
     return command;
 }
 
@@ -266,6 +273,15 @@ void LocalSocketInstance::serveClient(QLocalSocket* client) {
                                     "no command of this version"),
                      LogLevel::warning);
             client->write(line({{"ok", false}, {"error", "unknown command"}}));
+            client->disconnectFromServer();
+            return;
+        }
+        if (command->expired) {
+            mirvoLog(QStringLiteral("[Mirvo] ignored the command \"%1\": it came after its "
+                                    "caller had given up")
+                         .arg(command->name),
+                     LogLevel::warning);
+            client->write(line({{"ok", false}, {"error", "too late"}}));
             client->disconnectFromServer();
             return;
         }

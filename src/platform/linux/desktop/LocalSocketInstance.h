@@ -45,6 +45,8 @@ public:
     struct Command {
         QString name;
         QStringList arguments;
+        // Its sender gave up waiting before it was read.
+        bool expired = false;
     };
     // The command in one line of another launch, or none when it is not one this version
     // knows.
