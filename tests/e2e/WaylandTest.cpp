@@ -2,6 +2,7 @@
 // sway's configuration (a toggle shortcut runs the same commands, tested on X11), the clipboard
 // and the paste chord through Mirvo's own connection (data-control, virtual-keyboard), into a
 // Wayland terminal (Ctrl+Shift+V); and on a headless KDE Plasma, held through the portal.
+#include "core/Paster.h"
 #include "platform/linux/desktop/LinuxPlatform.h"
 #include "support/PulseAudioServer.h"
 #include "support/SpokenText.h"
@@ -23,6 +24,14 @@ const std::map<QString, QByteArray> userClipboard = {
 
 const QString sampleText = QStringLiteral("please send the quarterly report to the finance team "
                                           "before noon the meeting has moved to thursday");
+
+// The socket of the session's compositor, for this process to reach it.
+QByteArray displayOf(const WaylandSession& session) {
+    for (const QString& variable : session.environment())
+        if (variable.startsWith("XDG_RUNTIME_DIR="))
+            return variable.section('=', 1).toUtf8() + "/wayland-1";
+    return {};
+}
 
 double wer(const QString& heard) {
     return SpokenText::wordErrorRate(SpokenText::words(sampleText), SpokenText::words(heard));
@@ -52,14 +61,14 @@ private slots:
         {
             // Where the compositor offers data-control and virtual-keyboard, the helpers are
             // only a fallback: the checklist asks for none of them.
-            QByteArray runtime;
-            for (const QString& variable : session.environment())
-                if (variable.startsWith("XDG_RUNTIME_DIR="))
-                    runtime = variable.section('=', 1).toUtf8();
-            ScopedVariable display("WAYLAND_DISPLAY", runtime + "/wayland-1");
+            ScopedVariable display("WAYLAND_DISPLAY", displayOf(session));
             ScopedVariable desktop("XDG_CURRENT_DESKTOP", "sway");
             ScopedVariable noHelpers("PATH", "/nonexistent");
-            QCOMPARE(LinuxPlatform().keyAccessProblem(), QString());
+            LinuxPlatform platform;
+            QCOMPARE(platform.keyAccessProblem(), QString());
+            // One clipboard connection per process: the paster and "Recent Dictations" share it.
+            const std::shared_ptr<Pasteboard> first = platform.makePasteboard();
+            QVERIFY(first && first == platform.makePasteboard());
         }
         PulseAudioServer pulse;
         QVERIFY2(pulse.start(), qPrintable(pulse.error()));
@@ -134,6 +143,31 @@ private slots:
         QTRY_COMPARE(QString::fromUtf8(readFile(typed)).count('\n'), 2);
         const QStringList lines = QString::fromUtf8(readFile(typed)).split('\n');
         QCOMPARE(lines[1], lines[0]);
+
+        // An owner of a hundred types that stops answering costs one snapshot budget in all,
+        // and the snapshot counts as unread.
+        std::map<QString, QByteArray> many;
+        for (int i = 0; i < 100; ++i)
+            many[QStringLiteral("application/x-mirvo-%1").arg(i)] = "x";
+        Subprocess stalled;
+        QVERIFY(session.holdClipboard(stalled, MIRVO_TEST_HELPER, many));
+        // The helper itself, not a wrapper that runs it as the desktop's user.
+        const auto signalOwner = [](const char* signal) {
+            return Subprocess::run("pkill", {signal, "-f", "x-mirvo-99="}, 5000);
+        };
+        QVERIFY(signalOwner("-STOP"));
+        {
+            ScopedVariable display("WAYLAND_DISPLAY", displayOf(session));
+            ScopedVariable desktop("XDG_CURRENT_DESKTOP", "sway");
+            const std::shared_ptr<Pasteboard> pasteboard = LinuxPlatform().makePasteboard();
+            QVERIFY(pasteboard);
+            QElapsedTimer clock;
+            clock.start();
+            const PasteboardPaster::Snapshot snapshot = PasteboardPaster::snapshot(*pasteboard);
+            QVERIFY(!snapshot.complete);
+            QVERIFY2(clock.elapsed() < 7000, qPrintable(QString::number(clock.elapsed())));
+        }
+        QVERIFY(signalOwner("-CONT"));
     }
 
     // On KDE Plasma the hold key is the desktop portal's shortcut, which Mirvo asks for; KWin

@@ -156,8 +156,13 @@ std::shared_ptr<KeyboardEvents> LinuxPlatform::makeKeyboardEvents() {
 std::shared_ptr<Pasteboard> LinuxPlatform::makePasteboard() {
     // An X11 client that has no focus cannot set the Wayland clipboard.
     if (session_.isWayland()) {
+        // One connection for the process: two would each wait for the other to answer a read
+        // of what it offers, and Mirvo's own offer is answered from memory.
+        if (std::shared_ptr<Pasteboard> shared = dataControl_.lock())
+            return shared;
         if (std::shared_ptr<Pasteboard> own = DataControlPasteboard::connect()) {
             mirvoLog(QStringLiteral("[Mirvo] clipboard: through the compositor (data-control)"));
+            dataControl_ = own;
             return own;
         }
         mirvoLog(QStringLiteral("[Mirvo] clipboard: through wl-copy and wl-paste"));

@@ -74,6 +74,7 @@ private:
     const std::shared_ptr<NotificationCenter> notifications_;
     std::map<RecognitionSettings, SpeechRecognizerProvider> recognizers_;
     std::shared_ptr<VocabularyWatcher> vocabulary_;
+    std::weak_ptr<Pasteboard> dataControl_;
     bool saidModelMissing_ = false;
     // The desktop's hold shortcut, once it answered: its keys, and what the checklist says of it.
     QString shortcutKeys_;

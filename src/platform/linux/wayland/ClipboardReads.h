@@ -4,7 +4,9 @@
 
 #include "common/PlatformError.h"
 
+#include <QDeadlineTimer>
 #include <QString>
+#include <QStringList>
 
 #include <cerrno>
 
@@ -12,6 +14,19 @@
 // the paste for long nor fill the memory.
 inline constexpr int snapshotReadMs = 5000;
 inline constexpr qint64 snapshotReadBytes = 64 * 1024 * 1024;
+
+// What all the reads of one snapshot may take together, however many types the owner offers.
+struct SnapshotBudget {
+    QDeadlineTimer deadline{snapshotReadMs};
+    qint64 bytesLeft = snapshotReadBytes;
+};
+
+// An image in another encoding than PNG, which the owner offers too: Mirvo restores the PNG
+// and leaves the owner's dozen conversions unread.
+inline bool isRedundantImage(const QString& type, const QStringList& allTypes) {
+    return type.startsWith(QLatin1String("image/")) && type != QLatin1String("image/png") &&
+           allTypes.contains(QStringLiteral("image/png"));
+}
 
 // A read of the clipboard that failed: thrown, so that a restore never replaces what could not
 // be read with nothing.

@@ -156,17 +156,22 @@ DataControlPasteboard::pasteboardItems() {
         clipboardReadFailed(QStringLiteral("the compositor cannot be reached"));
     if (!selection_.offer)
         return std::nullopt;
+    QStringList kept;
+    for (const QString& type : selection_.types)
+        if (!isRedundantImage(type, selection_.types))
+            kept.append(type);
     std::vector<std::unique_ptr<PasteboardItem>> items;
     items.push_back(std::make_unique<DataControlItem>(
-        selection_.types, [this, offer = selection_.offer](const QString& type) {
+        kept, [this, offer = selection_.offer,
+               budget = std::make_shared<SnapshotBudget>()](const QString& type) {
             if (offer != selection_.offer) // replaced since it was listed
                 return std::optional<QByteArray>();
-            return read(type);
+            return read(type, *budget);
         }));
     return items;
 }
 
-std::optional<QByteArray> DataControlPasteboard::read(const QString& type) {
+std::optional<QByteArray> DataControlPasteboard::read(const QString& type, SnapshotBudget& budget) {
     // What Mirvo offers itself is answered from memory: a read of its own offer would wait for
     // a send event this thread dispatches.
     if (source_)
@@ -181,14 +186,14 @@ std::optional<QByteArray> DataControlPasteboard::read(const QString& type) {
         clipboardReadFailed(QStringLiteral("the compositor cannot be reached"));
     }
     QByteArray bytes;
-    const QDeadlineTimer deadline(snapshotReadMs);
     QString problem;
     for (;;) {
         pollfd ready = {fds[0], POLLIN, 0};
-        const int waited = poll(&ready, 1, int(deadline.remainingTime()));
+        const int waited = poll(&ready, 1, int(budget.deadline.remainingTime()));
         if (waited <= 0) {
-            problem = waited == 0 ? QStringLiteral("no data within %1 ms").arg(snapshotReadMs)
-                                  : QString::fromLocal8Bit(std::strerror(errno));
+            problem = waited == 0
+                          ? QStringLiteral("the snapshot took over %1 ms").arg(snapshotReadMs)
+                          : QString::fromLocal8Bit(std::strerror(errno));
             if (waited < 0 && errno == EINTR)
                 continue;
             break;
@@ -204,8 +209,9 @@ std::optional<QByteArray> DataControlPasteboard::read(const QString& type) {
             break;
         }
         bytes.append(chunk, got);
-        if (bytes.size() > snapshotReadBytes) {
-            problem = QStringLiteral("more than %1 bytes").arg(snapshotReadBytes);
+        budget.bytesLeft -= got;
+        if (budget.bytesLeft < 0) {
+            problem = QStringLiteral("the snapshot is over %1 bytes").arg(snapshotReadBytes);
             break;
         }
     }

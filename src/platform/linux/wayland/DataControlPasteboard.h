@@ -10,6 +10,7 @@
 #include <list>
 
 class WaylandConnection;
+struct SnapshotBudget;
 struct wl_display;
 struct zwlr_data_control_manager_v1;
 struct zwlr_data_control_v1;
@@ -19,8 +20,9 @@ struct zwlr_data_control_source_v1;
 // The Wayland clipboard of a compositor with wlr-data-control (sway, Hyprland, river…), through a
 // connection of Mirvo's own: an item is read and written back in every type it has, and each
 // fetch of what Mirvo offers is counted, so that a paste restores the user's contents as soon as
-// the target has taken the text. A read that fails (over 5 s or 64 MiB) throws, so that a restore
-// never replaces what could not be read with nothing. Main thread only.
+// the target has taken the text. A snapshot is bounded as a whole (5 s and 64 MiB for all its
+// types, images in PNG only when the owner offers it); a read past that throws, so that a
+// restore never replaces what could not be read with nothing. Main thread only.
 class DataControlPasteboard final : public QObject, public Pasteboard {
 public:
     // None when there is no compositor to reach or it lacks the protocol.
@@ -55,7 +57,7 @@ private:
     void dropSource();
     void send(const QString& type, int fd);
     void write(Delivery& delivery);
-    std::optional<QByteArray> read(const QString& type);
+    std::optional<QByteArray> read(const QString& type, SnapshotBudget& budget);
 
     friend struct DataControlListeners;
 
