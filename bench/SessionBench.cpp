@@ -11,6 +11,14 @@
 //                                 the field (p50 of 5)
 //   history_menu_open_ms          after them (20 recent dictations), from the click on the tray
 //                                 icon to its menu on screen (p50 of 5)
+//   first_decoder_ready_ms        a fresh test-mode Mirvo, from its start to its first speech
+//                                 decoder ready (p50 of 3)
+//   first_dictation_release_to_text_ms
+//                                 a fresh test-mode Mirvo pressed the moment it is up, a 2-s
+//                                 sentence held for its length, from release to the text (p50 of 3)
+//   vocabulary_save_dictation_wait_ms
+//                                 a dictation started 50 ms after vocabulary.txt changed, from
+//                                 release to the text (p50 of 3)
 #include "Figures.h"
 #include "XvfbServer.h"
 #include "support/DesktopHelpers.h"
@@ -22,11 +30,15 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QImage>
 #include <QRandomGenerator>
 #include <QTest>
 
 #include <X11/Xlib.h>
+
+#include <csignal>
+#include <optional>
 
 namespace {
 
@@ -137,6 +149,72 @@ double clipboardRestoredPercent(Desktop& desktop) {
 
 } // namespace
 
+// Figures of dictations made by a fresh test-mode Mirvo on a 2-s sentence.
+bool firstDictationFigures(Desktop& desktop) {
+    const QString speech = QDir::temp().filePath(QStringLiteral("mirvo-bench-sentence.wav"));
+    if (!SpokenText::synthesize({QStringLiteral("please send the report before noon")}, speech))
+        return false;
+    const auto start = [&](const QString& home) {
+        return std::make_unique<MirvoProcess>(
+            home, Desktop::environment(home) +
+                      QStringList{"MIRVO_TEST_MODE=1", "MIRVO_TEST_AUDIO=" + speech});
+    };
+    // Held for the sentence's length, then released: how long the text took after release.
+    const auto dictate = [](MirvoProcess& mirvo, int round) -> std::optional<double> {
+        mirvo.signal(SIGUSR1);
+        if (!mirvo.waitFor(QStringLiteral("[Mirvo] hotkey event: down"), round, 5000))
+            return std::nullopt;
+        QTest::qWait(2000);
+        QElapsedTimer clock;
+        clock.start();
+        mirvo.signal(SIGUSR2);
+        const bool delivered = QTest::qWaitFor(
+            [&] {
+                return mirvo.count(QStringLiteral("[Mirvo] pasted")) +
+                           mirvo.count(QStringLiteral("empty transcript")) >=
+                       round;
+            },
+            30000);
+        if (!delivered || mirvo.count(QStringLiteral("[Mirvo] pasted")) < round)
+            return std::nullopt;
+        return double(clock.nsecsElapsed()) / 1e6;
+    };
+    std::vector<double> ready, firstText, afterSave;
+    for (int i = 0; i < 3; ++i) {
+        QElapsedTimer clock;
+        clock.start();
+        auto fresh = start(desktop.newHome());
+        if (!fresh->waitFor(QStringLiteral("speech model ready"), 1, 30000))
+            return false;
+        ready.push_back(double(clock.nsecsElapsed()) / 1e6);
+
+        const QString home = desktop.newHome();
+        auto mirvo = start(home);
+        if (!mirvo->waitFor(QStringLiteral("[Mirvo] coordinator up"), 1, 30000))
+            return false;
+        const std::optional<double> first = dictate(*mirvo, 1);
+        if (!first)
+            return false;
+        firstText.push_back(*first);
+
+        QFile vocabulary(home + QStringLiteral("/config/Mirvo/vocabulary.txt"));
+        if (!vocabulary.open(QIODevice::WriteOnly) ||
+            vocabulary.write(
+                QStringLiteral("Kubernetes\nAnsible\nGwendolyn %1\n").arg(i).toUtf8()) <= 0)
+            return false;
+        vocabulary.close();
+        QTest::qWait(50);
+        const std::optional<double> saved = dictate(*mirvo, 2);
+        if (!saved)
+            return false;
+        afterSave.push_back(*saved);
+    }
+    figure("first_decoder_ready_ms", percentile(ready, 0.5), "ms");
+    figure("first_dictation_release_to_text_ms", percentile(firstText, 0.5), "ms");
+    figure("vocabulary_save_dictation_wait_ms", percentile(afterSave, 0.5), "ms");
+    return true;
+}
+
 int main(int argc, char** argv) {
     XvfbServer xvfb;
     if (!xvfb.start(QStringLiteral("1280x1024")))
@@ -188,5 +266,9 @@ int main(int argc, char** argv) {
     figure("idle_rss_mb", double(rssKb) / 1024, "MB");
     const double restored = clipboardRestoredPercent(desktop);
     figure("clipboard_restored_percent", restored, "%");
+    if (!firstDictationFigures(desktop)) {
+        std::fprintf(stderr, "a first dictation was not delivered\n");
+        return 1;
+    }
     return 0;
 }

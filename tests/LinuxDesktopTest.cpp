@@ -441,7 +441,8 @@ private slots:
             }
             return Teaching{};
         };
-        auto pool = DecoderPool::make(model, arguments, 5.0, teaching);
+        // Joined when it goes, before the gate it learns through.
+        auto pool = std::make_shared<DecoderPool>(model, arguments, 5.0, teaching);
         pool->prepare();
         pool->waitUntilSettled();
         PocketSphinxRecognizer recognizer(pool);
