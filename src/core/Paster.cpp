@@ -25,16 +25,23 @@ PasteboardPaster::PasteboardPaster(std::shared_ptr<Pasteboard> pasteboard,
 
 PasteboardPaster::~PasteboardPaster() {
     // Put the user's contents back now rather than never.
-    finishPending();
+    restorePendingNow();
+}
+
+bool PasteboardPaster::restorePendingNow() {
+    const auto pending = std::exchange(pending_, nullptr);
+    if (!pending)
+        return false;
+    pending->timer->stop();
+    restore(pending->snapshot, *pasteboard_);
+    return true;
 }
 
 void PasteboardPaster::finishPending() {
-    if (const auto pending = std::exchange(pending_, nullptr)) {
-        pending->timer->stop();
-        restore(pending->snapshot, *pasteboard_);
+    if (restorePendingNow())
         mirvoLog(QStringLiteral("[Mirvo] clipboard restored before quitting"));
-        pasteboard_->keepAfterExit();
-    }
+    // What Mirvo holds on the clipboard, the user's restored contents among it, outlives it.
+    pasteboard_->keepAfterExit();
 }
 
 PasteOutcome PasteboardPaster::paste(const QString& text) {

@@ -77,6 +77,9 @@ public:
 private:
     struct PendingRestore;
 
+    // False when no restore was pending.
+    bool restorePendingNow();
+
     const std::shared_ptr<Pasteboard> pasteboard_;
     const std::shared_ptr<KeyboardEvents> keyboard_;
     const double restoreDelay_;

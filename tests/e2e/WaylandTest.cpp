@@ -144,6 +144,11 @@ private slots:
         const QStringList lines = QString::fromUtf8(readFile(typed)).split('\n');
         QCOMPARE(lines[1], lines[0]);
 
+        // Mirvo holds the user's contents since it restored them: they outlive it.
+        app.stop();
+        QVERIFY(logged("[Mirvo] clipboard handed to a holder that outlives Mirvo"));
+        QVERIFY(session.clipboardHolds(userClipboard));
+
         // An owner of a hundred types that stops answering costs one snapshot budget in all,
         // and the snapshot counts as unread.
         std::map<QString, QByteArray> many;

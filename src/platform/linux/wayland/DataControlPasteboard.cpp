@@ -11,10 +11,14 @@
 #include <wayland-client.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <string>
 
 namespace {
 
@@ -36,6 +40,74 @@ public:
 private:
     const QStringList types_;
     const std::function<std::optional<QByteArray>(const QString&)> read_;
+};
+
+// Writes all of `bytes` to `fd` unless its reader stops reading for `ms`; closes `fd`.
+void writeAllAndClose(int fd, const QByteArray& bytes, int ms) {
+    const char* next = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        pollfd ready = {fd, POLLOUT, 0};
+        if (poll(&ready, 1, ms) <= 0)
+            break;
+        const ssize_t put = ::write(fd, next, size_t(left));
+        if (put < 0 && (errno == EINTR || errno == EAGAIN))
+            continue;
+        if (put <= 0)
+            break;
+        next += put;
+        left -= put;
+    }
+    ::close(fd);
+}
+
+// The contents Mirvo held, in a process of their own once Mirvo ends. Only C and the
+// protocol's library run there: the forked copy of Mirvo has none of its threads.
+struct ClipboardHolder {
+    std::vector<std::pair<std::string, QByteArray>> types;
+    bool replaced = false;
+
+    static void send(void* data, zwlr_data_control_source_v1*, const char* type, int fd) {
+        for (const auto& [held, bytes] : static_cast<ClipboardHolder*>(data)->types)
+            if (held == type) {
+                writeAllAndClose(fd, bytes, 5000);
+                return;
+            }
+        ::close(fd);
+    }
+    static void cancelled(void* data, zwlr_data_control_source_v1*) {
+        static_cast<ClipboardHolder*>(data)->replaced = true;
+    }
+
+    // Serves the contents until another client takes the clipboard; never returns.
+    [[noreturn]] void serve() {
+        // Nothing of Mirvo's stays open here: its instance lock, its sockets, its X connection.
+        const int null = ::open("/dev/null", O_RDWR);
+        for (int fd = 0; fd < 3; ++fd)
+            ::dup2(null, fd);
+        ::close_range(3, ~0U, 0);
+        for (int signo : {SIGTERM, SIGINT, SIGHUP, SIGUSR1, SIGUSR2})
+            ::signal(signo, SIG_DFL);
+        const auto connection =
+            WaylandConnection::open({{&zwlr_data_control_manager_v1_interface, 1}});
+        auto* manager = connection ? connection->global<zwlr_data_control_manager_v1>(
+                                         zwlr_data_control_manager_v1_interface)
+                                   : nullptr;
+        if (!manager)
+            ::_exit(1);
+        zwlr_data_control_v1* control =
+            zwlr_data_control_manager_v1_get_data_control(manager, connection->seat());
+        zwlr_data_control_source_v1* source =
+            zwlr_data_control_manager_v1_create_data_source(manager);
+        static const zwlr_data_control_source_v1_listener listener = {send, cancelled};
+        zwlr_data_control_source_v1_add_listener(source, &listener, this);
+        for (const auto& [type, bytes] : types)
+            zwlr_data_control_source_v1_offer(source, type.c_str());
+        zwlr_data_control_v1_set_selection(control, source);
+        while (!replaced && wl_display_dispatch(connection->display()) >= 0) {
+        }
+        ::_exit(0);
+    }
 };
 
 } // namespace
@@ -298,6 +370,40 @@ bool DataControlPasteboard::setString(const QString& text, bool transient) {
     if (transient) // the KDE convention that clipboard managers honour
         item[QStringLiteral("x-kde-passwordManagerHint")] = QByteArrayLiteral("secret");
     return offer(item);
+}
+
+bool DataControlPasteboard::keepAfterExit() {
+    if (!source_ || failed_)
+        return false;
+    ClipboardHolder holder;
+    for (const auto& [type, bytes] : offered_)
+        holder.types.emplace_back(type.toStdString(), bytes);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        // The holder is nobody's child, so that it leaves no zombie behind.
+        if (::fork() != 0)
+            ::_exit(0);
+        ::setsid();
+        holder.serve();
+    }
+    if (child < 0) {
+        mirvoLog(QStringLiteral("[Mirvo] the clipboard cannot outlive Mirvo: %1")
+                     .arg(QString::fromLocal8Bit(std::strerror(errno))),
+                 LogLevel::warning);
+        return false;
+    }
+    ::waitpid(child, nullptr, 0);
+    // The holder has the clipboard once the compositor has taken Mirvo's offer away.
+    const QDeadlineTimer deadline(1000);
+    while (source_ && !deadline.hasExpired() && roundtrip())
+        ::poll(nullptr, 0, 10);
+    if (source_) {
+        mirvoLog(QStringLiteral("[Mirvo] the clipboard holder did not take the clipboard"),
+                 LogLevel::warning);
+        return false;
+    }
+    mirvoLog(QStringLiteral("[Mirvo] clipboard handed to a holder that outlives Mirvo"));
+    return true;
 }
 
 bool DataControlPasteboard::writeObjects(const std::vector<PasteboardItemData>& items) {

@@ -34,6 +34,9 @@ public:
     bool setString(const QString& text, bool transient = false) override;
     bool writeObjects(const std::vector<PasteboardItemData>& items) override;
     quint64 fetchCount() const override { return fetches_; }
+    // What Mirvo offers goes to a process of its own, which serves it until another client
+    // takes the clipboard: nothing else keeps a Wayland clipboard after its owner ends.
+    bool keepAfterExit() override;
 
 private:
     struct Offer {
