@@ -180,6 +180,15 @@ private slots:
         rig.dictate(QStringLiteral("again"));
         QTRY_COMPARE(rig.paster->pasted, (QStringList{"Hello, world.", ""}));
 
+        // A polish slower than what is left of the service's time: the transcript as it is.
+        polisher->delayMs = 2000;
+        rig.coordinator->serviceWaitSeconds = 0.2;
+        rig.dictate(QStringLiteral("too slow"));
+        QTRY_COMPARE_WITH_TIMEOUT(rig.paster->pasted.size(), 3, 1000);
+        QCOMPARE(rig.paster->pasted.back(), QStringLiteral("too slow"));
+        polisher->delayMs = 0;
+        rig.paster->pasted.removeLast();
+
         // The alternate handler takes the text instead of the paster.
         QStringList handled;
         rig.coordinator->alternatePasteHandler = [&](const QString& text) { handled << text; };
@@ -190,7 +199,7 @@ private slots:
         QVERIFY(rig.logs.contains("[Mirvo] delivered via alternatePasteHandler"));
         // The raw texts, not the polished ones, become context.
         QCOMPARE(rig.coordinator->recentTranscripts(),
-                 (QStringList{"hello world um", "again", "third"}));
+                 (QStringList{"hello world um", "again", "too slow", "third"}));
     }
 
     void deliveryOutcomesAreReported_data() {

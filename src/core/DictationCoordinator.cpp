@@ -3,6 +3,7 @@
 #include "common/Log.h"
 #include "common/MainThread.h"
 #include "common/PlatformError.h"
+#include "common/TaskDeadline.h"
 
 #include <algorithm>
 
@@ -178,8 +179,20 @@ QCoro::Task<> DictationCoordinator::finishDictation(std::shared_ptr<Transcriber>
     } else {
         QString finalText = rawText;
         if (self->polisher_) {
-            finalText = (co_await self->polisher_->polish(rawText)).trimmed();
-            mirvoLog(QStringLiteral("[Mirvo] polished: ") + dictatedText(finalText));
+            // What is left of the service's time after the transcript; never less than nothing.
+            const double left =
+                std::max(0.0, self->serviceWaitSeconds - release.since.elapsed() / 1000.0);
+            const std::optional<QString> polished =
+                co_await withinSeconds(self->polisher_->polish(rawText), left, self->polisher_);
+            if (polished) {
+                finalText = polished->trimmed();
+                mirvoLog(QStringLiteral("[Mirvo] polished: ") + dictatedText(finalText));
+            } else {
+                mirvoLog(QStringLiteral("[Mirvo] polish: no answer within the service's %1 s; "
+                                        "the transcript is delivered as it is")
+                             .arg(self->serviceWaitSeconds),
+                         LogLevel::warning);
+            }
         }
         if (self->alternatePasteHandler) {
             self->alternatePasteHandler(finalText);

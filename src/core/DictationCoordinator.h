@@ -69,6 +69,8 @@ public:
     // A text ready this long after release is pasted only if the application that had the
     // focus at release still has it; otherwise it is copied for the user.
     double lateDeliverySeconds = 8.0;
+    // The most a dictation waits for the service after release (the polish included).
+    double serviceWaitSeconds = ::serviceWaitSeconds;
 
     bool isRecording() const { return isRecording_; }
     // Mirvo is ending: the last paste puts the user's clipboard back now.

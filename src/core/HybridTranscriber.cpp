@@ -3,10 +3,11 @@
 #include "CloudTranscriber.h"
 #include "ProxyClient.h"
 #include "common/Log.h"
+#include "common/TaskDeadline.h"
 
 HybridTranscriber::HybridTranscriber(std::shared_ptr<Transcriber> local,
-                                     std::shared_ptr<Transcriber> cloud)
-    : local_(std::move(local)), cloud_(std::move(cloud)) {}
+                                     std::shared_ptr<Transcriber> cloud, double cloudWaitSeconds)
+    : local_(std::move(local)), cloud_(std::move(cloud)), cloudWaitSeconds_(cloudWaitSeconds) {}
 
 void HybridTranscriber::start() {
     local_->onWaitingForModel = onWaitingForModel;
@@ -22,8 +23,13 @@ void HybridTranscriber::append(const AudioBufferPtr& buffer) {
 QCoro::Task<QString> HybridTranscriber::finish() {
     // Tasks start running when made: the local finish first, then the cloud one.
     QCoro::Task<QString> localFinish = local_->finish();
-    QCoro::Task<QString> cloudFinish = cloud_->finish();
-    const QString cloudText = (co_await std::move(cloudFinish)).trimmed();
+    const std::optional<QString> cloudAnswer =
+        co_await withinSeconds(cloud_->finish(), cloudWaitSeconds_, cloud_);
+    if (!cloudAnswer)
+        mirvoLog(QStringLiteral("[Mirvo/Transcriber] hybrid: no cloud answer within %1 s")
+                     .arg(cloudWaitSeconds_),
+                 LogLevel::warning);
+    const QString cloudText = cloudAnswer.value_or(QString()).trimmed();
     if (!cloudText.isEmpty()) {
         mirvoLog(QStringLiteral("[Mirvo/Transcriber] hybrid: using cloud result"));
         co_await std::move(localFinish); // its text is not used, but it runs to its end

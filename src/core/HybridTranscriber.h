@@ -11,7 +11,9 @@ class ProxyClient;
 // Runs the on-device and the cloud transcriber side by side and prefers the cloud's text.
 class HybridTranscriber final : public Transcriber {
 public:
-    HybridTranscriber(std::shared_ptr<Transcriber> local, std::shared_ptr<Transcriber> cloud);
+    // The cloud's text is waited for at most `cloudWaitSeconds` after finish().
+    HybridTranscriber(std::shared_ptr<Transcriber> local, std::shared_ptr<Transcriber> cloud,
+                      double cloudWaitSeconds = serviceWaitSeconds);
 
     void start() override;
     void append(const AudioBufferPtr& buffer) override;
@@ -22,6 +24,7 @@ public:
 private:
     const std::shared_ptr<Transcriber> local_;
     const std::shared_ptr<Transcriber> cloud_;
+    const double cloudWaitSeconds_;
     bool usedLocal_ = false;
 };
 

@@ -56,6 +56,10 @@ public:
     std::function<void(bool waiting)> onWaitingForModel;
 };
 
+// The longest a dictation waits for the proxy service after the key goes up, every target and
+// the polish together; then the text that is ready is used.
+inline constexpr double serviceWaitSeconds = 30.0;
+
 // Makes a fresh transcriber for every dictation, given the recent raw transcripts as hints.
 using TranscriberFactory =
     std::function<std::shared_ptr<Transcriber>(const QStringList& recentTranscripts)>;

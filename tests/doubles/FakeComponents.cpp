@@ -1,6 +1,7 @@
 #include "FakeComponents.h"
 
 #include <QCoro/QCoroSignal>
+#include <QCoro/QCoroTimer>
 
 // Coroutine bodies stay out of headers: clang 14 cannot emit inline coroutines under ASan.
 QCoro::Task<QString> FakeTranscriber::finish() {
@@ -16,5 +17,7 @@ QCoro::Task<QString> FakeTranscriber::finish() {
 
 QCoro::Task<QString> FakePolisher::polish(QString text) {
     inputs.append(text);
+    if (delayMs > 0)
+        co_await QCoro::sleepFor(std::chrono::milliseconds(delayMs));
     co_return answer;
 }

@@ -139,4 +139,5 @@ public:
     QCoro::Task<QString> polish(QString text) override;
     QString answer;
     QStringList inputs;
+    int delayMs = 0;
 };
