@@ -205,6 +205,12 @@ private slots:
         model.setMode(HUDMode::processing());
         // Its animation may not have drawn a frame yet on a loaded machine.
         QTRY_VERIFY(countPixels(view.grab().toImage(), isRed) > 5);
+        // Waiting for the speech model, it says so in words instead of the dots.
+        model.setMode(HUDMode::processing("Preparing speech recognition…"));
+        const QImage preparing = view.grab().toImage();
+        preparing.save(QStringLiteral(MIRVO_SCREENSHOT_DIR "/hud-preparing.png"));
+        QVERIFY(countPixels(preparing, [](QColor c) { return c.lightness() > 200; }) > 10);
+        QCOMPARE(countPixels(preparing, isRed), 0);
         model.setMode(HUDMode::error("No microphone found. Check your sound settings."));
         const QImage error = view.grab().toImage();
         QVERIFY(countPixels(error, [](QColor c) { return c.lightness() > 200; }) > 10); // text

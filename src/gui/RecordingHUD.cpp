@@ -123,10 +123,12 @@ void RecordingHUD::paintEvent(QPaintEvent*) {
         paintMeter(painter, content);
         break;
     case HUDMode::Kind::processing:
+        // What it waits for, when there is more to say than the dots, in a smaller hand: the
+        // capsule keeps its size.
         if (model_.mode().message.isEmpty())
             paintDots(painter, content);
         else
-            paintMessage(painter, content);
+            paintMessage(painter, content.adjusted(-4, 0, 4, 0), 10);
         break;
     case HUDMode::Kind::error:
         paintError(painter, content);
@@ -179,12 +181,12 @@ void RecordingHUD::paintError(QPainter& painter, const QRectF& content) const {
     painter.setOpacity(0.6);
     MirvoIcon::draw(painter, icon);
     painter.setOpacity(1);
-    paintMessage(painter, content.adjusted(icon.width() + 12, 0, 0, 0));
+    paintMessage(painter, content.adjusted(icon.width() + 12, 0, 0, 0), 12);
 }
 
-void RecordingHUD::paintMessage(QPainter& painter, const QRectF& textRect) const {
+void RecordingHUD::paintMessage(QPainter& painter, const QRectF& textRect, int pixelSize) const {
     QFont font = painter.font();
-    font.setPixelSize(12); // points are logical pixels here, as on the Mac
+    font.setPixelSize(pixelSize); // points are logical pixels here, as on the Mac
     font.setWeight(QFont::Medium);
     painter.setFont(font);
     painter.setPen(Qt::white);

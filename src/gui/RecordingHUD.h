@@ -57,7 +57,7 @@ private:
     void paintDots(QPainter& painter, const QRectF& content) const;
     void paintError(QPainter& painter, const QRectF& content) const;
     // The mode's message in up to two lines, left-aligned in `textRect`.
-    void paintMessage(QPainter& painter, const QRectF& textRect) const;
+    void paintMessage(QPainter& painter, const QRectF& textRect, int pixelSize) const;
 
     HUDModel& model_;
     bool translucent_ = false;
