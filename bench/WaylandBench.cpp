@@ -9,11 +9,15 @@
 //   wayland_clipboard_types_restored_percent   of what the user had copied before those
 //                               dictations (text; text and HTML; a PNG image; a custom type), how
 //                               much came back with every type byte for byte
+//   wayland_snapshot_many_types_ms   Mirvo's clipboard client reading in full what another
+//                               client offers in 100 types of 1 KiB (the snapshot a paste takes)
 // and on a headless KDE Plasma (KWin and its desktop portal):
 //   portal_hold_to_recording_ms_p50   the key presser started (it presses Ctrl+Alt+H, the
 //                               desktop's shortcut "Hold to dictate", through KWin's fake input)
 //                               to "[Mirvo/Audio] engine started" in Mirvo's log (p50 of 5)
 #include "Figures.h"
+#include "core/Paster.h"
+#include "platform/linux/desktop/LinuxPlatform.h"
 #include "support/PulseAudioServer.h"
 #include "support/SpokenText.h"
 #include "support/Utilities.h"
@@ -77,6 +81,27 @@ std::vector<double> portalHolds(const QString& mirvo) {
     return holds;
 }
 
+// How long Mirvo's snapshot of an owner of 100 types takes; -1 when it is not read in full.
+double manyTypesSnapshotMs(const WaylandSession& session) {
+    std::map<QString, QByteArray> many;
+    for (int t = 0; t < 100; ++t)
+        many[QStringLiteral("application/x-mirvo-%1").arg(t)] = QByteArray(1024, 'x');
+    Subprocess owner;
+    if (!session.holdClipboard(owner, MIRVO_TEST_HELPER, many))
+        return -1;
+    ScopedVariable display("WAYLAND_DISPLAY", session.socketPath());
+    ScopedVariable desktop("XDG_CURRENT_DESKTOP", "sway");
+    const std::shared_ptr<Pasteboard> pasteboard = LinuxPlatform().makePasteboard();
+    if (!pasteboard)
+        return -1;
+    QElapsedTimer clock;
+    clock.start();
+    const PasteboardPaster::Snapshot snapshot = PasteboardPaster::snapshot(*pasteboard);
+    const double ms = double(clock.nsecsElapsed()) / 1e6;
+    return snapshot.complete && snapshot.items.size() == 1 && snapshot.items[0].size() == 100 ? ms
+                                                                                              : -1;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -136,6 +161,9 @@ int main(int argc, char** argv) {
         if (i <= clipboards.size())
             restored += session.clipboardHolds(clipboard) ? 1 : 0;
     }
+    const double manyTypes = manyTypesSnapshotMs(session);
+    if (manyTypes < 0)
+        return 1;
     std::vector<double> floor;
     for (int i = 0; i < 5; ++i) {
         Subprocess command;
@@ -155,5 +183,6 @@ int main(int argc, char** argv) {
     figure("wayland_release_to_paste_ms_p50", percentile(releaseToPaste, 0.5), "ms");
     figure("wayland_clipboard_types_restored_percent", 100.0 * restored / clipboards.size(), "%");
     figure("portal_hold_to_recording_ms_p50", percentile(holds, 0.5), "ms");
+    figure("wayland_snapshot_many_types_ms", manyTypes, "ms");
     return 0;
 }

@@ -25,14 +25,6 @@ const std::map<QString, QByteArray> userClipboard = {
 const QString sampleText = QStringLiteral("please send the quarterly report to the finance team "
                                           "before noon the meeting has moved to thursday");
 
-// The socket of the session's compositor, for this process to reach it.
-QByteArray displayOf(const WaylandSession& session) {
-    for (const QString& variable : session.environment())
-        if (variable.startsWith("XDG_RUNTIME_DIR="))
-            return variable.section('=', 1).toUtf8() + "/wayland-1";
-    return {};
-}
-
 double wer(const QString& heard) {
     return SpokenText::wordErrorRate(SpokenText::words(sampleText), SpokenText::words(heard));
 }
@@ -61,7 +53,7 @@ private slots:
         {
             // Where the compositor offers data-control and virtual-keyboard, the helpers are
             // only a fallback: the checklist asks for none of them.
-            ScopedVariable display("WAYLAND_DISPLAY", displayOf(session));
+            ScopedVariable display("WAYLAND_DISPLAY", session.socketPath());
             ScopedVariable desktop("XDG_CURRENT_DESKTOP", "sway");
             ScopedVariable noHelpers("PATH", "/nonexistent");
             LinuxPlatform platform;
@@ -162,7 +154,7 @@ private slots:
         };
         QVERIFY(signalOwner("-STOP"));
         {
-            ScopedVariable display("WAYLAND_DISPLAY", displayOf(session));
+            ScopedVariable display("WAYLAND_DISPLAY", session.socketPath());
             ScopedVariable desktop("XDG_CURRENT_DESKTOP", "sway");
             const std::shared_ptr<Pasteboard> pasteboard = LinuxPlatform().makePasteboard();
             QVERIFY(pasteboard);

@@ -3,6 +3,7 @@
 #include "Subprocess.h"
 
 #include <QByteArray>
+#include <QFile>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -37,6 +38,8 @@ public:
     QString dir() const { return root_.path(); }
     // What a client needs to reach the compositor (and swaymsg, sway).
     QStringList environment() const;
+    // The compositor's socket, for a client in this process (WAYLAND_DISPLAY).
+    QByteArray socketPath() const { return QFile::encodeName(runtime_ + "/wayland-1"); }
 
     // Starts `program` as the session's user, output to `outputPath`.
     bool spawn(Subprocess& process, const QString& program, const QStringList& arguments,
