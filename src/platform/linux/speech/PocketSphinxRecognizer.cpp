@@ -1,5 +1,6 @@
 #include "PocketSphinxRecognizer.h"
 
+#include "LanguageBias.h"
 #include "common/AudioConverter.h"
 #include "common/Log.h"
 
@@ -20,7 +21,10 @@ bool modelComplete(const QString& dir) {
            QFileInfo(dir + QStringLiteral("/cmudict-en-us.dict")).isFile();
 }
 
-RecognitionResult resultOf(ps_decoder_t* decoder, bool isFinal) {
+// The words of the decoder's result; with `sure`, after an utterance has ended, also whether
+// the decoder was sure of each.
+RecognitionResult resultOf(ps_decoder_t* decoder, bool isFinal,
+                           QHash<QString, bool>* sure = nullptr) {
     RecognitionResult result;
     result.isFinal = isFinal;
     QStringList words;
@@ -36,6 +40,12 @@ RecognitionResult resultOf(ps_decoder_t* decoder, bool isFinal) {
             word.truncate(paren);
         int startFrame = 0, endFrame = 0;
         ps_seg_frames(seg, &startFrame, &endFrame);
+        if (sure) {
+            int32 acoustic = 0, language = 0, backoff = 0;
+            const double posterior = logmath_exp(ps_get_logmath(decoder),
+                                                 ps_seg_prob(seg, &acoustic, &language, &backoff));
+            sure->insert(word.toLower(), posterior >= HeardWords::sureFrom);
+        }
         words.append(word);
         result.segmentTimestamps.push_back(startFrame / 100.0);
     }
@@ -63,18 +73,22 @@ struct TaskState final : DecodeJob {
     }
     bool needsDecoder() const override { return !cancelled && !request->endedWithoutAudio(); }
     bool isAudioEnded() const override { return cancelled || request->isAudioEnded(); }
-    QStringList hints() const override { return request->contextualStrings; }
+    QStringList hints() const override { return trusted(request->contextualStrings); }
     QStringList hintsForNext() const override {
         // The coordinator keeps the last ten transcripts, this one among them.
         QStringList next = request->contextualStrings;
         if (!finalText.isEmpty())
             next.append(finalText);
-        return next.mid(std::max<qsizetype>(0, next.size() - 10));
+        return trusted(next.mid(std::max<qsizetype>(0, next.size() - 10)));
+    }
+    QStringList trusted(const QStringList& phrases) const {
+        return heard ? heard->withoutDoubted(phrases) : phrases;
     }
 
     std::shared_ptr<RecognitionRequest> request;
     RecognitionHandler handler;
     PocketSphinxRecognizer::FormatterSource formatter;
+    std::shared_ptr<HeardWords> heard;
     std::atomic<bool> cancelled{false};
     // Set by the worker's thread before it asks hintsForNext().
     QString finalText;
@@ -110,8 +124,11 @@ public:
     RecognitionResult finish() {
         flush();
         ps_end_utt(decoder_);
-        return withCommitted(resultOf(decoder_, true));
+        return withCommitted(resultOf(decoder_, true, &sure_));
     }
+
+    // Whether the decoder was sure of each word of the utterances it ended.
+    const QHash<QString, bool>& sureOfWords() const { return sure_; }
 
     // Ends the utterance without a result (the task was cancelled).
     void abandon() { ps_end_utt(decoder_); }
@@ -160,7 +177,7 @@ private:
         } else if (inUtterance_) {
             // A pause after speech: the utterance is over, its words are settled.
             ps_end_utt(decoder_);
-            const RecognitionResult settled = resultOf(decoder_, false);
+            const RecognitionResult settled = resultOf(decoder_, false, &sure_);
             committed_ = withCommitted(settled);
             ps_start_utt(decoder_);
             inUtterance_ = false;
@@ -194,6 +211,7 @@ private:
     TaskState& state_;
     ps_decoder_t* decoder_;
     RecognitionResult committed_;
+    QHash<QString, bool> sure_;
     bool inUtterance_ = false;
     const AudioFormatPtr working_ = makeSpeechFormat();
     bool loggedConversionError_ = false;
@@ -239,6 +257,8 @@ void TaskState::run(ps_decoder_t* decoder, DecoderPool& pool) {
         return;
     }
     RecognitionResult result = decoding.finish();
+    if (heard)
+        heard->record(decoding.sureOfWords());
     // Written text, as the dictation hint asks; partial results stay the raw words.
     if (formatter && request->taskHint == RecognitionRequest::dictationTaskHint)
         result = formatter().format(result);
@@ -248,9 +268,39 @@ void TaskState::run(ps_decoder_t* decoder, DecoderPool& pool) {
 
 } // namespace
 
+void HeardWords::record(const QHash<QString, bool>& sure) {
+    std::lock_guard lock(mutex_);
+    // Bounded: what was heard long ago goes first, all at once.
+    if (sure_.size() > 20000)
+        sure_.clear();
+    sure_.insert(sure);
+}
+
+QStringList HeardWords::withoutDoubted(const QStringList& phrases) const {
+    std::lock_guard lock(mutex_);
+    QStringList kept;
+    for (const QString& phrase : phrases) {
+        QStringList fragment;
+        for (const QString& word : phrase.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+            const QStringList spoken = LanguageBias::wordsOf(word);
+            if (spoken.size() == 1 && !sure_.value(spoken.front(), true)) {
+                if (!fragment.isEmpty())
+                    kept.append(fragment.join(QLatin1Char(' ')));
+                fragment.clear();
+                continue;
+            }
+            fragment.append(word);
+        }
+        if (!fragment.isEmpty())
+            kept.append(fragment.join(QLatin1Char(' ')));
+    }
+    return kept;
+}
+
 PocketSphinxRecognizer::PocketSphinxRecognizer(std::shared_ptr<DecoderPool> pool,
-                                               FormatterSource formatter)
-    : pool_(std::move(pool)), formatter_(std::move(formatter)) {}
+                                               FormatterSource formatter,
+                                               std::shared_ptr<HeardWords> heard)
+    : pool_(std::move(pool)), formatter_(std::move(formatter)), heard_(std::move(heard)) {}
 
 std::shared_ptr<RecognitionTask>
 PocketSphinxRecognizer::recognitionTask(std::shared_ptr<RecognitionRequest> request,
@@ -259,6 +309,7 @@ PocketSphinxRecognizer::recognitionTask(std::shared_ptr<RecognitionRequest> requ
     state->request = std::move(request);
     state->handler = std::move(handler);
     state->formatter = formatter_;
+    state->heard = heard_;
     pool_->submit(state);
     return std::make_shared<PocketSphinxTask>(state, pool_);
 }
@@ -330,10 +381,11 @@ PocketSphinxRecognizer::makeProvider(const RecognitionSettings& settings,
         return lazy->pool;
     };
     poolNow(); // warm up from the start when the model is there
-    return [poolNow, formatter](const QString& locale) -> std::shared_ptr<SpeechRecognizer> {
+    auto heard = std::make_shared<HeardWords>();
+    return [poolNow, formatter, heard](const QString& locale) -> std::shared_ptr<SpeechRecognizer> {
         if (locale != QLatin1String("en-US"))
             return nullptr;
         const std::shared_ptr<DecoderPool> pool = poolNow();
-        return pool ? std::make_shared<PocketSphinxRecognizer>(pool, formatter) : nullptr;
+        return pool ? std::make_shared<PocketSphinxRecognizer>(pool, formatter, heard) : nullptr;
     };
 }

@@ -5,10 +5,30 @@
 #include "platform/Speech.h"
 #include "platform/linux/LinuxOnly.h"
 
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
 #include <memory>
+#include <mutex>
+
+// What the decoders made of each word they heard last: sure of it, or in doubt (a low posterior
+// probability). A recent transcript's words in doubt are no hints: favouring a misheard word
+// makes it come back where it was not said. Words never heard here (a service's transcript)
+// count as sure. Thread-safe.
+class HeardWords final {
+public:
+    // Words below this posterior are in doubt.
+    static constexpr double sureFrom = 0.5;
+
+    void record(const QHash<QString, bool>& sure);
+    // The phrases without the words in doubt, each split where one stood.
+    QStringList withoutDoubted(const QStringList& phrases) const;
+
+private:
+    mutable std::mutex mutex_;
+    QHash<QString, bool> sure_;
+};
 
 // The on-device recognizer for English, on PocketSphinx. Every task decodes on a worker of the
 // shared pool; results carry the recognised words (no fillers or silences) and their start
@@ -19,8 +39,10 @@ public:
     // The formatter for a result, made when the result is final.
     using FormatterSource = std::function<DictationFormatter()>;
 
+    // Hints are rid of the words `heard` (may be null) doubts.
     explicit PocketSphinxRecognizer(std::shared_ptr<DecoderPool> pool,
-                                    FormatterSource formatter = nullptr);
+                                    FormatterSource formatter = nullptr,
+                                    std::shared_ptr<HeardWords> heard = nullptr);
 
     bool isAvailable() const override { return true; }
     bool supportsOnDeviceRecognition() const override { return true; }
@@ -45,4 +67,5 @@ public:
 private:
     std::shared_ptr<DecoderPool> pool_;
     FormatterSource formatter_;
+    std::shared_ptr<HeardWords> heard_;
 };
