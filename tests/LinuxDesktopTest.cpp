@@ -494,6 +494,23 @@ private slots:
         clock.start();
         pool.reset();
         QVERIFY2(clock.elapsed() < 100, qPrintable(QString::number(clock.elapsed())));
+
+        // The last owner lets go in a task's handler, on one of the pool's own threads.
+        auto owner = std::make_shared<std::shared_ptr<SpeechRecognizer>>(
+            std::make_shared<PocketSphinxRecognizer>(DecoderPool::make(
+                PocketSphinxRecognizer::installedModelDirectory(),
+                PocketSphinxRecognizer::decoderArguments(defaultRecognitionProfile))));
+        auto request = std::make_shared<RecognitionRequest>();
+        std::atomic<bool> answered{false};
+        const auto task = (*owner)->recognitionTask(
+            request, [owner, &answered](const auto&, const std::optional<PlatformError>& error) {
+                if (error) {
+                    owner->reset();
+                    answered = true;
+                }
+            });
+        request->endAudio();
+        QTRY_VERIFY(answered);
     }
 
     // The user's words come out as written, also when the file changes during a dictation.

@@ -88,7 +88,12 @@ bool DecoderPool::stopLocked() {
 
 void DecoderPool::release(DecoderPool* pool) {
     std::unique_lock lock(pool->mutex_);
-    if (!pool->stopLocked()) {
+    // The last owner may let go on a worker's own thread (a task's handler can hold it), which
+    // cannot wait for itself.
+    bool onWorker = false;
+    for (const Worker& w : pool->workers_)
+        onWorker = onWorker || w.thread.get_id() == std::this_thread::get_id();
+    if (!pool->stopLocked() && !onWorker) {
         lock.unlock();
         delete pool; // nothing long runs: the workers leave at once
         return;

@@ -72,7 +72,8 @@ public:
     ~DecoderPool();
     // A pool whose last owner does not wait for a load or a lesson in progress (neither can be
     // interrupted): what runs is cancelled, and the pool ends by itself once they are done, so
-    // that quitting Mirvo never waits for the speech model.
+    // that quitting Mirvo never waits for the speech model. Its last owner may also let go on
+    // one of the pool's own threads, in a task's handler.
     static std::shared_ptr<DecoderPool> make(QString modelDirectory,
                                              QStringList decoderArguments = {},
                                              double spareIdleSeconds = 5.0,
