@@ -13,6 +13,7 @@
 
 #include <QApplication>
 #include <QBuffer>
+#include <QClipboard>
 #include <QImage>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -87,6 +88,8 @@ private slots:
             XCreateSimpleWindow(other, DefaultRootWindow(other), 0, 0, 1, 1, 0, 0, 0);
         XSetSelectionOwner(other, XInternAtom(other, "CLIPBOARD", False), window, CurrentTime);
         XSync(other, False);
+        // An earlier paste left this process the owner until it hears it is no longer.
+        QTRY_VERIFY(!QGuiApplication::clipboard()->ownsClipboard());
         QtClipboardPasteboard pasteboard;
         const PasteboardPaster::Snapshot snapshot = PasteboardPaster::snapshot(pasteboard);
         XCloseDisplay(other);
