@@ -311,13 +311,20 @@ void DecoderPool::work(int index) {
 }
 
 void DecoderPool::learnLocked(Worker& worker, std::unique_lock<std::mutex>& lock) {
-    // Learning, the decoder is busy: a job that comes meanwhile loads the spare instead of
-    // waiting for the lesson.
+    // New words rebuild the search, as long as a load: the decoder is busy meanwhile, and a job
+    // that comes loads the spare instead of waiting. Other phrases to favour take milliseconds,
+    // which a job rather waits for. Busy until it is known which.
     worker.relearn = false;
     worker.learning = true;
     ps_decoder_t* decoder = worker.decoder;
     lock.unlock();
-    learn(worker, decoder);
+    const Teaching teaching = teaching_ ? teaching_() : Teaching{};
+    if (teaching.words == worker.taught) {
+        lock.lock();
+        worker.learning = false;
+        lock.unlock();
+    }
+    learn(worker, decoder, teaching);
     lock.lock();
     worker.learning = false;
     changed_.notify_all();
@@ -346,9 +353,13 @@ bool DecoderPool::tellWaitingLocked(std::unique_lock<std::mutex>& lock) {
 }
 
 void DecoderPool::learn(Worker& worker, ps_decoder_t* decoder) const {
+    if (teaching_)
+        learn(worker, decoder, teaching_());
+}
+
+void DecoderPool::learn(Worker& worker, ps_decoder_t* decoder, const Teaching& teaching) const {
     if (!teaching_)
         return;
-    const Teaching teaching = teaching_();
     const bool newWords = teaching.words != worker.taught;
     if (newWords && !teach(worker, decoder, teaching))
         mirvoLog(QStringLiteral("[Mirvo/Transcriber] the vocabulary could not be taught"),

@@ -147,6 +147,7 @@ private:
     // With the lock released, by the worker's thread: the source's words, then its phrases and
     // the worker's last hints to favour.
     void learn(Worker& worker, ps_decoder_s* decoder) const;
+    void learn(Worker& worker, ps_decoder_s* decoder, const Teaching& teaching) const;
     // Learns what changed with the worker counted as busy meanwhile.
     void learnLocked(Worker& worker, std::unique_lock<std::mutex>& lock);
     // A dictionary of the model's words and the teaching's, in one search build. False when it
