@@ -12,6 +12,7 @@
 #include "support/Utilities.h"
 
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
@@ -553,14 +554,21 @@ private slots:
         later.join();
         QCOMPARE(delivery, std::optional(SingleInstance::Delivery::delivered));
 
-        // A command whose caller gave up while Mirvo was busy is not run when Mirvo gets to it.
-        std::thread impatient([&] {
-            delivery = LocalSocketInstance(path, {200, 2000, 2}).deliver("hold");
-        });
-        impatient.join(); // the main thread is busy meanwhile
-        QCOMPARE(delivery, std::optional(SingleInstance::Delivery::unanswered));
-        QTRY_VERIFY(logs.contains("[Mirvo] ignored the command \"hold\": it came after its "
-                                  "caller had given up"));
+        // A command whose caller had given up by the time Mirvo read it (its deadline passed
+        // while Mirvo was busy) is refused, not run late.
+        QLocalSocket late;
+        late.connectToServer(path);
+        QVERIFY(late.waitForConnected(1000));
+        late.write(
+            QJsonDocument(QJsonObject{{"version", 1},
+                                      {"command", "hold"},
+                                      {"until", double(QDeadlineTimer::current().deadline() - 1)}})
+                .toJson(QJsonDocument::Compact) +
+            '\n');
+        QTRY_VERIFY(late.canReadLine());
+        QVERIFY(late.readLine().contains("too late"));
+        QVERIFY(logs.contains("[Mirvo] ignored the command \"hold\": it came after its caller had "
+                              "given up"));
         QCOMPARE(received.size(), 1);
 
         // Another user's process is dropped, even where the file system would let it in.
