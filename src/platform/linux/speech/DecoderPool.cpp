@@ -364,10 +364,9 @@ void DecoderPool::learn(Worker& worker, ps_decoder_t* decoder, const Teaching& t
     if (newWords && !teach(worker, decoder, teaching))
         mirvoLog(QStringLiteral("[Mirvo/Transcriber] the vocabulary could not be taught"),
                  LogLevel::warning);
-    if (newWords || teaching.phrases + worker.lastHints != worker.favoured) {
-        favour(worker, decoder, teaching, worker.lastHints);
+    // Only a swap leaves freed blocks to give back.
+    if (favour(worker, decoder, teaching, worker.lastHints) || newWords)
         releaseFreedMemory();
-    }
 }
 
 bool DecoderPool::teach(Worker& worker, ps_decoder_t* decoder, const Teaching& teaching) const {
@@ -384,15 +383,16 @@ bool DecoderPool::teach(Worker& worker, ps_decoder_t* decoder, const Teaching& t
            ps_load_dict(decoder, dictionary.path.constData(), nullptr, nullptr) >= 0;
 }
 
-void DecoderPool::favour(Worker& worker, ps_decoder_t* decoder, const Teaching& teaching,
+bool DecoderPool::favour(Worker& worker, ps_decoder_t* decoder, const Teaching& teaching,
                          const QStringList& hints) {
     const QStringList phrases = teaching.phrases + hints;
     if (phrases == worker.favoured)
-        return;
+        return false;
     if (!LanguageBias::apply(decoder, phrases))
         mirvoLog(QStringLiteral("[Mirvo/Transcriber] recognition hints could not be prepared"),
                  LogLevel::warning);
     worker.favoured = phrases;
+    return true;
 }
 
 void DecoderPool::prepare() {

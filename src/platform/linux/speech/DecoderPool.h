@@ -153,7 +153,8 @@ private:
     // A dictionary of the model's words and the teaching's, in one search build. False when it
     // could not be loaded.
     bool teach(Worker& worker, ps_decoder_s* decoder, const Teaching& teaching) const;
-    static void favour(Worker& worker, ps_decoder_s* decoder, const Teaching& teaching,
+    // False when the worker favoured these already.
+    static bool favour(Worker& worker, ps_decoder_s* decoder, const Teaching& teaching,
                        const QStringList& hints);
 
     const QString modelDirectory_;
