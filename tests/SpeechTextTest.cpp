@@ -1,4 +1,4 @@
-#include "platform/linux/speech/DictationFormatter.h"
+#include "core/DictationFormatter.h"
 #include "platform/linux/speech/EspeakPronouncer.h"
 #include "platform/linux/speech/LanguageBias.h"
 #include "platform/linux/speech/PocketSphinxRecognizer.h"

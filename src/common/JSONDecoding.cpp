@@ -112,6 +112,33 @@ std::optional<QJsonArray> JSONObjectReader::optionalArray(const QString& key) co
     return v.toArray();
 }
 
+std::optional<JSONObjectReader> JSONObjectReader::optionalObject(const QString& key) const {
+    const QJsonValue v = object_.value(key);
+    if (v.isUndefined() || v.isNull())
+        return std::nullopt;
+    if (!v.isObject())
+        mismatch(key, "an object", v);
+    return JSONObjectReader(v.toObject(), pathOf(key));
+}
+
+std::optional<bool> JSONObjectReader::optionalBool(const QString& key) const {
+    const QJsonValue v = object_.value(key);
+    if (v.isUndefined() || v.isNull())
+        return std::nullopt;
+    if (!v.isBool())
+        mismatch(key, "a boolean", v);
+    return v.toBool();
+}
+
+std::optional<double> JSONObjectReader::optionalNumber(const QString& key) const {
+    const QJsonValue v = object_.value(key);
+    if (v.isUndefined() || v.isNull())
+        return std::nullopt;
+    if (!v.isDouble())
+        mismatch(key, "a number", v);
+    return v.toDouble();
+}
+
 std::optional<qint64> JSONObjectReader::optionalInteger(const QString& key) const {
     const QJsonValue v = object_.value(key);
     if (v.isUndefined() || v.isNull())

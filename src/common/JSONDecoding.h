@@ -33,6 +33,9 @@ public:
     JSONObjectReader requireObject(const QString& key) const;
     std::optional<QString> optionalString(const QString& key) const;
     std::optional<QJsonArray> optionalArray(const QString& key) const;
+    std::optional<JSONObjectReader> optionalObject(const QString& key) const;
+    std::optional<bool> optionalBool(const QString& key) const;
+    std::optional<double> optionalNumber(const QString& key) const;
     // A whole number that fits 64 bits.
     std::optional<qint64> optionalInteger(const QString& key) const;
     // The object at `index` of an array read from `key`.

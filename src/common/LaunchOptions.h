@@ -23,6 +23,9 @@ struct LaunchOptions {
     // "MIRVO_UPDATE_MANIFEST_URL": for tests, the release manifest on a loopback server; only
     // http://127.0.0.1:PORT/… is accepted (the application checks).
     std::optional<QString> manifestURL;
+    // "MIRVO_TEST_SERVICES": in test mode, a services file to use (tests and figures; its
+    // services must be on this computer).
+    std::optional<QString> testServices;
     // The command line after the program's name (mirvo: URLs, for one).
     QStringList arguments;
 
@@ -36,6 +39,8 @@ struct LaunchOptions {
         options.logTranscripts = options.testMode || isSet("MIRVO_LOG_TRANSCRIPTS");
         if (environment.contains(QStringLiteral("MIRVO_TEST_AUDIO")))
             options.testAudio = environment.value(QStringLiteral("MIRVO_TEST_AUDIO"));
+        if (options.testMode && environment.contains(QStringLiteral("MIRVO_TEST_SERVICES")))
+            options.testServices = environment.value(QStringLiteral("MIRVO_TEST_SERVICES"));
         if (environment.contains(QStringLiteral("MIRVO_UPDATE_MANIFEST_URL")))
             options.manifestURL = environment.value(QStringLiteral("MIRVO_UPDATE_MANIFEST_URL"));
         return options;

@@ -6,12 +6,37 @@
 
 #include <QElapsedTimer>
 
+namespace {
+
+std::vector<CloudTranscriber::Target> proxyTargets(const std::shared_ptr<ProxyClient>& client,
+                                                   const QList<TranscribeTarget>& targets) {
+    std::vector<CloudTranscriber::Target> list;
+    for (const TranscribeTarget& target : targets)
+        list.push_back({target.model, [client, target](QByteArray wav) {
+                            return client->transcribe(std::move(wav), target);
+                        }});
+    return list;
+}
+
+} // namespace
+
 CloudTranscriber::CloudTranscriber(std::shared_ptr<ProxyClient> client,
                                    QList<TranscribeTarget> targets)
-    : client_(std::move(client)), targets_(std::move(targets)) {}
+    : CloudTranscriber(proxyTargets(client, targets)) {}
+
+CloudTranscriber::CloudTranscriber(std::vector<Target> targets) : targets_(std::move(targets)) {}
 
 void CloudTranscriber::start() {
     accumulator_.reset();
+    failed_ = false;
+}
+
+QString CloudTranscriber::shortfall() const {
+    return failed_ ? failedMessage : QString();
+}
+
+bool CloudTranscriber::heardSound() const {
+    return accumulator_.roseAboveNoiseFloor();
 }
 
 void CloudTranscriber::append(const AudioBufferPtr& buffer) {
@@ -25,7 +50,7 @@ QCoro::Task<QString> CloudTranscriber::finish() {
                      .arg(frames));
         co_return QString();
     }
-    if (targets_.isEmpty()) {
+    if (targets_.empty()) {
         mirvoLog(QStringLiteral("[Mirvo/Transcriber] cloud finish: no targets configured"));
         co_return QString();
     }
@@ -34,15 +59,15 @@ QCoro::Task<QString> CloudTranscriber::finish() {
                  .arg(wav.size())
                  .arg(frames));
 
-    for (qsizetype i = 0; i < targets_.size(); ++i) {
-        const TranscribeTarget& target = targets_[i];
+    for (size_t i = 0; i < targets_.size(); ++i) {
+        const Target& target = targets_[i];
         const QString label = QStringLiteral("target[%1] ").arg(i) + target.model;
         QElapsedTimer clock;
         clock.start();
         QString text;
         std::exception_ptr failure;
         try {
-            text = co_await client_->transcribe(wav, target);
+            text = co_await target.upload(wav);
         } catch (...) {
             failure = std::current_exception();
         }
@@ -52,6 +77,7 @@ QCoro::Task<QString> CloudTranscriber::finish() {
             mirvoLog(QStringLiteral("[Mirvo/Transcriber] cloud %1 failed in %2: %3 — trying next")
                          .arg(label, elapsed, describeError(failure)),
                      LogLevel::warning);
+            failed_ = true;
             continue;
         }
         if (text.trimmed().isEmpty()) {
@@ -62,6 +88,7 @@ QCoro::Task<QString> CloudTranscriber::finish() {
         }
         mirvoLog(QStringLiteral("[Mirvo/Transcriber] cloud %1: %2 → %3 chars")
                      .arg(label, elapsed, QString::number(characterCount(text))));
+        failed_ = false;
         co_return text;
     }
     mirvoLog(QStringLiteral("[Mirvo/Transcriber] cloud finish: all %1 targets exhausted")

@@ -16,6 +16,7 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -71,6 +72,15 @@ public:
     double lateDeliverySeconds = 8.0;
     // The most a dictation waits for the service after release (the polish included).
     double serviceWaitSeconds = ::serviceWaitSeconds;
+    // The speech service of the user's settings: its name for the tray, and whether dictations
+    // use it (the tray switches it).
+    struct SpeechService {
+        QString name;
+        std::shared_ptr<std::atomic<bool>> on;
+    };
+    std::optional<SpeechService> speechService;
+    // The user default that remembers the switch.
+    static inline const QString speechServiceKey = QStringLiteral("ai.mirvo.useSpeechService");
 
     bool isRecording() const { return isRecording_; }
     // Mirvo is ending: the last paste puts the user's clipboard back now.

@@ -1,40 +1,14 @@
 #include "MirvoConfig.h"
 
+#include "UserFile.h"
 #include "common/JSONDecoding.h"
 #include "common/Log.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QHostAddress>
 #include <QUrl>
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 namespace {
-
-// A configuration file is a few hundred bytes; anything this large is not one, and reading it
-// whole would only waste memory.
-constexpr qint64 maxConfigBytes = 1 << 20;
-
-QByteArray readWhole(const QString& path) {
-    QFile file(path);
-    if (QFileInfo(path).isDir())
-        throw DecodingError(QStringLiteral("it is a directory, not a file"));
-    if (file.size() > maxConfigBytes)
-        throw DecodingError(QStringLiteral("the file is %1 bytes; a configuration file is at "
-                                           "most %2 bytes")
-                                .arg(file.size())
-                                .arg(maxConfigBytes));
-    if (!file.open(QIODevice::ReadOnly))
-        throw DecodingError(QStringLiteral("cannot read the file: %1").arg(file.errorString()));
-    QByteArray data = file.read(maxConfigBytes + 1);
-    if (data.size() > maxConfigBytes) // a device or pipe that reports no size
-        throw DecodingError(
-            QStringLiteral("the file holds more than %1 bytes; not a configuration file")
-                .arg(maxConfigBytes));
-    return data;
-}
 
 // The proxy gets the key and the recording: only over TLS, or to this computer.
 void requireSafeBaseURL(const QString& value) {
@@ -57,23 +31,6 @@ QString requireHeaderValue(const JSONObjectReader& root, const QString& key) {
                 QStringLiteral("key \"%1\" holds a control character (a line break, say)")
                     .arg(key));
     return value;
-}
-
-// Why the file must not be used: someone other than the user could have written what Mirvo
-// would send the recording and the key to. Empty when it is the user's own.
-QString unsafeFileProblem(const QString& path) {
-    const QFileInfo file(path);
-    if (file.ownerId() != uint(::getuid()))
-        return QStringLiteral("it belongs to another user");
-    if (file.permissions() & (QFileDevice::WriteGroup | QFileDevice::WriteOther))
-        return QStringLiteral("other users can change it (chmod 600 it)");
-    // Others may add to a sticky folder (/tmp) but not replace what is the user's.
-    struct stat folder {};
-    const QString folderPath = file.absolutePath();
-    if (::stat(QFile::encodeName(folderPath).constData(), &folder) == 0 &&
-        (folder.st_mode & S_IWOTH) && !(folder.st_mode & S_ISVTX))
-        return QStringLiteral("its folder %1 can be changed by other users").arg(folderPath);
-    return QString();
 }
 
 } // namespace
@@ -113,16 +70,16 @@ std::optional<MirvoConfig> MirvoConfig::load(const QString& path) {
         mirvoLog(QStringLiteral("[Mirvo/Config] no config at %1 — running fully local").arg(path));
         return std::nullopt;
     }
-    if (const QString problem = unsafeFileProblem(path); !problem.isEmpty()) {
+    if (const QString problem = unsafeUserFileProblem(path); !problem.isEmpty()) {
         mirvoLog(QStringLiteral("[Mirvo/Config] not using %1: %2 — running fully local")
                      .arg(path, problem),
                  LogLevel::warning);
         return std::nullopt;
     }
     try {
-        MirvoConfig config = decode(readWhole(path));
+        MirvoConfig config = decode(readUserFile(path));
         // The file holds the proxy key: say so when others may read it, and use it still.
-        if (QFileInfo(path).permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther))
+        if (othersMayRead(path))
             mirvoLog(QStringLiteral("[Mirvo/Config] %1 can be read by other users, and it holds "
                                     "the proxy key: chmod 600 it")
                          .arg(path),

@@ -3,6 +3,9 @@
 #include "WAVEncoder.h"
 #include "common/Log.h"
 
+#include <cmath>
+#include <limits>
+
 PCMAccumulator::PCMAccumulator() : targetFormat_(makeSpeechFormat()) {}
 
 void PCMAccumulator::dropLocked(const QString& line) {
@@ -68,4 +71,21 @@ size_t PCMAccumulator::droppedBufferCount() const {
 QByteArray PCMAccumulator::makeWAV() const {
     std::lock_guard guard(lock_);
     return WAVEncoder::encode(samples_, speechSampleRate, 1);
+}
+
+bool PCMAccumulator::roseAboveNoiseFloor() const {
+    constexpr size_t window = speechSampleRate * 30 / 1000;
+    constexpr double loudEnough = 32768 * 0.0056; // -45 dBFS
+    constexpr double aboveFloor = 6.3;            // 16 dB
+    std::lock_guard guard(lock_);
+    double quietest = std::numeric_limits<double>::max(), loudest = 0;
+    for (size_t start = 0; start + window <= samples_.size(); start += window) {
+        double energy = 0;
+        for (size_t i = start; i < start + window; ++i)
+            energy += double(samples_[i]) * samples_[i];
+        const double rms = std::sqrt(energy / window);
+        quietest = std::min(quietest, rms);
+        loudest = std::max(loudest, rms);
+    }
+    return loudest >= loudEnough && loudest >= quietest * aboveFloor;
 }

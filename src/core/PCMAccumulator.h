@@ -24,6 +24,9 @@ public:
     // Buffers dropped since the last reset().
     size_t droppedBufferCount() const;
     size_t sampleCount() const;
+    // Whether the level rose above the recording's noise floor at some moment: a stretch of
+    // 30 ms at least 16 dB louder than the quietest one and above -45 dBFS.
+    bool roseAboveNoiseFloor() const;
     // The recording as a WAV file image (16000 Hz, one channel).
     QByteArray makeWAV() const;
 

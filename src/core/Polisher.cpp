@@ -1,6 +1,5 @@
 #include "Polisher.h"
 
-#include "ProxyClient.h"
 #include "common/Log.h"
 #include "common/PlatformError.h"
 
@@ -23,7 +22,7 @@ const QString LLMPolisher::systemPrompt = QStringLiteral(
     "- If the input is already clean, return it unchanged.\n"
     "- Respond with ONLY the polished text. No preamble, no commentary.");
 
-LLMPolisher::LLMPolisher(std::shared_ptr<ProxyClient> client, QString systemPrompt)
+LLMPolisher::LLMPolisher(std::shared_ptr<ChatService> client, QString systemPrompt)
     : client_(std::move(client)), systemPrompt_(std::move(systemPrompt)) {}
 
 QCoro::Task<QString> LLMPolisher::polish(QString raw) {
@@ -42,4 +41,13 @@ QCoro::Task<QString> LLMPolisher::polish(QString raw) {
     mirvoLog(QStringLiteral("[Mirvo/Polisher] polished in %1s")
                  .arg(double(clock.nsecsElapsed()) / 1e9, 0, 'f', 2));
     co_return trimmed.isEmpty() ? raw : trimmed;
+}
+
+SwitchedPolisher::SwitchedPolisher(std::shared_ptr<Polisher> inner, std::function<bool()> on)
+    : inner_(std::move(inner)), on_(std::move(on)) {}
+
+QCoro::Task<QString> SwitchedPolisher::polish(QString text) {
+    if (!on_())
+        co_return text;
+    co_return co_await inner_->polish(std::move(text));
 }

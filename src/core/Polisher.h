@@ -3,6 +3,7 @@
 #include <QCoro/QCoroTask>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 // Rewrites a raw transcript. Never throws: on its own failure it returns the raw text.
@@ -12,18 +13,36 @@ public:
     virtual QCoro::Task<QString> polish(QString text) = 0;
 };
 
-class ProxyClient;
+// A chat-completion endpoint: the proxy's, or an OpenAI-compatible service's.
+class ChatService {
+public:
+    virtual ~ChatService() = default;
+    // The first choice's content, unchanged; empty when there is none. Throws on any failure.
+    virtual QCoro::Task<QString> polish(QString rawText, QString systemPrompt) = 0;
+};
 
-// Polishes through the proxy service's chat endpoint with a fixed system prompt.
+// Polishes through a chat-completion endpoint with a fixed system prompt.
 class LLMPolisher final : public Polisher {
 public:
     // The prompt Mirvo sends: ten lines, 856 bytes of ASCII.
     static const QString systemPrompt;
 
-    LLMPolisher(std::shared_ptr<ProxyClient> client, QString systemPrompt);
+    LLMPolisher(std::shared_ptr<ChatService> client, QString systemPrompt);
     QCoro::Task<QString> polish(QString text) override;
 
 private:
-    const std::shared_ptr<ProxyClient> client_;
+    const std::shared_ptr<ChatService> client_;
     const QString systemPrompt_;
+};
+
+// A polisher the user can switch off (the tray's "on this computer"): the text then stays as it
+// is.
+class SwitchedPolisher final : public Polisher {
+public:
+    SwitchedPolisher(std::shared_ptr<Polisher> inner, std::function<bool()> on);
+    QCoro::Task<QString> polish(QString text) override;
+
+private:
+    const std::shared_ptr<Polisher> inner_;
+    const std::function<bool()> on_;
 };

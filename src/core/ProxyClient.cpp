@@ -1,5 +1,6 @@
 #include "ProxyClient.h"
 
+#include "MultipartForm.h"
 #include "common/JSONDecoding.h"
 #include "common/Log.h"
 
@@ -8,7 +9,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QStringDecoder>
-#include <QUuid>
 
 namespace {
 
@@ -42,17 +42,10 @@ HTTPRequest proxyRequest(const MirvoConfig& config, const QString& path, const c
     return request;
 }
 
-void appendFormField(QByteArray& body, const QByteArray& boundary, const QByteArray& name,
-                     const QByteArray& value) {
-    body += "--" + boundary + "\r\n";
-    body += "Content-Disposition: form-data; name=\"" + name + "\"\r\n\r\n";
-    body += value;
-    body += "\r\n";
-}
+} // namespace
 
-// The exchange through `session`; an answer over the size or time limit is the proxy's failure.
-QCoro::Task<HTTPResponse> exchange(HTTPSession& session, HTTPRequest request,
-                                   const QString& label) {
+QCoro::Task<HTTPResponse> ProxyClient::exchange(HTTPSession& session, HTTPRequest request,
+                                                QString label) {
     const double totalSeconds = request.totalTimeoutSeconds;
     QElapsedTimer clock;
     clock.start();
@@ -73,8 +66,6 @@ QCoro::Task<HTTPResponse> exchange(HTTPSession& session, HTTPRequest request,
     }
     throw ProxyClient::ClientError(label + QStringLiteral(": ") + failure);
 }
-
-} // namespace
 
 ProxyClient::ProxyClient(MirvoConfig config, std::shared_ptr<HTTPSession> session, Limits limits)
     : config_(std::move(config)), session_(std::move(session)), limits_(limits) {}
@@ -99,20 +90,12 @@ void ProxyClient::ensure200(const HTTPResponse& response, const QString& label) 
 QCoro::Task<QString> ProxyClient::transcribe(QByteArray wav, TranscribeTarget target) {
     HTTPRequest request = proxyRequest(config_, target.path, "transcribe", limits_.idleSeconds,
                                        limits_.transcriptionSeconds);
-    const QByteArray boundary =
-        "mirvo-" + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().toLatin1();
-    request.headers.append({"Content-Type", "multipart/form-data; boundary=" + boundary});
-
-    QByteArray& body = request.body;
-    body.reserve(wav.size() + 512);
-    appendFormField(body, boundary, "model", target.model.toUtf8());
-    appendFormField(body, boundary, "response_format", "json");
-    body += "--" + boundary + "\r\n";
-    body += "Content-Disposition: form-data; name=\"file\"; filename=\"audio.wav\"\r\n";
-    body += "Content-Type: audio/wav\r\n\r\n";
-    body += wav;
-    body += "\r\n";
-    body += "--" + boundary + "--\r\n";
+    MultipartForm form;
+    form.addField("model", target.model.toUtf8());
+    form.addField("response_format", "json");
+    form.addFile("file", "audio.wav", "audio/wav", wav);
+    request.headers.append({"Content-Type", form.contentType()});
+    request.body = form.finish();
 
     const QString label = QStringLiteral("transcribe[") + target.model + QLatin1Char(']');
     co_return transcriptionText(co_await exchange(*session_, std::move(request), label), label);

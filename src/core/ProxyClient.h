@@ -1,6 +1,7 @@
 #pragma once
 
 #include "MirvoConfig.h"
+#include "Polisher.h"
 #include "common/PlatformError.h"
 #include "platform/HTTPSession.h"
 
@@ -19,7 +20,7 @@ struct ProxyLimits {
 
 // Mirvo's only client of the proxy service: uploads a recording for transcription and sends
 // chat-completion requests. Holds no mutable state; calls may overlap. Does not log.
-class ProxyClient final {
+class ProxyClient final : public ChatService {
 public:
     // A failure of the proxy exchange itself; its printed form is the message.
     class ClientError final : public MessageError {
@@ -37,7 +38,7 @@ public:
     // DecodingError.
     QCoro::Task<QString> transcribe(QByteArray wav, TranscribeTarget target);
     // The first choice's content, unchanged, or empty when there is none. Throws as above.
-    QCoro::Task<QString> polish(QString rawText, QString systemPrompt);
+    QCoro::Task<QString> polish(QString rawText, QString systemPrompt) override;
 
     // Throws ClientError unless the response is HTTP with status 200 exactly.
     static void ensure200(const HTTPResponse& response, const QString& label);
@@ -45,6 +46,11 @@ public:
     // ClientError or DecodingError as the calls above do.
     static QString transcriptionText(const HTTPResponse& response, const QString& label);
     static QString chatContent(const HTTPResponse& response);
+
+    // `request` through `session`; an answer over the request's size or time limit becomes a
+    // ClientError under `label`, other transport failures propagate.
+    static QCoro::Task<HTTPResponse> exchange(HTTPSession& session, HTTPRequest request,
+                                              QString label);
 
     // No answer of the service is longer; a longer one ends the request with a ClientError.
     static constexpr qint64 maxAnswerBytes = 8 * 1024 * 1024;

@@ -50,6 +50,8 @@ public:
     // After finish(): why its text lacks words the user said, for the user; empty when it
     // lacks none.
     virtual QString shortfall() const { return {}; }
+    // Whether the recording rose above its noise floor; one that cannot tell says it did.
+    virtual bool heardSound() const { return true; }
 
     // Told on the main thread whenever the transcriber starts or stops waiting for a speech
     // model (the first load after launch, one learning new words). Set before start().

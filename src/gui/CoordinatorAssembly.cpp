@@ -2,14 +2,78 @@
 #include "RecordingHUD.h"
 #include "common/Log.h"
 #include "core/DictationCoordinator.h"
+#include "core/DictationFormatter.h"
 #include "core/HybridTranscriber.h"
 #include "core/MirvoConfig.h"
 #include "core/ProxyClient.h"
+#include "core/ServiceClient.h"
+#include "core/ServiceKeys.h"
 #include "platform/AudioEngine.h"
 #include "platform/GlobalShortcut.h"
 #include "platform/HUDPanel.h"
 #include "platform/PlatformServices.h"
 #include "platform/UserDefaults.h"
+
+#include <QHostAddress>
+
+namespace {
+
+// Reads a key at launch, so that a keyring that asks to be unlocked asks then, not during the
+// first dictation.
+QCoro::Task<> readEarly(std::shared_ptr<ServiceKeys> keys, QString name, QString otherwise) {
+    co_await keys->key(name, otherwise);
+}
+
+// The OpenAI-compatible services of the user's settings, each with its key.
+struct Services {
+    std::optional<ServiceConfig> config;
+    std::shared_ptr<ServiceClient> transcription;
+    std::shared_ptr<ServiceClient> polish;
+};
+
+Services makeServices(PlatformServices& platform, const QString& path, bool loopbackOnly) {
+    Services services;
+    services.config = ServiceConfig::load(path);
+    if (!services.config)
+        return services;
+    const auto onThisComputer = [](const std::optional<ServiceEndpoint>& endpoint) {
+        return !endpoint || QHostAddress(endpoint->url.host()).isLoopback();
+    };
+    if (loopbackOnly && (!onThisComputer(services.config->transcription) ||
+                         !onThisComputer(services.config->polish))) {
+        mirvoLog(QStringLiteral("[Mirvo] MIRVO_TEST_SERVICES ignored: its services must be on "
+                                "127.0.0.1"),
+                 LogLevel::warning);
+        services.config.reset();
+        return services;
+    }
+    auto keys = std::make_shared<ServiceKeys>(
+        platform.makeSecretStore(), platform.configDirectory() + QStringLiteral("/Mirvo"));
+    auto session = platform.makeHTTPSession();
+    ServiceLimits limits;
+    limits.longestRetryWait = services.config->fallbackSeconds;
+    const auto client = [&](const ServiceEndpoint& endpoint, const QString& name,
+                            const QString& otherwise) {
+        if (!endpoint.keyAllowed)
+            mirvoLog(QStringLiteral("[Mirvo/Service] %1 over plain http: no key is sent to %2")
+                         .arg(name, endpoint.url.host()));
+        readEarly(keys, name, otherwise);
+        return std::make_shared<ServiceClient>(
+            endpoint, [keys, name, otherwise] { return keys->key(name, otherwise); }, session,
+            limits);
+    };
+    const std::optional<ServiceEndpoint>& speech = services.config->transcription;
+    if (speech)
+        services.transcription = client(*speech, QStringLiteral("transcription"), QString());
+    if (const std::optional<ServiceEndpoint>& chat = services.config->polish) {
+        const bool sameService = speech && speech->url.host() == chat->url.host();
+        services.polish = client(*chat, QStringLiteral("polish"),
+                                 sameService ? QStringLiteral("transcription") : QString());
+    }
+    return services;
+}
+
+} // namespace
 
 RecognitionSettings DictationCoordinator::recognitionSettings(const UserDefaults& defaults) {
     const QString name = defaults.stringForKey(QStringLiteral("ai.mirvo.recognitionProfile"));
@@ -33,6 +97,7 @@ DictationCoordinator::make(PlatformServices& platform, const LaunchOptions& opti
     std::unique_ptr<Paster> paster;
     std::optional<MirvoConfig> config;
     std::shared_ptr<ProxyClient> client;
+    Services services;
     auto pasteboard = platform.makePasteboard();
 
     if (options.testMode) {
@@ -44,6 +109,8 @@ DictationCoordinator::make(PlatformServices& platform, const LaunchOptions& opti
             recorder = std::make_shared<AVEngineAudioRecorder>(platform.makeAudioEngine());
         paster = std::make_unique<PasteboardOnlyPaster>(pasteboard,
                                                         platform.defaultNotificationCenter());
+        if (options.testServices)
+            services = makeServices(platform, *options.testServices, true);
     } else {
         const QString key = holdKey(defaults, platform);
         if (platform.holdKeyObservable())
@@ -67,15 +134,41 @@ DictationCoordinator::make(PlatformServices& platform, const LaunchOptions& opti
         config = MirvoConfig::load(MirvoConfig::defaultPath(platform.configDirectory()));
         if (config)
             client = std::make_shared<ProxyClient>(*config, platform.makeHTTPSession());
+        services =
+            makeServices(platform, ServiceConfig::defaultPath(platform.configDirectory()), false);
     }
 
     hotkey = std::make_shared<CommandHotkeyMonitor>(std::move(hotkey), commands);
 
-    auto transcriberFactory = makeTranscriberFactory(
-        config, client, platform.speechRecognizers(recognitionSettings(defaults)));
+    const RecognitionSettings settings = recognitionSettings(defaults);
+    // The service is on unless the user switched it off in the tray.
+    auto serviceOn = std::make_shared<std::atomic<bool>>(
+        defaults.stringForKey(speechServiceKey).isEmpty() || defaults.boolForKey(speechServiceKey));
+    TranscriberChoice choice;
+    choice.config = config;
+    choice.client = client;
+    choice.transcription = services.transcription;
+    choice.vocabulary = platform.vocabulary();
+    choice.serviceOn = [serviceOn] { return serviceOn->load(); };
+    // A service's text gets the rules the device's words get.
+    choice.rules = [vocabulary = choice.vocabulary, settings](const QString& text) {
+        QHash<QString, QString> forms;
+        for (const QString& entry : vocabulary())
+            forms.insert(entry.toLower(), entry);
+        return DictationFormatter({settings.spokenPunctuation, forms}).formatWritten(text);
+    };
+    if (services.config)
+        choice.serviceWaitSeconds = services.config->fallbackSeconds;
+    auto transcriberFactory = makeTranscriberFactory(choice, platform.speechRecognizers(settings));
 
     std::shared_ptr<Polisher> polisher;
-    if (client && config && config->enablePolish) {
+    if (services.polish) {
+        mirvoLog(QStringLiteral("[Mirvo] polisher: LLM (") +
+                 services.polish->endpoint().displayName() + QLatin1Char(')'));
+        polisher = std::make_shared<SwitchedPolisher>(
+            std::make_shared<LLMPolisher>(services.polish, LLMPolisher::systemPrompt),
+            choice.serviceOn);
+    } else if (client && config && config->enablePolish) {
         mirvoLog(QStringLiteral("[Mirvo] polisher: LLM (") + config->polishModel +
                  QLatin1Char(')'));
         polisher = std::make_shared<LLMPolisher>(client, LLMPolisher::systemPrompt);
@@ -87,7 +180,14 @@ DictationCoordinator::make(PlatformServices& platform, const LaunchOptions& opti
         return platform.makeHUDPanel(view);
     });
 
-    return std::make_shared<DictationCoordinator>(
+    auto coordinator = std::make_shared<DictationCoordinator>(
         hotkey, recorder, std::move(transcriberFactory), std::move(paster), std::move(hud),
         polisher, platform.texts(), maxDictationSeconds, std::move(history));
+    if (services.config) {
+        coordinator->serviceWaitSeconds = services.config->fallbackSeconds;
+        if (services.transcription)
+            coordinator->speechService =
+                SpeechService{services.transcription->endpoint().displayName(), serviceOn};
+    }
+    return coordinator;
 }

@@ -1,6 +1,7 @@
 #include "MirvoApp.h"
 
 #include "OnboardingWindow.h"
+#include "ServiceCommands.h"
 #include "common/Log.h"
 #include "common/PlatformError.h"
 #include "core/LoginItem.h"
@@ -62,6 +63,9 @@ Environment:
 struct CommandLine {
     QString command; // empty: run Mirvo
     std::optional<int> exitWith;
+    QString setKey = {}; // --set-key NAME
+    bool removeKey = false;
+    bool checkService = false;
 };
 
 CommandLine parseCommandLine(int argc, char** argv) {
@@ -78,7 +82,18 @@ CommandLine parseCommandLine(int argc, char** argv) {
                                   QStringLiteral("Show this help and exit."));
     const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
                                      QStringLiteral("Show the version and exit."));
-    parser.addOptions({help, version});
+    const QCommandLineOption setKey(
+        QStringLiteral("set-key"),
+        QStringLiteral("Store the key of a speech service (transcription or polish) in the "
+                       "keyring, read from standard input."),
+        QStringLiteral("service"));
+    const QCommandLineOption removeKey(QStringLiteral("remove"),
+                                       QStringLiteral("With --set-key: forget the key instead."));
+    const QCommandLineOption checkService(
+        QStringLiteral("check-service"),
+        QStringLiteral("Send the bundled speech sample to each configured speech service and "
+                       "show what comes back."));
+    parser.addOptions({help, version, setKey, removeKey, checkService});
     for (const auto& [name, description] : commandOptions)
         parser.addOption(QCommandLineOption(name, QString::fromUtf8(description)));
     parser.addPositionalArgument(QStringLiteral("url"), QStringLiteral("mirvo: links to open."),
@@ -107,7 +122,12 @@ CommandLine parseCommandLine(int argc, char** argv) {
         std::printf("mirvo %s\n", MIRVO_VERSION);
         return {{}, 0};
     }
-    return {chosen.value(0), std::nullopt};
+    if (parser.isSet(removeKey) && !parser.isSet(setKey)) {
+        std::fprintf(stderr, "mirvo: --remove goes with --set-key\n%s", qPrintable(usage));
+        return {{}, 2};
+    }
+    return {chosen.value(0), std::nullopt, parser.value(setKey), parser.isSet(removeKey),
+            parser.isSet(checkService)};
 }
 
 } // namespace
@@ -120,6 +140,11 @@ int Mirvo::run(int argc, char** argv, PlatformServices& platform) {
         // A binding's command normally never comes here: the program hands it over itself.
         QCoreApplication app(argc, argv);
         return sendCommand(*platform.makeSingleInstance(), line.command);
+    }
+    if (!line.setKey.isEmpty() || line.checkService) {
+        QCoreApplication app(argc, argv);
+        return line.checkService ? checkServices(platform)
+                                 : setServiceKey(platform, line.setKey, line.removeKey);
     }
     // Qt would abort the process without a display; say what is missing instead.
     platform.chooseQtPlatform();
@@ -404,6 +429,11 @@ void MirvoAppDelegate::installMenuBar() {
         add(QStringLiteral("Paste Last Dictation"), &MirvoAppDelegate::pasteLastDictation);
     recentMenu_ = menu_->addMenu(QStringLiteral("Recent Dictations"));
     menu_->addSeparator();
+    speechEngineItem_ = menu_->addAction(QString());
+    speechEngineItem_->setEnabled(false);
+    speechServiceItem_ = add(QString(), &MirvoAppDelegate::toggleSpeechService);
+    speechServiceItem_->setCheckable(true);
+    menu_->addSeparator();
     launchAtLoginItem_ =
         add(QStringLiteral("Launch at Login"), &MirvoAppDelegate::toggleLaunchAtLogin);
     launchAtLoginItem_->setCheckable(true);
@@ -421,6 +451,15 @@ void MirvoAppDelegate::installMenuBar() {
 
 void MirvoAppDelegate::menuWillOpen() {
     launchAtLoginItem_->setChecked(loginItem_->isEnabled());
+    const auto& service = coordinator_ ? coordinator_->speechService : std::nullopt;
+    const bool serviceOn = service && service->on->load();
+    speechEngineItem_->setText(QStringLiteral("Speech: ") +
+                               (serviceOn ? service->name : QStringLiteral("on this computer")));
+    speechServiceItem_->setVisible(service.has_value());
+    if (service) {
+        speechServiceItem_->setText(QStringLiteral("Use ") + service->name);
+        speechServiceItem_->setChecked(serviceOn);
+    }
     pasteLastItem_->setEnabled(!history_->isEmpty());
     recentMenu_->clear();
     const QList<DictationEntry> entries = history_->entries().mid(0, menuEntries);
@@ -480,6 +519,16 @@ void MirvoAppDelegate::openWebsite() {
 
 void MirvoAppDelegate::openChecklist() {
     showOnboarding();
+}
+
+void MirvoAppDelegate::toggleSpeechService() {
+    if (!coordinator_ || !coordinator_->speechService)
+        return;
+    const bool on = !coordinator_->speechService->on->load();
+    coordinator_->speechService->on->store(on);
+    defaults_->setValue(DictationCoordinator::speechServiceKey, on);
+    mirvoLog(QStringLiteral("[Mirvo] speech: ") +
+             (on ? coordinator_->speechService->name : QStringLiteral("on this computer")));
 }
 
 void MirvoAppDelegate::toggleLaunchAtLogin() {

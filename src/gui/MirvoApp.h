@@ -76,6 +76,8 @@ public:
     void openWebsite();
     void openChecklist();
     void toggleLaunchAtLogin();
+    // Between the speech service of the user's settings and this computer alone; remembered.
+    void toggleSpeechService();
     // "Paste Last Dictation" and `mirvo --paste-last`.
     void pasteLastDictation();
     // A "Recent Dictations" entry: its text on the clipboard for the user to paste.
@@ -117,6 +119,8 @@ private:
     std::unique_ptr<Tray> statusItem_;
     std::unique_ptr<QMenu> menu_;
     QAction* launchAtLoginItem_ = nullptr;
+    QAction* speechEngineItem_ = nullptr;
+    QAction* speechServiceItem_ = nullptr;
     QAction* pasteLastItem_ = nullptr;
     QMenu* recentMenu_ = nullptr;
     const std::shared_ptr<DictationHistory> history_;

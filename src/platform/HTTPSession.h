@@ -11,8 +11,8 @@ struct HTTPRequest {
     QUrl url;
     QByteArray method = "GET";
     // Sent in this order, after nothing but what the transport adds itself (length, host, …).
-    QList<std::pair<QByteArray, QByteArray>> headers;
     QByteArray body;
+    QList<std::pair<QByteArray, QByteArray>> headers = {};
     // The request fails when the server sends nothing for this long.
     double timeoutSeconds = 60;
     // The request fails (-1001, timed out) when the whole exchange takes longer; 0: no limit.
@@ -29,6 +29,15 @@ struct HTTPResponse {
     bool isHTTP = true;
     int statusCode = 0;
     QByteArray body;
+    QList<std::pair<QByteArray, QByteArray>> headers = {};
+
+    // The first header of that name, case ignored; empty when there is none.
+    QByteArray header(const QByteArray& name) const {
+        for (const auto& [key, value] : headers)
+            if (key.compare(name, Qt::CaseInsensitive) == 0)
+                return value;
+        return {};
+    }
 };
 
 // The transport of the proxy client.

@@ -21,6 +21,7 @@ class LoginItemControlling;
 class NotificationCenter;
 class Pasteboard;
 class QWidget;
+class SecretStore;
 class SignalSource;
 class SingleInstance;
 class Tray;
@@ -93,6 +94,11 @@ public:
     virtual bool compositorRunning() = 0;
     virtual std::shared_ptr<UserDefaults> makeUserDefaults() = 0;
     virtual std::shared_ptr<HTTPSession> makeHTTPSession() = 0;
+    // The desktop's store for the speech services' keys.
+    virtual std::shared_ptr<SecretStore> makeSecretStore() = 0;
+    // The user's vocabulary, its entries as the user writes them: each call of the function
+    // reads the current list (it may be called from any thread).
+    virtual std::function<QStringList()> vocabulary() = 0;
     // Whether Mirvo can watch the hold key and post the paste chord here (what macOS calls
     // being trusted for accessibility).
     virtual bool canWatchAndPostKeys() = 0;

@@ -280,6 +280,10 @@ public:
     std::shared_ptr<HTTPSession> makeHTTPSession() override {
         return made("makeHTTPSession", http = std::make_shared<FakeHTTPSession>());
     }
+    std::shared_ptr<SecretStore> makeSecretStore() override { return nullptr; }
+    std::function<QStringList()> vocabulary() override {
+        return [words = vocabularyEntries] { return words; };
+    }
     bool canWatchAndPostKeys() override {
         log->record("canWatchAndPostKeys");
         return trusted;
@@ -314,6 +318,7 @@ public:
 
     const std::shared_ptr<CallLog> log;
     // Scripted answers.
+    QStringList vocabularyEntries;
     bool trusted = true;
     QString shortcutKeys; // what a desktop's shortcut got
     bool tapsAvailable = true;

@@ -5,6 +5,7 @@
 #include "platform/linux/wayland/WaylandKeyboardEvents.h"
 #include "platform/linux/wayland/WlClipboardPasteboard.h"
 
+#include "KeychainSecretStore.h"
 #include "LocalSocketInstance.h"
 #include "NetworkHTTPSession.h"
 #include "PortalGlobalShortcut.h"
@@ -182,13 +183,20 @@ AudioFileOpener LinuxPlatform::audioFileOpener() {
 SpeechRecognizerProvider LinuxPlatform::speechRecognizers(const RecognitionSettings& settings) {
     // One decoder pool per choice for the process, warming up from the first request on.
     SpeechRecognizerProvider& provider = recognizers_[settings];
-    if (!provider) {
-        if (!vocabulary_)
-            vocabulary_ =
-                std::make_shared<VocabularyWatcher>(UserVocabulary::defaultPath(configDirectory()));
-        provider = PocketSphinxRecognizer::makeProvider(settings, vocabulary_);
-    }
+    if (!provider)
+        provider = PocketSphinxRecognizer::makeProvider(settings, vocabularyWatcher());
     return provider;
+}
+
+std::shared_ptr<VocabularyWatcher> LinuxPlatform::vocabularyWatcher() {
+    if (!vocabulary_)
+        vocabulary_ =
+            std::make_shared<VocabularyWatcher>(UserVocabulary::defaultPath(configDirectory()));
+    return vocabulary_;
+}
+
+std::function<QStringList()> LinuxPlatform::vocabulary() {
+    return [watcher = vocabularyWatcher()] { return watcher->current()->phrases; };
 }
 
 std::unique_ptr<HUDPanel> LinuxPlatform::makeHUDPanel(QWidget* content) {
@@ -210,6 +218,10 @@ std::shared_ptr<UserDefaults> LinuxPlatform::makeUserDefaults() {
 
 std::shared_ptr<HTTPSession> LinuxPlatform::makeHTTPSession() {
     return std::make_shared<NetworkHTTPSession>();
+}
+
+std::shared_ptr<SecretStore> LinuxPlatform::makeSecretStore() {
+    return std::make_shared<KeychainSecretStore>();
 }
 
 bool LinuxPlatform::canWatchAndPostKeys() {

@@ -44,6 +44,8 @@ public:
     bool compositorRunning() override;
     std::shared_ptr<UserDefaults> makeUserDefaults() override;
     std::shared_ptr<HTTPSession> makeHTTPSession() override;
+    std::shared_ptr<SecretStore> makeSecretStore() override;
+    std::function<QStringList()> vocabulary() override;
     bool canWatchAndPostKeys() override;
     QString keyAccessProblem() override;
     SpeechAuthorizationStatus speechAuthorizationStatus() override;
@@ -69,6 +71,8 @@ public:
     static QString keysymDisplayName(const QString& keysymName);
 
 private:
+    std::shared_ptr<VocabularyWatcher> vocabularyWatcher();
+
     const DesktopSession session_;
     const std::shared_ptr<X11Connection> x11_;
     const std::shared_ptr<NotificationCenter> notifications_;

@@ -94,6 +94,8 @@ QCoro::Task<HTTPResponse> NetworkHTTPSession::data(HTTPRequest request) {
     HTTPResponse response;
     response.isHTTP = status.isValid();
     response.statusCode = status.toInt();
+    for (const QNetworkReply::RawHeaderPair& header : reply->rawHeaderPairs())
+        response.headers.append(header);
     response.body = reply->readAll();
     co_return response;
 }

@@ -347,7 +347,9 @@ PocketSphinxRecognizer::makeProvider(const RecognitionSettings& settings,
     const bool spokenPunctuation = settings.spokenPunctuation;
     const TeachingSource teaching = [current, spokenPunctuation] {
         const std::shared_ptr<const UserVocabulary> words = current();
-        Teaching teaching{DictationFormatter::commandWords(), words->phrases};
+        // Words of the spoken marks that the model's dictionary lacks.
+        Teaching teaching{{{"semicolon", "S EH M IY K OW L AH N"}, {"paren", "P ER EH N"}},
+                          words->phrases};
         teaching.words.insert(teaching.words.end(), words->words.begin(), words->words.end());
         if (spokenPunctuation)
             teaching.phrases += DictationFormatter::commandPhrases();

@@ -1,7 +1,8 @@
 #pragma once
 
 #include "DecoderPool.h"
-#include "DictationFormatter.h"
+#include "UserVocabulary.h"
+#include "core/DictationFormatter.h"
 #include "platform/Speech.h"
 #include "platform/linux/LinuxOnly.h"
 

@@ -1,5 +1,6 @@
 #include "DictationFormatter.h"
 
+#include <QRegularExpression>
 #include <QSet>
 #include <QStringList>
 
@@ -34,6 +35,19 @@ const SpokenMark spokenMarks[] = {
     {"new line", "\n", Glue::both, true},
     {"new paragraph", "\n\n", Glue::both, true},
 };
+
+// Punctuation a service wrote itself: how it sits, not what was said.
+const SpokenMark writtenClauseMark{"", "", Glue::toPrevious, false};
+const SpokenMark writtenSentenceMark{"", "", Glue::toPrevious, true};
+const SpokenMark writtenOpeningMark{"", "", Glue::toNext, false};
+const QString clauseMarks = QStringLiteral(",.?!:;\u2026");
+
+bool onlyClauseMarks(const QString& text) {
+    for (const QChar c : text)
+        if (!clauseMarks.contains(c))
+            return false;
+    return !text.isEmpty();
+}
 
 enum class NumberKind { unit, teen, tens, hundred, scale };
 
@@ -94,6 +108,54 @@ struct Token {
     const SpokenMark* mark = nullptr;
     // Digits, times or the user's own spelling: never recased.
     bool asWritten = false;
+    // A service's word as it wrote it (text is its lower case, for matching); empty for a
+    // recogniser's words.
+    QString surface = {};
+
+    QString& shown() { return surface.isEmpty() ? text : surface; }
+    bool isWrittenClauseMark() const { return mark && !*mark->spoken && onlyClauseMarks(text); }
+};
+
+// Written text split for the rules: words in lower case, the marks around them as pieces of
+// their own, and each piece as it was written.
+struct WrittenPieces {
+    QStringList words;
+    std::vector<QString> surfaces;
+    std::vector<const SpokenMark*> marks;
+
+    explicit WrittenPieces(const QString& text) {
+        for (const QString& piece :
+             text.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts)) {
+            qsizetype from = 0, to = piece.size();
+            while (from < to && !piece[from].isLetterOrNumber())
+                ++from;
+            while (to > from && !piece[to - 1].isLetterOrNumber())
+                --to;
+            if (from == to) { // a dash standing alone, say
+                add(piece, piece, nullptr);
+                continue;
+            }
+            if (from > 0)
+                add(piece.left(from), piece.left(from), &writtenOpeningMark);
+            const QString core = piece.mid(from, to - from);
+            add(core.toLower(), core, nullptr);
+            if (to < piece.size()) {
+                const QString tail = piece.mid(to);
+                // "U.S." and "e.g." end no sentence; an ellipsis neither.
+                const bool endsSentence =
+                    tail.contains(QRegularExpression(QStringLiteral("[.?!]"))) &&
+                    !core.contains(QLatin1Char('.')) && !tail.startsWith(QLatin1String("..")) &&
+                    !tail.contains(QChar(0x2026));
+                add(tail, tail, endsSentence ? &writtenSentenceMark : &writtenClauseMark);
+            }
+        }
+    }
+
+    void add(const QString& word, const QString& surface, const SpokenMark* mark) {
+        words.append(word);
+        surfaces.push_back(surface);
+        marks.push_back(mark);
+    }
 };
 
 const std::vector<std::pair<QStringList, const SpokenMark*>>& spokenMarkWords() {
@@ -282,12 +344,13 @@ Cardinal minutesAt(const QStringList& words, int at) {
 class Writer {
 public:
     Writer(const RecognitionResult& spoken, const DictationFormatter::Options& options)
-        : options_(options),
-          words_(spoken.formattedString.split(QLatin1Char(' '), Qt::SkipEmptyParts)),
-          times_(spoken.segmentTimestamps) {
-        for (auto form = options.writtenForms.constBegin(); form != options.writtenForms.constEnd();
-             ++form)
-            longestForm_ = std::max(longestForm_, form.key().count(QLatin1Char(' ')) + 1);
+        : Writer(spoken.formattedString.split(QLatin1Char(' '), Qt::SkipEmptyParts),
+                 spoken.segmentTimestamps, options) {}
+
+    Writer(const WrittenPieces& written, const DictationFormatter::Options& options)
+        : Writer(written.words, noTimes, options) {
+        surfaces_ = written.surfaces;
+        pieceMarks_ = written.marks;
     }
 
     RecognitionResult write(bool isFinal) {
@@ -299,6 +362,25 @@ public:
     }
 
 private:
+    Writer(QStringList words, const std::vector<double>& times,
+           const DictationFormatter::Options& options)
+        : options_(options), words_(std::move(words)), times_(times) {
+        for (auto form = options.writtenForms.constBegin(); form != options.writtenForms.constEnd();
+             ++form)
+            longestForm_ = std::max(longestForm_, form.key().count(QLatin1Char(' ')) + 1);
+    }
+
+    // The word at `i` as it came: a service's keeps its surface and its marks their glue.
+    Token plainToken(int i) const {
+        Token token{words_[i], timeOf(i)};
+        if (size_t(i) < surfaces_.size()) {
+            token.surface = surfaces_[size_t(i)];
+            token.mark = pieceMarks_[size_t(i)];
+            token.asWritten = token.mark != nullptr;
+        }
+        return token;
+    }
+
     double timeOf(int word) const {
         if (times_.empty())
             return 0;
@@ -323,7 +405,7 @@ private:
             }
             const Cardinal number = cardinalAt(words_, i);
             if (number.length == 0) {
-                tokens_.push_back({words_[i], timeOf(i)});
+                tokens_.push_back(plainToken(i));
                 ++i;
                 continue;
             }
@@ -350,7 +432,7 @@ private:
             }
             // One to nine stay words, as style guides write them.
             if (number.length == 1 && number.value < 10)
-                tokens_.push_back({words_[i], timeOf(i)});
+                tokens_.push_back(plainToken(i));
             else
                 tokens_.push_back({digits, timeOf(i), nullptr, true});
             i = after;
@@ -378,8 +460,16 @@ private:
                 out.push_back(tokens_[i++]);
                 continue;
             }
-            out.push_back({QString::fromUtf8(found->written), tokens_[i].start, found, true});
+            // A service may have punctuated around the words of a mark said aloud: the mark said
+            // replaces its own.
+            const QString written = QString::fromUtf8(found->written);
+            if (onlyClauseMarks(written))
+                while (!out.empty() && out.back().isWrittenClauseMark())
+                    out.pop_back();
+            out.push_back({written, tokens_[i].start, found, true});
             i += length;
+            while (i < tokens_.size() && tokens_[i].isWrittenClauseMark())
+                ++i;
         }
         tokens_ = std::move(out);
     }
@@ -399,7 +489,7 @@ private:
                 i += size_t(written) - 1;
             } else if (atSentenceStart || properWords.contains(token.text) ||
                        (ambiguousMonths.contains(token.text) && readsAsMonth(i))) {
-                token.text[0] = token.text[0].toUpper();
+                token.shown()[0] = token.shown()[0].toUpper();
             }
         }
     }
@@ -423,6 +513,7 @@ private:
             const QStringList written = form->split(QLatin1Char(' '));
             for (qsizetype k = 0; k < n; ++k) {
                 tokens_[i + size_t(k)].text = written.value(k);
+                tokens_[i + size_t(k)].surface.clear();
                 tokens_[i + size_t(k)].asWritten = true;
             }
             return n;
@@ -442,13 +533,13 @@ private:
         result.isFinal = isFinal;
         QStringList written;
         bool glueNext = false;
-        for (const Token& token : tokens_) {
+        for (Token token : tokens_) {
             const Glue glue = token.mark ? token.mark->glue : Glue::none;
             if (!written.isEmpty() &&
                 (glueNext || glue == Glue::toPrevious || glue == Glue::both)) {
-                written.last() += token.text;
+                written.last() += token.shown();
             } else {
-                written.append(token.text);
+                written.append(token.shown());
                 result.segmentTimestamps.push_back(token.start);
             }
             glueNext = glue == Glue::toNext || glue == Glue::both;
@@ -457,9 +548,13 @@ private:
         return result;
     }
 
+    static inline const std::vector<double> noTimes;
+
     const DictationFormatter::Options& options_;
     const QStringList words_;
     const std::vector<double>& times_;
+    std::vector<QString> surfaces_;
+    std::vector<const SpokenMark*> pieceMarks_;
     std::vector<Token> tokens_;
     qsizetype longestForm_ = 0;
 };
@@ -468,10 +563,6 @@ private:
 
 DictationFormatter::DictationFormatter(Options options) : options_(std::move(options)) {}
 
-std::vector<TaughtWord> DictationFormatter::commandWords() {
-    return {{"semicolon", "S EH M IY K OW L AH N"}, {"paren", "P ER EH N"}};
-}
-
 QStringList DictationFormatter::commandPhrases() {
     return {QStringLiteral("semicolon"), QStringLiteral("open paren"),
             QStringLiteral("close paren")};
@@ -479,4 +570,8 @@ QStringList DictationFormatter::commandPhrases() {
 
 RecognitionResult DictationFormatter::format(const RecognitionResult& spoken) const {
     return Writer(spoken, options_).write(spoken.isFinal);
+}
+
+QString DictationFormatter::formatWritten(const QString& text) const {
+    return Writer(WrittenPieces(text), options_).write(true).formattedString;
 }

@@ -1,11 +1,10 @@
 #pragma once
 
-#include "UserVocabulary.h"
 #include "platform/Speech.h"
-#include "platform/linux/LinuxOnly.h"
 
 #include <QHash>
 #include <QString>
+#include <QStringList>
 
 // Turns a recogniser's lowercase words into text as a person writes it: spoken punctuation
 // ("comma", "new paragraph", …) becomes marks with written English spacing, sentences and
@@ -27,10 +26,11 @@ public:
     explicit DictationFormatter(Options options);
 
     RecognitionResult format(const RecognitionResult& spoken) const;
+    // The same rules for text a service wrote: what it already wrote (capitals, digits, its own
+    // punctuation) stays; a mark said aloud replaces the punctuation it put around the words.
+    QString formatWritten(const QString& text) const;
 
-    // Words of the spoken marks that the speech model's dictionary lacks ("semicolon",
-    // "paren"), and the phrases they are said in.
-    static std::vector<TaughtWord> commandWords();
+    // The phrases of the spoken marks, for a recogniser to favour.
     static QStringList commandPhrases();
 
 private:

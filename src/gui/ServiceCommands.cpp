@@ -1,0 +1,214 @@
+#include "ServiceCommands.h"
+
+#include "common/Log.h"
+#include "common/PlatformError.h"
+#include "core/Polisher.h"
+#include "core/ProxyClient.h"
+#include "core/ServiceClient.h"
+#include "core/ServiceConfig.h"
+#include "core/ServiceKeys.h"
+#include "platform/PlatformServices.h"
+
+#include <QCoreApplication>
+#include <QCoro/QCoroTask>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+
+#include <cstdio>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+void say(const QString& line) {
+    std::printf("%s\n", qPrintable(line));
+    std::fflush(stdout);
+}
+
+// One line from standard input; typed keys are not shown on a terminal.
+QString readKeyLine(const QString& name) {
+    termios saved{};
+    const bool terminal = ::isatty(STDIN_FILENO) && ::tcgetattr(STDIN_FILENO, &saved) == 0;
+    if (terminal) {
+        std::fprintf(stderr, "Paste the %s key and press Enter: ", qPrintable(name));
+        termios quiet = saved;
+        quiet.c_lflag &= ~tcflag_t(ECHO);
+        ::tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
+    }
+    QFile input;
+    QString line;
+    if (input.open(stdin, QIODevice::ReadOnly))
+        line = QString::fromUtf8(input.readLine(4096)).trimmed();
+    if (terminal) {
+        ::tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+        std::fprintf(stderr, "\n");
+    }
+    return line;
+}
+
+// What the user can do about `error`, for a service named `name` in the settings.
+QString remedy(const std::exception_ptr& error, const QString& name) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const PlatformError& e) {
+        switch (e.code()) {
+        case -1003:
+        case -1004:
+        case -1005:
+        case -1001:
+            return QStringLiteral("The server is down or cannot be reached: is it running, and "
+                                  "are the address and port in \"%1.url\" right?")
+                .arg(name);
+        case -1200:
+            return QStringLiteral("The secure connection failed: the server's certificate is "
+                                  "not trusted here, or it speaks plain http.");
+        default:
+            return {};
+        }
+    } catch (const MessageError& e) {
+        const QRegularExpressionMatch status =
+            QRegularExpression(QStringLiteral("HTTP (\\d{3})")).match(e.message());
+        const int code = status.hasMatch() ? status.captured(1).toInt() : 0;
+        const bool aboutModel = e.message().contains(QStringLiteral("model"), Qt::CaseInsensitive);
+        if (code == 401 || code == 403)
+            return QStringLiteral("The service refused the key: store the right one with "
+                                  "mirvo --set-key %1.")
+                .arg(name);
+        if ((code == 404 || code == 400) && aboutModel)
+            return QStringLiteral("The server does not have this model: check \"%1.model\" "
+                                  "(speaches and Ollama must download it first).")
+                .arg(name);
+        if (code == 404)
+            return QStringLiteral("Nothing answers at this address: an OpenAI-compatible "
+                                  "service takes its base URL (ending in /v1); for whisper-server "
+                                  "the path is /inference.");
+        if (code >= 300 && code < 400)
+            return QStringLiteral("The server redirects elsewhere: write the address it points "
+                                  "to in \"%1.url\".")
+                .arg(name);
+        if (code == 429)
+            return QStringLiteral("The service is rate-limiting this key: wait, or check the "
+                                  "account's limits.");
+        return {};
+    } catch (...) {
+        return {};
+    }
+}
+
+// Runs `call` once and reports it; whether it answered with text.
+QCoro::Task<bool> report(QString title, QString name, QCoro::Task<QString> call) {
+    say(title);
+    QElapsedTimer clock;
+    clock.start();
+    std::exception_ptr failure;
+    QString text;
+    try {
+        text = co_await std::move(call);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    const QString seconds = QString::number(clock.elapsed() / 1000.0, 'f', 2);
+    if (failure) {
+        say(QStringLiteral("  failed after %1 s: %2").arg(seconds, describeError(failure)));
+        if (const QString hint = remedy(failure, name); !hint.isEmpty())
+            say(QStringLiteral("  → ") + hint);
+        co_return false;
+    }
+    say(QStringLiteral("  answered in %1 s: \"%2\"").arg(seconds, text.trimmed()));
+    if (text.trimmed().isEmpty())
+        say(QStringLiteral("  → An empty answer: for transcription, check \"%1.language\"; "
+                           "Mirvo then pastes the on-device text.")
+                .arg(name));
+    co_return !text.trimmed().isEmpty();
+}
+
+QString sampleFile() {
+    const QString dir = QCoreApplication::applicationDirPath();
+    for (const QString& path : {dir + QStringLiteral("/../share/mirvo/speech.wav"),
+                                dir + QStringLiteral("/share/mirvo/speech.wav")})
+        if (QFileInfo::exists(path))
+            return path;
+    return {};
+}
+
+QCoro::Task<int> checkAll(PlatformServices& platform) {
+    const QString path = ServiceConfig::defaultPath(platform.configDirectory());
+    const std::optional<ServiceConfig> config = ServiceConfig::load(path);
+    if (!config || (!config->transcription && !config->polish)) {
+        say(QStringLiteral("No speech service is set up: write %1 (the README shows one for "
+                           "each service).")
+                .arg(path));
+        co_return 1;
+    }
+    ServiceKeys keys(platform.makeSecretStore(), platform.configDirectory() + "/Mirvo");
+    const auto session = platform.makeHTTPSession();
+    bool allWell = true;
+    QString heard = QStringLiteral("so um I think we should uh meet on friday to talk about the "
+                                   "budget");
+    if (const auto& speech = config->transcription) {
+        QFile sample(sampleFile());
+        if (!sample.open(QIODevice::ReadOnly)) {
+            say(QStringLiteral("The speech sample is missing (%1): reinstall Mirvo.")
+                    .arg(sample.fileName()));
+            co_return 1;
+        }
+        const QString key = co_await keys.key(QStringLiteral("transcription"));
+        ServiceClient client(
+            *speech, [key]() -> QCoro::Task<QString> { co_return key; }, session);
+        const QString prompt = transcriptionPrompt(platform.vocabulary()(), QString());
+        QString text;
+        const auto transcribe = [&]() -> QCoro::Task<QString> {
+            text = co_await client.transcribe(sample.readAll(), prompt);
+            co_return text;
+        };
+        allWell = co_await report(QStringLiteral("Transcription: %1 (%2)")
+                                      .arg(speech->displayName(), speech->url.toString()),
+                                  QStringLiteral("transcription"), transcribe()) &&
+                  allWell;
+        if (!text.trimmed().isEmpty())
+            heard = text.trimmed();
+    }
+    if (const auto& chat = config->polish) {
+        const bool sameService =
+            config->transcription && config->transcription->url.host() == chat->url.host();
+        const QString key = co_await keys.key(
+            QStringLiteral("polish"), sameService ? QStringLiteral("transcription") : QString());
+        ServiceClient client(
+            *chat, [key]() -> QCoro::Task<QString> { co_return key; }, session);
+        allWell =
+            co_await report(
+                QStringLiteral("Clean-up: %1 (%2)").arg(chat->displayName(), chat->url.toString()),
+                QStringLiteral("polish"), client.polish(heard, LLMPolisher::systemPrompt)) &&
+            allWell;
+    }
+    co_return allWell ? 0 : 1;
+}
+
+QCoro::Task<int> storeKey(PlatformServices& platform, QString name, bool remove) {
+    ServiceKeys keys(platform.makeSecretStore(), platform.configDirectory() + "/Mirvo");
+    ServiceKeys::Outcome outcome;
+    if (remove) {
+        outcome = co_await keys.forget(name);
+    } else {
+        const QString key = readKeyLine(name);
+        outcome = co_await keys.store(name, key);
+    }
+    say(outcome.message);
+    co_return outcome.ok ? 0 : 1;
+}
+
+} // namespace
+
+int setServiceKey(PlatformServices& platform, const QString& name, bool remove) {
+    if (!ServiceKeys::isKnownName(name)) {
+        std::fprintf(stderr, "mirvo: --set-key takes transcription or polish\n");
+        return 2;
+    }
+    return QCoro::waitFor(storeKey(platform, name, remove));
+}
+
+int checkServices(PlatformServices& platform) {
+    return QCoro::waitFor(checkAll(platform));
+}
