@@ -82,6 +82,26 @@ private slots:
         QCOMPARE(out.segmentTimestamps, (std::vector<double>{0.5, 1.0, 1.5, 2.5, 3.5}));
     }
 
+    // A service writes its own capitals, digits and punctuation: they stay, and the marks said
+    // aloud replace what it put around their words.
+    void writesWhatAServiceWrote() {
+        const DictationFormatter formatter(
+            {true, {{"postgresql", "PostgreSQL"}, {"anna kowalski", "Anna Kowalski"}}});
+        const QList<std::pair<QString, QString>> rows = {
+            {"Hello comma this is postgresql new paragraph twenty five apples.",
+             "Hello, this is PostgreSQL\n\n25 apples."},
+            {"Are you there? Question mark. Yes, period.", "Are you there? Yes."},
+            {"We met Anna kowalski on monday. New line. Then 3:30 PM…",
+             "We met Anna Kowalski on Monday.\nThen 3:30 PM…"},
+            {"It is 25 km to the U.S. border, said Kubernetes.",
+             "It is 25 km to the U.S. border, said Kubernetes."},
+            {"(see the notes) - \"done\"", "(See the notes) - \"done\""},
+            {"  ", ""},
+        };
+        for (const auto& [service, written] : rows)
+            QCOMPARE(formatter.formatWritten(service), written);
+    }
+
     // A phrase of the vocabulary is written as the user writes it only where all of it was said.
     void theUsersPhrasesOnlyWhole() {
         const DictationFormatter formatter({true,

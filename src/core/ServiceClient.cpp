@@ -45,17 +45,13 @@ ServiceClient::ServiceClient(ServiceEndpoint endpoint, KeySource key,
       limits_(limits) {}
 
 QString ServiceClient::errorText(const HTTPResponse& response) {
-    QString text;
-    try {
-        const JSONObjectReader answer = JSONObjectReader::parse(response.body);
-        if (const auto error = answer.optionalObject(QStringLiteral("error")))
-            text = error->optionalString(QStringLiteral("message")).value_or(QString());
-        else
-            text =
-                answer.optionalString(QStringLiteral("error"))
-                    .value_or(answer.optionalString(QStringLiteral("detail")).value_or(QString()));
-    } catch (const DecodingError&) {
-    }
+    // {"error":{"message":…}} (OpenAI, LocalAI), {"error":"…"} (whisper-server, Ollama),
+    // {"detail":"…"} (speaches).
+    const QJsonObject answer = QJsonDocument::fromJson(response.body).object();
+    const QJsonValue error = answer.value(QStringLiteral("error"));
+    QString text = error.isObject()
+                       ? error.toObject().value(QStringLiteral("message")).toString()
+                       : error.toString(answer.value(QStringLiteral("detail")).toString());
     if (text.isEmpty()) {
         // Not an error the server described: its body may echo the request, which counts as
         // dictated text.

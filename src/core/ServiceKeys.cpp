@@ -18,6 +18,11 @@ bool headerSafe(const QString& key) {
     return true;
 }
 
+SecretStore::Answer noStore() {
+    return {
+        SecretStore::Answer::Kind::unavailable, {}, QStringLiteral("this system has no keyring")};
+}
+
 } // namespace
 
 ServiceKeys::ServiceKeys(std::shared_ptr<SecretStore> store, QString folder)
@@ -79,9 +84,7 @@ QCoro::Task<QString> ServiceKeys::storedKey(QString name) {
     if (const auto found = known_.constFind(name); found != known_.constEnd())
         co_return *found;
     QString key;
-    const SecretStore::Answer answer =
-        store_ ? co_await store_->read(name)
-               : SecretStore::Answer{SecretStore::Answer::Kind::unavailable, {}, {}};
+    const SecretStore::Answer answer = store_ ? co_await store_->read(name) : noStore();
     if (answer.kind == SecretStore::Answer::Kind::done && headerSafe(answer.secret)) {
         key = answer.secret;
         mirvoLog(QStringLiteral("[Mirvo/Service] %1 key: from the keyring").arg(name));
@@ -100,11 +103,7 @@ QCoro::Task<QString> ServiceKeys::storedKey(QString name) {
 QCoro::Task<ServiceKeys::Outcome> ServiceKeys::store(QString name, QString key) {
     if (key.isEmpty() || !headerSafe(key))
         co_return Outcome{false, QStringLiteral("A key is one line of text; nothing was stored.")};
-    const SecretStore::Answer answer =
-        store_ ? co_await store_->write(name, key)
-               : SecretStore::Answer{SecretStore::Answer::Kind::unavailable,
-                                     {},
-                                     QStringLiteral("no keyring on this system")};
+    const SecretStore::Answer answer = store_ ? co_await store_->write(name, key) : noStore();
     const QString path = keyFilePath(name);
     if (answer.kind == SecretStore::Answer::Kind::done) {
         known_.insert(name, key);
@@ -135,9 +134,7 @@ QCoro::Task<ServiceKeys::Outcome> ServiceKeys::store(QString name, QString key) 
 }
 
 QCoro::Task<ServiceKeys::Outcome> ServiceKeys::forget(QString name) {
-    const SecretStore::Answer answer =
-        store_ ? co_await store_->remove(name)
-               : SecretStore::Answer{SecretStore::Answer::Kind::unavailable, {}, {}};
+    const SecretStore::Answer answer = store_ ? co_await store_->remove(name) : noStore();
     const bool hadFile = QFile::remove(keyFilePath(name));
     known_.remove(name);
     if (answer.kind == SecretStore::Answer::Kind::unavailable && !hadFile)

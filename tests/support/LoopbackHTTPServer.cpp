@@ -52,23 +52,31 @@ void LoopbackHTTPServer::onConnection() {
                                   "Content-Length: 1000\r\n\r\n{\"te");
                     return;
                 case Response::Behaviour::answer:
-                case Response::Behaviour::drip:
-                    socket->write("HTTP/1.1 " + QByteArray::number(r.status) + " Scripted\r\n");
-                    socket->write("Content-Type: " + r.contentType + "\r\n");
-                    for (const auto& [name, value] : r.headers)
-                        socket->write(name + ": " + value + "\r\n");
-                    socket->write("Content-Length: " + QByteArray::number(r.body.size()) +
-                                  "\r\n\r\n");
-                    if (r.behaviour == Response::Behaviour::answer) {
-                        socket->write(r.body);
-                        break;
+                    if (r.delayMs > 0) {
+                        QTimer::singleShot(r.delayMs, socket, [socket, r] { write(socket, r); });
+                        return;
                     }
-                    drip(socket, r.body);
+                    write(socket, r);
+                    break;
+                case Response::Behaviour::drip:
+                    write(socket, r);
                     return;
                 }
             }
         });
     }
+}
+
+void LoopbackHTTPServer::write(QTcpSocket* socket, const Response& r) {
+    socket->write("HTTP/1.1 " + QByteArray::number(r.status) + " Scripted\r\n");
+    socket->write("Content-Type: " + r.contentType + "\r\n");
+    for (const auto& [name, value] : r.headers)
+        socket->write(name + ": " + value + "\r\n");
+    socket->write("Content-Length: " + QByteArray::number(r.body.size()) + "\r\n\r\n");
+    if (r.behaviour == Response::Behaviour::drip)
+        drip(socket, r.body);
+    else
+        socket->write(r.body);
 }
 
 void LoopbackHTTPServer::drip(QTcpSocket* socket, const QByteArray& body) {

@@ -26,6 +26,8 @@ public:
         Behaviour behaviour = Behaviour::answer;
         QByteArray contentType = "application/json";
         QList<std::pair<QByteArray, QByteArray>> headers = {};
+        // An answer sent this long after the request.
+        int delayMs = 0;
     };
 
     LoopbackHTTPServer();
@@ -46,6 +48,7 @@ public:
 
 private:
     void onConnection();
+    static void write(QTcpSocket* socket, const Response& response);
     static void drip(QTcpSocket* socket, const QByteArray& body);
 
     QTcpServer server_;
