@@ -1,7 +1,8 @@
-// Arbitrary bytes as the configuration file: a safe configuration or a decoding error, never
-// more.
+// Arbitrary bytes as the proxy's configuration file and as the services file: a safe
+// configuration or a decoding error, never more.
 #include "common/JSONDecoding.h"
 #include "core/MirvoConfig.h"
+#include "core/ServiceConfig.h"
 
 #include <QHostAddress>
 #include <QUrl>
@@ -9,7 +10,31 @@
 #include <cstdint>
 #include <cstdlib>
 
+namespace {
+
+// A key travels only over TLS or to this computer.
+void checkServices(const QByteArray& data) {
+    try {
+        const ServiceConfig config = ServiceConfig::decode(data);
+        for (const auto& endpoint : {config.transcription, config.polish}) {
+            if (!endpoint)
+                continue;
+            const QString scheme = endpoint->url.scheme().toLower();
+            const QString host = endpoint->url.host();
+            const bool local =
+                QHostAddress(host).isLoopback() || host == QLatin1String("localhost");
+            if ((scheme != QLatin1String("https") && scheme != QLatin1String("http")) ||
+                (scheme == QLatin1String("http") && !local && endpoint->keyAllowed))
+                std::abort();
+        }
+    } catch (const DecodingError&) {
+    }
+}
+
+} // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    checkServices(QByteArray(reinterpret_cast<const char*>(data), qsizetype(size)));
     try {
         const MirvoConfig config =
             MirvoConfig::decode(QByteArray(reinterpret_cast<const char*>(data), qsizetype(size)));

@@ -1,7 +1,10 @@
 // Arbitrary answers of the proxy: the first byte picks transcription or chat, the next two the
-// status code, the rest is the body. Text, or a ClientError or DecodingError, never more.
+// status code, the rest is the body. Text, or a ClientError or DecodingError, never more. The
+// body is also a service's error answer and a service's transcript for the written-text rules.
 #include "common/JSONDecoding.h"
+#include "core/DictationFormatter.h"
 #include "core/ProxyClient.h"
+#include "core/ServiceClient.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -13,6 +16,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     response.isHTTP = (data[0] & 2) == 0;
     response.statusCode = (data[1] << 8 | data[2]) % 600;
     response.body = QByteArray(reinterpret_cast<const char*>(data + 3), qsizetype(size - 3));
+    if (ServiceClient::errorText(response).contains(QLatin1Char('\n')))
+        std::abort(); // one line
+    DictationFormatter({true, {{QStringLiteral("k8s"), QStringLiteral("K8s")}}})
+        .formatWritten(QString::fromUtf8(response.body));
     try {
         if (data[0] & 1)
             ProxyClient::chatContent(response);
