@@ -3,8 +3,12 @@
 #include "Figures.h"
 #include "core/AudioRecorder.h"
 #include "core/DictationCoordinator.h"
+#include "core/DictationFormatter.h"
 #include "core/HybridTranscriber.h"
+#include "core/Polisher.h"
 #include "core/ProxyClient.h"
+#include "core/ServiceClient.h"
+#include "core/ServiceConfig.h"
 #include "doubles/FakeComponents.h"
 #include "platform/linux/desktop/NetworkHTTPSession.h"
 #include "platform/linux/sound/PulseAudioEngine.h"
@@ -18,6 +22,7 @@
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -64,16 +69,14 @@ struct Timings {
     std::vector<double> downToRecording;
 };
 
-// Dictations through the real recorder and transcribers, optionally with a cloud proxy.
+// Dictations through the real recorder and transcribers, with the services `choice` names.
 Timings dictate(PulseAudioServer& pulse, const QString& speech, int runs,
-                std::optional<MirvoConfig> config) {
+                TranscriberChoice choice = {}, std::shared_ptr<Polisher> polisher = nullptr) {
     auto hotkey = std::make_shared<FakeHotkeyMonitor>();
     auto paster = std::make_unique<TimedPaster>();
     TimedPaster* pasted = paster.get();
-    std::shared_ptr<ProxyClient> client =
-        config ? std::make_shared<ProxyClient>(*config, std::make_shared<NetworkHTTPSession>())
-               : nullptr;
-    auto inner = makeTranscriberFactory(config, client, PocketSphinxRecognizer::makeProvider());
+    const double serviceWait = choice.serviceWaitSeconds;
+    auto inner = makeTranscriberFactory(std::move(choice), PocketSphinxRecognizer::makeProvider());
     QElapsedTimer clock;
     std::atomic<qint64> firstBufferAt{0};
     auto coordinator = std::make_shared<DictationCoordinator>(
@@ -83,7 +86,8 @@ Timings dictate(PulseAudioServer& pulse, const QString& speech, int runs,
                 inner(recent), [&] { firstBufferAt = clock.nsecsElapsed(); });
         },
         std::move(paster), std::make_unique<HUDWindowController>([](HUDModel&) { return nullptr; }),
-        nullptr);
+        std::move(polisher));
+    coordinator->serviceWaitSeconds = serviceWait;
     coordinator->start();
     QTest::qWait(1500); // the speech model warms up
 
@@ -128,6 +132,88 @@ ProcessSample sample(pid_t pid) {
     return s;
 }
 
+// A client of the OpenAI-compatible service at `base` (on this computer).
+std::shared_ptr<ServiceClient> serviceAt(const QString& base, const QString& section) {
+    const ServiceConfig config = ServiceConfig::decode(
+        QStringLiteral(R"({"%1": {"url": "%2/v1", "model": "m"}})").arg(section, base).toUtf8());
+    return std::make_shared<ServiceClient>(
+        section == "polish" ? *config.polish : *config.transcription,
+        []() -> QCoro::Task<QString> { co_return QStringLiteral("sk-bench"); },
+        std::make_shared<NetworkHTTPSession>());
+}
+
+void serviceFigures(PulseAudioServer& pulse, const QString& speech) {
+    using Response = LoopbackHTTPServer::Response;
+    constexpr int serviceMs = 150;
+    LoopbackHTTPServer server;
+    server.route("/v1/audio/transcriptions", {200,
+                                              R"({"text":"Service words, comma, new line done."})",
+                                              Response::Behaviour::answer,
+                                              "application/json",
+                                              {},
+                                              serviceMs});
+    server.route("/v1/chat/completions", {200,
+                                          R"({"choices":[{"message":{"content":"Clean."}}]})",
+                                          Response::Behaviour::answer,
+                                          "application/json",
+                                          {},
+                                          serviceMs});
+    TranscriberChoice choice;
+    choice.transcription = serviceAt(server.baseURL(), "transcription");
+    const Timings answered = dictate(pulse, speech, 7, choice);
+    figure("service_release_to_text_ms_p50", percentile(answered.releaseToPaste, 0.5) - serviceMs,
+           "ms");
+    // Both services, each answering after 150 ms: what Mirvo adds to their time.
+    const Timings polished =
+        dictate(pulse, speech, 7, choice,
+                std::make_shared<LLMPolisher>(serviceAt(server.baseURL(), "polish"),
+                                              LLMPolisher::systemPrompt));
+    figure("polish_overhead_ms_p50", percentile(polished.releaseToPaste, 0.5) - 2 * serviceMs,
+           "ms");
+
+    // A service that never answers, and one that is not there: the on-device text is pasted.
+    LoopbackHTTPServer silent;
+    silent.route("/v1/audio/transcriptions", {200, "", Response::Behaviour::stall});
+    choice.transcription = serviceAt(silent.baseURL(), "transcription");
+    choice.serviceWaitSeconds = 1;
+    const Timings late = dictate(pulse, speech, 3, choice);
+    figure("service_timeout_fallback_ms", percentile(late.releaseToPaste, 0.5) - 1000, "ms");
+    QTcpServer closed;
+    closed.listen(QHostAddress::LocalHost);
+    const QString nobody = QStringLiteral("http://127.0.0.1:%1").arg(closed.serverPort());
+    closed.close();
+    choice.transcription = serviceAt(nobody, "transcription");
+    const Timings refused = dictate(pulse, speech, 3, choice);
+    figure("service_refused_fallback_ms", percentile(refused.releaseToPaste, 0.5), "ms");
+
+    // Fifty names and terms: how many reach the prompt, and how many of a service's answers
+    // using them come out spelled as the user writes them.
+    QStringList vocabulary;
+    QHash<QString, QString> forms;
+    for (const char* stem : {"Kubernetes", "PostgreSQL", "Grafana", "Anna Kowalski", "OAuth",
+                             "TypeScript", "GraphQL", "Terraform", "Żaneta Wiśniewska", "iPhone"})
+        for (int i = 0; i < 5; ++i) {
+            const QString entry =
+                i ? QStringLiteral("%1 %2").arg(QString::fromUtf8(stem)).arg(QChar('A' + i))
+                  : QString::fromUtf8(stem);
+            vocabulary.append(entry);
+            forms.insert(entry.toLower(), entry);
+        }
+    const QString prompt = transcriptionPrompt(vocabulary, "and the last thing I said");
+    int kept = 0;
+    for (const QString& entry : vocabulary)
+        kept += prompt.contains(entry) ? 1 : 0;
+    figure("service_prompt_vocabulary_kept_percent", 100.0 * kept / vocabulary.size(), "%");
+    const DictationFormatter rules({true, forms});
+    int spelled = 0;
+    for (const QString& entry : vocabulary) {
+        const QString written = rules.formatWritten(QStringLiteral("We talked about ") +
+                                                    entry.toLower() + ", then left.");
+        spelled += written == QStringLiteral("We talked about ") + entry + ", then left." ? 1 : 0;
+    }
+    figure("service_vocabulary_spelled_percent", 100.0 * spelled / vocabulary.size(), "%");
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -140,8 +226,12 @@ int main(int argc, char** argv) {
         return 1;
     }
     const QString speech = QStringLiteral(MIRVO_SOURCE_DIR "/resources/demo/speech.wav");
+    if (argc > 1 && QByteArray(argv[1]) == "services") { // the service figures alone
+        serviceFigures(pulse, speech);
+        return 0;
+    }
 
-    const Timings local = dictate(pulse, speech, 9, std::nullopt);
+    const Timings local = dictate(pulse, speech, 9);
     figure("release_to_paste_ms_p50", percentile(local.releaseToPaste, 0.5), "ms");
     figure("release_to_paste_ms_p95", percentile(local.releaseToPaste, 0.95), "ms");
     figure("key_down_to_recording_ms_p50", percentile(local.downToRecording, 0.5), "ms");
@@ -156,9 +246,14 @@ int main(int argc, char** argv) {
         config.enableCloudTranscription = true;
         for (int i = 0; i < 5; ++i)
             proxy.answer(200, R"({"text":"cloud words"})");
-        const Timings cloud = dictate(pulse, speech, 5, config);
+        TranscriberChoice choice;
+        choice.config = config;
+        choice.client =
+            std::make_shared<ProxyClient>(config, std::make_shared<NetworkHTTPSession>());
+        const Timings cloud = dictate(pulse, speech, 5, choice);
         figure("release_to_paste_cloud_ms_p50", percentile(cloud.releaseToPaste, 0.5), "ms");
     }
+    serviceFigures(pulse, speech);
 
     // The application itself: idle, then a 60-second dictation through the microphone.
     QStringList spoken = SpokenText::sentences().mid(0, 19);
