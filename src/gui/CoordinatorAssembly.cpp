@@ -154,7 +154,7 @@ DictationCoordinator::make(PlatformServices& platform, const LaunchOptions& opti
     choice.rules = [vocabulary = choice.vocabulary, settings](const QString& text) {
         QHash<QString, QString> forms;
         for (const QString& entry : vocabulary())
-            forms.insert(entry.toLower(), entry);
+            forms.insert(entry.simplified().toLower(), entry.simplified());
         return DictationFormatter({settings.spokenPunctuation, forms}).formatWritten(text);
     };
     if (services.config)

@@ -56,6 +56,7 @@ Environment:
   MIRVO_POCKETSPHINX_MODEL=DIR  Another PocketSphinx English model.
   MIRVO_SESSION=x11|wayland   Override the session type the environment gives.
   MIRVO_UPDATE_MANIFEST_URL=URL  Tests: the release manifest on http://127.0.0.1:PORT/.
+  MIRVO_TEST_SERVICES=FILE    In test mode, a services file whose services are on 127.0.0.1.
 )";
 
 // What the command line asks for: a command for the running Mirvo, Mirvo itself, or an answer

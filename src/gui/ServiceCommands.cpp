@@ -210,5 +210,7 @@ int setServiceKey(PlatformServices& platform, const QString& name, bool remove) 
 }
 
 int checkServices(PlatformServices& platform) {
+    // What is sent is the bundled sample, not the user's words: a service's answers may be shown.
+    setLogDictatedWords(true);
     return QCoro::waitFor(checkAll(platform));
 }
