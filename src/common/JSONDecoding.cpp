@@ -94,49 +94,39 @@ JSONObjectReader JSONObjectReader::requireObject(const QString& key) const {
     return JSONObjectReader(v.toObject(), pathOf(key));
 }
 
-std::optional<QString> JSONObjectReader::optionalString(const QString& key) const {
+std::optional<QJsonValue> JSONObjectReader::optionalValue(const QString& key, const char* expected,
+                                                          bool (QJsonValue::*is)() const) const {
     const QJsonValue v = object_.value(key);
     if (v.isUndefined() || v.isNull())
         return std::nullopt;
-    if (!v.isString())
-        mismatch(key, "a string", v);
-    return v.toString();
+    if (!(v.*is)())
+        mismatch(key, expected, v);
+    return v;
+}
+
+std::optional<QString> JSONObjectReader::optionalString(const QString& key) const {
+    const auto v = optionalValue(key, "a string", &QJsonValue::isString);
+    return v ? std::optional(v->toString()) : std::nullopt;
 }
 
 std::optional<QJsonArray> JSONObjectReader::optionalArray(const QString& key) const {
-    const QJsonValue v = object_.value(key);
-    if (v.isUndefined() || v.isNull())
-        return std::nullopt;
-    if (!v.isArray())
-        mismatch(key, "an array", v);
-    return v.toArray();
+    const auto v = optionalValue(key, "an array", &QJsonValue::isArray);
+    return v ? std::optional(v->toArray()) : std::nullopt;
 }
 
 std::optional<JSONObjectReader> JSONObjectReader::optionalObject(const QString& key) const {
-    const QJsonValue v = object_.value(key);
-    if (v.isUndefined() || v.isNull())
-        return std::nullopt;
-    if (!v.isObject())
-        mismatch(key, "an object", v);
-    return JSONObjectReader(v.toObject(), pathOf(key));
+    const auto v = optionalValue(key, "an object", &QJsonValue::isObject);
+    return v ? std::optional(JSONObjectReader(v->toObject(), pathOf(key))) : std::nullopt;
 }
 
 std::optional<bool> JSONObjectReader::optionalBool(const QString& key) const {
-    const QJsonValue v = object_.value(key);
-    if (v.isUndefined() || v.isNull())
-        return std::nullopt;
-    if (!v.isBool())
-        mismatch(key, "a boolean", v);
-    return v.toBool();
+    const auto v = optionalValue(key, "a boolean", &QJsonValue::isBool);
+    return v ? std::optional(v->toBool()) : std::nullopt;
 }
 
 std::optional<double> JSONObjectReader::optionalNumber(const QString& key) const {
-    const QJsonValue v = object_.value(key);
-    if (v.isUndefined() || v.isNull())
-        return std::nullopt;
-    if (!v.isDouble())
-        mismatch(key, "a number", v);
-    return v.toDouble();
+    const auto v = optionalValue(key, "a number", &QJsonValue::isDouble);
+    return v ? std::optional(v->toDouble()) : std::nullopt;
 }
 
 std::optional<qint64> JSONObjectReader::optionalInteger(const QString& key) const {

@@ -43,6 +43,9 @@ public:
 
 private:
     QJsonValue require(const QString& key, const char* expected) const;
+    // The value at `key` unless it is absent or null; throws unless `is` holds for it.
+    std::optional<QJsonValue> optionalValue(const QString& key, const char* expected,
+                                            bool (QJsonValue::*is)() const) const;
     QString pathOf(const QString& key) const;
     [[noreturn]] void mismatch(const QString& key, const char* expected,
                                const QJsonValue& found) const;

@@ -112,17 +112,20 @@ QCoro::Task<QString> ProxyClient::polish(QString rawText, QString systemPrompt) 
     request.headers.prepend({"Content-Type", "application/json"});
     const QJsonObject payload{
         {QStringLiteral("model"), config_.polishModel},
-        {QStringLiteral("messages"),
-         QJsonArray{QJsonObject{{QStringLiteral("role"), QStringLiteral("system")},
-                                {QStringLiteral("content"), systemPrompt}},
-                    QJsonObject{{QStringLiteral("role"), QStringLiteral("user")},
-                                {QStringLiteral("content"), rawText}}}},
+        {QStringLiteral("messages"), chatMessages(systemPrompt, rawText)},
         {QStringLiteral("temperature"), 0.2},
     };
     request.body = QJsonDocument(payload).toJson(QJsonDocument::Compact);
 
     co_return chatContent(
         co_await exchange(*session_, std::move(request), QStringLiteral("polish")));
+}
+
+QJsonArray ProxyClient::chatMessages(const QString& systemPrompt, const QString& rawText) {
+    return {QJsonObject{{QStringLiteral("role"), QStringLiteral("system")},
+                        {QStringLiteral("content"), systemPrompt}},
+            QJsonObject{{QStringLiteral("role"), QStringLiteral("user")},
+                        {QStringLiteral("content"), rawText}}};
 }
 
 QString ProxyClient::chatContent(const HTTPResponse& response) {

@@ -6,6 +6,7 @@
 #include "platform/HTTPSession.h"
 
 #include <QCoro/QCoroTask>
+#include <QJsonArray>
 
 #include <exception>
 #include <memory>
@@ -47,6 +48,8 @@ public:
     static QString transcriptionText(const HTTPResponse& response, const QString& label);
     static QString chatContent(const HTTPResponse& response);
 
+    // A chat completion's messages: the system prompt, then the user's text.
+    static QJsonArray chatMessages(const QString& systemPrompt, const QString& rawText);
     // `request` through `session`; an answer over the request's size or time limit becomes a
     // ClientError under `label`, other transport failures propagate.
     static QCoro::Task<HTTPResponse> exchange(HTTPSession& session, HTTPRequest request,

@@ -129,11 +129,7 @@ QCoro::Task<QString> ServiceClient::polish(QString rawText, QString systemPrompt
         const bool withTemperature = !temperatureRefused_;
         QJsonObject payload{
             {QStringLiteral("model"), endpoint_.model},
-            {QStringLiteral("messages"),
-             QJsonArray{QJsonObject{{QStringLiteral("role"), QStringLiteral("system")},
-                                    {QStringLiteral("content"), systemPrompt}},
-                        QJsonObject{{QStringLiteral("role"), QStringLiteral("user")},
-                                    {QStringLiteral("content"), rawText}}}},
+            {QStringLiteral("messages"), ProxyClient::chatMessages(systemPrompt, rawText)},
             {QStringLiteral("stream"), false},
         };
         if (withTemperature)
