@@ -205,6 +205,9 @@ QStringList WaylandSession::command(const QString& program, const QStringList& a
          << "-u"
          << "WAYLAND_DISPLAY"
          << "XDG_RUNTIME_DIR=" + runtime_ << "HOME=" + root_.filePath("home");
+    // A coverage build's profiles: every process writes its own.
+    if (const QString profile = qEnvironmentVariable("LLVM_PROFILE_FILE"); !profile.isEmpty())
+        line << "LLVM_PROFILE_FILE=" + profile;
     if (client)
         line << this->environment();
     line << environment << program << arguments;
