@@ -7,7 +7,7 @@
 #include "Figures.h"
 #include "XvfbServer.h"
 #include "gui/OnboardingWindow.h"
-#include "platform/linux/desktop/LinuxPlatform.h"
+#include "platform/linux/LinuxPlatform.h"
 #include "platform/linux/desktop/SettingsUserDefaults.h"
 #include "support/Await.h"
 #include "support/PulseAudioServer.h"

@@ -17,7 +17,7 @@
 //                               to "[Mirvo/Audio] engine started" in Mirvo's log (p50 of 5)
 #include "Figures.h"
 #include "core/Paster.h"
-#include "platform/linux/desktop/LinuxPlatform.h"
+#include "platform/linux/LinuxPlatform.h"
 #include "support/PulseAudioServer.h"
 #include "support/SpokenText.h"
 #include "support/Utilities.h"

@@ -5,6 +5,7 @@
 // user's vocabulary. Prints "NAME VALUE UNIT".
 #include "Figures.h"
 #include "SpeechCorpus.h"
+#include "core/DictationFormatter.h"
 #include "platform/linux/speech/PocketSphinxRecognizer.h"
 #include "support/SpokenText.h"
 #include "support/Utilities.h"
@@ -83,6 +84,21 @@ QStringList recogniseAll(SpeechRecognizer& recognizer, const std::vector<Clip>& 
     return texts;
 }
 
+// The recogniser's words as Mirvo writes them, with `vocabulary`'s spellings.
+QStringList written(const QStringList& heard, const QStringList& vocabulary) {
+    QHash<QString, QString> forms;
+    for (const QString& entry : vocabulary)
+        forms.insert(entry.toLower(), entry);
+    const DictationFormatter rules({true, forms});
+    QStringList texts;
+    for (const QString& text : heard) {
+        RecognitionResult result;
+        result.formattedString = text;
+        texts.append(rules.format(result).formattedString);
+    }
+    return texts;
+}
+
 // Words with their case, and each mark a token of its own: "At 7:30 PM." → At 7 : 30 PM .
 QStringList writtenTokens(const QString& text) {
     static const QRegularExpression token(
@@ -130,7 +146,8 @@ void formatting(const QString& model, const QString& dir) {
     const std::vector<Clip> clips = corpus(dir + "/punctuated", sentences);
     const QStringList before = recogniseAll(*todaysRecognizer(model), clips, 0);
     const auto shipped = PocketSphinxRecognizer::makeProvider()("en-US");
-    const QStringList after = recogniseAll(*shipped, clips, RecognitionRequest::dictationTaskHint);
+    const QStringList after =
+        written(recogniseAll(*shipped, clips, RecognitionRequest::dictationTaskHint), {});
     Scores formatted, formattedBefore, plain;
     for (size_t i = 0; i < clips.size(); ++i) {
         const QStringList reference = writtenTokens(clips[i].reference);
@@ -205,7 +222,7 @@ void vocabulary(const QString& dir) {
     auto watcher = std::make_shared<VocabularyWatcher>(config.filePath("vocabulary.txt"));
     const auto recognizer = PocketSphinxRecognizer::makeProvider({}, watcher)("en-US");
     const QStringList heard =
-        recogniseAll(*recognizer, clips, RecognitionRequest::dictationTaskHint);
+        written(recogniseAll(*recognizer, clips, RecognitionRequest::dictationTaskHint), terms);
     int right = 0;
     for (size_t i = 0; i < clips.size(); ++i) {
         const QStringList said = writtenTokens(clips[i].reference);

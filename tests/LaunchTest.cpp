@@ -217,7 +217,7 @@ private slots:
                      c.screen ? QStringList() : QStringList{"No X11 display."});
         }
         // Dictations where no paste chord can be sent are left on the clipboard, and the user
-        // is told so.
+        // is told so; the recogniser's words are written (a capital) on their way.
         if (!c.pasteChord) {
             s.delegate->onboarding()->close(); // else the try-it box takes the text
             s.delegate->handleCommand(SingleInstance::holdCommand, {});
@@ -226,7 +226,7 @@ private slots:
             QTRY_VERIFY(!s.delegate->coordinator()->isRecording());
             s.platform.recognizer->dictationTask()->deliver("left for you", {0.1}, true);
             QTRY_COMPARE(s.platform.userNotifications, QStringList{"Copied — press Ctrl+V"});
-            QCOMPARE(s.platform.pasteboard->text(), QStringLiteral("left for you"));
+            QCOMPARE(s.platform.pasteboard->text(), QStringLiteral("Left for you"));
         }
     }
 

@@ -563,11 +563,6 @@ private:
 
 DictationFormatter::DictationFormatter(Options options) : options_(std::move(options)) {}
 
-QStringList DictationFormatter::commandPhrases() {
-    return {QStringLiteral("semicolon"), QStringLiteral("open paren"),
-            QStringLiteral("close paren")};
-}
-
 RecognitionResult DictationFormatter::format(const RecognitionResult& spoken) const {
     return Writer(spoken, options_).write(spoken.isFinal);
 }

@@ -30,9 +30,6 @@ public:
     // punctuation) stays; a mark said aloud replaces the punctuation it put around the words.
     QString formatWritten(const QString& text) const;
 
-    // The phrases of the spoken marks, for a recogniser to favour.
-    static QStringList commandPhrases();
-
 private:
     Options options_;
 };

@@ -1,6 +1,7 @@
 #include "HybridTranscriber.h"
 
 #include "CloudTranscriber.h"
+#include "DictationFormatter.h"
 #include "ProxyClient.h"
 #include "ServiceClient.h"
 #include "common/Log.h"
@@ -84,11 +85,17 @@ TranscriberFactory makeTranscriberFactory(TranscriberChoice choice,
                                           SFTranscriber::Timing timing) {
     return [choice = std::move(choice), recognizers = std::move(recognizers),
             timing = std::move(timing)](const QStringList& recent) -> std::shared_ptr<Transcriber> {
-        auto local =
-            std::make_shared<SFTranscriber>(QStringLiteral("en-US"), recent, recognizers, timing);
+        SFTranscriber::ResultWriter writer;
+        HybridTranscriber::WrittenRules rules;
+        if (const auto writing = choice.writing) {
+            writer = [writing](const RecognitionResult& heard) { return writing().format(heard); };
+            rules = [writing](const QString& text) { return writing().formatWritten(text); };
+        }
+        auto local = std::make_shared<SFTranscriber>(QStringLiteral("en-US"), recent, recognizers,
+                                                     timing, writer);
         const auto hybrid = [&](std::shared_ptr<CloudTranscriber> cloud) {
             return std::make_shared<HybridTranscriber>(local, std::move(cloud),
-                                                       choice.serviceWaitSeconds, choice.rules);
+                                                       choice.serviceWaitSeconds, rules);
         };
         if (choice.transcription && (!choice.serviceOn || choice.serviceOn())) {
             const std::shared_ptr<ServiceClient> service = choice.transcription;

@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 
+class DictationFormatter;
 class ProxyClient;
 class ServiceClient;
 
@@ -39,15 +40,17 @@ private:
 };
 
 // What a dictation's services are: the proxy's targets (its configuration and client) or an
-// OpenAI-compatible transcription service, the on-device recogniser, and how the service's text
-// is written. `transcription` wins over the proxy when both are set.
+// OpenAI-compatible transcription service, and the written-text rules for every transcript.
+// `transcription` wins over the proxy when both are set.
 struct TranscriberChoice {
     std::optional<MirvoConfig> config;
     std::shared_ptr<ProxyClient> client;
     std::shared_ptr<ServiceClient> transcription;
     // The user's vocabulary for the service's prompt; read at every dictation.
     std::function<QStringList()> vocabulary;
-    HybridTranscriber::WrittenRules rules;
+    // The rules as they stand at the moment (the vocabulary may have changed); unset: words
+    // as heard.
+    std::function<DictationFormatter()> writing;
     double serviceWaitSeconds = ::serviceWaitSeconds;
     // Whether the service is switched on (the tray's choice); read at every dictation.
     std::function<bool()> serviceOn;

@@ -1,9 +1,9 @@
 #include "Onboarding.h"
 
 #include "HotkeyMonitor.h"
-#include "LoginItem.h"
 #include "common/Log.h"
 #include "common/MainThread.h"
+#include "platform/LoginItem.h"
 #include "platform/PlatformServices.h"
 #include "platform/UserDefaults.h"
 

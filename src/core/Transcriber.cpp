@@ -51,11 +51,13 @@ private:
 };
 
 SFTranscriber::SFTranscriber(const QString& locale, QStringList contextualStrings,
-                             const SpeechRecognizerProvider& recognizers, Timing timing)
+                             const SpeechRecognizerProvider& recognizers, Timing timing,
+                             ResultWriter writer)
     : recognizer_(recognizers ? recognizers(locale) : nullptr),
       rotationInterval_(timing.rotationInterval), targetOverlap_(timing.targetOverlap),
       finishTimeout_(timing.finishTimeout), modelWaitLimit_(timing.modelWaitLimit),
-      clock_(std::move(timing.now)), contextualStrings_(std::move(contextualStrings)) {}
+      clock_(std::move(timing.now)), contextualStrings_(std::move(contextualStrings)),
+      writer_(std::move(writer)) {}
 
 double SFTranscriber::now() const {
     if (clock_)
@@ -181,7 +183,9 @@ void SFTranscriber::handleResultLocked(int index, const std::optional<Recognitio
     QString text = slot.text;
     bool final = slot.isFinal;
     if (result) {
-        text = trimOverlap(*result, slot.overlapSeconds);
+        // Written tokens keep their first word's time, so the overlap cut still pairs them.
+        text = trimOverlap(result->isFinal && writer_ ? writer_(*result) : *result,
+                           slot.overlapSeconds);
         final = final || result->isFinal;
     }
     const bool done = final || error.has_value();

@@ -100,8 +100,12 @@ public:
         QStringLiteral("Speech recognition wasn't ready in time — please dictate again");
     using Timing = SFTranscriberTiming;
 
+    // How a final result is written (the written-text rules); as heard when unset.
+    using ResultWriter = std::function<RecognitionResult(const RecognitionResult&)>;
+
     SFTranscriber(const QString& locale, QStringList contextualStrings,
-                  const SpeechRecognizerProvider& recognizers, Timing timing = {});
+                  const SpeechRecognizerProvider& recognizers, Timing timing = {},
+                  ResultWriter writer = {});
 
     // Throws TranscriberError::unavailable without a usable recognizer.
     void start() override;
@@ -145,6 +149,7 @@ private:
     const double modelWaitLimit_;
     const std::function<double()> clock_;
     const QStringList contextualStrings_;
+    const ResultWriter writer_;
 
     mutable std::mutex lock_;
     uint64_t sessionId_ = 0;

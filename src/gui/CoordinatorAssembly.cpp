@@ -150,12 +150,12 @@ DictationCoordinator::make(PlatformServices& platform, const LaunchOptions& opti
     choice.transcription = services.transcription;
     choice.vocabulary = platform.vocabulary();
     choice.serviceOn = [serviceOn] { return serviceOn->load(); };
-    // A service's text gets the rules the device's words get.
-    choice.rules = [vocabulary = choice.vocabulary, settings](const QString& text) {
+    // One set of written-text rules for the device's words and a service's text.
+    choice.writing = [vocabulary = choice.vocabulary, settings] {
         QHash<QString, QString> forms;
         for (const QString& entry : vocabulary())
             forms.insert(entry.simplified().toLower(), entry.simplified());
-        return DictationFormatter({settings.spokenPunctuation, forms}).formatWritten(text);
+        return DictationFormatter({settings.spokenPunctuation, forms});
     };
     if (services.config)
         choice.serviceWaitSeconds = services.config->fallbackSeconds;

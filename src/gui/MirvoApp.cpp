@@ -4,7 +4,7 @@
 #include "ServiceCommands.h"
 #include "common/Log.h"
 #include "common/PlatformError.h"
-#include "core/LoginItem.h"
+#include "platform/LoginItem.h"
 #include "platform/Pasteboard.h"
 #include "platform/PlatformServices.h"
 #include "platform/SingleInstance.h"

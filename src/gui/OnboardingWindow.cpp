@@ -4,7 +4,7 @@
 #include "common/Log.h"
 #include "common/MainThread.h"
 #include "common/WindowPlacement.h"
-#include "core/LoginItem.h"
+#include "platform/LoginItem.h"
 #include "platform/PlatformServices.h"
 #include "platform/SingleInstance.h"
 

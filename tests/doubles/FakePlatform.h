@@ -1,11 +1,11 @@
 #pragma once
 
 #include "CallLog.h"
-#include "core/LoginItem.h"
 #include "platform/AudioEngine.h"
 #include "platform/HTTPSession.h"
 #include "platform/HUDPanel.h"
 #include "platform/KeyboardEvents.h"
+#include "platform/LoginItem.h"
 #include "platform/NotificationCenter.h"
 #include "platform/Pasteboard.h"
 #include "platform/PlatformServices.h"
@@ -20,6 +20,21 @@
 #include <exception>
 #include <mutex>
 #include <vector>
+
+// An in-memory login item that records every call.
+class FakeLoginItem final : public LoginItemControlling {
+public:
+    explicit FakeLoginItem(bool initiallyEnabled) : enabled(initiallyEnabled) {}
+    bool isEnabled() const override { return enabled; }
+    bool setEnabled(bool value) override {
+        setEnabledCalls.append(value);
+        enabled = value;
+        return true;
+    }
+
+    bool enabled;
+    QList<bool> setEnabledCalls;
+};
 
 // A tap the test drives: deliver() plays an event through the callback as the system would.
 class FakeEventTap final : public EventTap {

@@ -2,7 +2,7 @@
 // whose microphone hears what is played, a text field in another program, and homes of its own,
 // driven through XTest, signals, the tray menu and other launches.
 #include "gui/OnboardingWindow.h"
-#include "platform/linux/desktop/LinuxPlatform.h"
+#include "platform/linux/LinuxPlatform.h"
 #include "support/DesktopHelpers.h"
 #include "support/SpokenText.h"
 

@@ -3,7 +3,7 @@
 // and the paste chord through Mirvo's own connection (data-control, virtual-keyboard), into a
 // Wayland terminal (Ctrl+Shift+V); and on a headless KDE Plasma, held through the portal.
 #include "core/Paster.h"
-#include "platform/linux/desktop/LinuxPlatform.h"
+#include "platform/linux/LinuxPlatform.h"
 #include "support/PulseAudioServer.h"
 #include "support/SpokenText.h"
 #include "support/Utilities.h"

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "platform/linux/LinuxOnly.h"
+#include "platform/linux/system/LinuxOnly.h"
 
-#include "DesktopSession.h"
 #include "platform/PlatformServices.h"
+#include "platform/linux/desktop/DesktopSession.h"
 
 #include <map>
 
@@ -11,11 +11,13 @@ class X11Connection;
 class VocabularyWatcher;
 
 // The Linux desktop: X11 for keys, clipboard and windows, PulseAudio for the microphone,
-// PocketSphinx for speech, libsndfile for audio files, QSettings and the XDG folders for what
-// Mirvo keeps. In a Wayland session the keys come from the compositor's bindings, the clipboard
-// and the paste chord from wl-clipboard and wtype, and the windows go through XWayland (Qt is
-// told so by chooseQtPlatform(), before the application object exists). Cheap to
-// construct; each service is made when first asked for.
+// PocketSphinx for speech, libsndfile for audio files, the Secret Service for keys, QSettings
+// and the XDG folders for what Mirvo keeps. In a Wayland session the hold key comes from the
+// desktop portal's shortcut or the compositor's bindings (`mirvo --hold`), the clipboard from
+// data-control (wl-clipboard where Mirvo cannot connect), the paste chord from a virtual
+// keyboard of Mirvo's own on wlroots or KWin's fake input on KDE, and the windows go through
+// XWayland (Qt is told so by chooseQtPlatform(), before the application object exists). Cheap
+// to construct; each service is made when first asked for.
 class LinuxPlatform final : public PlatformServices {
 public:
     LinuxPlatform();

@@ -1,6 +1,6 @@
 #include "DesktopSession.h"
 
-#include "HelperProcess.h"
+#include "platform/linux/system/HelperProcess.h"
 
 #include <wayland-client.h>
 

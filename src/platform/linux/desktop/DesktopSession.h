@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/linux/LinuxOnly.h"
+#include "platform/linux/system/LinuxOnly.h"
 
 #include <QProcessEnvironment>
 #include <QString>
@@ -14,7 +14,8 @@ struct DesktopSession {
     // The compositor's name where the environment tells it ("sway", "Hyprland", "GNOME"…).
     QString compositor;
     // Sway, Hyprland, river and the other wlroots compositors offer ordinary clients the
-    // clipboard (data-control) and key posting (virtual keyboard); GNOME and KDE do not.
+    // clipboard (data-control) and key posting (virtual keyboard); KWin offers data-control
+    // but posts keys only through its own fake input; GNOME offers neither.
     bool wlroots = false;
     // KDE Plasma's KWin offers Mirvo its fake input (Mirvo's .desktop file asks for it): Mirvo
     // types the paste chord there too.

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/SecretStore.h"
-#include "platform/linux/LinuxOnly.h"
+#include "platform/linux/system/LinuxOnly.h"
 
 // The Secret Service of the session bus (GNOME Keyring, KWallet) through QtKeychain, under the
 // service name "Mirvo".

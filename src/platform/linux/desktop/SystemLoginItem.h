@@ -1,8 +1,8 @@
 #pragma once
 
-#include "platform/linux/LinuxOnly.h"
+#include "platform/linux/system/LinuxOnly.h"
 
-#include "core/LoginItem.h"
+#include "platform/LoginItem.h"
 
 #include <QString>
 

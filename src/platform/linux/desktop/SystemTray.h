@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/linux/LinuxOnly.h"
+#include "platform/linux/system/LinuxOnly.h"
 
 #include "platform/Tray.h"
 

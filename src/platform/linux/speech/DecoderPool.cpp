@@ -2,7 +2,7 @@
 
 #include "LanguageBias.h"
 #include "common/Log.h"
-#include "platform/linux/desktop/InMemoryFile.h"
+#include "platform/linux/system/InMemoryFile.h"
 
 #include <pocketsphinx.h>
 

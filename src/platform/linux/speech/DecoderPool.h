@@ -1,7 +1,7 @@
 #pragma once
 
 #include "UserVocabulary.h"
-#include "platform/linux/LinuxOnly.h"
+#include "platform/linux/system/LinuxOnly.h"
 
 #include <QString>
 #include <QStringList>

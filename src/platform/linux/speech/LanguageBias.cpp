@@ -1,6 +1,6 @@
 #include "LanguageBias.h"
 
-#include "platform/linux/desktop/InMemoryFile.h"
+#include "platform/linux/system/InMemoryFile.h"
 
 #include <QHash>
 #include <QRegularExpression>

@@ -87,7 +87,6 @@ struct TaskState final : DecodeJob {
 
     std::shared_ptr<RecognitionRequest> request;
     RecognitionHandler handler;
-    PocketSphinxRecognizer::FormatterSource formatter;
     std::shared_ptr<HeardWords> heard;
     std::atomic<bool> cancelled{false};
     // Set by the worker's thread before it asks hintsForNext().
@@ -259,9 +258,6 @@ void TaskState::run(ps_decoder_t* decoder, DecoderPool& pool) {
     RecognitionResult result = decoding.finish();
     if (heard)
         heard->record(decoding.sureOfWords());
-    // Written text, as the dictation hint asks; partial results stay the raw words.
-    if (formatter && request->taskHint == RecognitionRequest::dictationTaskHint)
-        result = formatter().format(result);
     finalText = result.formattedString;
     handler(result, std::nullopt);
 }
@@ -298,9 +294,8 @@ QStringList HeardWords::withoutDoubted(const QStringList& phrases) const {
 }
 
 PocketSphinxRecognizer::PocketSphinxRecognizer(std::shared_ptr<DecoderPool> pool,
-                                               FormatterSource formatter,
                                                std::shared_ptr<HeardWords> heard)
-    : pool_(std::move(pool)), formatter_(std::move(formatter)), heard_(std::move(heard)) {}
+    : pool_(std::move(pool)), heard_(std::move(heard)) {}
 
 std::shared_ptr<RecognitionTask>
 PocketSphinxRecognizer::recognitionTask(std::shared_ptr<RecognitionRequest> request,
@@ -308,7 +303,6 @@ PocketSphinxRecognizer::recognitionTask(std::shared_ptr<RecognitionRequest> requ
     auto state = std::make_shared<TaskState>();
     state->request = std::move(request);
     state->handler = std::move(handler);
-    state->formatter = formatter_;
     state->heard = heard_;
     pool_->submit(state);
     return std::make_shared<PocketSphinxTask>(state, pool_);
@@ -352,11 +346,10 @@ PocketSphinxRecognizer::makeProvider(const RecognitionSettings& settings,
                           words->phrases};
         teaching.words.insert(teaching.words.end(), words->words.begin(), words->words.end());
         if (spokenPunctuation)
-            teaching.phrases += DictationFormatter::commandPhrases();
+            teaching.phrases +=
+                QStringList{QStringLiteral("semicolon"), QStringLiteral("open paren"),
+                            QStringLiteral("close paren")};
         return teaching;
-    };
-    const FormatterSource formatter = [current, spokenPunctuation] {
-        return DictationFormatter({spokenPunctuation, current()->writtenForms});
     };
     // The model may be installed while Mirvo runs: until it is complete, every call looks again,
     // and the first that finds it makes the pool the process keeps.
@@ -384,10 +377,10 @@ PocketSphinxRecognizer::makeProvider(const RecognitionSettings& settings,
     };
     poolNow(); // warm up from the start when the model is there
     auto heard = std::make_shared<HeardWords>();
-    return [poolNow, formatter, heard](const QString& locale) -> std::shared_ptr<SpeechRecognizer> {
+    return [poolNow, heard](const QString& locale) -> std::shared_ptr<SpeechRecognizer> {
         if (locale != QLatin1String("en-US"))
             return nullptr;
         const std::shared_ptr<DecoderPool> pool = poolNow();
-        return pool ? std::make_shared<PocketSphinxRecognizer>(pool, formatter, heard) : nullptr;
+        return pool ? std::make_shared<PocketSphinxRecognizer>(pool, heard) : nullptr;
     };
 }

@@ -2,9 +2,8 @@
 
 #include "DecoderPool.h"
 #include "UserVocabulary.h"
-#include "core/DictationFormatter.h"
 #include "platform/Speech.h"
-#include "platform/linux/LinuxOnly.h"
+#include "platform/linux/system/LinuxOnly.h"
 
 #include <QHash>
 #include <QString>
@@ -32,17 +31,13 @@ private:
 };
 
 // The on-device recognizer for English, on PocketSphinx. Every task decodes on a worker of the
-// shared pool; results carry the recognised words (no fillers or silences) and their start
-// times, and the final result of a dictation-hinted request is written text. The decoder
-// favours the request's contextual strings.
+// shared pool; results carry the recognised words in lower case (no fillers or silences) and
+// their start times; the core writes them. The decoder favours the request's contextual
+// strings.
 class PocketSphinxRecognizer final : public SpeechRecognizer {
 public:
-    // The formatter for a result, made when the result is final.
-    using FormatterSource = std::function<DictationFormatter()>;
-
     // Hints are rid of the words `heard` (may be null) doubts.
     explicit PocketSphinxRecognizer(std::shared_ptr<DecoderPool> pool,
-                                    FormatterSource formatter = nullptr,
                                     std::shared_ptr<HeardWords> heard = nullptr);
 
     bool isAvailable() const override { return true; }
@@ -57,7 +52,7 @@ public:
     static QString modelDirectoryToUse();
     // A provider with one pool for the process: a recognizer for "en-US" when the model is
     // installed, none otherwise. The pool starts warming up at once; its decoders learn the
-    // words of `vocabulary` (may be null), and results are written with its spellings.
+    // words of `vocabulary` (may be null) and, with spoken punctuation, the marks' words.
     static SpeechRecognizerProvider
     makeProvider(const RecognitionSettings& settings = {},
                  std::shared_ptr<VocabularyWatcher> vocabulary = nullptr);
@@ -67,6 +62,5 @@ public:
 
 private:
     std::shared_ptr<DecoderPool> pool_;
-    FormatterSource formatter_;
     std::shared_ptr<HeardWords> heard_;
 };

@@ -69,10 +69,7 @@ UserVocabulary UserVocabulary::read(const QString& path) {
             skip(lineNumber, problem);
             continue;
         }
-        vocabulary.phrases.append(line);
-        // A phrase's capitals belong to the whole phrase: "New York", not every "new".
-        const QString form = written.join(QLatin1Char(' '));
-        vocabulary.writtenForms.insert(form.toLower(), form);
+        vocabulary.phrases.append(written.join(QLatin1Char(' ')));
         for (qsizetype i = 0; i < written.size(); ++i) {
             if (!taught.contains(words[i].spelling)) {
                 taught.insert(words[i].spelling);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/linux/LinuxOnly.h"
+#include "platform/linux/system/LinuxOnly.h"
 
 #include <QByteArray>
 #include <QFileSystemWatcher>
@@ -27,9 +27,8 @@ struct TaughtWord {
 struct UserVocabulary {
     // Every word of every entry, for the decoders; those the dictionary has are not re-taught.
     std::vector<TaughtWord> words;
-    // Lower-case word → as the user writes it.
-    QHash<QString, QString> writtenForms;
-    // The entries, for the decoders to favour.
+    // The entries as the user writes them, for the decoders to favour (and the written-text
+    // rules to spell).
     QStringList phrases;
 
     // A missing file is an empty vocabulary.

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/linux/LinuxOnly.h"
+#include "LinuxOnly.h"
 
 #include <QByteArray>
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/GlobalShortcut.h"
-#include "platform/linux/LinuxOnly.h"
+#include "platform/linux/system/LinuxOnly.h"
 
 #include <QCoro/QCoroTask>
 #include <QDBusArgument>

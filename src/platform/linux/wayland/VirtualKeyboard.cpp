@@ -1,7 +1,7 @@
 #include "VirtualKeyboard.h"
 
 #include "WaylandConnection.h"
-#include "platform/linux/desktop/InMemoryFile.h"
+#include "platform/linux/system/InMemoryFile.h"
 
 #include "fake-input-client-protocol.h"
 #include "virtual-keyboard-unstable-v1-client-protocol.h"

@@ -3,8 +3,8 @@
 #include "VirtualKeyboard.h"
 
 #include "common/Log.h"
-#include "platform/linux/desktop/HelperProcess.h"
-#include "platform/linux/desktop/Terminals.h"
+#include "platform/linux/system/HelperProcess.h"
+#include "platform/linux/system/Terminals.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/linux/LinuxOnly.h"
+#include "platform/linux/system/LinuxOnly.h"
 
 #include "platform/KeyboardEvents.h"
 
@@ -11,9 +11,10 @@
 
 class VirtualKeyboard;
 
-// The paste chord on wlroots compositors through the virtual-keyboard protocol, typed by a
-// keyboard of Mirvo's own (or by wtype where that cannot connect): Ctrl+V, or Ctrl+Shift+V when
-// the focused window is a terminal, as sway or Hyprland name it.
+// The paste chord on Wayland: on wlroots compositors through the virtual-keyboard protocol, by a
+// keyboard of Mirvo's own (or by wtype where that cannot connect), on KDE through KWin's fake
+// input: Ctrl+V, or Ctrl+Shift+V when the focused window is a terminal, as the compositor names
+// it.
 class WaylandKeyboardEvents final : public KeyboardEvents {
 public:
     WaylandKeyboardEvents();

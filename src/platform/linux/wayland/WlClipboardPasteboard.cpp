@@ -2,7 +2,7 @@
 
 #include "ClipboardReads.h"
 #include "common/Log.h"
-#include "platform/linux/desktop/HelperProcess.h"
+#include "platform/linux/system/HelperProcess.h"
 
 #include <QElapsedTimer>
 #include <QThread>

@@ -44,9 +44,8 @@ QString X11Connection::keyAccessProblem() {
     Display* d = display();
     if (!d)
         return qEnvironmentVariableIsSet("WAYLAND_DISPLAY")
-                   ? QStringLiteral("This is a Wayland session without X11, where Mirvo cannot "
-                                    "watch the hold key or paste yet. Log in to an X11 session "
-                                    "to dictate.")
+                   ? QStringLiteral("This is a Wayland session without X11 (XWayland): Mirvo "
+                                    "needs it for its windows.")
                    : QStringLiteral("Mirvo finds no X11 display (DISPLAY is not set or the "
                                     "server does not answer), so it cannot watch the hold key "
                                     "or paste.");

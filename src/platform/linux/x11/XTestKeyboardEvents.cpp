@@ -2,7 +2,7 @@
 
 #include "X11Connection.h"
 #include "common/Log.h"
-#include "platform/linux/desktop/Terminals.h"
+#include "platform/linux/system/Terminals.h"
 
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
