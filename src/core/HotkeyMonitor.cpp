@@ -133,15 +133,16 @@ CGEventTapHotkeyMonitor::~CGEventTapHotkeyMonitor() = default;
 
 void CGEventTapHotkeyMonitor::start() {
     const bool trusted = isProcessTrusted_ && isProcessTrusted_();
-    mirvoLog(QStringLiteral("[Mirvo] CGEvent.tapCreate attempt, AXIsProcessTrusted=%1")
+    mirvoLog(QStringLiteral("[Mirvo] hold key: starting to watch it, keys may be watched and "
+                            "posted=%1")
                  .arg(boolText(trusted)));
     std::unique_ptr<EventTap> tap =
         tapFactory_ ? tapFactory_(TapEvent::flagsChangedMask, &tapCallback, this) : nullptr;
     if (!tap) {
-        mirvoLog(QStringLiteral("[Mirvo] CGEvent.tapCreate returned nil"));
+        mirvoLog(QStringLiteral("[Mirvo] hold key: cannot watch it"));
         throw HotkeyError::cannotCreateEventTap();
     }
-    mirvoLog(QStringLiteral("[Mirvo] CGEvent.tapCreate OK"));
+    mirvoLog(QStringLiteral("[Mirvo] hold key: watched"));
     tap_ = std::move(tap);
     tap_->setEnabled(true);
 }

@@ -279,7 +279,8 @@ QCoro::Task<bool> SystemOnboardingChecker::dictationEnabled() {
 
 bool SystemOnboardingChecker::accessibilityTrusted() {
     const bool trusted = platform_.canWatchAndPostKeys();
-    mirvoLog(QStringLiteral("[Mirvo/TCC] AXIsProcessTrusted() -> ") + boolText(trusted));
+    mirvoLog(QStringLiteral("[Mirvo/Checklist] keys may be watched and posted: ") +
+             boolText(trusted));
     return trusted;
 }
 

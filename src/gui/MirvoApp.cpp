@@ -296,10 +296,11 @@ void MirvoAppDelegate::startCoordinator() {
         mirvoLog(QStringLiteral("[Mirvo] checking permissions"));
         mirvoLog(QStringLiteral("[Mirvo] speech auth status=%1")
                      .arg(int(self->platform_.speechAuthorizationStatus())));
-        mirvoLog(QStringLiteral("[Mirvo] AXIsProcessTrusted()=") +
+        mirvoLog(QStringLiteral("[Mirvo] keys may be watched and posted=") +
                  boolText(self->platform_.canWatchAndPostKeys()));
         if (!self->platform_.canWatchAndPostKeys()) {
-            mirvoLog(QStringLiteral("[Mirvo] AX not trusted — reshowing onboarding"));
+            mirvoLog(QStringLiteral("[Mirvo] keys cannot be watched and posted — reshowing the "
+                                    "setup checklist"));
             self->defaults_->setValue(onboardingCompletedKey, false);
             // Without a screen there is no checklist to fix it from, and showing it would only
             // come back here: say what is missing, once.

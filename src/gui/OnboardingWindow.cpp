@@ -585,7 +585,8 @@ void OnboardingWindowController::openSettings(OnboardingStep step) {
     case OnboardingStep::accessibility:
         // Linux has no prompt to show: the question is asked again, and the help says what
         // the desktop lacks.
-        mirvoLog(QStringLiteral("[Mirvo/TCC] AXIsProcessTrustedWithOptions(prompt=true) -> ") +
+        mirvoLog(QStringLiteral("[Mirvo/Checklist] key access asked again: keys may be watched "
+                                "and posted: ") +
                  boolText(systemChecker_->platform().canWatchAndPostKeys()));
         openHelp(step);
         break;
