@@ -290,11 +290,11 @@ private slots:
         QTest::addColumn<QString>("message");
         QTest::newRow("no microphone, after transcriber started")
             << true << errorOf(PlatformError(PlatformErrors::noInputDevice, "no source"))
-            << "Error Domain=com.apple.coreaudio.avfaudio Code=-10868 \"no source\""
+            << "no source (audio error -10868)"
             << "No microphone found. Check your sound settings.";
         QTest::newRow("dictation off")
             << false << errorOf(PlatformError("kLSRErrorDomain", 201, "off"))
-            << "Error Domain=kLSRErrorDomain Code=201 \"off\""
+            << "off (speech error 201)"
             << "Model broken.";
         QTest::newRow("unavailable")
             << false << errorOf(TranscriberError::unavailable()) << "unavailable"

@@ -1,9 +1,28 @@
 #include "PlatformError.h"
 
+namespace {
+
+// What kind of failure a domain stands for, in the words of a log line.
+QString kindOf(const QString& domain) {
+    if (domain == QLatin1String(PlatformErrors::urlDomain))
+        return QStringLiteral("network");
+    if (domain == QLatin1String(PlatformErrors::posixDomain))
+        return QStringLiteral("system");
+    if (domain == QLatin1String(PlatformErrors::noInputDevice.domain) ||
+        domain == QLatin1String(PlatformErrors::audioFileTooLarge.domain))
+        return QStringLiteral("audio");
+    if (domain == QLatin1String(PlatformErrors::dictationDisabled.domain) ||
+        domain == QLatin1String(PlatformErrors::noSpeechDetected.domain))
+        return QStringLiteral("speech");
+    return domain;
+}
+
+} // namespace
+
 PlatformError::PlatformError(QString domain, long code, QString description)
     : domain_(std::move(domain)), code_(code), description_(std::move(description)) {
-    printed_ = QStringLiteral("Error Domain=%1 Code=%2 \"%3\"")
-                   .arg(domain_, QString::number(code_), description_)
+    printed_ = QStringLiteral("%1 (%2 error %3)")
+                   .arg(description_, kindOf(domain_), QString::number(code_))
                    .toUtf8();
 }
 

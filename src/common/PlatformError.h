@@ -42,7 +42,8 @@ public:
     bool is(ErrorIdentity identity) const;
     // Human-readable reason, e.g. "No such file: /tmp/x.wav".
     const QString& localizedDescription() const { return description_; }
-    // Printed form: Error Domain=<domain> Code=<code> "<description>".
+    // Printed form: <description> (<kind> error <code>), the kind in words: "Connection refused
+    // (network error -1004)".
     const char* what() const noexcept override { return printed_.constData(); }
 
 private:
