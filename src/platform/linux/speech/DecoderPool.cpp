@@ -386,12 +386,17 @@ bool DecoderPool::teach(Worker& worker, ps_decoder_t* decoder, const Teaching& t
 bool DecoderPool::favour(Worker& worker, ps_decoder_t* decoder, const Teaching& teaching,
                          const QStringList& hints) {
     const QStringList phrases = teaching.phrases + hints;
-    if (phrases == worker.favoured)
+    // The model sees only the words: the hints foreseen from a text as heard are those of the
+    // same text as written ("left for you", "Left for you.").
+    QStringList words;
+    for (const QString& phrase : phrases)
+        words.append(LanguageBias::wordsOf(phrase).join(QLatin1Char(' ')));
+    if (words == worker.favoured)
         return false;
     if (!LanguageBias::apply(decoder, phrases))
         mirvoLog(QStringLiteral("[Mirvo/Transcriber] recognition hints could not be prepared"),
                  LogLevel::warning);
-    worker.favoured = phrases;
+    worker.favoured = words;
     return true;
 }
 

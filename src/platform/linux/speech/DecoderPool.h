@@ -110,7 +110,7 @@ private:
         bool relearn = false;
         // Only the worker's own thread touches these.
         std::vector<TaughtWord> taught;
-        QStringList favoured;
+        QStringList favoured; // the words of each phrase favoured, one space apart
         QStringList lastHints;
         std::chrono::steady_clock::time_point learnAfter;
     };
