@@ -28,6 +28,10 @@ SecretStore::Answer noStore() {
 ServiceKeys::ServiceKeys(std::shared_ptr<SecretStore> store, QString folder)
     : store_(std::move(store)), folder_(std::move(folder)) {}
 
+QString ServiceKeys::defaultFolder(const QString& configDirectory) {
+    return configDirectory + QStringLiteral("/Mirvo");
+}
+
 bool ServiceKeys::isKnownName(const QString& name) {
     return name == QLatin1String("transcription") || name == QLatin1String("polish");
 }

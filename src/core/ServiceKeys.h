@@ -29,6 +29,8 @@ public:
     QCoro::Task<Outcome> store(QString name, QString key);
     QCoro::Task<Outcome> forget(QString name);
 
+    // Mirvo's folder in the user's configuration folder, where the key files go.
+    static QString defaultFolder(const QString& configDirectory);
     // <folder>/<name>.key
     QString keyFilePath(const QString& name) const;
     static bool isKnownName(const QString& name);

@@ -1,5 +1,6 @@
 // DictationCoordinator::make(): the one place that chooses the dictation components.
 #include "RecordingHUD.h"
+#include "ServiceAssembly.h"
 #include "common/Log.h"
 #include "core/DictationCoordinator.h"
 #include "core/DictationFormatter.h"
@@ -7,73 +8,11 @@
 #include "core/MirvoConfig.h"
 #include "core/ProxyClient.h"
 #include "core/ServiceClient.h"
-#include "core/ServiceKeys.h"
 #include "platform/AudioEngine.h"
 #include "platform/GlobalShortcut.h"
 #include "platform/HUDPanel.h"
 #include "platform/PlatformServices.h"
 #include "platform/UserDefaults.h"
-
-#include <QHostAddress>
-
-namespace {
-
-// Reads a key at launch, so that a keyring that asks to be unlocked asks then, not during the
-// first dictation.
-QCoro::Task<> readEarly(std::shared_ptr<ServiceKeys> keys, QString name, QString otherwise) {
-    co_await keys->key(name, otherwise);
-}
-
-// The OpenAI-compatible services of the user's settings, each with its key.
-struct Services {
-    std::optional<ServiceConfig> config;
-    std::shared_ptr<ServiceClient> transcription;
-    std::shared_ptr<ServiceClient> polish;
-};
-
-Services makeServices(PlatformServices& platform, const QString& path, bool loopbackOnly) {
-    Services services;
-    services.config = ServiceConfig::load(path);
-    if (!services.config)
-        return services;
-    const auto onThisComputer = [](const std::optional<ServiceEndpoint>& endpoint) {
-        return !endpoint || QHostAddress(endpoint->url.host()).isLoopback();
-    };
-    if (loopbackOnly && (!onThisComputer(services.config->transcription) ||
-                         !onThisComputer(services.config->polish))) {
-        mirvoLog(QStringLiteral("[Mirvo] MIRVO_TEST_SERVICES ignored: its services must be on "
-                                "127.0.0.1"),
-                 LogLevel::warning);
-        services.config.reset();
-        return services;
-    }
-    auto keys = std::make_shared<ServiceKeys>(
-        platform.makeSecretStore(), platform.configDirectory() + QStringLiteral("/Mirvo"));
-    auto session = platform.makeHTTPSession();
-    ServiceLimits limits;
-    limits.longestRetryWait = services.config->fallbackSeconds;
-    const auto client = [&](const ServiceEndpoint& endpoint, const QString& name,
-                            const QString& otherwise) {
-        if (!endpoint.keyAllowed)
-            mirvoLog(QStringLiteral("[Mirvo/Service] %1 over plain http: no key is sent to %2")
-                         .arg(name, endpoint.url.host()));
-        readEarly(keys, name, otherwise);
-        return std::make_shared<ServiceClient>(
-            endpoint, [keys, name, otherwise] { return keys->key(name, otherwise); }, session,
-            limits);
-    };
-    const std::optional<ServiceEndpoint>& speech = services.config->transcription;
-    if (speech)
-        services.transcription = client(*speech, QStringLiteral("transcription"), QString());
-    if (const std::optional<ServiceEndpoint>& chat = services.config->polish) {
-        const bool sameService = speech && speech->url.host() == chat->url.host();
-        services.polish = client(*chat, QStringLiteral("polish"),
-                                 sameService ? QStringLiteral("transcription") : QString());
-    }
-    return services;
-}
-
-} // namespace
 
 RecognitionSettings DictationCoordinator::recognitionSettings(const UserDefaults& defaults) {
     const QString name = defaults.stringForKey(QStringLiteral("ai.mirvo.recognitionProfile"));

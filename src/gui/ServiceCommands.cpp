@@ -1,5 +1,6 @@
 #include "ServiceCommands.h"
 
+#include "ServiceAssembly.h"
 #include "common/Log.h"
 #include "common/PlatformError.h"
 #include "core/Polisher.h"
@@ -135,59 +136,51 @@ QString sampleFile() {
 
 QCoro::Task<int> checkAll(PlatformServices& platform) {
     const QString path = ServiceConfig::defaultPath(platform.configDirectory());
-    const std::optional<ServiceConfig> config = ServiceConfig::load(path);
-    if (!config || (!config->transcription && !config->polish)) {
+    const Services services = makeServices(platform, path, false);
+    if (!services.transcription && !services.polish) {
         say(QStringLiteral("No speech service is set up: write %1 (the README shows one for "
                            "each service).")
                 .arg(path));
         co_return 1;
     }
-    ServiceKeys keys(platform.makeSecretStore(), platform.configDirectory() + "/Mirvo");
-    const auto session = platform.makeHTTPSession();
     bool allWell = true;
     QString heard = QStringLiteral("so um I think we should uh meet on friday to talk about the "
                                    "budget");
-    if (const auto& speech = config->transcription) {
+    if (const std::shared_ptr<ServiceClient> client = services.transcription) {
         QFile sample(sampleFile());
         if (!sample.open(QIODevice::ReadOnly)) {
             say(QStringLiteral("The speech sample is missing (%1): reinstall Mirvo.")
                     .arg(sample.fileName()));
             co_return 1;
         }
-        const QString key = co_await keys.key(QStringLiteral("transcription"));
-        ServiceClient client(
-            *speech, [key]() -> QCoro::Task<QString> { co_return key; }, session);
+        const ServiceEndpoint& speech = client->endpoint();
         const QString prompt = transcriptionPrompt(platform.vocabulary()(), QString());
         QString text;
         const auto transcribe = [&]() -> QCoro::Task<QString> {
-            text = co_await client.transcribe(sample.readAll(), prompt);
+            text = co_await client->transcribe(sample.readAll(), prompt);
             co_return text;
         };
         allWell = co_await report(QStringLiteral("Transcription: %1 (%2)")
-                                      .arg(speech->displayName(), speech->url.toString()),
+                                      .arg(speech.displayName(), speech.url.toString()),
                                   QStringLiteral("transcription"), transcribe()) &&
                   allWell;
         if (!text.trimmed().isEmpty())
             heard = text.trimmed();
     }
-    if (const auto& chat = config->polish) {
-        const bool sameService =
-            config->transcription && config->transcription->url.host() == chat->url.host();
-        const QString key = co_await keys.key(
-            QStringLiteral("polish"), sameService ? QStringLiteral("transcription") : QString());
-        ServiceClient client(
-            *chat, [key]() -> QCoro::Task<QString> { co_return key; }, session);
+    if (const std::shared_ptr<ServiceClient> client = services.polish) {
+        const ServiceEndpoint& chat = client->endpoint();
         allWell =
             co_await report(
-                QStringLiteral("Clean-up: %1 (%2)").arg(chat->displayName(), chat->url.toString()),
-                QStringLiteral("polish"), client.polish(heard, LLMPolisher::systemPrompt)) &&
+                QStringLiteral("Clean-up: %1 (%2)").arg(chat.displayName(), chat.url.toString()),
+                QStringLiteral("polish"), client->polish(heard, LLMPolisher::systemPrompt)) &&
             allWell;
     }
     co_return allWell ? 0 : 1;
 }
 
 QCoro::Task<int> storeKey(PlatformServices& platform, QString name, bool remove) {
-    ServiceKeys keys(platform.makeSecretStore(), platform.configDirectory() + "/Mirvo");
+    ServiceKeys keys(platform.makeSecretStore(),
+                     ServiceKeys::defaultFolder(platform.configDirectory()));
     ServiceKeys::Outcome outcome;
     if (remove) {
         outcome = co_await keys.forget(name);
