@@ -70,19 +70,23 @@ QCoro::Task<HTTPResponse> ProxyClient::exchange(HTTPSession& session, HTTPReques
 ProxyClient::ProxyClient(MirvoConfig config, std::shared_ptr<HTTPSession> session, Limits limits)
     : config_(std::move(config)), session_(std::move(session)), limits_(limits) {}
 
+std::optional<QString> ProxyClient::answerHead(const HTTPResponse& response) {
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString decoded = decoder.decode(response.body.left(400));
+    if (decoder.hasError())
+        return std::nullopt;
+    return decoded;
+}
+
 void ProxyClient::ensure200(const HTTPResponse& response, const QString& label) {
     if (!response.isHTTP)
         throw ClientError(label + QStringLiteral(": non-HTTP response"));
     if (response.statusCode == 200)
         return;
-    // A cut inside a multi-byte character makes the snippet invalid, as any bad UTF-8 does. A
-    // service may echo the request, and the message reaches the log: the body counts as
+    // A service may echo the request, and the message reaches the log: the body counts as
     // dictated text there.
-    const QByteArray head = response.body.left(400);
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString decoded = decoder.decode(head);
-    const QString snippet =
-        decoder.hasError() ? QStringLiteral("(non-utf8)") : dictatedText(decoded, false);
+    const std::optional<QString> head = answerHead(response);
+    const QString snippet = head ? dictatedText(*head, false) : QStringLiteral("(non-utf8)");
     throw ClientError(label + QStringLiteral(": HTTP ") + QString::number(response.statusCode) +
                       QStringLiteral(": ") + snippet);
 }

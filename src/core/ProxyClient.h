@@ -10,6 +10,7 @@
 
 #include <exception>
 #include <memory>
+#include <optional>
 
 // How long a proxy request may take: `idle` bounds its silence, the others the whole exchange
 // (a service that drips its answer must not hold a dictation for ever).
@@ -41,6 +42,9 @@ public:
     // The first choice's content, unchanged, or empty when there is none. Throws as above.
     QCoro::Task<QString> polish(QString rawText, QString systemPrompt) override;
 
+    // The first 400 bytes of the answer as text; none when they are not UTF-8 (a cut inside a
+    // character included).
+    static std::optional<QString> answerHead(const HTTPResponse& response);
     // Throws ClientError unless the response is HTTP with status 200 exactly.
     static void ensure200(const HTTPResponse& response, const QString& label);
     // What the service answered: the transcription's "text", the chat's first choice. Throw

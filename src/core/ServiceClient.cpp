@@ -10,7 +10,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QStringDecoder>
 
 #include <chrono>
 
@@ -55,9 +54,8 @@ QString ServiceClient::errorText(const HTTPResponse& response) {
     if (text.isEmpty()) {
         // Not an error the server described: its body may echo the request, which counts as
         // dictated text.
-        QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-        const QString head = QString(decoder.decode(response.body.left(400))).simplified();
-        return decoder.hasError() ? QStringLiteral("(non-utf8)") : dictatedText(head, false);
+        const std::optional<QString> head = ProxyClient::answerHead(response);
+        return head ? dictatedText(head->simplified(), false) : QStringLiteral("(non-utf8)");
     }
     text = text.simplified();
     if (text.size() > longestErrorText)

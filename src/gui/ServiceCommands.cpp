@@ -4,7 +4,6 @@
 #include "common/Log.h"
 #include "common/PlatformError.h"
 #include "core/Polisher.h"
-#include "core/ProxyClient.h"
 #include "core/ServiceClient.h"
 #include "core/ServiceConfig.h"
 #include "core/ServiceKeys.h"
