@@ -3,9 +3,9 @@
 #include "UserFile.h"
 #include "common/JSONDecoding.h"
 #include "common/Log.h"
+#include "platform/HTTPSession.h"
 
 #include <QFileInfo>
-#include <QHostAddress>
 #include <QUrl>
 
 namespace {
@@ -13,10 +13,9 @@ namespace {
 // The proxy gets the key and the recording: only over TLS, or to this computer.
 void requireSafeBaseURL(const QString& value) {
     const QUrl url(value, QUrl::StrictMode);
-    const QString host = url.host();
-    const bool loopback = host == QLatin1String("localhost") || QHostAddress(host).isLoopback();
     const QString scheme = url.scheme().toLower();
-    if (scheme == QLatin1String("https") || (scheme == QLatin1String("http") && loopback))
+    if (scheme == QLatin1String("https") ||
+        (scheme == QLatin1String("http") && isLoopbackHost(url.host())))
         return;
     throw DecodingError(QStringLiteral("key \"proxyBaseURL\" must be an https URL (or http to "
                                        "this computer)"));
@@ -25,11 +24,9 @@ void requireSafeBaseURL(const QString& value) {
 // Header values: a line break would start a header of its own.
 QString requireHeaderValue(const JSONObjectReader& root, const QString& key) {
     const QString value = root.requireString(key);
-    for (const QChar c : value)
-        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
-            throw DecodingError(
-                QStringLiteral("key \"%1\" holds a control character (a line break, say)")
-                    .arg(key));
+    if (!isHeaderValue(value))
+        throw DecodingError(
+            QStringLiteral("key \"%1\" holds a control character (a line break, say)").arg(key));
     return value;
 }
 

@@ -3,15 +3,12 @@
 #include "UserFile.h"
 #include "common/JSONDecoding.h"
 #include "common/Log.h"
+#include "platform/HTTPSession.h"
 
 #include <QFileInfo>
 #include <QHostAddress>
 
 namespace {
-
-bool isLoopback(const QString& host) {
-    return host == QLatin1String("localhost") || QHostAddress(host).isLoopback();
-}
 
 // An address of the user's own network: the private and link-local ranges, or a host name
 // without a domain or in .local/.lan, which only the local network resolves.
@@ -58,7 +55,7 @@ ServiceEndpoint decodeEndpoint(const JSONObjectReader& section, const QString& n
     ServiceEndpoint endpoint;
     endpoint.url = endpointOf(url, suffix, fullPaths);
     endpoint.model = section.requireString(QStringLiteral("model"));
-    if (scheme == QLatin1String("http") && !isLoopback(url.host())) {
+    if (scheme == QLatin1String("http") && !isLoopbackHost(url.host())) {
         // The recording and the text cross the network unencrypted: only on the user's own
         // network, only when asked for, and never with a key.
         if (!privateHTTP || !isPrivateNetwork(url.host()))

@@ -3,20 +3,13 @@
 #include "UserFile.h"
 #include "common/JSONDecoding.h"
 #include "common/Log.h"
+#include "platform/HTTPSession.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
 namespace {
-
-// A key goes into a header: a line break in it would start a header of its own.
-bool headerSafe(const QString& key) {
-    for (const QChar c : key)
-        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
-            return false;
-    return true;
-}
 
 SecretStore::Answer noStore() {
     return {
@@ -51,7 +44,7 @@ QString ServiceKeys::readKeyFile(const QString& name) const {
     if (problem.isEmpty()) {
         try {
             key = QString::fromUtf8(readUserFile(path, 4096)).trimmed();
-            if (!headerSafe(key))
+            if (!isHeaderValue(key))
                 problem = QStringLiteral("it holds more than one line");
         } catch (const DecodingError& e) {
             problem = e.message();
@@ -89,7 +82,7 @@ QCoro::Task<QString> ServiceKeys::storedKey(QString name) {
         co_return *found;
     QString key;
     const SecretStore::Answer answer = store_ ? co_await store_->read(name) : noStore();
-    if (answer.kind == SecretStore::Answer::Kind::done && headerSafe(answer.secret)) {
+    if (answer.kind == SecretStore::Answer::Kind::done && isHeaderValue(answer.secret)) {
         key = answer.secret;
         mirvoLog(QStringLiteral("[Mirvo/Service] %1 key: from the keyring").arg(name));
     } else {
@@ -105,7 +98,7 @@ QCoro::Task<QString> ServiceKeys::storedKey(QString name) {
 }
 
 QCoro::Task<ServiceKeys::Outcome> ServiceKeys::store(QString name, QString key) {
-    if (key.isEmpty() || !headerSafe(key))
+    if (key.isEmpty() || !isHeaderValue(key))
         co_return Outcome{false, QStringLiteral("A key is one line of text; nothing was stored.")};
     const SecretStore::Answer answer = store_ ? co_await store_->write(name, key) : noStore();
     const QString path = keyFilePath(name);

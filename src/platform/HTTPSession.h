@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QCoro/QCoroTask>
+#include <QHostAddress>
 #include <QList>
 #include <QUrl>
 
@@ -39,6 +40,20 @@ struct HTTPResponse {
         return {};
     }
 };
+
+// Whether `value` may stand in a header: a control character (a line break, say) would start a
+// header of its own.
+inline bool isHeaderValue(const QString& value) {
+    for (const QChar c : value)
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            return false;
+    return true;
+}
+
+// Whether `host` is this computer, where plain http keeps what it carries.
+inline bool isLoopbackHost(const QString& host) {
+    return host == QLatin1String("localhost") || QHostAddress(host).isLoopback();
+}
 
 // The transport of the proxy client.
 class HTTPSession {
