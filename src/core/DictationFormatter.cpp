@@ -124,8 +124,9 @@ struct WrittenPieces {
     std::vector<const SpokenMark*> marks;
 
     explicit WrittenPieces(const QString& text) {
-        for (const QString& piece :
-             text.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts)) {
+        static const QRegularExpression spaces(QStringLiteral("\\s+"));
+        static const QRegularExpression sentenceEnd(QStringLiteral("[.?!]"));
+        for (const QString& piece : text.split(spaces, Qt::SkipEmptyParts)) {
             qsizetype from = 0, to = piece.size();
             while (from < to && !piece[from].isLetterOrNumber())
                 ++from;
@@ -143,9 +144,8 @@ struct WrittenPieces {
                 const QString tail = piece.mid(to);
                 // "U.S." and "e.g." end no sentence; an ellipsis neither.
                 const bool endsSentence =
-                    tail.contains(QRegularExpression(QStringLiteral("[.?!]"))) &&
-                    !core.contains(QLatin1Char('.')) && !tail.startsWith(QLatin1String("..")) &&
-                    !tail.contains(QChar(0x2026));
+                    tail.contains(sentenceEnd) && !core.contains(QLatin1Char('.')) &&
+                    !tail.startsWith(QLatin1String("..")) && !tail.contains(QChar(0x2026));
                 add(tail, tail, endsSentence ? &writtenSentenceMark : &writtenClauseMark);
             }
         }
