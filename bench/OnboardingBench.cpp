@@ -23,17 +23,13 @@ class WithoutProbe final : public OnboardingChecker {
 public:
     explicit WithoutProbe(std::shared_ptr<SystemOnboardingChecker> inner)
         : inner_(std::move(inner)) {}
-    QCoro::Task<bool> speechAuthorized() override { return inner_->speechAuthorized(); }
-    QCoro::Task<bool> microphoneAuthorized() override { return inner_->microphoneAuthorized(); }
+    QCoro::Task<bool> speechModelInstalled() override { return inner_->speechModelInstalled(); }
+    QCoro::Task<bool> microphoneAvailable() override { return inner_->microphoneAvailable(); }
     QCoro::Task<bool> dictationEnabled() override { co_return true; }
-    bool accessibilityTrusted() override { return inner_->accessibilityTrusted(); }
+    bool keysReady() override { return inner_->keysReady(); }
     bool fnKeyManuallyConfirmed() override { return inner_->fnKeyManuallyConfirmed(); }
     bool launchAtLoginEnabled() override { return inner_->launchAtLoginEnabled(); }
     bool fnKeyDemoConfirmed() override { return inner_->fnKeyDemoConfirmed(); }
-    QCoro::Task<bool> requestSpeechAccess() override { return inner_->requestSpeechAccess(); }
-    QCoro::Task<bool> requestMicrophoneAccess() override {
-        return inner_->requestMicrophoneAccess();
-    }
 
 private:
     std::shared_ptr<SystemOnboardingChecker> inner_;

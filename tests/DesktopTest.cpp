@@ -6,7 +6,7 @@
 #include "platform/linux/wayland/WlClipboardPasteboard.h"
 #include "platform/linux/x11/QtClipboardPasteboard.h"
 #include "platform/linux/x11/X11Connection.h"
-#include "platform/linux/x11/XInput2EventTap.h"
+#include "platform/linux/x11/XInput2KeyWatcher.h"
 #include "platform/linux/x11/XTestKeyboardEvents.h"
 #include "support/DesktopHelpers.h"
 #include "support/Subprocess.h"
@@ -31,7 +31,7 @@ class DesktopTest : public QObject {
 
 private slots:
     void displayCountsAsTrustedAndVanishedWindowsAreSurvived() {
-        QVERIFY(platform.canWatchAndPostKeys());
+        QVERIFY(platform.capabilities().keysReady());
 
         // Asking about a window that has gone is an X error; trapped, the process lives on.
         Display* display = x11->display();
@@ -134,11 +134,10 @@ private slots:
         TextField field(dir.path());
         QVERIFY(field.waitReady());
         CGEventTapHotkeyMonitor monitor(
-            HotkeyStateMachine(),
-            [this](uint64_t mask, EventTapCallback callback, void* user) {
-                return platform.makeEventTap(mask, callback, user, "Control_R");
+            [this](HoldKeyChanged changed) {
+                return platform.watchHoldKey("Control_R", std::move(changed));
             },
-            [this] { return platform.canWatchAndPostKeys(); });
+            [this] { return platform.capabilities().keysReady(); });
         QSignalSpy spy(&monitor, &HotkeyMonitor::events);
         monitor.start();
 
@@ -167,23 +166,16 @@ private slots:
         QTRY_COMPARE(spy.count(), 4);
     }
 
-    // Any key the user names is watched; a name that is no key makes no tap.
-    void otherPushToTalkKeys() {
-        int calls = 0;
-        auto tap = XInput2EventTap::create(
-            TapEvent::flagsChangedMask,
-            [](TapEvent e, void* user) {
-                if (e.flags & TapEvent::maskSecondaryFn)
-                    ++*static_cast<int*>(user);
-                return e;
-            },
-            &calls, QStringLiteral("Super_R"));
-        QVERIFY(tap);
+    // Any key the user names is watched; a name that is no key makes no watcher.
+    void otherHoldKeys() {
+        QList<bool> changes;
+        auto watcher = XInput2KeyWatcher::create(QStringLiteral("Super_R"),
+                                                 [&changes](bool held) { changes.append(held); });
+        QVERIFY(watcher);
         fakeKey("Super_R", true);
         fakeKey("Super_R", false);
-        QTRY_COMPARE(calls, 1);
-        QVERIFY(!XInput2EventTap::create(
-            TapEvent::flagsChangedMask, [](TapEvent e, void*) { return e; }, nullptr, "NoSuchKey"));
+        QTRY_COMPARE(changes, (QList<bool>{true, false}));
+        QVERIFY(!XInput2KeyWatcher::create("NoSuchKey", [](bool) {}));
     }
 };
 

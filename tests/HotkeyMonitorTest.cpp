@@ -24,30 +24,18 @@ SignalHotkeyMonitor* signalMonitor() {
     return new SignalHotkeyMonitor(std::make_unique<PosixSignalSource>());
 }
 
-// A key monitor on the fake platform's event tap.
-struct TapRig {
-    explicit TapRig(bool trusted = true, bool tapAvailable = true) {
-        platform.trusted = trusted;
-        platform.tapsAvailable = tapAvailable;
+// A key monitor on the fake platform's key watcher.
+struct KeyRig {
+    explicit KeyRig(bool watchable = true) {
+        platform.keyWatchable = watchable;
         monitor = std::make_unique<CGEventTapHotkeyMonitor>(
-            HotkeyStateMachine(),
-            [this](uint64_t mask, EventTapCallback callback, void* user) {
-                return platform.makeEventTap(mask, callback, user, "Control_R");
+            [this](HoldKeyChanged changed) {
+                return platform.watchHoldKey("Control_R", std::move(changed));
             },
-            [this] { return platform.canWatchAndPostKeys(); });
-        spy = std::make_unique<QSignalSpy>(monitor.get(), &HotkeyMonitor::events);
+            [this] { return platform.capabilities().keysReady(); });
     }
-    QList<HotkeyEvent> events() const {
-        QList<HotkeyEvent> out;
-        for (const auto& args : *spy)
-            out.append(args.at(0).value<HotkeyEvent>());
-        return out;
-    }
-    FakeEventTap* tap() { return platform.tap; }
     FakePlatform platform;
     std::unique_ptr<CGEventTapHotkeyMonitor> monitor;
-    std::unique_ptr<QSignalSpy> spy;
-    LogCapture logs;
 };
 
 // A desktop's shortcut that the test presses; it records what it was asked for.
@@ -58,10 +46,6 @@ public:
     }
     QStringList asked;
 };
-
-constexpr uint64_t fn = TapEvent::maskSecondaryFn;
-constexpr uint64_t shift = TapEvent::maskShift;
-constexpr uint64_t command = TapEvent::maskCommand;
 
 } // namespace
 
@@ -126,23 +110,7 @@ private slots:
         QTRY_COMPARE(survivorSpy.count(), 1);
     }
 
-    void disabledTapIsReenabledAndCatchesUp() {
-        QVERIFY_THROWS_EXCEPTION(HotkeyError, TapRig(false, false).monitor->start());
-        TapRig rig;
-        rig.monitor->start();
-        rig.tap()->flags(fn);
-        rig.tap()->setEnabled(false); // the system disabled it; fn is released meanwhile
-        rig.tap()->deliver({TapEvent::tapDisabledByTimeout, 0});
-        QVERIFY(rig.tap()->isEnabled());
-        rig.tap()->deliver({TapEvent::tapDisabledByUserInput, 0});
-        QTRY_COMPARE(rig.spy->count(), 1);
-        // The up comes with the next flags change that shows fn clear.
-        rig.tap()->flags(shift);
-        QTRY_COMPARE(rig.spy->count(), 2);
-        QCOMPARE(rig.events().last(), HotkeyEvent::up);
-    }
-
-    // The key (through the fake tap: "fn" down, "none" up, "shift" and the like beside it) and
+    // The key (through the fake watcher: "down" and "up") and
     // key-binding commands ("hold", "release", "toggle"), in order, and the events that follow.
     // Bindings that run `mirvo --hold` and the key itself may both report one press; a desktop
     // may repeat a binding; a toggle shortcut fires on press only. Where the desktop's shortcut
@@ -152,18 +120,17 @@ private slots:
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("steps");
         QTest::addColumn<QString>("events");
-        QTest::newRow("modifiers beside the key") << "tap"
-                                                  << "fn fn+shift fn+shift+cmd fn none "
-                                                     "shift none"
-                                                  << "D U";
-        QTest::newRow("key passes on, late release") << "tap"
-                                                     << "hold fn none release"
+        QTest::newRow("the key") << "key"
+                                 << "down up down up"
+                                 << "D U D U";
+        QTest::newRow("key passes on, late release") << "key"
+                                                     << "hold down up release"
                                                      << "D D U";
-        QTest::newRow("toggles") << "tap"
+        QTest::newRow("toggles") << "key"
                                  << "toggle toggle toggle"
                                  << "D U D";
-        QTest::newRow("toggle, then the key") << "tap"
-                                              << "toggle fn none toggle"
+        QTest::newRow("toggle, then the key") << "key"
+                                              << "toggle down up toggle"
                                               << "D D U D";
         QTest::newRow("commands alone") << "none"
                                         << "release hold hold release"
@@ -186,12 +153,13 @@ private slots:
         QFETCH(QString, key);
         QFETCH(QString, steps);
         QFETCH(QString, events);
-        TapRig tap;
+        KeyRig rig;
+        QVERIFY_THROWS_EXCEPTION(HotkeyError, KeyRig(false).monitor->start());
         auto ownedShortcut = std::make_unique<FakeGlobalShortcut>();
         FakeGlobalShortcut* shortcut = ownedShortcut.get();
         std::shared_ptr<HotkeyMonitor> source;
-        if (key == "tap")
-            source = std::move(tap.monitor);
+        if (key == "key")
+            source = std::move(rig.monitor);
         else if (key == "shortcut")
             source = std::make_shared<ShortcutHotkeyMonitor>(std::move(ownedShortcut), "Control_R");
         HotkeyCommands commands;
@@ -201,11 +169,6 @@ private slots:
         monitor.start(); // asks the desktop nothing more
         if (key == "shortcut")
             QCOMPARE(shortcut->asked, QStringList{"Hold to dictate Control_R"});
-        const QMap<QString, uint64_t> flags = {{"fn", fn},
-                                               {"fn+shift", fn | shift},
-                                               {"fn+shift+cmd", fn | shift | command},
-                                               {"shift", shift},
-                                               {"none", 0}};
         for (const QString& step : steps.split(' ')) {
             if (const auto named = hotkeyCommandNamed(step)) {
                 emit commands.issued(*named);
@@ -216,7 +179,7 @@ private slots:
             } else if (step == "forget") {
                 monitor.forgetHeldKey();
             } else {
-                tap.tap()->flags(flags.value(step));
+                rig.platform.keyWatcher->changed(step == "down");
                 QCoreApplication::processEvents(); // published on the main loop: let it come
             }
         }

@@ -145,7 +145,7 @@ private slots:
     void launchesStartWhatIsDue_data() {
         QTest::addColumn<LaunchCase>("c");
         const QString up = "[Mirvo] coordinator up";
-        const QString tap = "makeEventTap Control_R mask=0x1000";
+        const QString tap = "watchHoldKey Control_R";
         QTest::newRow("first launch") << LaunchCase{.seen = false, .checklist = true};
         QTest::newRow("returning user") << LaunchCase{.seen = true,
                                                       .checklist = true,
@@ -163,7 +163,7 @@ private slots:
             .coordinator = "[Mirvo] coordinator up (test mode)",
             .keySource = "SignalHotkeyMonitor",
             .made = {"makeSignalSource", "makeAudioEngine", "makePasteboard"},
-            .notMade = {"makeHTTPSession", "makeKeyboardEvents", "canWatchAndPostKeys"}};
+            .notMade = {"makeHTTPSession", "makeKeyboardEvents", tap}};
         QTest::newRow("key bindings only") << LaunchCase{.seen = true,
                                                          .keyObservable = false,
                                                          .checklist = true,
@@ -186,10 +186,14 @@ private slots:
     void launchesStartWhatIsDue() {
         QFETCH(LaunchCase, c);
         Shell s(c.variables, c.seen);
-        s.platform.screen = c.screen;
-        s.platform.keyObservable = c.keyObservable;
-        s.platform.pasteChordPossible = c.pasteChord;
-        s.platform.trusted = c.trusted;
+        DesktopCapabilities& desktop = s.platform.desktop;
+        desktop.screen = c.screen;
+        if (!c.keyObservable)
+            desktop.holdKey = DesktopCapabilities::HoldKey::throughDesktop;
+        if (!c.pasteChord)
+            desktop.pasteChord = DesktopCapabilities::PasteChord::none;
+        if (!c.trusted)
+            desktop.missing = "No X11 display.";
         s.launch();
         const bool test = s.options.testMode;
         if (!c.coordinator.isEmpty())
@@ -274,7 +278,7 @@ private slots:
             defaults.setValue("ai.mirvo.hotkey", "Super_R");
             LogCapture logs;
             DictationCoordinator::make(platform, {}, defaults)->start();
-            QVERIFY(platform.log->calls().contains("makeEventTap Super_R mask=0x1000"));
+            QVERIFY(platform.log->calls().contains("watchHoldKey Super_R"));
             QCOMPARE(platform.log->count("makeHTTPSession"), config ? 1 : 0);
             QCOMPARE(logs.contains("[Mirvo] polisher: LLM (chat%1%2)"), config == 2);
             QCOMPARE(logs.contains("[Mirvo/Config] no config at " + home.path() +

@@ -270,11 +270,8 @@ private slots:
             OnboardingTiming{0.1, 1});
         // Nothing granted; then the five that dictation needs; then everything.
         const auto grant = [&](int steps) {
-            platform.speechStatus =
-                steps ? SpeechAuthorizationStatus::authorized : SpeechAuthorizationStatus::denied;
-            platform.microphoneStatus = steps ? MicrophoneAuthorizationStatus::authorized
-                                              : MicrophoneAuthorizationStatus::denied;
-            platform.recognizer->available = platform.trusted = steps > 0;
+            platform.speechModel = platform.microphone = platform.recognizer->available = steps > 0;
+            platform.desktop.missing = steps ? QString() : QStringLiteral("No X11 display.");
             defaults->setValue(SystemOnboardingChecker::fnKeyConfirmedDefaultsKey, steps > 0);
             defaults->setValue(SystemOnboardingChecker::fnKeyDemoConfirmedDefaultsKey, steps == 7);
             platform.loginItem->enabled = steps == 7;

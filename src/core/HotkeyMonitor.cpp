@@ -13,11 +13,11 @@ QString hotkeyEventName(HotkeyEvent event) {
     return event == HotkeyEvent::down ? QStringLiteral("down") : QStringLiteral("up");
 }
 
-std::optional<HotkeyEvent> HotkeyStateMachine::update(bool fnDown) {
-    if (fnDown == isDown_)
+std::optional<HotkeyEvent> HotkeyStateMachine::update(bool held) {
+    if (held == isDown_)
         return std::nullopt;
-    isDown_ = fnDown;
-    return fnDown ? HotkeyEvent::down : HotkeyEvent::up;
+    isDown_ = held;
+    return held ? HotkeyEvent::down : HotkeyEvent::up;
 }
 
 std::optional<HotkeyCommand> hotkeyCommandNamed(const QString& name) {
@@ -123,46 +123,33 @@ void SignalHotkeyMonitor::start() {
     started_ = true;
 }
 
-CGEventTapHotkeyMonitor::CGEventTapHotkeyMonitor(HotkeyStateMachine machine,
-                                                 EventTapFactory tapFactory,
-                                                 std::function<bool()> isProcessTrusted)
-    : tapFactory_(std::move(tapFactory)), isProcessTrusted_(std::move(isProcessTrusted)),
-      machine_(machine) {}
+CGEventTapHotkeyMonitor::CGEventTapHotkeyMonitor(KeyWatcherFactory watcherFactory,
+                                                 std::function<bool()> keysReady)
+    : watcherFactory_(std::move(watcherFactory)), keysReady_(std::move(keysReady)) {}
 
 CGEventTapHotkeyMonitor::~CGEventTapHotkeyMonitor() = default;
 
 void CGEventTapHotkeyMonitor::start() {
-    const bool trusted = isProcessTrusted_ && isProcessTrusted_();
+    const bool ready = keysReady_ && keysReady_();
     mirvoLog(QStringLiteral("[Mirvo] hold key: starting to watch it, keys may be watched and "
                             "posted=%1")
-                 .arg(boolText(trusted)));
-    std::unique_ptr<EventTap> tap =
-        tapFactory_ ? tapFactory_(TapEvent::flagsChangedMask, &tapCallback, this) : nullptr;
-    if (!tap) {
+                 .arg(boolText(ready)));
+    QPointer<CGEventTapHotkeyMonitor> weakSelf(this);
+    std::unique_ptr<KeyWatcher> watcher = watcherFactory_ ? watcherFactory_([weakSelf](bool held) {
+        if (weakSelf)
+            weakSelf->changed(held);
+    })
+                                                          : nullptr;
+    if (!watcher) {
         mirvoLog(QStringLiteral("[Mirvo] hold key: cannot watch it"));
         throw HotkeyError::cannotCreateEventTap();
     }
     mirvoLog(QStringLiteral("[Mirvo] hold key: watched"));
-    tap_ = std::move(tap);
-    tap_->setEnabled(true);
+    watcher_ = std::move(watcher);
 }
 
-TapEvent CGEventTapHotkeyMonitor::tapCallback(TapEvent event, void* userInfo) {
-    if (userInfo)
-        static_cast<CGEventTapHotkeyMonitor*>(userInfo)->handle(event);
-    return event;
-}
-
-void CGEventTapHotkeyMonitor::handle(TapEvent event) {
-    if (event.type == TapEvent::tapDisabledByTimeout) {
-        if (tap_)
-            tap_->setEnabled(true);
-        return;
-    }
-    if (event.type != TapEvent::flagsChanged)
-        return;
-    const bool fnDown = (event.flags & TapEvent::maskSecondaryFn) != 0;
-    if (const std::optional<HotkeyEvent> transition = machine_.update(fnDown)) {
+void CGEventTapHotkeyMonitor::changed(bool held) {
+    if (const std::optional<HotkeyEvent> transition = machine_.update(held)) {
         QPointer<CGEventTapHotkeyMonitor> weakSelf(this);
         runOnMain([weakSelf, e = *transition] {
             if (weakSelf)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/EventTap.h"
+#include "platform/KeyWatcher.h"
 #include "platform/SignalSource.h"
 
 #include <QObject>
@@ -46,7 +46,7 @@ signals:
 // Turns raw "is the key held" reports into alternating down/up transitions.
 class HotkeyStateMachine final {
 public:
-    std::optional<HotkeyEvent> update(bool fnDown);
+    std::optional<HotkeyEvent> update(bool held);
     bool isDown() const { return isDown_; }
 
 private:
@@ -140,27 +140,23 @@ public:
     static HotkeyError cannotCreateEventTap() { return HotkeyError(); }
 };
 
-// The normal key source: the push-to-talk key, observed through an event tap on modifier-flag
-// changes. Every event passes on unchanged.
+// The hold key watched where the desktop lets Mirvo watch it (X11).
 class CGEventTapHotkeyMonitor final : public HotkeyMonitor {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(CGEventTapHotkeyMonitor)
 public:
-    CGEventTapHotkeyMonitor(HotkeyStateMachine machine, EventTapFactory tapFactory,
-                            std::function<bool()> isProcessTrusted);
+    // `keysReady` says, for the log, whether the desktop offers what watching the key needs.
+    CGEventTapHotkeyMonitor(KeyWatcherFactory watcherFactory, std::function<bool()> keysReady);
     ~CGEventTapHotkeyMonitor() override;
 
-    // Throws HotkeyError::cannotCreateEventTap when no tap can be made.
+    // Throws HotkeyError::cannotCreateEventTap when the key cannot be watched.
     void start() override;
 
-    // The tap callback: hands the event to its monitor and returns it unchanged.
-    static TapEvent tapCallback(TapEvent event, void* userInfo);
-
 private:
-    void handle(TapEvent event);
+    void changed(bool held);
 
-    EventTapFactory tapFactory_;
-    std::function<bool()> isProcessTrusted_;
-    std::unique_ptr<EventTap> tap_;
+    KeyWatcherFactory watcherFactory_;
+    std::function<bool()> keysReady_;
+    std::unique_ptr<KeyWatcher> watcher_;
     HotkeyStateMachine machine_;
 };

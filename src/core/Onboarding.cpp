@@ -54,8 +54,6 @@ public:
     void await_suspend(std::coroutine_handle<> caller) {
         state_->caller = caller;
         auto request = std::make_shared<RecognitionRequest>();
-        if (recognizer_->supportsOnDeviceRecognition())
-            request->requiresOnDeviceRecognition = true;
         // No audio will ever come; saying so before the task starts lets the recognizer see an
         // empty request at once instead of preparing to decode.
         request->endAudio();
@@ -172,9 +170,7 @@ QString OnboardingTexts::description(OnboardingStep step) const {
     case OnboardingStep::dictationEnabled:
         return platform.speechModel;
     case OnboardingStep::accessibility:
-        if (!keyAccessProblem.isEmpty())
-            return keyAccessProblem;
-        return QString(platform.keyAccess).replace(QLatin1String("%1"), holdKey);
+        return QString(keyStep).replace(QLatin1String("%1"), holdKey);
     case OnboardingStep::fnKeyRemap:
         return QStringLiteral("Make sure no desktop shortcut uses %1, or choose another hold "
                               "key (Open Settings shows how), so Mirvo can use it.")
@@ -260,13 +256,12 @@ SystemOnboardingChecker::SystemOnboardingChecker(PlatformServices& platform,
     : platform_(platform), defaults_(std::move(defaults)), loginItem_(std::move(loginItem)),
       recognizers_(std::move(recognizers)), probeTimeoutSeconds_(probeTimeoutSeconds) {}
 
-QCoro::Task<bool> SystemOnboardingChecker::speechAuthorized() {
-    co_return platform_.speechAuthorizationStatus() == SpeechAuthorizationStatus::authorized;
+QCoro::Task<bool> SystemOnboardingChecker::speechModelInstalled() {
+    co_return platform_.speechModelInstalled();
 }
 
-QCoro::Task<bool> SystemOnboardingChecker::microphoneAuthorized() {
-    co_return co_await platform_.microphoneAuthorizationStatus() ==
-        MicrophoneAuthorizationStatus::authorized;
+QCoro::Task<bool> SystemOnboardingChecker::microphoneAvailable() {
+    co_return co_await platform_.microphoneAvailable();
 }
 
 QCoro::Task<bool> SystemOnboardingChecker::dictationEnabled() {
@@ -277,11 +272,11 @@ QCoro::Task<bool> SystemOnboardingChecker::dictationEnabled() {
     co_return co_await DictationProbe(recognizer, probeTimeoutSeconds_);
 }
 
-bool SystemOnboardingChecker::accessibilityTrusted() {
-    const bool trusted = platform_.canWatchAndPostKeys();
+bool SystemOnboardingChecker::keysReady() {
+    const bool ready = platform_.capabilities().keysReady();
     mirvoLog(QStringLiteral("[Mirvo/Checklist] keys may be watched and posted: ") +
-             boolText(trusted));
-    return trusted;
+             boolText(ready));
+    return ready;
 }
 
 bool SystemOnboardingChecker::fnKeyManuallyConfirmed() {
@@ -294,21 +289,6 @@ bool SystemOnboardingChecker::launchAtLoginEnabled() {
 
 bool SystemOnboardingChecker::fnKeyDemoConfirmed() {
     return defaults_->boolForKey(fnKeyDemoConfirmedDefaultsKey);
-}
-
-QCoro::Task<bool> SystemOnboardingChecker::requestSpeechAccess() {
-    const SpeechAuthorizationStatus status = platform_.speechAuthorizationStatus();
-    if (status == SpeechAuthorizationStatus::notDetermined)
-        co_return co_await platform_.requestSpeechAuthorization() ==
-            SpeechAuthorizationStatus::authorized;
-    co_return status == SpeechAuthorizationStatus::authorized;
-}
-
-QCoro::Task<bool> SystemOnboardingChecker::requestMicrophoneAccess() {
-    const MicrophoneAuthorizationStatus status = co_await platform_.microphoneAuthorizationStatus();
-    if (status == MicrophoneAuthorizationStatus::notDetermined)
-        co_return co_await platform_.requestMicrophoneAccess();
-    co_return status == MicrophoneAuthorizationStatus::authorized;
 }
 
 bool SystemOnboardingChecker::setLaunchAtLogin(bool enabled) {
@@ -324,8 +304,10 @@ void SystemOnboardingChecker::setFnKeyDemoConfirmed(bool value) {
 }
 
 OnboardingTexts SystemOnboardingChecker::texts() {
+    const DesktopCapabilities& capabilities = platform_.capabilities();
     return {platform_.holdKeyDisplayName(holdKey(*defaults_, platform_)),
-            platform_.keyAccessProblem(), platform_.texts()};
+            capabilities.keysReady() ? capabilities.keyInstructions : capabilities.missing,
+            platform_.texts()};
 }
 
 QCoro::Task<OnboardingState> OnboardingDetector::evaluate() {
@@ -334,13 +316,13 @@ QCoro::Task<OnboardingState> OnboardingDetector::evaluate() {
                  boolText(value));
     };
     mirvoLog(QStringLiteral("[Mirvo/Onboarding] evaluate() start"));
-    const bool speech = co_await checker_->speechAuthorized();
+    const bool speech = co_await checker_->speechModelInstalled();
     line("speech", speech);
-    const bool microphone = co_await checker_->microphoneAuthorized();
+    const bool microphone = co_await checker_->microphoneAvailable();
     line("microphone", microphone);
     const bool dictation = co_await checker_->dictationEnabled();
     line("dictation", dictation);
-    const bool accessibility = checker_->accessibilityTrusted();
+    const bool accessibility = checker_->keysReady();
     line("accessibility", accessibility);
     const bool fnKey = checker_->fnKeyManuallyConfirmed();
     line("fnKey", fnKey);
@@ -377,10 +359,10 @@ void OnboardingViewModel::setDemoText(const QString& text) {
     emit demoTextChanged();
 }
 
-void OnboardingViewModel::setKeyTexts(const QString& holdKey, const QString& keyAccessProblem) {
-    if (holdKey == holdKey_ && keyAccessProblem == keyAccessProblem_)
+void OnboardingViewModel::setKeyTexts(const QString& holdKey, const QString& keyStep) {
+    if (holdKey == holdKey_ && keyStep == keyStep_)
         return;
     holdKey_ = holdKey;
-    keyAccessProblem_ = keyAccessProblem;
+    keyStep_ = keyStep;
     emit keyTextsChanged();
 }

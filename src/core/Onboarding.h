@@ -44,8 +44,9 @@ std::optional<QUrl> settingsURL(OnboardingStep step, const QUrl& helpPage);
 // What the checklist says; the texts name the hold key as the user reads it ("Right Ctrl").
 struct OnboardingTexts {
     QString holdKey = QStringLiteral("Right Ctrl");
-    // Why the desktop does not let Mirvo watch the key and paste; empty when it does.
-    QString keyAccessProblem;
+    // The key step's words: what the desktop lacks for the key and the paste, or, when it lacks
+    // nothing, what the user needs to know of them here (%1: the hold key).
+    QString keyStep;
     // What the platform's own services are called.
     PlatformTexts platform;
 
@@ -82,15 +83,13 @@ struct OnboardingState {
 class OnboardingChecker {
 public:
     virtual ~OnboardingChecker() = default;
-    virtual QCoro::Task<bool> speechAuthorized() = 0;
-    virtual QCoro::Task<bool> microphoneAuthorized() = 0;
+    virtual QCoro::Task<bool> speechModelInstalled() = 0;
+    virtual QCoro::Task<bool> microphoneAvailable() = 0;
     virtual QCoro::Task<bool> dictationEnabled() = 0;
-    virtual bool accessibilityTrusted() = 0;
+    virtual bool keysReady() = 0;
     virtual bool fnKeyManuallyConfirmed() = 0;
     virtual bool launchAtLoginEnabled() = 0;
     virtual bool fnKeyDemoConfirmed() = 0;
-    virtual QCoro::Task<bool> requestSpeechAccess() = 0;
-    virtual QCoro::Task<bool> requestMicrophoneAccess() = 0;
 };
 
 // The checklist's questions answered by the platform.
@@ -107,15 +106,13 @@ public:
                             std::shared_ptr<LoginItemControlling> loginItem,
                             SpeechRecognizerProvider recognizers, double probeTimeoutSeconds = 2.0);
 
-    QCoro::Task<bool> speechAuthorized() override;
-    QCoro::Task<bool> microphoneAuthorized() override;
+    QCoro::Task<bool> speechModelInstalled() override;
+    QCoro::Task<bool> microphoneAvailable() override;
     QCoro::Task<bool> dictationEnabled() override;
-    bool accessibilityTrusted() override;
+    bool keysReady() override;
     bool fnKeyManuallyConfirmed() override;
     bool launchAtLoginEnabled() override;
     bool fnKeyDemoConfirmed() override;
-    QCoro::Task<bool> requestSpeechAccess() override;
-    QCoro::Task<bool> requestMicrophoneAccess() override;
 
     bool setLaunchAtLogin(bool enabled);
     void setFnKeyManuallyConfirmed(bool value);
@@ -154,14 +151,14 @@ public:
     bool isRefreshing() const { return isRefreshing_; }
     const QString& demoText() const { return demoText_; }
     // As of the last refresh: the hold key as the user reads it (the keys a desktop's shortcut
-    // got, once it answered), and why the desktop does not let Mirvo watch it and paste.
+    // got, once it answered), and the key step's words (OnboardingTexts::keyStep).
     const QString& holdKey() const { return holdKey_; }
-    const QString& keyAccessProblem() const { return keyAccessProblem_; }
+    const QString& keyStep() const { return keyStep_; }
 
     void setState(const OnboardingState& state);
     void setIsRefreshing(bool refreshing);
     void setDemoText(const QString& text);
-    void setKeyTexts(const QString& holdKey, const QString& keyAccessProblem);
+    void setKeyTexts(const QString& holdKey, const QString& keyStep);
 
 signals:
     void stateChanged();
@@ -174,5 +171,5 @@ private:
     bool isRefreshing_ = false;
     QString demoText_;
     QString holdKey_;
-    QString keyAccessProblem_;
+    QString keyStep_;
 };

@@ -3,7 +3,6 @@
 #include "common/Log.h"
 #include "common/PlatformError.h"
 #include "platform/KeyboardEvents.h"
-#include "platform/NotificationCenter.h"
 #include "platform/Pasteboard.h"
 
 #include <QCoreApplication>
@@ -137,15 +136,13 @@ void PasteboardPaster::restore(const Snapshot& snapshot, Pasteboard& pasteboard)
         pasteboard.writeObjects(snapshot.items);
 }
 
-PasteboardOnlyPaster::PasteboardOnlyPaster(std::shared_ptr<Pasteboard> pasteboard,
-                                           std::shared_ptr<NotificationCenter> notifications)
-    : pasteboard_(std::move(pasteboard)), notifications_(std::move(notifications)) {}
+PasteboardOnlyPaster::PasteboardOnlyPaster(std::shared_ptr<Pasteboard> pasteboard)
+    : pasteboard_(std::move(pasteboard)) {}
 
 PasteOutcome PasteboardOnlyPaster::paste(const QString& text) {
     pasteboard_->clearContents();
     if (!pasteboard_->setString(text))
         return PasteOutcome::failed;
-    notifications_->post(didPasteNotification, {{QStringLiteral("text"), text}});
     return PasteOutcome::pasted;
 }
 

@@ -34,7 +34,6 @@ public:
 };
 
 class KeyboardEvents;
-class NotificationCenter;
 class Pasteboard;
 class QTimer;
 
@@ -88,21 +87,16 @@ private:
     QString lastTarget_;
 };
 
-// The test-mode paster: leaves the text on the clipboard, posts no keys, and announces the
-// delivery as the notification "ai.mirvo.didPaste" with the text under "text".
+// The test-mode paster: leaves the text on the clipboard and posts no keys.
 class PasteboardOnlyPaster final : public Paster {
 public:
-    static inline const QString didPasteNotification = QStringLiteral("ai.mirvo.didPaste");
-
-    PasteboardOnlyPaster(std::shared_ptr<Pasteboard> pasteboard,
-                         std::shared_ptr<NotificationCenter> notifications);
+    explicit PasteboardOnlyPaster(std::shared_ptr<Pasteboard> pasteboard);
     PasteOutcome paste(const QString& text) override;
     // The clipboard is where test mode delivers anyway.
     PasteOutcome copyForUser(const QString& text) override { return paste(text); }
 
 private:
     const std::shared_ptr<Pasteboard> pasteboard_;
-    const std::shared_ptr<NotificationCenter> notifications_;
 };
 
 // For desktops where no application can be sent the paste chord (GNOME and KDE on Wayland):

@@ -95,8 +95,6 @@ void SFTranscriber::startNewTaskLocked(const std::vector<AudioBufferPtr>& prefix
     auto request = std::make_shared<RecognitionRequest>();
     request->shouldReportPartialResults = true;
     request->taskHint = RecognitionRequest::dictationTaskHint;
-    if (recognizer_->supportsOnDeviceRecognition())
-        request->requiresOnDeviceRecognition = true;
     if (!contextualStrings_.isEmpty())
         request->contextualStrings = contextualStrings_;
 
@@ -331,11 +329,6 @@ void SFTranscriber::resolveFinishLocked(bool force) {
     pendingChunkIndices_.clear();
     reportWaitingLocked();
     continuation(text);
-}
-
-QCoro::Task<SpeechAuthorizationStatus>
-SFTranscriber::requestAuthorization(PlatformServices& platform) {
-    co_return co_await platform.requestSpeechAuthorization();
 }
 
 QCoro::Task<QString> SFTranscriber::finish() {

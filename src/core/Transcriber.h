@@ -113,10 +113,6 @@ public:
     QCoro::Task<QString> finish() override;
     QString shortfall() const override;
 
-    // Asks the platform for speech-recognition permission and returns the status it reports.
-    // Never throws; touches no transcriber.
-    static QCoro::Task<SpeechAuthorizationStatus> requestAuthorization(PlatformServices& platform);
-
     // The words of a result from the first one that starts at or after `overlapSeconds`; the
     // k-th space-separated piece is taken to be the k-th segment's word.
     static QString trimOverlap(const QString& formattedString,

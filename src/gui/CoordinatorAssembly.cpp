@@ -46,26 +46,25 @@ DictationCoordinator::make(PlatformServices& platform, const LaunchOptions& opti
                 std::make_shared<FileAudioRecorder>(*options.testAudio, platform.audioFileOpener());
         else
             recorder = std::make_shared<AVEngineAudioRecorder>(platform.makeAudioEngine());
-        paster = std::make_unique<PasteboardOnlyPaster>(pasteboard,
-                                                        platform.defaultNotificationCenter());
+        paster = std::make_unique<PasteboardOnlyPaster>(pasteboard);
         if (options.testServices)
             services = makeServices(platform, *options.testServices, true);
     } else {
         const QString key = holdKey(defaults, platform);
-        if (platform.holdKeyObservable())
+        const DesktopCapabilities& capabilities = platform.capabilities();
+        if (capabilities.holdKey == DesktopCapabilities::HoldKey::watched)
             hotkey = std::make_shared<CGEventTapHotkeyMonitor>(
-                HotkeyStateMachine(),
-                [&platform, key](uint64_t mask, EventTapCallback callback, void* userInfo) {
-                    return platform.makeEventTap(mask, callback, userInfo, key);
+                [&platform, key](HoldKeyChanged changed) {
+                    return platform.watchHoldKey(key, std::move(changed));
                 },
-                [&platform] { return platform.canWatchAndPostKeys(); });
+                [&platform] { return platform.capabilities().keysReady(); });
         else if (std::unique_ptr<GlobalShortcut> shortcut = platform.makeGlobalShortcut())
             hotkey = std::make_shared<ShortcutHotkeyMonitor>(std::move(shortcut), key);
         else
             mirvoLog(QStringLiteral("[Mirvo] hold key: through the desktop's key bindings "
                                     "(mirvo --hold / --release / --toggle)"));
         recorder = std::make_shared<AVEngineAudioRecorder>(platform.makeAudioEngine());
-        if (platform.canPostPasteChord())
+        if (capabilities.pasteChord != DesktopCapabilities::PasteChord::none)
             paster = std::make_unique<PasteboardPaster>(pasteboard, platform.makeKeyboardEvents());
         else
             paster = std::make_unique<ClipboardHandoffPaster>(
@@ -115,7 +114,7 @@ DictationCoordinator::make(PlatformServices& platform, const LaunchOptions& opti
 
     auto hud = std::make_unique<HUDWindowController>([&platform](HUDModel& model) {
         auto* view = new RecordingHUD(model);
-        view->setTranslucent(platform.compositorRunning());
+        view->setTranslucent(platform.capabilities().translucentWindows);
         return platform.makeHUDPanel(view);
     });
 

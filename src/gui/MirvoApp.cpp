@@ -294,23 +294,23 @@ void MirvoAppDelegate::startCoordinator() {
             return;
         }
         mirvoLog(QStringLiteral("[Mirvo] checking permissions"));
-        mirvoLog(QStringLiteral("[Mirvo] speech auth status=%1")
-                     .arg(int(self->platform_.speechAuthorizationStatus())));
+        mirvoLog(QStringLiteral("[Mirvo] speech model installed=") +
+                 boolText(self->platform_.speechModelInstalled()));
+        const DesktopCapabilities& capabilities = self->platform_.capabilities();
         mirvoLog(QStringLiteral("[Mirvo] keys may be watched and posted=") +
-                 boolText(self->platform_.canWatchAndPostKeys()));
-        if (!self->platform_.canWatchAndPostKeys()) {
+                 boolText(capabilities.keysReady()));
+        if (!capabilities.keysReady()) {
             mirvoLog(QStringLiteral("[Mirvo] keys cannot be watched and posted — reshowing the "
                                     "setup checklist"));
             self->defaults_->setValue(onboardingCompletedKey, false);
             // Without a screen there is no checklist to fix it from, and showing it would only
             // come back here: say what is missing, once.
-            if (!self->platform_.hasScreen()) {
-                const QString problem = self->platform_.keyAccessProblem();
+            if (!capabilities.screen) {
                 mirvoLog(QStringLiteral("[Mirvo] no screen to show the setup checklist on, and "
                                         "dictation cannot start: ") +
-                             problem,
+                             capabilities.missing,
                          LogLevel::error);
-                self->platform_.notifyUser(problem);
+                self->platform_.notifyUser(capabilities.missing);
                 return;
             }
             self->showOnboarding();
@@ -352,7 +352,7 @@ void MirvoAppDelegate::notifyStartFailure(const QString& message) {
 void MirvoAppDelegate::showOnboarding() {
     // An invisible checklist would take every dictation into its try-it box.
     // Without a screen there is no checklist to finish: dictation starts when it can.
-    if (!platform_.hasScreen()) {
+    if (!platform_.capabilities().screen) {
         mirvoLog(QStringLiteral("[Mirvo] no screen to show the setup checklist on"));
         // A finished checklist had the launch start dictation already.
         if (!defaults_->boolForKey(onboardingCompletedKey))

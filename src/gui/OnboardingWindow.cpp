@@ -358,7 +358,7 @@ OnboardingView::OnboardingView(OnboardingViewModel& model, const OnboardingTexts
     // desktop's shortcut gets its keys once Mirvo has asked for it.
     QObject::connect(&model_, &OnboardingViewModel::keyTextsChanged, this, [this] {
         texts_.holdKey = model_.holdKey();
-        texts_.keyAccessProblem = model_.keyAccessProblem();
+        texts_.keyStep = model_.keyStep();
         header_->setText(texts_.header());
         for (const auto& [step, row] : rows_)
             row->setTexts(texts_);
@@ -456,7 +456,7 @@ void OnboardingWindowController::show() {
         window_ = std::make_unique<Window>(
             withSelf([](OnboardingWindowController& c) { c.screenChanged(); }));
         const OnboardingTexts texts = systemChecker_->texts();
-        model_.setKeyTexts(texts.holdKey, texts.keyAccessProblem);
+        model_.setKeyTexts(texts.holdKey, texts.keyStep);
         auto* view = new OnboardingView(model_, texts, std::move(callbacks), window_.get());
         auto* scroller = new QScrollArea(window_.get());
         scroller->setFrameShape(QFrame::NoFrame);
@@ -525,7 +525,7 @@ OnboardingWindowController::refreshing(std::shared_ptr<OnboardingWindowControlle
                       boolText(state.allGranted())));
     self->model_.setState(state);
     const OnboardingTexts texts = self->systemChecker_->texts();
-    self->model_.setKeyTexts(texts.holdKey, texts.keyAccessProblem);
+    self->model_.setKeyTexts(texts.holdKey, texts.keyStep);
     self->model_.setIsRefreshing(false);
     if (state.demoReady() && !self->permissionsReadyFired_) {
         self->permissionsReadyFired_ = true;
@@ -571,13 +571,14 @@ void OnboardingWindowController::openSettings(OnboardingStep step) {
     case OnboardingStep::microphone:
         [](std::shared_ptr<OnboardingWindowController> self, OnboardingStep step) -> QCoro::Task<> {
             const bool speech = step == OnboardingStep::speechRecognition;
-            const bool granted = speech ? co_await self->systemChecker_->requestSpeechAccess()
-                                        : co_await self->systemChecker_->requestMicrophoneAccess();
-            mirvoLog((speech ? QStringLiteral("[Mirvo/Onboarding] requestSpeechAccess -> ")
-                             : QStringLiteral("[Mirvo/Onboarding] requestMicrophoneAccess -> ")) +
-                     boolText(granted));
-            // Nobody can grant it from here on Linux: the help says what to install or fix.
-            if (!granted)
+            // Nobody grants these on Linux: they are asked again, and the help says what to
+            // install or fix.
+            const bool ready = speech ? co_await self->systemChecker_->speechModelInstalled()
+                                      : co_await self->systemChecker_->microphoneAvailable();
+            mirvoLog((speech ? QStringLiteral("[Mirvo/Checklist] speech model installed: ")
+                             : QStringLiteral("[Mirvo/Checklist] microphone available: ")) +
+                     boolText(ready));
+            if (!ready)
                 self->openHelp(step);
             self->refresh();
         }(shared_from_this(), step);
@@ -587,7 +588,7 @@ void OnboardingWindowController::openSettings(OnboardingStep step) {
         // the desktop lacks.
         mirvoLog(QStringLiteral("[Mirvo/Checklist] key access asked again: keys may be watched "
                                 "and posted: ") +
-                 boolText(systemChecker_->platform().canWatchAndPostKeys()));
+                 boolText(systemChecker_->keysReady()));
         openHelp(step);
         break;
     case OnboardingStep::launchAtLogin:

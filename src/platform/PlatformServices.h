@@ -1,7 +1,7 @@
 #pragma once
 
 #include "AudioFile.h"
-#include "EventTap.h"
+#include "KeyWatcher.h"
 #include "Speech.h"
 #include "common/Log.h"
 
@@ -18,7 +18,6 @@ class HTTPSession;
 class HUDPanel;
 class KeyboardEvents;
 class LoginItemControlling;
-class NotificationCenter;
 class Pasteboard;
 class QWidget;
 class SecretStore;
@@ -27,27 +26,36 @@ class SingleInstance;
 class Tray;
 class UserDefaults;
 
-// Speech-recognition permission, with the platform's raw values.
-enum class SpeechAuthorizationStatus {
-    notDetermined = 0,
-    denied = 1,
-    restricted = 2,
-    authorized = 3
-};
+// What this desktop lets Mirvo do.
+struct DesktopCapabilities {
+    // How Mirvo learns that the hold key is held: it watches the key itself (X11), or the
+    // desktop does (a shortcut of the desktop's, or its key bindings running `mirvo --hold`).
+    enum class HoldKey { watched, throughDesktop };
+    // How the paste chord reaches the focused application, if at all.
+    enum class PasteChord { xtest, virtualKeyboard, kdeFakeInput, none };
+    enum class Clipboard { x11, dataControl, wlClipboard };
 
-// Microphone permission, with the platform's raw values.
-enum class MicrophoneAuthorizationStatus {
-    notDetermined = 0,
-    restricted = 1,
-    denied = 2,
-    authorized = 3
+    HoldKey holdKey = HoldKey::watched;
+    PasteChord pasteChord = PasteChord::xtest;
+    Clipboard clipboard = Clipboard::x11;
+    // Whether Mirvo's windows can be seen (a Wayland session without XWayland has no place for
+    // them), and whether translucent ones show as such (a compositor runs).
+    bool screen = true;
+    bool translucentWindows = false;
+    // What the desktop lacks for the key and the paste, in a sentence for the user; empty when
+    // nothing is missing.
+    QString missing;
+    // What the user needs to know of the key and the paste here (the checklist's key step);
+    // %1 stands for the hold key.
+    QString keyInstructions;
+
+    bool keysReady() const { return missing.isEmpty(); }
 };
 
 // What Mirvo tells the user about the platform's own services, which only the platform can name.
 struct PlatformTexts {
     QString speechEngine;       // the checklist's speech step: what recognises the words
     QString speechModel;        // the checklist's model step: what to install
-    QString keyAccess;          // the checklist's key step when nothing is missing; %1: the key
     QString speechModelMissing; // a start failure: recognition is not allowed (no model)
     QString speechModelBroken;  // a start failure: the model does not load
 };
@@ -59,25 +67,21 @@ class PlatformServices {
 public:
     virtual ~PlatformServices() = default;
 
-    // A tap on the keyboard's modifier changes in which `pushToTalkKey` (a key name of the
-    // platform, such as "Control_R") sets the fn bit; null when no tap can be made.
-    virtual std::unique_ptr<EventTap> makeEventTap(uint64_t mask, EventTapCallback callback,
-                                                   void* userInfo,
-                                                   const QString& pushToTalkKey) = 0;
+    // What this desktop offers Mirvo. Found once, but for what is missing, which is looked for
+    // again while there is any, and the key instructions, which name the keys once the
+    // desktop's shortcut has them.
+    virtual const DesktopCapabilities& capabilities() = 0;
+    // Starts watching `holdKey` (a key name of the platform, such as "Control_R"); null where
+    // the key cannot be watched.
+    virtual std::unique_ptr<KeyWatcher> watchHoldKey(const QString& holdKey,
+                                                     HoldKeyChanged changed) = 0;
     // The hold key when the user chose none, as a key name of the platform ("Control_R").
     virtual QString defaultHoldKey() = 0;
     // How the user reads `key` ("Right Ctrl"); `key` is a key name of the platform.
     virtual QString holdKeyDisplayName(const QString& key) = 0;
     virtual PlatformTexts texts() = 0;
-    // Whether the hold key can be watched from here; where it cannot (Wayland), a shortcut of
-    // the desktop's, or its key bindings running `mirvo --hold` / `--release` / `--toggle`,
-    // stand in for it.
-    virtual bool holdKeyObservable() = 0;
     // The hold key as a shortcut the desktop watches for Mirvo; null where it offers none.
     virtual std::unique_ptr<GlobalShortcut> makeGlobalShortcut() = 0;
-    // Whether the paste chord can reach the focused application; where it cannot, the text is
-    // left on the clipboard and the user told to paste it.
-    virtual bool canPostPasteChord() = 0;
     virtual std::shared_ptr<KeyboardEvents> makeKeyboardEvents() = 0;
     virtual std::shared_ptr<Pasteboard> makePasteboard() = 0;
     virtual std::unique_ptr<AudioEngine> makeAudioEngine() = 0;
@@ -85,13 +89,8 @@ public:
     // Recognizers by locale for `settings`; every call with the same settings hands out the same
     // warm recognizers of the process.
     virtual SpeechRecognizerProvider speechRecognizers(const RecognitionSettings& settings) = 0;
-    // Whether Mirvo's windows can be seen at all (a Wayland session without XWayland has no
-    // place for them).
-    virtual bool hasScreen() = 0;
     // The floating window hosting the HUD's `content` (which it owns); null without a screen.
     virtual std::unique_ptr<HUDPanel> makeHUDPanel(QWidget* content) = 0;
-    // Whether translucent windows show as such (a compositor runs).
-    virtual bool compositorRunning() = 0;
     virtual std::shared_ptr<UserDefaults> makeUserDefaults() = 0;
     virtual std::shared_ptr<HTTPSession> makeHTTPSession() = 0;
     // The desktop's store for the speech services' keys.
@@ -99,23 +98,12 @@ public:
     // The user's vocabulary, its entries as the user writes them: each call of the function
     // reads the current list (it may be called from any thread).
     virtual std::function<QStringList()> vocabulary() = 0;
-    // Whether Mirvo can watch the hold key and post the paste chord here (what macOS calls
-    // being trusted for accessibility).
-    virtual bool canWatchAndPostKeys() = 0;
-    // Why it may not, in a sentence for the user; empty when it may. Where the desktop holds the
-    // key for Mirvo (a shortcut of its own) or keeps the paste to itself, what the user needs to
-    // know of that instead.
-    virtual QString keyAccessProblem() = 0;
-    virtual SpeechAuthorizationStatus speechAuthorizationStatus() = 0;
-    // Asks for speech-recognition permission; the status the platform then reports. Never throws.
-    virtual QCoro::Task<SpeechAuthorizationStatus> requestSpeechAuthorization() = 0;
-    // Microphone permission; may wait for the sound server, never longer than two seconds.
-    virtual QCoro::Task<MicrophoneAuthorizationStatus> microphoneAuthorizationStatus() = 0;
-    // Asks for microphone access; whether it is granted. Never throws.
-    virtual QCoro::Task<bool> requestMicrophoneAccess() = 0;
+    // Whether the on-device speech model is installed (Linux asks nobody for speech).
+    virtual bool speechModelInstalled() = 0;
+    // Whether the sound server offers a microphone; may wait for the server, never longer than
+    // two seconds.
+    virtual QCoro::Task<bool> microphoneAvailable() = 0;
     virtual std::unique_ptr<SignalSource> makeSignalSource() = 0;
-    // The process's one in-process notification centre: the same object on every call.
-    virtual std::shared_ptr<NotificationCenter> defaultNotificationCenter() = 0;
     // The user's configuration folder (~/.config on Linux), where Mirvo's own folder goes.
     virtual QString configDirectory() = 0;
     // Where the user's state that outlives a run goes ($XDG_STATE_HOME, ~/.local/state).

@@ -36,7 +36,6 @@ public:
 
     bool shouldReportPartialResults = false;
     int taskHint = 0;
-    bool requiresOnDeviceRecognition = false;
     QStringList contextualStrings;
     // Told on the recognizer's own thread, never before the task has been returned; a
     // recognizer whose models are always ready may tell nothing.
@@ -81,7 +80,6 @@ class SpeechRecognizer {
 public:
     virtual ~SpeechRecognizer() = default;
     virtual bool isAvailable() const = 0;
-    virtual bool supportsOnDeviceRecognition() const = 0;
     // Starts recognising `request` on a thread of the recognizer's own. Never calls the handler
     // before it returns. Throws PlatformError when no task can be started.
     virtual std::shared_ptr<RecognitionTask>

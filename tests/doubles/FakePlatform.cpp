@@ -164,17 +164,14 @@ QCoro::Task<HTTPResponse> FakeHTTPSession::data(HTTPRequest request) {
 
 FakePlatform::FakePlatform(std::shared_ptr<CallLog> callLog)
     : log(std::move(callLog)), recognizer(std::make_shared<FakeSpeechRecognizer>()),
-      notifications(std::make_shared<NotificationCenter>()),
       loginItem(std::make_shared<FakeLoginItem>(false)) {}
 
-std::unique_ptr<EventTap> FakePlatform::makeEventTap(uint64_t mask, EventTapCallback callback,
-                                                     void* userInfo, const QString& key) {
-    log->record(QStringLiteral("makeEventTap %1 mask=0x%2").arg(key).arg(mask, 0, 16));
-    if (!tapsAvailable)
+std::unique_ptr<KeyWatcher> FakePlatform::watchHoldKey(const QString& holdKey,
+                                                       HoldKeyChanged changed) {
+    log->record("watchHoldKey " + holdKey);
+    if (!keyWatchable)
         return nullptr;
-    auto made = std::make_unique<FakeEventTap>(callback, userInfo);
-    tap = made.get();
-    return made;
+    return ownedBy(keyWatcher, std::move(changed));
 }
 
 AudioFileOpener FakePlatform::audioFileOpener() {
@@ -185,20 +182,6 @@ AudioFileOpener FakePlatform::audioFileOpener() {
     };
 }
 
-QCoro::Task<MicrophoneAuthorizationStatus> FakePlatform::microphoneAuthorizationStatus() {
-    co_return microphoneStatus;
-}
-
-QCoro::Task<bool> FakePlatform::requestMicrophoneAccess() {
-    log->record("requestMicrophoneAccess");
-    if (microphoneStatus == MicrophoneAuthorizationStatus::notDetermined)
-        microphoneStatus = microphoneGrant;
-    co_return microphoneStatus == MicrophoneAuthorizationStatus::authorized;
-}
-
-QCoro::Task<SpeechAuthorizationStatus> FakePlatform::requestSpeechAuthorization() {
-    log->record("requestSpeechAuthorization");
-    if (speechStatus == SpeechAuthorizationStatus::notDetermined)
-        speechStatus = speechGrant;
-    co_return speechStatus;
+QCoro::Task<bool> FakePlatform::microphoneAvailable() {
+    co_return microphone;
 }

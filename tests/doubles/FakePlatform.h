@@ -6,7 +6,6 @@
 #include "platform/HUDPanel.h"
 #include "platform/KeyboardEvents.h"
 #include "platform/LoginItem.h"
-#include "platform/NotificationCenter.h"
 #include "platform/Pasteboard.h"
 #include "platform/PlatformServices.h"
 #include "platform/SignalSource.h"
@@ -36,20 +35,11 @@ public:
     QList<bool> setEnabledCalls;
 };
 
-// A tap the test drives: deliver() plays an event through the callback as the system would.
-class FakeEventTap final : public EventTap {
+// A key watcher the test drives: `changed` reports the hold key as the desktop would.
+class FakeKeyWatcher final : public KeyWatcher {
 public:
-    FakeEventTap(EventTapCallback callback, void* userInfo)
-        : callback_(callback), userInfo_(userInfo) {}
-    void setEnabled(bool enabled) override { enabled_ = enabled; }
-    bool isEnabled() const override { return enabled_; }
-    TapEvent deliver(TapEvent event) { return callback_(event, userInfo_); }
-    TapEvent flags(uint64_t flags) { return deliver({TapEvent::flagsChanged, flags}); }
-
-private:
-    EventTapCallback callback_;
-    void* userInfo_;
-    bool enabled_ = false;
+    explicit FakeKeyWatcher(HoldKeyChanged changed) : changed(std::move(changed)) {}
+    const HoldKeyChanged changed;
 };
 
 class FakeKeyboardEvents final : public KeyboardEvents {
@@ -153,7 +143,6 @@ class FakeSpeechRecognizer final : public SpeechRecognizer,
                                    public std::enable_shared_from_this<FakeSpeechRecognizer> {
 public:
     bool isAvailable() const override { return available; }
-    bool supportsOnDeviceRecognition() const override { return true; }
     std::shared_ptr<RecognitionTask> recognitionTask(std::shared_ptr<RecognitionRequest> request,
                                                      RecognitionHandler handler) override;
     std::shared_ptr<FakeRecognitionTask> task(size_t i);
@@ -252,24 +241,25 @@ public:
 };
 
 // The platform as a test scripts it. The services it makes are recorded in the log (as
-// "makeEventTap Control_R mask=0x1000", "makePasteboard", …) and kept reachable for the test.
+// "watchHoldKey Control_R", "makePasteboard", …) and kept reachable for the test.
 class FakePlatform final : public PlatformServices {
 public:
     explicit FakePlatform(std::shared_ptr<CallLog> log = std::make_shared<CallLog>());
 
-    std::unique_ptr<EventTap> makeEventTap(uint64_t mask, EventTapCallback callback, void* userInfo,
-                                           const QString& pushToTalkKey) override;
+    const DesktopCapabilities& capabilities() override {
+        log->record("capabilities");
+        return desktop;
+    }
+    std::unique_ptr<KeyWatcher> watchHoldKey(const QString& holdKey,
+                                             HoldKeyChanged changed) override;
     QString defaultHoldKey() override { return QStringLiteral("Control_R"); }
     QString holdKeyDisplayName(const QString& key) override {
         return shortcutKeys.isEmpty() ? "the " + key + " key" : shortcutKeys;
     }
     PlatformTexts texts() override {
-        return {"Speech engine.", "Speech model.", "Needs %1.", "Model missing.", "Model broken."};
+        return {"Speech engine.", "Speech model.", "Model missing.", "Model broken."};
     }
-    bool holdKeyObservable() override { return keyObservable; }
     std::unique_ptr<GlobalShortcut> makeGlobalShortcut() override { return nullptr; }
-    bool hasScreen() override { return screen; }
-    bool canPostPasteChord() override { return pasteChordPossible; }
     std::shared_ptr<KeyboardEvents> makeKeyboardEvents() override {
         return made("makeKeyboardEvents", keyboard = std::make_shared<FakeKeyboardEvents>());
     }
@@ -288,7 +278,6 @@ public:
     std::unique_ptr<HUDPanel> makeHUDPanel(QWidget* content) override {
         return made("makeHUDPanel", ownedBy(panel, content));
     }
-    bool compositorRunning() override { return false; }
     std::shared_ptr<UserDefaults> makeUserDefaults() override {
         return std::make_shared<FakeUserDefaults>();
     }
@@ -299,22 +288,10 @@ public:
     std::function<QStringList()> vocabulary() override {
         return [words = vocabularyEntries] { return words; };
     }
-    bool canWatchAndPostKeys() override {
-        log->record("canWatchAndPostKeys");
-        return trusted;
-    }
-    QString keyAccessProblem() override {
-        return trusted ? QString() : QStringLiteral("No X11 display.");
-    }
-    SpeechAuthorizationStatus speechAuthorizationStatus() override { return speechStatus; }
-    QCoro::Task<SpeechAuthorizationStatus> requestSpeechAuthorization() override;
-    QCoro::Task<MicrophoneAuthorizationStatus> microphoneAuthorizationStatus() override;
-    QCoro::Task<bool> requestMicrophoneAccess() override;
+    bool speechModelInstalled() override { return speechModel; }
+    QCoro::Task<bool> microphoneAvailable() override;
     std::unique_ptr<SignalSource> makeSignalSource() override {
         return made("makeSignalSource", ownedBy(signalSource));
-    }
-    std::shared_ptr<NotificationCenter> defaultNotificationCenter() override {
-        return notifications;
     }
     QString configDirectory() override { return supportDirectory; }
     QString stateDirectory() override { return supportDirectory + "/state"; }
@@ -334,22 +311,17 @@ public:
     const std::shared_ptr<CallLog> log;
     // Scripted answers.
     QStringList vocabularyEntries;
-    bool trusted = true;
+    // An X11 desktop with nothing missing.
+    DesktopCapabilities desktop{.keyInstructions = QStringLiteral("Needs %1.")};
     QString shortcutKeys; // what a desktop's shortcut got
-    bool tapsAvailable = true;
-    SpeechAuthorizationStatus speechStatus = SpeechAuthorizationStatus::authorized;
-    // What a request turns a not-determined status into.
-    SpeechAuthorizationStatus speechGrant = SpeechAuthorizationStatus::authorized;
-    MicrophoneAuthorizationStatus microphoneStatus = MicrophoneAuthorizationStatus::authorized;
-    MicrophoneAuthorizationStatus microphoneGrant = MicrophoneAuthorizationStatus::authorized;
+    bool keyWatchable = true;
+    bool speechModel = true;
+    bool microphone = true;
     QString supportDirectory = QStringLiteral("/nonexistent");
-    bool keyObservable = true;
-    bool screen = true;
-    bool pasteChordPossible = true;
     bool opensURLs = true;
     QStringList userNotifications;
     // What was made last.
-    FakeEventTap* tap = nullptr;
+    FakeKeyWatcher* keyWatcher = nullptr;
     FakeAudioEngine* engine = nullptr;
     FakeHUDPanel* panel = nullptr;
     FakeSignalSource* signalSource = nullptr;
@@ -358,7 +330,6 @@ public:
     std::shared_ptr<FakeKeyboardEvents> keyboard;
     std::shared_ptr<FakeHTTPSession> http;
     const std::shared_ptr<FakeSpeechRecognizer> recognizer;
-    const std::shared_ptr<NotificationCenter> notifications;
     const std::shared_ptr<FakeLoginItem> loginItem;
 
 private:

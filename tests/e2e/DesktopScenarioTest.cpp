@@ -35,9 +35,12 @@ double wer(const QString& heard, const QString& spoken = sampleText) {
 // Where a checklist button is on the screen: the same view, laid out here in the same state,
 // placed where the real window is.
 QPoint checklistButton(std::initializer_list<OnboardingStep> granted, OnboardingStep step,
-                       const QString& label, const QString& keyAccessProblem = {}) {
-    const OnboardingTexts texts{QStringLiteral("Right Ctrl"), keyAccessProblem,
-                                LinuxPlatform().texts()};
+                       const QString& label, const QString& keyMissing = {}) {
+    LinuxPlatform platform;
+    const OnboardingTexts texts{
+        QStringLiteral("Right Ctrl"),
+        keyMissing.isEmpty() ? platform.capabilities().keyInstructions : keyMissing,
+        platform.texts()};
     OnboardingViewModel model;
     OnboardingState state;
     for (OnboardingStep g : granted)

@@ -62,7 +62,7 @@ private slots:
             ScopedVariable desktop("XDG_CURRENT_DESKTOP", "sway");
             ScopedVariable noHelpers("PATH", "/nonexistent");
             LinuxPlatform platform;
-            QCOMPARE(platform.keyAccessProblem(), QString());
+            QCOMPARE(platform.capabilities().missing, QString());
             // One clipboard connection per process: the paster and "Recent Dictations" share it.
             const std::shared_ptr<Pasteboard> first = platform.makePasteboard();
             QVERIFY(first && first == platform.makePasteboard());

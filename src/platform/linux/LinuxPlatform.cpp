@@ -6,7 +6,6 @@
 #include "platform/linux/wayland/WlClipboardPasteboard.h"
 
 #include "common/Log.h"
-#include "platform/NotificationCenter.h"
 #include "platform/linux/desktop/KeychainSecretStore.h"
 #include "platform/linux/desktop/LocalSocketInstance.h"
 #include "platform/linux/desktop/NetworkHTTPSession.h"
@@ -21,7 +20,7 @@
 #include "platform/linux/x11/QtClipboardPasteboard.h"
 #include "platform/linux/x11/QtHUDPanel.h"
 #include "platform/linux/x11/X11Connection.h"
-#include "platform/linux/x11/XInput2EventTap.h"
+#include "platform/linux/x11/XInput2KeyWatcher.h"
 #include "platform/linux/x11/XTestKeyboardEvents.h"
 
 #include <QCoreApplication>
@@ -63,8 +62,7 @@ long kernelThreadId() {
 
 LinuxPlatform::LinuxPlatform()
     : session_(DesktopSession::detect(QProcessEnvironment::systemEnvironment())),
-      x11_(std::make_shared<X11Connection>()),
-      notifications_(std::make_shared<NotificationCenter>()) {
+      x11_(std::make_shared<X11Connection>()) {
     setJournalSink(&toSyslog);
     setThreadIdSource(&kernelThreadId);
     // A reader that goes away mid-transfer (`wl-paste | head -c1` on a large item Mirvo serves,
@@ -104,24 +102,36 @@ PlatformTexts LinuxPlatform::texts() {
                        "you say. Nothing leaves your computer."),
         QStringLiteral("The on-device speech engine only runs when its English model loads. "
                        "Install the pocketsphinx-en-us package; Open Settings shows how."),
-        session_.isWayland()
-            ? QStringLiteral("Mirvo pastes the transcript into whichever app has focus through "
-                             "the compositor. Bind %1 to \"mirvo --hold\" and \"mirvo "
-                             "--release\" in your desktop's key bindings (Open Settings shows "
-                             "how).")
-            : QStringLiteral("Mirvo needs the X11 input extensions (XInput 2.2 and XTEST) to "
-                             "detect %1 globally and to paste the transcript into whichever app "
-                             "has focus."),
         QStringLiteral("Speech model missing. Install the pocketsphinx-en-us package."),
         QStringLiteral("The speech model does not load. Reinstall the pocketsphinx-en-us "
                        "package."),
     };
 }
 
-std::unique_ptr<EventTap> LinuxPlatform::makeEventTap(uint64_t mask, EventTapCallback callback,
-                                                      void* userInfo,
-                                                      const QString& pushToTalkKey) {
-    return XInput2EventTap::create(mask, callback, userInfo, pushToTalkKey);
+const DesktopCapabilities& LinuxPlatform::capabilities() {
+    // Found once; but while something is missing it is looked for again, since the user may
+    // install it with the checklist open.
+    if (capabilities_ && capabilities_->keysReady())
+        return *capabilities_;
+    DesktopCapabilities found;
+    if (session_.isWayland()) {
+        found = session_.waylandCapabilities();
+        found.keyInstructions = session_.keyInstructions(holdShortcutNote_);
+    } else {
+        found.missing = x11_->missingForKeys();
+        found.keyInstructions =
+            QStringLiteral("Mirvo needs the X11 input extensions (XInput 2.2 and XTEST) to "
+                           "detect %1 globally and to paste the transcript into whichever app "
+                           "has focus.");
+    }
+    found.translucentWindows = found.screen && QtHUDPanel::compositorRunning(x11_->display());
+    capabilities_ = found;
+    return *capabilities_;
+}
+
+std::unique_ptr<KeyWatcher> LinuxPlatform::watchHoldKey(const QString& holdKey,
+                                                        HoldKeyChanged changed) {
+    return XInput2KeyWatcher::create(holdKey, std::move(changed));
 }
 
 std::unique_ptr<GlobalShortcut> LinuxPlatform::makeGlobalShortcut() {
@@ -140,6 +150,8 @@ std::unique_ptr<GlobalShortcut> LinuxPlatform::makeGlobalShortcut() {
                       .arg(portal->description())
                 : QStringLiteral("Hold %1 (your desktop's shortcut \"%2\"), speak, and release.")
                       .arg(keys, portal->description());
+        if (capabilities_)
+            capabilities_->keyInstructions = session_.keyInstructions(holdShortcutNote_);
     });
     return shortcut;
 }
@@ -147,7 +159,7 @@ std::unique_ptr<GlobalShortcut> LinuxPlatform::makeGlobalShortcut() {
 std::shared_ptr<KeyboardEvents> LinuxPlatform::makeKeyboardEvents() {
     if (session_.isWayland()) {
         auto keyboard = std::make_shared<WaylandKeyboardEvents>();
-        if (session_.typesPasteChord()) // elsewhere no chord is typed
+        if (capabilities().pasteChord != DesktopCapabilities::PasteChord::none)
             mirvoLog(QStringLiteral("[Mirvo] paste chord: ") + keyboard->chordPath());
         return keyboard;
     }
@@ -161,7 +173,10 @@ std::shared_ptr<Pasteboard> LinuxPlatform::makePasteboard() {
         // of what it offers, and Mirvo's own offer is answered from memory.
         if (std::shared_ptr<Pasteboard> shared = dataControl_.lock())
             return shared;
-        if (std::shared_ptr<Pasteboard> own = DataControlPasteboard::connect()) {
+        std::shared_ptr<Pasteboard> own;
+        if (capabilities().clipboard == DesktopCapabilities::Clipboard::dataControl)
+            own = DataControlPasteboard::connect();
+        if (own) {
             mirvoLog(QStringLiteral("[Mirvo] clipboard: through the compositor (data-control)"));
             dataControl_ = own;
             return own;
@@ -200,15 +215,11 @@ std::function<QStringList()> LinuxPlatform::vocabulary() {
 }
 
 std::unique_ptr<HUDPanel> LinuxPlatform::makeHUDPanel(QWidget* content) {
-    if (!hasScreen()) {
+    if (!capabilities().screen) {
         delete content;
         return nullptr;
     }
     return QtHUDPanel::create(content);
-}
-
-bool LinuxPlatform::compositorRunning() {
-    return QtHUDPanel::compositorRunning(x11_->display());
 }
 
 std::shared_ptr<UserDefaults> LinuxPlatform::makeUserDefaults() {
@@ -224,20 +235,7 @@ std::shared_ptr<SecretStore> LinuxPlatform::makeSecretStore() {
     return std::make_shared<KeychainSecretStore>();
 }
 
-bool LinuxPlatform::canWatchAndPostKeys() {
-    if (session_.isWayland())
-        return session_.waylandProblem().isEmpty();
-    return keyAccessProblem().isEmpty();
-}
-
-QString LinuxPlatform::keyAccessProblem() {
-    if (session_.isWayland())
-        return session_.keyAccessProblem(holdShortcutNote_);
-    return x11_->keyAccessProblem();
-}
-
-SpeechAuthorizationStatus LinuxPlatform::speechAuthorizationStatus() {
-    // Linux asks nobody: speech is allowed when the on-device model is there to use.
+bool LinuxPlatform::speechModelInstalled() {
     const bool installed = !PocketSphinxRecognizer::installedModelDirectory().isEmpty();
     if (!installed && !saidModelMissing_) {
         saidModelMissing_ = true;
@@ -246,13 +244,12 @@ SpeechAuthorizationStatus LinuxPlatform::speechAuthorizationStatus() {
                      .arg(PocketSphinxRecognizer::modelDirectoryToUse()),
                  LogLevel::warning);
     }
-    return installed ? SpeechAuthorizationStatus::authorized : SpeechAuthorizationStatus::denied;
+    return installed;
 }
 
-QCoro::Task<MicrophoneAuthorizationStatus> LinuxPlatform::microphoneAuthorizationStatus() {
-    // Nobody grants the microphone either: it is there when the sound server offers a source.
-    // The server may hang (a socket that never answers), so the question is asked off the main
-    // thread and bounded.
+QCoro::Task<bool> LinuxPlatform::microphoneAvailable() {
+    // The sound server may hang (a socket that never answers), so the question is asked off the
+    // main thread and bounded.
     const QString problem =
         co_await QtConcurrent::run(&PulseAudioEngine::defaultSourceProblem, 1500);
     if (problem != lastMicrophoneProblem_) {
@@ -260,24 +257,11 @@ QCoro::Task<MicrophoneAuthorizationStatus> LinuxPlatform::microphoneAuthorizatio
         if (!problem.isEmpty())
             mirvoLog(QStringLiteral("[Mirvo/Audio] no microphone: ") + problem, LogLevel::warning);
     }
-    co_return problem.isEmpty() ? MicrophoneAuthorizationStatus::authorized
-                                : MicrophoneAuthorizationStatus::denied;
-}
-
-QCoro::Task<bool> LinuxPlatform::requestMicrophoneAccess() {
-    co_return co_await microphoneAuthorizationStatus() == MicrophoneAuthorizationStatus::authorized;
-}
-
-QCoro::Task<SpeechAuthorizationStatus> LinuxPlatform::requestSpeechAuthorization() {
-    co_return speechAuthorizationStatus();
+    co_return problem.isEmpty();
 }
 
 std::unique_ptr<SignalSource> LinuxPlatform::makeSignalSource() {
     return std::make_unique<PosixSignalSource>();
-}
-
-std::shared_ptr<NotificationCenter> LinuxPlatform::defaultNotificationCenter() {
-    return notifications_;
 }
 
 QString LinuxPlatform::configDirectory() {

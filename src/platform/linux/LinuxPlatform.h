@@ -6,6 +6,7 @@
 #include "platform/linux/desktop/DesktopSession.h"
 
 #include <map>
+#include <optional>
 
 class X11Connection;
 class VocabularyWatcher;
@@ -23,39 +24,29 @@ public:
     LinuxPlatform();
     ~LinuxPlatform() override;
 
-    std::unique_ptr<EventTap> makeEventTap(uint64_t mask, EventTapCallback callback, void* userInfo,
-                                           const QString& pushToTalkKey) override;
+    const DesktopCapabilities& capabilities() override;
+    std::unique_ptr<KeyWatcher> watchHoldKey(const QString& holdKey,
+                                             HoldKeyChanged changed) override;
     QString defaultHoldKey() override { return QStringLiteral("Control_R"); }
     // The keys the desktop's shortcut got, once it answered.
     QString holdKeyDisplayName(const QString& key) override {
         return shortcutKeys_.isEmpty() ? keysymDisplayName(key) : shortcutKeys_;
     }
     PlatformTexts texts() override;
-    bool holdKeyObservable() override { return !session_.isWayland(); }
     std::unique_ptr<GlobalShortcut> makeGlobalShortcut() override;
-    bool hasScreen() override { return !session_.isWayland() || session_.xwayland; }
-    bool canPostPasteChord() override {
-        return !session_.isWayland() || session_.typesPasteChord();
-    }
     std::shared_ptr<KeyboardEvents> makeKeyboardEvents() override;
     std::shared_ptr<Pasteboard> makePasteboard() override;
     std::unique_ptr<AudioEngine> makeAudioEngine() override;
     AudioFileOpener audioFileOpener() override;
     SpeechRecognizerProvider speechRecognizers(const RecognitionSettings& settings) override;
     std::unique_ptr<HUDPanel> makeHUDPanel(QWidget* content) override;
-    bool compositorRunning() override;
     std::shared_ptr<UserDefaults> makeUserDefaults() override;
     std::shared_ptr<HTTPSession> makeHTTPSession() override;
     std::shared_ptr<SecretStore> makeSecretStore() override;
     std::function<QStringList()> vocabulary() override;
-    bool canWatchAndPostKeys() override;
-    QString keyAccessProblem() override;
-    SpeechAuthorizationStatus speechAuthorizationStatus() override;
-    QCoro::Task<SpeechAuthorizationStatus> requestSpeechAuthorization() override;
-    QCoro::Task<MicrophoneAuthorizationStatus> microphoneAuthorizationStatus() override;
-    QCoro::Task<bool> requestMicrophoneAccess() override;
+    bool speechModelInstalled() override;
+    QCoro::Task<bool> microphoneAvailable() override;
     std::unique_ptr<SignalSource> makeSignalSource() override;
-    std::shared_ptr<NotificationCenter> defaultNotificationCenter() override;
     QString configDirectory() override;
     QString stateDirectory() override;
     std::shared_ptr<LoginItemControlling> makeLoginItem() override;
@@ -77,11 +68,11 @@ private:
 
     const DesktopSession session_;
     const std::shared_ptr<X11Connection> x11_;
-    const std::shared_ptr<NotificationCenter> notifications_;
     std::map<RecognitionSettings, SpeechRecognizerProvider> recognizers_;
     std::shared_ptr<VocabularyWatcher> vocabulary_;
     std::weak_ptr<Pasteboard> dataControl_;
     bool saidModelMissing_ = false;
+    std::optional<DesktopCapabilities> capabilities_;
     // The desktop's hold shortcut, once it answered: its keys, and what the checklist says of it.
     QString shortcutKeys_;
     QString holdShortcutNote_;

@@ -53,16 +53,31 @@ QString DesktopSession::description() const {
              xwayland ? QStringLiteral(", with XWayland") : QStringLiteral(", no XWayland"));
 }
 
-QString DesktopSession::waylandProblem() const {
+DesktopCapabilities DesktopSession::waylandCapabilities() const {
+    const QStringList globals = waylandGlobals();
+    DesktopCapabilities capabilities;
+    capabilities.holdKey = DesktopCapabilities::HoldKey::throughDesktop;
+    capabilities.pasteChord = wlroots         ? DesktopCapabilities::PasteChord::virtualKeyboard
+                              : kwinFakeInput ? DesktopCapabilities::PasteChord::kdeFakeInput
+                                              : DesktopCapabilities::PasteChord::none;
+    capabilities.clipboard = globals.contains(QStringLiteral("zwlr_data_control_manager_v1"))
+                                 ? DesktopCapabilities::Clipboard::dataControl
+                                 : DesktopCapabilities::Clipboard::wlClipboard;
+    capabilities.screen = xwayland;
+    capabilities.missing = waylandProblem(globals);
+    return capabilities;
+}
+
+QString DesktopSession::waylandProblem(const QStringList& globals) const {
     const QString dataControl = QStringLiteral("zwlr_data_control_manager_v1");
     const QString virtualKeyboard = QStringLiteral("zwp_virtual_keyboard_manager_v1");
     const QString chordProtocol = wlroots         ? virtualKeyboard
                                   : kwinFakeInput ? QStringLiteral("org_kde_kwin_fake_input")
                                                   : QString();
-    const QStringList globals = chordProtocol.isEmpty() ? QStringList() : waylandGlobals();
     // Where the compositor offers both, Mirvo's own connection does the clipboard and the chord:
     // the helpers are only its fallback.
-    if (!globals.contains(dataControl) || !globals.contains(chordProtocol)) {
+    if (chordProtocol.isEmpty() || !globals.contains(dataControl) ||
+        !globals.contains(chordProtocol)) {
         QStringList missing;
         const QStringList helpers = wlroots ? QStringList{"wl-copy", "wl-paste", "wtype"}
                                             : QStringList{"wl-copy", "wl-paste"};
@@ -85,12 +100,14 @@ QString DesktopSession::waylandProblem() const {
     return QString();
 }
 
-QString DesktopSession::keyAccessProblem(const QString& holdShortcut) const {
-    const QString problem = waylandProblem();
-    if (!problem.isEmpty())
-        return problem;
+QString DesktopSession::keyInstructions(const QString& holdShortcut) const {
     if (typesPasteChord())
-        return holdShortcut;
+        return holdShortcut.isEmpty()
+                   ? QStringLiteral("Mirvo pastes the transcript into whichever app has focus "
+                                    "through the compositor. Bind %1 to \"mirvo --hold\" and "
+                                    "\"mirvo --release\" in your desktop's key bindings (Open "
+                                    "Settings shows how).")
+                   : holdShortcut;
     return QStringLiteral("This desktop (%1 on Wayland) lets no program paste into another: "
                           "Mirvo leaves your words on the clipboard and tells you to press "
                           "Ctrl+V. %2")

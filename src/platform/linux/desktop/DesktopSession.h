@@ -2,6 +2,8 @@
 
 #include "platform/linux/system/LinuxOnly.h"
 
+#include "platform/PlatformServices.h"
+
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
@@ -30,13 +32,15 @@ struct DesktopSession {
     // "x11", or "wayland (sway)" and the like.
     QString description() const;
 
-    // In a Wayland session: what Mirvo lacks to paste here (a helper program, a protocol of the
-    // compositor), in a sentence for the user; empty when nothing is missing.
-    QString waylandProblem() const;
-    // In a Wayland session: why Mirvo cannot watch the key and paste as on X11, with what it
-    // does instead; `holdShortcut`, what the desktop's hold shortcut is, when it has one. Empty
-    // where Mirvo pastes and no shortcut was assigned.
-    QString keyAccessProblem(const QString& holdShortcut = {}) const;
+    // In a Wayland session: what it offers Mirvo (but whether windows are translucent, which
+    // XWayland's X11 side answers, and the key instructions).
+    DesktopCapabilities waylandCapabilities() const;
+    // In a Wayland session: what the user needs to know of the key and the paste;
+    // `holdShortcut`, what the desktop's hold shortcut is, once it answered.
+    QString keyInstructions(const QString& holdShortcut = {}) const;
+
+private:
+    QString waylandProblem(const QStringList& globals) const;
 };
 
 // The interface names of the globals a Wayland compositor offers, as listed by its registry;

@@ -41,7 +41,6 @@ public:
                                     std::shared_ptr<HeardWords> heard = nullptr);
 
     bool isAvailable() const override { return true; }
-    bool supportsOnDeviceRecognition() const override { return true; }
     std::shared_ptr<RecognitionTask> recognitionTask(std::shared_ptr<RecognitionRequest> request,
                                                      RecognitionHandler handler) override;
 

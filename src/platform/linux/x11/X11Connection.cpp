@@ -38,7 +38,7 @@ bool X11Connection::hasXInput22(Display* display, int* opcode) {
     return major > 2 || (major == 2 && minor >= 2);
 }
 
-QString X11Connection::keyAccessProblem() {
+QString X11Connection::missingForKeys() {
     // On X11 nothing is granted: Mirvo may observe keys and post them when the display offers
     // the two extensions it uses.
     Display* d = display();

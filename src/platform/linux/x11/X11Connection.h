@@ -22,7 +22,7 @@ public:
     static bool hasXInput22(Display* display, int* opcode = nullptr);
     // Why Mirvo cannot watch the hold key or paste on this display (no display, an extension
     // missing), in a sentence for the user; empty when it can.
-    QString keyAccessProblem();
+    QString missingForKeys();
 
 private:
     Display* display_ = nullptr;
