@@ -174,7 +174,7 @@ Evaluation evaluate(const QString& model, const QStringList& arguments,
         auto request = std::make_shared<RecognitionRequest>();
         auto task =
             recognizer.recognitionTask(request, [done](const std::optional<RecognitionResult>& r,
-                                                       const std::optional<PlatformError>& e) {
+                                                       const std::optional<MirvoError>& e) {
                 if (e || (r && r->isFinal))
                     done->set_value();
             });

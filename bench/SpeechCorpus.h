@@ -52,7 +52,7 @@ inline std::future<QString> recognise(SpeechRecognizer& recognizer,
     request->taskHint = taskHint;
     request->contextualStrings = hints;
     task = recognizer.recognitionTask(request, [done](const std::optional<RecognitionResult>& r,
-                                                      const std::optional<PlatformError>& e) {
+                                                      const std::optional<MirvoError>& e) {
         if (e || (r && r->isFinal))
             done->set_value(r ? r->formattedString : QString());
     });

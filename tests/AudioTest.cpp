@@ -1,7 +1,7 @@
 // Audio capture: the WAV image, the accumulator's conversion to 16 kHz mono, the recorders on a
 // recording engine and a file, and the microphone through a private PulseAudio server (whose
 // fidelity the dictations of the desktop scenarios judge by the words recognised).
-#include "common/PlatformError.h"
+#include "common/MirvoError.h"
 #include "core/AudioRecorder.h"
 #include "core/PCMAccumulator.h"
 #include "core/WAVEncoder.h"
@@ -50,8 +50,8 @@ void expectNoMicrophone(AudioRecorder& recorder) {
     try {
         recorder.start();
         QFAIL("start() should have thrown");
-    } catch (const PlatformError& e) {
-        QVERIFY(e.is(PlatformErrors::noInputDevice));
+    } catch (const MirvoError& e) {
+        QVERIFY(e.is(MirvoError::Kind::noMicrophone));
     }
 }
 
@@ -215,7 +215,7 @@ private slots:
 
         // A failed start removes the tap again and rethrows the engine's error unchanged.
         fake.startError =
-            std::make_exception_ptr(PlatformError(PlatformErrors::noInputDevice, "no source"));
+            std::make_exception_ptr(MirvoError(MirvoError::Kind::noMicrophone, "no source"));
         expectNoMicrophone(recorder);
         recorder.stop(); // the tap is already gone
         QCOMPARE(fake.tapsRemoved, 2);
@@ -264,16 +264,16 @@ private slots:
             try {
                 FileAudioRecorder(bad, &SndFileAudioFile::open).start();
                 QFAIL(qPrintable("no error for " + bad));
-            } catch (const PlatformError& e) {
-                QVERIFY(e.is(PlatformErrors::audioFileUnreadable));
-                QVERIFY(e.localizedDescription().contains(bad));
+            } catch (const MirvoError& e) {
+                QVERIFY(e.is(MirvoError::Kind::audioFileUnreadable));
+                QVERIFY(e.reason().contains(bad));
             }
         }
         for (int64_t length : {int64_t(4'000'000'000), int64_t(1) << 33}) {
             FileAudioRecorder huge("/huge.wav", [length](const QString&) {
                 return std::make_unique<EndlessFile>(length);
             });
-            QVERIFY_THROWS_EXCEPTION(PlatformError, huge.start());
+            QVERIFY_THROWS_EXCEPTION(MirvoError, huge.start());
         }
     }
 

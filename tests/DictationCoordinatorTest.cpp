@@ -1,6 +1,6 @@
 #include "core/DictationCoordinator.h"
 #include "common/Log.h"
-#include "common/PlatformError.h"
+#include "common/MirvoError.h"
 #include "doubles/FakeComponents.h"
 #include "doubles/FakePlatform.h"
 #include "support/LogCapture.h"
@@ -289,12 +289,12 @@ private slots:
         QTest::addColumn<QString>("printed");
         QTest::addColumn<QString>("message");
         QTest::newRow("no microphone, after transcriber started")
-            << true << errorOf(PlatformError(PlatformErrors::noInputDevice, "no source"))
-            << "no source (audio error -10868)"
+            << true << errorOf(MirvoError(MirvoError::Kind::noMicrophone, "no source"))
+            << "no source (no microphone)"
             << "No microphone found. Check your sound settings.";
         QTest::newRow("dictation off")
-            << false << errorOf(PlatformError("kLSRErrorDomain", 201, "off"))
-            << "off (speech error 201)"
+            << false << errorOf(MirvoError(MirvoError::Kind::speechModelUnusable, "off"))
+            << "off (speech model unusable)"
             << "Model broken.";
         QTest::newRow("unavailable")
             << false << errorOf(TranscriberError::unavailable()) << "unavailable"

@@ -1,5 +1,5 @@
 #include "core/HotkeyMonitor.h"
-#include "common/PlatformError.h"
+#include "common/MirvoError.h"
 #include "doubles/FakePlatform.h"
 #include "platform/GlobalShortcut.h"
 #include "platform/linux/desktop/PosixSignalSource.h"
@@ -70,8 +70,8 @@ private slots:
         }
         // The monitor passes a failing source's error on.
         auto source = std::make_unique<FakeSignalSource>();
-        source->startError = std::make_exception_ptr(PlatformError("NSPOSIXErrorDomain", 4, "x"));
-        QVERIFY_THROWS_EXCEPTION(PlatformError, SignalHotkeyMonitor(std::move(source)).start());
+        source->startError = std::make_exception_ptr(MirvoError(MirvoError::Kind::system, "x", 4));
+        QVERIFY_THROWS_EXCEPTION(MirvoError, SignalHotkeyMonitor(std::move(source)).start());
     }
 
     void signalsOfOneKindMergeUntilHandled() {

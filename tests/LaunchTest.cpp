@@ -394,7 +394,7 @@ private slots:
 
         // A failed daily check hides the item; the open window stays.
         http->fail(std::make_exception_ptr(
-            PlatformError(QString::fromLatin1(PlatformErrors::urlDomain), -1009, "offline")));
+            MirvoError(MirvoError::Kind::unreachable, "offline")));
         s.delegate->runUpdateCheck(false);
         QTRY_VERIFY(!s.delegate->pendingUpdate());
         QVERIFY(!s.item(available) || !s.item(available)->isVisible());
@@ -452,7 +452,7 @@ private slots:
             QTest::qWait(10);
         };
         const auto noMicrophone =
-            std::make_exception_ptr(PlatformError(PlatformErrors::noInputDevice, "no source"));
+            std::make_exception_ptr(MirvoError(MirvoError::Kind::noMicrophone, "no source"));
         failStart(noMicrophone);
         failStart(noMicrophone);
         QTRY_COMPARE(s.platform.tray->messages,

@@ -48,10 +48,10 @@ QString dictate(SpeechRecognizer& recognizer, const QString& sentence,
     auto text = std::make_shared<std::optional<QString>>();
     auto mutex = std::make_shared<std::mutex>();
     auto task = recognizer.recognitionTask(request, [=](const std::optional<RecognitionResult>& r,
-                                                        const std::optional<PlatformError>& e) {
+                                                        const std::optional<MirvoError>& e) {
         std::lock_guard lock(*mutex);
         if (e || (r && r->isFinal))
-            *text = r ? r->formattedString : e->localizedDescription();
+            *text = r ? r->formattedString : e->reason();
     });
     const auto speech = SpokenText::load(wav);
     for (size_t i = 0; i < speech.size(); ++i) {
@@ -390,11 +390,11 @@ private slots:
         PocketSphinxRecognizer recognizer(pool);
         auto request = std::make_shared<RecognitionRequest>();
         std::mutex mutex;
-        std::optional<PlatformError> error;
+        std::optional<MirvoError> error;
         bool final = false;
         auto task =
             recognizer.recognitionTask(request, [&](const std::optional<RecognitionResult>& r,
-                                                    const std::optional<PlatformError>& e) {
+                                                    const std::optional<MirvoError>& e) {
                 std::lock_guard lock(mutex);
                 final = final || (r && r->isFinal);
                 if (e)
@@ -415,7 +415,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(ended(), 2000);
         QVERIFY(clock.elapsed() < 500);
         QVERIFY(!final);
-        QCOMPARE(error->localizedDescription(), QStringLiteral("Recognition request was canceled"));
+        QCOMPARE(error->reason(), QStringLiteral("Recognition request was canceled"));
         pool->waitUntilSettled(); // nothing may still load when the process ends
         QCOMPARE(pool->decoderCount(), 1);
     }
@@ -517,7 +517,7 @@ private slots:
         auto request = std::make_shared<RecognitionRequest>();
         std::atomic<bool> answered{false};
         const auto task = (*owner)->recognitionTask(
-            request, [owner, &answered](const auto&, const std::optional<PlatformError>& error) {
+            request, [owner, &answered](const auto&, const std::optional<MirvoError>& error) {
                 if (error) {
                     owner->reset();
                     answered = true;

@@ -215,19 +215,19 @@ private slots:
     // comes first, exactly once.
     void dictationProbeTakesTheFirstVerdictOnce() {
         using Outcome = std::function<void(FakeRecognitionTask&)>;
-        const auto fail = [](ErrorIdentity identity) -> Outcome {
+        const auto fail = [](MirvoError::Kind identity) -> Outcome {
             return [identity](FakeRecognitionTask& task) {
-                std::thread([&task, identity] { task.fail(PlatformError(identity, "x")); }).join();
+                std::thread([&task, identity] { task.fail(MirvoError(identity, "x")); }).join();
             };
         };
         // Error answers: only "Dictation is off" means off.
         const QList<std::tuple<const char*, Outcome, bool>> cases = {
-            {"201", fail(PlatformErrors::dictationDisabled), false},
-            {"no speech", fail(PlatformErrors::noSpeechDetected), true},
+            {"201", fail(MirvoError::Kind::speechModelUnusable), false},
+            {"no speech", fail(MirvoError::Kind::noSpeech), true},
             {"error twice",
              [](FakeRecognitionTask& task) {
-                 task.fail(PlatformError(PlatformErrors::dictationDisabled, "x"));
-                 task.fail(PlatformError(PlatformErrors::noSpeechDetected, "y"));
+                 task.fail(MirvoError(MirvoError::Kind::speechModelUnusable, "x"));
+                 task.fail(MirvoError(MirvoError::Kind::noSpeech, "y"));
              },
              false},
         };
@@ -265,7 +265,7 @@ private slots:
         QVERIFY(clock.elapsed() >= 290);
         QVERIFY(platform.recognizer->task(0)->cancelled);
         platform.recognizer->task(0)->fail(
-            PlatformError(PlatformErrors::dictationDisabled, "late"));
+            MirvoError(MirvoError::Kind::speechModelUnusable, "late"));
         QTest::qWait(20);
     }
 };

@@ -1,5 +1,5 @@
 #include "core/Paster.h"
-#include "common/PlatformError.h"
+#include "common/MirvoError.h"
 #include "core/DictationHistory.h"
 #include "doubles/FakePlatform.h"
 #include "platform/linux/wayland/WlClipboardPasteboard.h"
@@ -178,11 +178,11 @@ private slots:
             R"(case "$1" in --list-types) echo image/png ;; *) head -c 70000000 /dev/zero ;; esac)");
         const auto items = clipboard.pasteboardItems();
         QVERIFY(items && items->size() == 1);
-        QVERIFY_THROWS_EXCEPTION(PlatformError, (*items)[0]->data(QStringLiteral("image/png")));
+        QVERIFY_THROWS_EXCEPTION(MirvoError, (*items)[0]->data(QStringLiteral("image/png")));
         helper("echo 'No selection' >&2; exit 1");
         QVERIFY(!clipboard.pasteboardItems());
         helper("exit 2");
-        QVERIFY_THROWS_EXCEPTION(PlatformError, clipboard.pasteboardItems());
+        QVERIFY_THROWS_EXCEPTION(MirvoError, clipboard.pasteboardItems());
     }
 
     // The file behind "keep recent dictations": only the user can read it, a failed write leaves

@@ -140,7 +140,7 @@ private slots:
             QVERIFY(clock.elapsed() >= 280);
             // The cancelled task's late error changes nothing for the caller.
             rig.task(0)->fail(
-                PlatformError("kLSRErrorDomain", 301, "Recognition request was canceled"));
+                MirvoError(MirvoError::Kind::recognitionCanceled, "Recognition request was canceled"));
             QVERIFY(rig.logs.contains("[Mirvo/Transcriber] chunk=0 final error=Recognition "
                                       "request was canceled text=\"partial words\" pending=[]"));
         }
@@ -209,7 +209,7 @@ private slots:
         rig.feed();
         // The active chunk fails before the dictation ends: no request any more, no rotation.
         rig.task(0)->deliver("kept text", {0.1, 0.2}, false);
-        rig.task(0)->fail(PlatformError("kAFAssistantErrorDomain", 1110, "No speech detected"));
+        rig.task(0)->fail(MirvoError(MirvoError::Kind::noSpeech, "No speech detected"));
         QVERIFY(rig.logs.contains("[Mirvo/Transcriber] chunk=0 final error=No speech detected "
                                   "text=\"kept text\" pending=[]"));
         rig.clock = started + 60;
@@ -221,11 +221,11 @@ private slots:
         Rig failing;
         failing.transcriber->start();
         failing.recognizer->nextTaskError =
-            std::make_exception_ptr(PlatformError("kAFAssistantErrorDomain", 1101, "busy"));
+            std::make_exception_ptr(MirvoError(MirvoError::Kind::recognition, "busy"));
         failing.clock = failing.clock + 46;
         failing.feed();
         QVERIFY(failing.logs.contains(
-            "[Mirvo/Transcriber] rotate: new task failed: busy (speech error 1101)"));
+            "[Mirvo/Transcriber] rotate: new task failed: busy (recognition error)"));
         failing.feed(50);
         QCOMPARE(failing.recognizer->taskCount(), size_t(1));
         QCOMPARE(failing.logs.startingWith("[Mirvo/Transcriber] rotate: chunk=0").size(), 1);

@@ -14,9 +14,9 @@ namespace {
 
 using Response = LoopbackHTTPServer::Response;
 using Behaviour = Response::Behaviour;
-constexpr auto newer = ComparisonResult::orderedDescending;
-constexpr auto older = ComparisonResult::orderedAscending;
-constexpr auto same = ComparisonResult::orderedSame;
+constexpr auto newer = std::strong_ordering::greater;
+constexpr auto older = std::strong_ordering::less;
+constexpr auto same = std::strong_ordering::equal;
 
 QJsonObject validManifest() {
     return {{"version", "2.0.0"},
@@ -49,7 +49,7 @@ class UpdateCheckerTest : public QObject {
 
 private slots:
     void versionsCompareByNumericPieces() {
-        const QList<std::tuple<QString, QString, ComparisonResult>> cases = {
+        const QList<std::tuple<QString, QString, std::strong_ordering>> cases = {
             {"1.10", "1.9", newer},     {"1.2.3-beta", "1.2.0", same},
             {"v2.0.0", "1.5.0", older}, {"1.5.0.1", "1.5", newer},
             {"1.0.-1", "1.0", older},   {"1..2.", "1.2", same},
@@ -58,7 +58,7 @@ private slots:
         };
         for (const auto& [a, b, expected] : cases) {
             QVERIFY2(UpdateChecker::compareVersions(a, b) == expected, qPrintable(a + " vs " + b));
-            QVERIFY2(UpdateChecker::compareVersions(b, a) == ComparisonResult(-int(expected)),
+            QVERIFY2(UpdateChecker::compareVersions(b, a) == (0 <=> expected),
                      qPrintable(b + " vs " + a));
         }
     }

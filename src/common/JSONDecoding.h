@@ -1,6 +1,6 @@
 #pragma once
 
-#include "PlatformError.h"
+#include "MirvoError.h"
 
 #include <QByteArray>
 #include <QJsonArray>

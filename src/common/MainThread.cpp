@@ -127,12 +127,12 @@ void runOnMain(std::function<void()> work) {
         runner->enqueue(std::move(work));
 }
 
-void WorkItem::perform() {
+void CancellableWork::perform() {
     if (!cancelled_)
         work_();
 }
 
-void scheduleOnMain(std::shared_ptr<WorkItem> item, double seconds) {
+void scheduleOnMain(std::shared_ptr<CancellableWork> item, double seconds) {
     QCoreApplication* app = QCoreApplication::instance();
     if (!app)
         return;
@@ -159,7 +159,7 @@ public:
         return *timer;
     }
 
-    void add(Clock::time_point due, std::shared_ptr<WorkItem> item) {
+    void add(Clock::time_point due, std::shared_ptr<CancellableWork> item) {
         {
             std::lock_guard lock(mutex_);
             due_.emplace(due, std::move(item));
@@ -184,7 +184,7 @@ private:
                 changed_.wait_until(lock, next->first);
                 continue;
             }
-            std::shared_ptr<WorkItem> item = std::move(next->second);
+            std::shared_ptr<CancellableWork> item = std::move(next->second);
             due_.erase(next);
             lock.unlock();
             item->perform();
@@ -195,12 +195,12 @@ private:
 
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::multimap<Clock::time_point, std::shared_ptr<WorkItem>> due_;
+    std::multimap<Clock::time_point, std::shared_ptr<CancellableWork>> due_;
 };
 
 } // namespace
 
-void scheduleOnBackground(std::shared_ptr<WorkItem> item, double seconds) {
+void scheduleOnBackground(std::shared_ptr<CancellableWork> item, double seconds) {
     const auto delay = std::chrono::duration<double>(std::max(0.0, seconds));
     BackgroundTimer::instance().add(
         BackgroundTimer::Clock::now() +

@@ -8,10 +8,10 @@
 // Callable from any thread. Dropped when no application object exists.
 void runOnMain(std::function<void()> work);
 
-// A unit of work that can be cancelled before it runs, like a dispatch work item.
-class WorkItem final {
+// Work that can be cancelled before it runs.
+class CancellableWork final {
 public:
-    explicit WorkItem(std::function<void()> work) : work_(std::move(work)) {}
+    explicit CancellableWork(std::function<void()> work) : work_(std::move(work)) {}
     void cancel() { cancelled_ = true; }
     // Runs the work unless it was cancelled.
     void perform();
@@ -22,8 +22,8 @@ private:
 };
 
 // Runs `item` on the main thread `seconds` from now, unless it is cancelled first.
-void scheduleOnMain(std::shared_ptr<WorkItem> item, double seconds);
+void scheduleOnMain(std::shared_ptr<CancellableWork> item, double seconds);
 
 // Runs `item` on a background thread `seconds` from now, unless it is cancelled first: for
 // deadlines that a busy main thread must not delay. Items due together run one after another.
-void scheduleOnBackground(std::shared_ptr<WorkItem> item, double seconds);
+void scheduleOnBackground(std::shared_ptr<CancellableWork> item, double seconds);

@@ -1,36 +1,45 @@
-#include "PlatformError.h"
+#include "MirvoError.h"
 
 namespace {
 
-// What kind of failure a domain stands for, in the words of a log line.
-QString kindOf(const QString& domain) {
-    if (domain == QLatin1String(PlatformErrors::urlDomain))
-        return QStringLiteral("network");
-    if (domain == QLatin1String(PlatformErrors::posixDomain))
-        return QStringLiteral("system");
-    if (domain == QLatin1String(PlatformErrors::noInputDevice.domain) ||
-        domain == QLatin1String(PlatformErrors::audioFileTooLarge.domain))
-        return QStringLiteral("audio");
-    if (domain == QLatin1String(PlatformErrors::dictationDisabled.domain) ||
-        domain == QLatin1String(PlatformErrors::noSpeechDetected.domain))
-        return QStringLiteral("speech");
-    return domain;
+QString wordsFor(MirvoError::Kind kind, int code) {
+    using K = MirvoError::Kind;
+    switch (kind) {
+    case K::noMicrophone:
+        return QStringLiteral("no microphone");
+    case K::audioFileUnreadable:
+        return QStringLiteral("unreadable audio file");
+    case K::audioFileTooLarge:
+        return QStringLiteral("audio file too large");
+    case K::speechModelUnusable:
+        return QStringLiteral("speech model unusable");
+    case K::recognitionCanceled:
+        return QStringLiteral("recognition canceled");
+    case K::noSpeech:
+        return QStringLiteral("no speech");
+    case K::recognition:
+        return QStringLiteral("recognition error");
+    case K::timedOut:
+        return QStringLiteral("timed out");
+    case K::answerTooLarge:
+        return QStringLiteral("answer too large");
+    case K::unreachable:
+        return QStringLiteral("server unreachable");
+    case K::insecure:
+        return QStringLiteral("secure connection failed");
+    case K::network:
+        return QStringLiteral("network error");
+    case K::system:
+        return QStringLiteral("system error %1").arg(code);
+    }
+    return QString();
 }
 
 } // namespace
 
-PlatformError::PlatformError(QString domain, long code, QString description)
-    : domain_(std::move(domain)), code_(code), description_(std::move(description)) {
-    printed_ = QStringLiteral("%1 (%2 error %3)")
-                   .arg(description_, kindOf(domain_), QString::number(code_))
-                   .toUtf8();
-}
-
-PlatformError::PlatformError(ErrorIdentity identity, QString description)
-    : PlatformError(QString::fromLatin1(identity.domain), identity.code, std::move(description)) {}
-
-bool PlatformError::is(ErrorIdentity identity) const {
-    return code_ == identity.code && domain_ == QLatin1String(identity.domain);
+MirvoError::MirvoError(Kind kind, QString reason, int code)
+    : kind_(kind), code_(code), reason_(std::move(reason)) {
+    printed_ = QStringLiteral("%1 (%2)").arg(reason_, wordsFor(kind_, code_)).toUtf8();
 }
 
 QString describeError(const std::exception_ptr& error) {

@@ -4,52 +4,42 @@
 
 #include <exception>
 
-// The identity of a platform failure: a domain and a code, like a system error object. The
-// coordinator maps some identities to user messages, so backends report their failures with the
-// identities below and the dictation core tests for them with PlatformError::is().
-struct ErrorIdentity {
-    const char* domain;
-    long code;
-};
-
-namespace PlatformErrors {
-// No sound server or no input device.
-inline constexpr ErrorIdentity noInputDevice{"com.apple.coreaudio.avfaudio", -10868};
-// An audio file that cannot be opened or read ('wht?', the unspecified audio-file error).
-inline constexpr ErrorIdentity audioFileUnreadable{"com.apple.coreaudio.avfaudio", 2003334207};
-// The whole file does not fit one buffer.
-inline constexpr ErrorIdentity audioFileTooLarge{"Mirvo.FileAudioRecorder", 1};
-// On-device dictation is off: the recognizer cannot load its model.
-inline constexpr ErrorIdentity dictationDisabled{"kLSRErrorDomain", 201};
-// A recognition task was cancelled.
-inline constexpr ErrorIdentity recognitionCanceled{"kLSRErrorDomain", 301};
-// A recognition task ended without any audio to recognise.
-inline constexpr ErrorIdentity noSpeechDetected{"kAFAssistantErrorDomain", 1110};
-// A failed HTTP transfer; the codes are the URL-loading system's (-1001 timed out, …).
-inline constexpr const char* urlDomain = "NSURLErrorDomain";
-// A failed system call; the code is its errno.
-inline constexpr const char* posixDomain = "NSPOSIXErrorDomain";
-} // namespace PlatformErrors
-
-// An error of the platform layer, identified by a domain and a code.
-class PlatformError : public std::exception {
+// A failure of the system beneath Mirvo, named by what went wrong. The coordinator turns some
+// kinds into messages for the user, so the platform layer reports its failures with these kinds
+// and the core tests for them with is().
+class MirvoError : public std::exception {
 public:
-    PlatformError(QString domain, long code, QString description);
-    PlatformError(ErrorIdentity identity, QString description);
+    enum class Kind {
+        noMicrophone,        // no sound server, or it has no input device
+        audioFileUnreadable, // an audio file that cannot be opened or decoded
+        audioFileTooLarge,   // the whole file does not fit one buffer
+        speechModelUnusable, // the recogniser cannot load its model
+        recognitionCanceled,
+        noSpeech, // a recognition ended without any audio to recognise
+        recognition,
+        timedOut, // a transfer or a wait ran out of time
+        answerTooLarge,
+        unreachable, // the host is not found, refuses the connection or drops it
+        insecure,    // the TLS handshake failed
+        network,
+        system, // a failed system call; code() is its errno
+    };
 
-    const QString& domain() const { return domain_; }
-    long code() const { return code_; }
-    bool is(ErrorIdentity identity) const;
-    // Human-readable reason, e.g. "No such file: /tmp/x.wav".
-    const QString& localizedDescription() const { return description_; }
-    // Printed form: <description> (<kind> error <code>), the kind in words: "Connection refused
-    // (network error -1004)".
+    MirvoError(Kind kind, QString reason, int code = 0);
+
+    Kind kind() const { return kind_; }
+    bool is(Kind kind) const { return kind_ == kind; }
+    // The errno of a failed system call; 0 otherwise.
+    int code() const { return code_; }
+    // What happened, e.g. "No such file: /tmp/x.wav".
+    const QString& reason() const { return reason_; }
+    // Printed form: <reason> (<kind in words>), "Connection refused (server unreachable)".
     const char* what() const noexcept override { return printed_.constData(); }
 
 private:
-    QString domain_;
-    long code_;
-    QString description_;
+    Kind kind_;
+    int code_;
+    QString reason_;
     QByteArray printed_;
 };
 

@@ -2,7 +2,7 @@
 
 #include "common/Log.h"
 #include "common/MainThread.h"
-#include "common/PlatformError.h"
+#include "common/MirvoError.h"
 #include "platform/AudioEngine.h"
 
 #include <cmath>
@@ -73,12 +73,12 @@ void FileAudioRecorder::start() {
     if (length >= 0 && length <= int64_t(std::numeric_limits<uint32_t>::max()))
         buffer = AudioBuffer::make(file->processingFormat(), uint32_t(length));
     if (!buffer)
-        throw PlatformError(PlatformErrors::audioFileTooLarge,
+        throw MirvoError(MirvoError::Kind::audioFileTooLarge,
                             QStringLiteral("Could not allocate PCM buffer"));
     file->read(*buffer);
 
     std::weak_ptr<FileAudioRecorder*> weakSelf = self_;
-    workItem_ = std::make_shared<WorkItem>([weakSelf, buffer] {
+    work_ = std::make_shared<CancellableWork>([weakSelf, buffer] {
         auto self = weakSelf.lock();
         if (!self)
             return;
@@ -88,12 +88,12 @@ void FileAudioRecorder::start() {
         if (recorder->onRMS)
             recorder->onRMS(0.6f);
     });
-    scheduleOnMain(workItem_, 0.05);
+    scheduleOnMain(work_, 0.05);
 }
 
 void FileAudioRecorder::stop() {
-    if (workItem_) {
-        workItem_->cancel();
-        workItem_.reset();
+    if (work_) {
+        work_->cancel();
+        work_.reset();
     }
 }

@@ -19,14 +19,14 @@ public:
     // Receives the level of every buffer; called on the recorder's delivery thread.
     std::function<void(float level)> onRMS;
 
-    // Begins delivering buffers. Throws PlatformError when capture cannot start.
+    // Begins delivering buffers. Throws MirvoError when capture cannot start.
     virtual void start() = 0;
     // Stops delivering buffers; safe to call when not started.
     virtual void stop() = 0;
 };
 
 class AudioEngine;
-class WorkItem;
+class CancellableWork;
 
 // Captures the default microphone through an audio engine. The tap runs on the engine's capture
 // thread and calls both callbacks there.
@@ -54,7 +54,7 @@ public:
     FileAudioRecorder(QString path, AudioFileOpener opener);
     ~FileAudioRecorder() override;
 
-    // Throws the file's PlatformError, or PlatformErrors::audioFileTooLarge when the buffer for
+    // Throws the file's MirvoError, or MirvoError::Kind::audioFileTooLarge when the buffer for
     // the whole file cannot be allocated.
     void start() override;
     void stop() override;
@@ -62,7 +62,7 @@ public:
 private:
     const QString path_;
     const AudioFileOpener opener_;
-    std::shared_ptr<WorkItem> workItem_;
+    std::shared_ptr<CancellableWork> work_;
     // Expires with the recorder, so pending deliveries find it gone.
     std::shared_ptr<FileAudioRecorder*> self_;
 };

@@ -2,7 +2,7 @@
 
 #include "ProxyClient.h"
 #include "common/Log.h"
-#include "common/PlatformError.h"
+#include "common/MirvoError.h"
 
 #include <QElapsedTimer>
 

@@ -2,7 +2,7 @@
 
 #include "common/Log.h"
 #include "common/MainThread.h"
-#include "common/PlatformError.h"
+#include "common/MirvoError.h"
 #include "common/TaskDeadline.h"
 
 #include <algorithm>
@@ -267,10 +267,10 @@ void DictationCoordinator::remember(const QString& rawText) {
 QString DictationCoordinator::userFacingMessage(const std::exception_ptr& error) const {
     try {
         std::rethrow_exception(error);
-    } catch (const PlatformError& e) {
-        if (e.is(PlatformErrors::noInputDevice))
+    } catch (const MirvoError& e) {
+        if (e.is(MirvoError::Kind::noMicrophone))
             return QStringLiteral("No microphone found. Check your sound settings.");
-        if (e.is(PlatformErrors::dictationDisabled))
+        if (e.is(MirvoError::Kind::speechModelUnusable))
             return texts_.speechModelBroken;
     } catch (const TranscriberError& e) {
         if (e.value() == TranscriberError::Case::notAuthorized)

@@ -40,9 +40,9 @@ bool HUDWindowController::ensurePanel() {
 }
 
 void HUDWindowController::cancelAutoHide() {
-    if (autoHideWorkItem_) {
-        autoHideWorkItem_->cancel();
-        autoHideWorkItem_.reset();
+    if (autoHideWork_) {
+        autoHideWork_->cancel();
+        autoHideWork_.reset();
     }
 }
 
@@ -58,7 +58,7 @@ bool HUDWindowController::enter(HUDMode mode) {
 
 void HUDWindowController::fadeIn(double seconds) {
     panel_->setAlpha(0);
-    panel_->orderFrontRegardless();
+    panel_->showWithoutFocus();
     panel_->animateAlpha(1, seconds, {});
 }
 
@@ -85,16 +85,16 @@ void HUDWindowController::showError(const QString& message, double duration) {
         fadeIn(0.15);
     }
     QPointer<HUDWindowController> weakSelf(this);
-    autoHideWorkItem_ = std::make_shared<WorkItem>([weakSelf] {
+    autoHideWork_ = std::make_shared<CancellableWork>([weakSelf] {
         if (weakSelf)
             weakSelf->hide();
     });
     autoHideSeconds_ = duration;
-    scheduleOnMain(autoHideWorkItem_, duration);
+    scheduleOnMain(autoHideWork_, duration);
 }
 
 std::optional<double> HUDWindowController::pendingAutoHideSeconds() const {
-    if (!autoHideWorkItem_)
+    if (!autoHideWork_)
         return std::nullopt;
     return autoHideSeconds_;
 }

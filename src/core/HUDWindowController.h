@@ -8,7 +8,7 @@
 #include <memory>
 #include <optional>
 
-class WorkItem;
+class CancellableWork;
 
 struct HUDMode {
     enum class Kind { listening, processing, error };
@@ -72,7 +72,7 @@ private:
     HUDPanelFactory panelFactory_;
     std::unique_ptr<HUDPanel> panel_;
     HUDModel model_;
-    std::shared_ptr<WorkItem> autoHideWorkItem_;
+    std::shared_ptr<CancellableWork> autoHideWork_;
     double autoHideSeconds_ = 0;
     // Bumped by every show operation; a fade-out only orders the panel out if no show came since.
     quint64 showGeneration_ = 0;

@@ -62,7 +62,7 @@ class SignalHotkeyMonitor final : public HotkeyMonitor {
 public:
     explicit SignalHotkeyMonitor(std::unique_ptr<SignalSource> source);
     ~SignalHotkeyMonitor() override;
-    // Throws the source's PlatformError when the signals cannot be observed; a second call does
+    // Throws the source's MirvoError when the signals cannot be observed; a second call does
     // nothing.
     void start() override;
 

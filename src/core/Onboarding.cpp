@@ -62,16 +62,16 @@ public:
         try {
             task = recognizer_->recognitionTask(
                 request, [weakState](const std::optional<RecognitionResult>&,
-                                     const std::optional<PlatformError>& error) {
+                                     const std::optional<MirvoError>& error) {
                     const auto state = weakState.lock();
                     if (!state || !error)
                         return;
                     std::lock_guard lock(state->lock);
-                    state->resumeLocked(!error->is(PlatformErrors::dictationDisabled));
+                    state->resumeLocked(!error->is(MirvoError::Kind::speechModelUnusable));
                 });
-        } catch (const PlatformError& e) {
+        } catch (const MirvoError& e) {
             std::lock_guard lock(state_->lock);
-            state_->resumeLocked(!e.is(PlatformErrors::dictationDisabled));
+            state_->resumeLocked(!e.is(MirvoError::Kind::speechModelUnusable));
             return;
         }
         {
@@ -79,7 +79,7 @@ public:
             state_->task = task;
         }
         const std::shared_ptr<State> state = state_;
-        scheduleOnBackground(std::make_shared<WorkItem>([state] {
+        scheduleOnBackground(std::make_shared<CancellableWork>([state] {
                                  std::lock_guard lock(state->lock);
                                  if (state->resumed)
                                      return;

@@ -1,7 +1,7 @@
 #include "Paster.h"
 
 #include "common/Log.h"
-#include "common/PlatformError.h"
+#include "common/MirvoError.h"
 #include "platform/KeyboardEvents.h"
 #include "platform/Pasteboard.h"
 
@@ -116,9 +116,9 @@ PasteboardPaster::Snapshot PasteboardPaster::snapshot(Pasteboard& pasteboard) {
                     entry[type] = *data;
             snapshot.items.push_back(std::move(entry));
         }
-    } catch (const PlatformError& e) {
+    } catch (const MirvoError& e) {
         mirvoLog(QStringLiteral("[Mirvo] cannot read the clipboard in full: ") +
-                     e.localizedDescription(),
+                     e.reason(),
                  LogLevel::warning);
         snapshot.complete = false;
     }

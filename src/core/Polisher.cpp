@@ -1,7 +1,7 @@
 #include "Polisher.h"
 
 #include "common/Log.h"
-#include "common/PlatformError.h"
+#include "common/MirvoError.h"
 
 #include <QElapsedTimer>
 

@@ -52,13 +52,13 @@ QCoro::Task<HTTPResponse> ProxyClient::exchange(HTTPSession& session, HTTPReques
     QString failure;
     try {
         co_return co_await session.data(std::move(request));
-    } catch (const PlatformError& e) {
-        if (e.code() == -1103)
+    } catch (const MirvoError& e) {
+        if (e.is(MirvoError::Kind::answerTooLarge))
             failure =
                 QStringLiteral("answer larger than %1 MiB").arg(ProxyClient::maxAnswerBytes >> 20);
         // The transport says "timed out" for silence and for the whole; only the clock tells
         // (a coarse timer may end the exchange a little early).
-        else if (e.code() == -1001 && totalSeconds > 0 &&
+        else if (e.is(MirvoError::Kind::timedOut) && totalSeconds > 0 &&
                  clock.elapsed() >= qint64(totalSeconds * 950))
             failure = QStringLiteral("no complete answer within %1 s").arg(totalSeconds);
         else

@@ -2,7 +2,7 @@
 
 #include "MirvoConfig.h"
 #include "Polisher.h"
-#include "common/PlatformError.h"
+#include "common/MirvoError.h"
 #include "platform/HTTPSession.h"
 
 #include <QCoro/QCoroTask>
@@ -36,7 +36,7 @@ public:
 
     // The "text" of the service's answer, unchanged. Throws ClientError (a status other than
     // 200, redirects included, which are never followed: they would take the key and the audio
-    // elsewhere; an answer over the size or time limit), the transport's PlatformError, or
+    // elsewhere; an answer over the size or time limit), the transport's MirvoError, or
     // DecodingError.
     QCoro::Task<QString> transcribe(QByteArray wav, TranscribeTarget target);
     // The first choice's content, unchanged, or empty when there is none. Throws as above.

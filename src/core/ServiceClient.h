@@ -25,7 +25,7 @@ struct ServiceLimits {
 // speaches, LocalAI, Ollama): the transcription upload and the chat completion, with a bearer
 // key when the service has one. Redirects are never followed. Does not log except when a chat
 // model refuses a field. Throws ProxyClient::ClientError with one readable line (the key masked
-// out of it), or the transport's PlatformError.
+// out of it), or the transport's MirvoError.
 class ServiceClient final : public ChatService {
 public:
     // The key, read when the first request goes out; empty: none is sent.

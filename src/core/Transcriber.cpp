@@ -116,7 +116,7 @@ void SFTranscriber::startNewTaskLocked(const std::vector<AudioBufferPtr>& prefix
     };
     std::shared_ptr<RecognitionTask> task = recognizer_->recognitionTask(
         request, [weakSelf, session, index](const std::optional<RecognitionResult>& result,
-                                            const std::optional<PlatformError>& error) {
+                                            const std::optional<MirvoError>& error) {
             auto self = weakSelf.lock();
             if (!self)
                 return;
@@ -173,7 +173,7 @@ void SFTranscriber::rotateLocked() {
 }
 
 void SFTranscriber::handleResultLocked(int index, const std::optional<RecognitionResult>& result,
-                                       const std::optional<PlatformError>& error) {
+                                       const std::optional<MirvoError>& error) {
     const auto found = slots_.find(index);
     if (found == slots_.end())
         return;
@@ -197,7 +197,7 @@ void SFTranscriber::handleResultLocked(int index, const std::optional<Recognitio
     pendingChunkIndices_.erase(index);
     mirvoLog(QStringLiteral("[Mirvo/Transcriber] chunk=%1 final error=%2 text=%3 pending=%4")
                  .arg(index)
-                 .arg(error ? error->localizedDescription() : QStringLiteral("nil"),
+                 .arg(error ? error->reason() : QStringLiteral("nil"),
                       dictatedText(text), listOf(pendingChunkIndices_)));
     if (index == activeIndex_) {
         activeTask_.reset();
@@ -245,7 +245,7 @@ void SFTranscriber::reportWaitingLocked() {
 void SFTranscriber::scheduleForceLocked(double seconds, bool always) {
     std::weak_ptr<SFTranscriber> weakSelf = weak_from_this();
     const uint64_t session = sessionId_;
-    scheduleOnBackground(std::make_shared<WorkItem>([weakSelf, session, always] {
+    scheduleOnBackground(std::make_shared<CancellableWork>([weakSelf, session, always] {
                              auto self = weakSelf.lock();
                              if (!self)
                                  return;

@@ -41,7 +41,7 @@ public:
     virtual ~Transcriber() = default;
 
     // Prepares for a dictation; ready for buffers when it returns. Throws TranscriberError or
-    // PlatformError when it cannot.
+    // MirvoError when it cannot.
     virtual void start() = 0;
     // Takes one captured buffer in the recorder's format; called on the capture thread.
     virtual void append(const AudioBufferPtr& buffer) = 0;
@@ -125,7 +125,7 @@ private:
                             double overlapSeconds);
     void rotateLocked();
     void handleResultLocked(int index, const std::optional<RecognitionResult>& result,
-                            const std::optional<PlatformError>& error);
+                            const std::optional<MirvoError>& error);
     QString assembleLocked() const;
     void resolveFinishLocked(bool force);
     void handleStageLocked(int index, RecognitionStage stage);

@@ -56,15 +56,15 @@ UpdateCheckResult failed(const QString& why) {
     return {std::nullopt, why};
 }
 
-QString transportFailure(const PlatformError& error, const UpdateChecker::Limits& limits) {
-    if (error.code() == -1001)
+QString transportFailure(const MirvoError& error, const UpdateChecker::Limits& limits) {
+    if (error.is(MirvoError::Kind::timedOut))
         return QStringLiteral("The update server did not answer within %1 seconds.")
             .arg(limits.seconds);
-    if (error.code() == -1103)
+    if (error.is(MirvoError::Kind::answerTooLarge))
         return QStringLiteral("The update server's answer is larger than %1 KiB.")
             .arg(limits.bytes / 1024);
     return QStringLiteral("The update server could not be reached (%1).")
-        .arg(error.localizedDescription());
+        .arg(error.reason());
 }
 
 } // namespace
@@ -89,15 +89,15 @@ QString UpdateChecker::currentAppVersion() {
 #endif
 }
 
-ComparisonResult UpdateChecker::compareVersions(const QString& a, const QString& b) {
+std::strong_ordering UpdateChecker::compareVersions(const QString& a, const QString& b) {
     const std::vector<qint64> left = parseVersion(a), right = parseVersion(b);
     for (size_t i = 0; i < std::max(left.size(), right.size()); ++i) {
         const qint64 x = i < left.size() ? left[i] : 0;
         const qint64 y = i < right.size() ? right[i] : 0;
         if (x != y)
-            return x > y ? ComparisonResult::orderedDescending : ComparisonResult::orderedAscending;
+            return x <=> y;
     }
-    return ComparisonResult::orderedSame;
+    return std::strong_ordering::equal;
 }
 
 std::optional<ReleaseManifest> UpdateChecker::decodeManifest(const QByteArray& data) {
@@ -128,7 +128,7 @@ QCoro::Task<UpdateCheckResult> UpdateChecker::check(QUrl manifestURL,
     HTTPResponse response;
     try {
         response = co_await session->data(request);
-    } catch (const PlatformError& e) {
+    } catch (const MirvoError& e) {
         co_return failed(transportFailure(e, limits));
     }
     if (!response.isHTTP)
@@ -144,7 +144,7 @@ QCoro::Task<UpdateCheckResult> UpdateChecker::check(QUrl manifestURL,
             QStringLiteral("The update server's answer is not a release manifest (%1).")
                 .arg(e.message()));
     }
-    if (compareVersions(manifest.version, running) != ComparisonResult::orderedDescending)
+    if (compareVersions(manifest.version, running) != std::strong_ordering::greater)
         co_return UpdateCheckResult{};
 
     // The address goes to the desktop's default handler: nothing but a web address will do.

@@ -6,6 +6,7 @@
 #include <QUrl>
 
 #include <memory>
+#include <compare>
 #include <optional>
 
 class HTTPSession;
@@ -31,8 +32,6 @@ struct UpdateInfo {
     bool operator==(const UpdateInfo&) const = default;
 };
 
-enum class ComparisonResult { orderedAscending = -1, orderedSame = 0, orderedDescending = 1 };
-
 // What one check found: an update, or none and, when the check itself failed, why.
 struct UpdateCheckResult {
     std::optional<UpdateInfo> update;
@@ -52,8 +51,8 @@ inline const QString suppressedKey = QStringLiteral("ai.mirvo.updateCheckDisable
 
 // The version this build was given, "0.0.0" without one.
 QString currentAppVersion();
-// orderedDescending when `a` is the newer version, orderedAscending when `b` is.
-ComparisonResult compareVersions(const QString& a, const QString& b);
+// greater when `a` is the newer version, less when `b` is.
+std::strong_ordering compareVersions(const QString& a, const QString& b);
 // The manifest in `data`, or none when it is not one.
 std::optional<ReleaseManifest> decodeManifest(const QByteArray& data);
 

@@ -3,7 +3,7 @@
 #include "OnboardingWindow.h"
 #include "ServiceCommands.h"
 #include "common/Log.h"
-#include "common/PlatformError.h"
+#include "common/MirvoError.h"
 #include "platform/LoginItem.h"
 #include "platform/Pasteboard.h"
 #include "platform/PlatformServices.h"
@@ -181,8 +181,8 @@ int Mirvo::run(int argc, char** argv, PlatformServices& platform) {
     // A logout or Ctrl+C ends Mirvo as "Quit Mirvo" does: the user's clipboard goes back first.
     try {
         platform.onTerminationRequest([] { QCoreApplication::quit(); });
-    } catch (const PlatformError& e) {
-        mirvoLog(QStringLiteral("[Mirvo] cannot watch for logout: ") + e.localizedDescription(),
+    } catch (const MirvoError& e) {
+        mirvoLog(QStringLiteral("[Mirvo] cannot watch for logout: ") + e.reason(),
                  LogLevel::warning);
     }
     QObject::connect(&app, &QCoreApplication::aboutToQuit, [] {

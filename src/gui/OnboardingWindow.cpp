@@ -613,7 +613,7 @@ void OnboardingWindowController::openHelp(OnboardingStep step) {
 
 void OnboardingWindowController::refreshLater() {
     std::weak_ptr<OnboardingWindowController> weak = weak_from_this();
-    scheduleOnMain(std::make_shared<WorkItem>([weak] {
+    scheduleOnMain(std::make_shared<CancellableWork>([weak] {
                        if (auto self = weak.lock())
                            self->refresh();
                    }),

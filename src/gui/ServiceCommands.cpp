@@ -2,7 +2,7 @@
 
 #include "ServiceAssembly.h"
 #include "common/Log.h"
-#include "common/PlatformError.h"
+#include "common/MirvoError.h"
 #include "core/Polisher.h"
 #include "core/ServiceClient.h"
 #include "core/ServiceConfig.h"
@@ -52,21 +52,15 @@ QString readKeyLine(const QString& name) {
 QString remedy(const std::exception_ptr& error, const QString& name) {
     try {
         std::rethrow_exception(error);
-    } catch (const PlatformError& e) {
-        switch (e.code()) {
-        case -1003:
-        case -1004:
-        case -1005:
-        case -1001:
+    } catch (const MirvoError& e) {
+        if (e.is(MirvoError::Kind::unreachable) || e.is(MirvoError::Kind::timedOut))
             return QStringLiteral("The server is down or cannot be reached: is it running, and "
                                   "are the address and port in \"%1.url\" right?")
                 .arg(name);
-        case -1200:
+        if (e.is(MirvoError::Kind::insecure))
             return QStringLiteral("The secure connection failed: the server's certificate is "
                                   "not trusted here, or it speaks plain http.");
-        default:
-            return {};
-        }
+        return {};
     } catch (const MessageError& e) {
         const QRegularExpressionMatch status =
             QRegularExpression(QStringLiteral("HTTP (\\d{3})")).match(e.message());

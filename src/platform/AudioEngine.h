@@ -15,7 +15,7 @@ public:
     virtual void installTap(uint32_t bufferSize, TapBlock block) = 0;
     // Call only while stopped.
     virtual void removeTap() = 0;
-    // Begins capturing. Throws PlatformError (domain "com.apple.coreaudio.avfaudio",
+    // Begins capturing. Throws MirvoError (domain "com.apple.coreaudio.avfaudio",
     // code -10868) when there is no sound server or no input device.
     virtual void start() = 0;
     // Ends capturing promptly; no tap call runs after it returns. Safe when not running.

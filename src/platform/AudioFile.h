@@ -16,9 +16,9 @@ public:
     // Length in frames.
     virtual int64_t length() const = 0;
     // Fills `buffer` from the current position up to its capacity and sets its frame length.
-    // Throws PlatformError when the file cannot be read.
+    // Throws MirvoError when the file cannot be read.
     virtual void read(AudioBuffer& buffer) = 0;
 };
 
-// Opens the file at `path`; throws PlatformError naming the file and the reason.
+// Opens the file at `path`; throws MirvoError naming the file and the reason.
 using AudioFileOpener = std::function<std::unique_ptr<AudioFile>(const QString& path)>;

@@ -16,9 +16,9 @@ struct HTTPRequest {
     QList<std::pair<QByteArray, QByteArray>> headers = {};
     // The request fails when the server sends nothing for this long.
     double timeoutSeconds = 60;
-    // The request fails (-1001, timed out) when the whole exchange takes longer; 0: no limit.
+    // The request fails (timedOut) when the whole exchange takes longer; 0: no limit.
     double totalTimeoutSeconds = 0;
-    // The request fails (-1103, too large) when the body would be longer; -1: no limit.
+    // The request fails (answerTooLarge) when the body would be longer; -1: no limit.
     qint64 maxBodyBytes = -1;
     // Whether a 3xx answer is followed (the headers and body then go to where it points) or
     // returned as it is.
@@ -59,7 +59,7 @@ inline bool isLoopbackHost(const QString& host) {
 class HTTPSession {
 public:
     virtual ~HTTPSession() = default;
-    // The whole response. Throws PlatformError (domain "NSURLErrorDomain") when the transport
+    // The whole response. Throws MirvoError (timedOut, answerTooLarge, unreachable, …) when the transport
     // fails: no connection, connection lost, timeout, unsupported URL, a body over the limit.
     virtual QCoro::Task<HTTPResponse> data(HTTPRequest request) = 0;
 };

@@ -15,7 +15,7 @@ public:
     virtual void setAlpha(double alpha) = 0;
     virtual bool isVisible() const = 0;
     // Shows the panel above other windows without activating Mirvo or taking focus.
-    virtual void orderFrontRegardless() = 0;
+    virtual void showWithoutFocus() = 0;
     // Fades the alpha to `target`; `completion` runs once the fade has ended, whether it ran to
     // its end or was superseded by another fade or alpha change.
     virtual void animateAlpha(double target, double seconds, std::function<void()> completion) = 0;

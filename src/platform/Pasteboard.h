@@ -17,7 +17,7 @@ class PasteboardItem {
 public:
     virtual ~PasteboardItem() = default;
     virtual QStringList types() const = 0;
-    // Absent when the owner cannot supply that type. Throws PlatformError when reading it
+    // Absent when the owner cannot supply that type. Throws MirvoError when reading it
     // failed (timed out, too large): the data is there but could not be copied.
     virtual std::optional<QByteArray> data(const QString& type) const = 0;
 };
@@ -29,7 +29,7 @@ public:
 
     virtual ~Pasteboard() = default;
     // The items in order; absent when the clipboard has no contents to list. Throws
-    // PlatformError when the clipboard could not be asked.
+    // MirvoError when the clipboard could not be asked.
     virtual std::optional<std::vector<std::unique_ptr<PasteboardItem>>> pasteboardItems() = 0;
     virtual void clearContents() = 0;
     // Puts `text` on the clipboard as plain text; false when the clipboard could not be taken.

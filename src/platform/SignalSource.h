@@ -11,6 +11,6 @@ public:
     virtual ~SignalSource() = default;
     // Begins observing both signals. `handler` runs on the main thread, once for all signals of
     // one kind that arrived before it could run; never after the source is destroyed. Throws
-    // PlatformError (PlatformErrors::posixDomain, the errno) when the signals cannot be observed.
+    // MirvoError (system, with the errno) when the signals cannot be observed.
     virtual void start(std::function<void(Signal)> handler) = 0;
 };

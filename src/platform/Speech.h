@@ -1,7 +1,7 @@
 #pragma once
 
 #include "common/AudioBuffer.h"
-#include "common/PlatformError.h"
+#include "common/MirvoError.h"
 
 #include <QString>
 #include <QStringList>
@@ -66,7 +66,7 @@ private:
 
 // Called on the recognizer's own thread with a result, an error (the task is then over), or both.
 using RecognitionHandler = std::function<void(const std::optional<RecognitionResult>& result,
-                                              const std::optional<PlatformError>& error)>;
+                                              const std::optional<MirvoError>& error)>;
 
 class RecognitionTask {
 public:
@@ -81,7 +81,7 @@ public:
     virtual ~SpeechRecognizer() = default;
     virtual bool isAvailable() const = 0;
     // Starts recognising `request` on a thread of the recognizer's own. Never calls the handler
-    // before it returns. Throws PlatformError when no task can be started.
+    // before it returns. Throws MirvoError when no task can be started.
     virtual std::shared_ptr<RecognitionTask>
     recognitionTask(std::shared_ptr<RecognitionRequest> request, RecognitionHandler handler) = 0;
 };

@@ -1,6 +1,6 @@
 #include "FakePlatform.h"
 
-#include "common/PlatformError.h"
+#include "common/MirvoError.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -20,8 +20,8 @@ public:
         if (item_.unreadable.contains(type))
             return std::nullopt;
         if (item_.failing.contains(type))
-            throw PlatformError(QString::fromLatin1(PlatformErrors::posixDomain), 5,
-                                QStringLiteral("wl-paste did not finish within 5000 ms"));
+            throw MirvoError(MirvoError::Kind::timedOut,
+                             QStringLiteral("wl-paste did not finish within 5000 ms"));
         for (const auto& [t, bytes] : item_.types)
             if (t == type)
                 return bytes;
@@ -88,7 +88,7 @@ FakeSpeechRecognizer::recognitionTask(std::shared_ptr<RecognitionRequest> reques
     tasks_.push_back(task);
     if (probe)
         QTimer::singleShot(0, qApp, [task] {
-            task->fail(PlatformError(PlatformErrors::noSpeechDetected, "No speech detected"));
+            task->fail(MirvoError(MirvoError::Kind::noSpeech, "No speech detected"));
         });
     return task;
 }
@@ -127,7 +127,7 @@ void FakeHUDPanel::setAlpha(double alpha) {
     calls.append(QStringLiteral("alpha=%1").arg(alpha));
 }
 
-void FakeHUDPanel::orderFrontRegardless() {
+void FakeHUDPanel::showWithoutFocus() {
     visible = true;
     calls.append("orderFront");
 }
@@ -178,7 +178,7 @@ AudioFileOpener FakePlatform::audioFileOpener() {
     log->record("audioFileOpener");
     return [log = log](const QString& path) -> std::unique_ptr<AudioFile> {
         log->record("open " + path);
-        throw PlatformError(PlatformErrors::audioFileUnreadable, "Cannot open " + path);
+        throw MirvoError(MirvoError::Kind::audioFileUnreadable, "Cannot open " + path);
     };
 }
 

@@ -123,7 +123,7 @@ public:
     void deliver(const QString& text, std::vector<double> timestamps, bool isFinal) {
         handler_(RecognitionResult{text, std::move(timestamps), isFinal}, std::nullopt);
     }
-    void fail(const PlatformError& error) { handler_(std::nullopt, error); }
+    void fail(const MirvoError& error) { handler_(std::nullopt, error); }
     void tell(RecognitionStage stage) { request->stageHandler(stage); }
     // Buffers taken from the request so far, in order.
     std::vector<AudioBufferPtr> received() {
@@ -172,7 +172,7 @@ public:
     double alpha() const override { return alpha_; }
     void setAlpha(double alpha) override;
     bool isVisible() const override { return visible; }
-    void orderFrontRegardless() override;
+    void showWithoutFocus() override;
     void animateAlpha(double target, double seconds, std::function<void()> completion) override;
     void orderOut() override;
     // Runs the pending fade to its end.

@@ -14,10 +14,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         cut = bytes.size() / 2;
     const QString a = QString::fromUtf8(bytes.left(cut));
     const QString b = QString::fromUtf8(bytes.mid(cut + 1));
-    const ComparisonResult ab = UpdateChecker::compareVersions(a, b);
-    if (int(ab) != -int(UpdateChecker::compareVersions(b, a)))
+    const std::strong_ordering ab = UpdateChecker::compareVersions(a, b);
+    if ((0 <=> ab) != UpdateChecker::compareVersions(b, a))
         std::abort();
-    if (UpdateChecker::compareVersions(a, a) != ComparisonResult::orderedSame)
+    if (UpdateChecker::compareVersions(a, a) != std::strong_ordering::equal)
         std::abort();
     // Trailing zero components never change the order.
     if (UpdateChecker::compareVersions(a + QStringLiteral(".0"), b) != ab)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "common/PlatformError.h"
+#include "common/MirvoError.h"
 
 #include <QCoro/QCoroTask>
 #include <QEventLoop>

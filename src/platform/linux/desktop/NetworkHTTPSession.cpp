@@ -1,6 +1,6 @@
 #include "NetworkHTTPSession.h"
 
-#include "common/PlatformError.h"
+#include "common/MirvoError.h"
 
 #include <QCoro/QCoroNetworkReply>
 #include <QNetworkAccessManager>
@@ -9,27 +9,23 @@
 #include <QTimer>
 
 #include <cmath>
+#include <optional>
 
 namespace {
 
-// The URL-loading error codes the rest of Mirvo (and its logs) speak.
-long urlErrorCode(QNetworkReply::NetworkError error) {
+MirvoError::Kind kindOf(QNetworkReply::NetworkError error) {
     switch (error) {
     case QNetworkReply::OperationCanceledError:
     case QNetworkReply::TimeoutError:
-        return -1001; // timed out
+        return MirvoError::Kind::timedOut;
     case QNetworkReply::HostNotFoundError:
-        return -1003; // cannot find host
     case QNetworkReply::ConnectionRefusedError:
-        return -1004; // cannot connect to host
     case QNetworkReply::RemoteHostClosedError:
-        return -1005; // network connection lost
-    case QNetworkReply::ProtocolUnknownError:
-        return -1002; // unsupported URL
+        return MirvoError::Kind::unreachable;
     case QNetworkReply::SslHandshakeFailedError:
-        return -1200; // secure connection failed
+        return MirvoError::Kind::insecure;
     default:
-        return -1; // unknown
+        return MirvoError::Kind::network;
     }
 }
 
@@ -53,12 +49,12 @@ QCoro::Task<HTTPResponse> NetworkHTTPSession::data(HTTPRequest request) {
         manager_->sendCustomRequest(networkRequest, request.method, request.body),
         [](QNetworkReply* r) { r->deleteLater(); });
     // The limits end the transfer from inside; which one did decides the error.
-    long limitHit = 0;
+    std::optional<MirvoError::Kind> limitHit;
     QTimer deadline;
     if (request.totalTimeoutSeconds > 0) {
         deadline.setSingleShot(true);
         QObject::connect(&deadline, &QTimer::timeout, reply.get(), [&limitHit, r = reply.get()] {
-            limitHit = -1001;
+            limitHit = MirvoError::Kind::timedOut;
             r->abort();
         });
         deadline.start(int(std::lround(request.totalTimeoutSeconds * 1000)));
@@ -67,20 +63,19 @@ QCoro::Task<HTTPResponse> NetworkHTTPSession::data(HTTPRequest request) {
         QObject::connect(reply.get(), &QNetworkReply::downloadProgress, reply.get(),
                          [&limitHit, max = request.maxBodyBytes, r = reply.get()](qint64 received,
                                                                                   qint64 total) {
-                             if (limitHit == 0 && (received > max || total > max)) {
-                                 limitHit = -1103;
+                             if (!limitHit && (received > max || total > max)) {
+                                 limitHit = MirvoError::Kind::answerTooLarge;
                                  r->abort();
                              }
                          });
     co_await reply.get();
-    if (limitHit == -1001)
-        throw PlatformError(QString::fromLatin1(PlatformErrors::urlDomain), -1001,
-                            QStringLiteral("The request timed out."));
+    if (limitHit == MirvoError::Kind::timedOut)
+        throw MirvoError(MirvoError::Kind::timedOut, QStringLiteral("The request timed out."));
     // Progress reports are throttled: a body can arrive whole before the first one.
-    if (limitHit == -1103 ||
+    if (limitHit == MirvoError::Kind::answerTooLarge ||
         (request.maxBodyBytes >= 0 && reply->bytesAvailable() > request.maxBodyBytes))
-        throw PlatformError(QString::fromLatin1(PlatformErrors::urlDomain), -1103,
-                            QStringLiteral("The resource exceeds the maximum size."));
+        throw MirvoError(MirvoError::Kind::answerTooLarge,
+                         QStringLiteral("The resource exceeds the maximum size."));
 
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     // An HTTP error status is an answer; a connection that broke or stalled after the status
@@ -89,8 +84,7 @@ QCoro::Task<HTTPResponse> NetworkHTTPSession::data(HTTPRequest request) {
     const bool transportFailed = error != QNetworkReply::NoError &&
                                  (!status.isValid() || error < QNetworkReply::ContentAccessDenied);
     if (transportFailed)
-        throw PlatformError(QString::fromLatin1(PlatformErrors::urlDomain), urlErrorCode(error),
-                            reply->errorString());
+        throw MirvoError(kindOf(error), reply->errorString());
     HTTPResponse response;
     response.isHTTP = status.isValid();
     response.statusCode = status.toInt();

@@ -1,7 +1,7 @@
 #include "PosixSignalSource.h"
 
 #include "common/MainThread.h"
-#include "common/PlatformError.h"
+#include "common/MirvoError.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
@@ -34,9 +34,10 @@ void onSignal(int signo) {
 
 [[noreturn]] void failWithErrno(const char* call) {
     const int error = errno;
-    throw PlatformError(QString::fromLatin1(PlatformErrors::posixDomain), error,
-                        QStringLiteral("%1 failed: %2")
-                            .arg(QLatin1String(call), QString::fromLocal8Bit(strerror(error))));
+    throw MirvoError(MirvoError::Kind::system,
+                     QStringLiteral("%1 failed: %2")
+                         .arg(QLatin1String(call), QString::fromLocal8Bit(strerror(error))),
+                     error);
 }
 
 } // namespace

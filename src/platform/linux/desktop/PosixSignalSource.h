@@ -25,5 +25,5 @@ private:
 };
 
 // Makes SIGTERM, SIGINT and SIGHUP run `handler` on the main thread instead of ending the
-// process. Throws PlatformError (posixDomain) when the signals cannot be observed.
+// process. Throws MirvoError (system) when the signals cannot be observed.
 void watchTerminationSignals(std::function<void()> handler);

@@ -1,6 +1,6 @@
 #include "PulseAudioEngine.h"
 
-#include "common/PlatformError.h"
+#include "common/MirvoError.h"
 
 #include <pulse/pulseaudio.h>
 
@@ -46,7 +46,7 @@ template <typename Done> bool PulseAudioEngine::waitLocked(Done done) {
 void PulseAudioEngine::failStart(const QString& reason) {
     pa_threaded_mainloop_unlock(mainloop_);
     tearDown();
-    throw PlatformError(PlatformErrors::noInputDevice, reason);
+    throw MirvoError(MirvoError::Kind::noMicrophone, reason);
 }
 
 void PulseAudioEngine::start() {
@@ -62,8 +62,8 @@ QString PulseAudioEngine::defaultSourceProblem(int timeoutMs) {
     PulseAudioEngine probe(timeoutMs);
     try {
         probe.openDefaultSourceLocked();
-    } catch (const PlatformError& e) {
-        return e.localizedDescription();
+    } catch (const MirvoError& e) {
+        return e.reason();
     }
     pa_threaded_mainloop_unlock(probe.mainloop_);
     probe.tearDown();
@@ -76,12 +76,12 @@ PulseAudioEngine::DefaultSource PulseAudioEngine::openDefaultSourceLocked() {
     pa_timeval_add(pa_gettimeofday(&deadline_), pa_usec_t(timeoutMs_) * PA_USEC_PER_MSEC);
     mainloop_ = pa_threaded_mainloop_new();
     if (!mainloop_)
-        throw PlatformError(PlatformErrors::noInputDevice,
+        throw MirvoError(MirvoError::Kind::noMicrophone,
                             QStringLiteral("cannot create the PulseAudio main loop"));
     pa_threaded_mainloop_set_name(mainloop_, "mirvo-capture");
     if (pa_threaded_mainloop_start(mainloop_) < 0) {
         tearDown();
-        throw PlatformError(PlatformErrors::noInputDevice,
+        throw MirvoError(MirvoError::Kind::noMicrophone,
                             QStringLiteral("cannot start the PulseAudio main loop"));
     }
     pa_threaded_mainloop_lock(mainloop_);

@@ -49,7 +49,7 @@ private:
     void connectContextLocked();
     DefaultSource queryDefaultSourceLocked();
     void connectStreamLocked(const QByteArray& sourceName, const pa_sample_spec& native);
-    // Unlocks the main loop, tears down and throws PlatformErrors::noInputDevice.
+    // Unlocks the main loop, tears down and throws MirvoError::Kind::noMicrophone.
     [[noreturn]] void failStart(const QString& reason);
     // Waits on the main loop (lock held) until `done` or the deadline; false on timeout.
     template <typename Done> bool waitLocked(Done done);

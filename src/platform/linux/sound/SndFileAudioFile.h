@@ -9,7 +9,7 @@ typedef struct sf_private_tag SNDFILE;
 // An audio file read with libsndfile (WAV, AIFF, FLAC, Ogg/Vorbis, …), as interleaved floats.
 class SndFileAudioFile final : public AudioFile {
 public:
-    // Throws PlatformError naming the file and libsndfile's reason.
+    // Throws MirvoError naming the file and libsndfile's reason.
     static std::unique_ptr<AudioFile> open(const QString& path);
     ~SndFileAudioFile() override;
 

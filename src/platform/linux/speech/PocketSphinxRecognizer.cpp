@@ -53,7 +53,7 @@ RecognitionResult resultOf(ps_decoder_t* decoder, bool isFinal,
     return result;
 }
 
-const PlatformError canceledError(PlatformErrors::recognitionCanceled,
+const MirvoError canceledError(MirvoError::Kind::recognitionCanceled,
                                   QStringLiteral("Recognition request was canceled"));
 
 // One task: the job the pool runs, and what the handle the caller keeps can cancel.
@@ -227,14 +227,14 @@ void TaskState::run(ps_decoder_t* decoder, DecoderPool& pool) {
         return;
     }
     if (!decoder && !needsDecoder() && pool.modelLoads()) {
-        handler(std::nullopt, PlatformError(PlatformErrors::noSpeechDetected,
+        handler(std::nullopt, MirvoError(MirvoError::Kind::noSpeech,
                                             QStringLiteral("No speech detected")));
         return;
     }
     if (!decoder) {
         // Without its model the engine cannot run at all: the state a switched-off system
         // Dictation feature puts the platform recognizer in, and reported the same way.
-        handler(std::nullopt, PlatformError(PlatformErrors::dictationDisabled,
+        handler(std::nullopt, MirvoError(MirvoError::Kind::speechModelUnusable,
                                             QStringLiteral("Speech model unavailable")));
         return;
     }
@@ -251,7 +251,7 @@ void TaskState::run(ps_decoder_t* decoder, DecoderPool& pool) {
     if (!decoding.receivedAudio()) {
         // Nothing to decode, and said at once: callers waiting for a verdict need not wait.
         decoding.abandon();
-        handler(std::nullopt, PlatformError(PlatformErrors::noSpeechDetected,
+        handler(std::nullopt, MirvoError(MirvoError::Kind::noSpeech,
                                             QStringLiteral("No speech detected")));
         return;
     }

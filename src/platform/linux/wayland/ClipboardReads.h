@@ -2,7 +2,7 @@
 
 #include "platform/linux/system/LinuxOnly.h"
 
-#include "common/PlatformError.h"
+#include "common/MirvoError.h"
 
 #include <QDeadlineTimer>
 #include <QString>
@@ -31,5 +31,5 @@ inline bool isRedundantImage(const QString& type, const QStringList& allTypes) {
 // A read of the clipboard that failed: thrown, so that a restore never replaces what could not
 // be read with nothing.
 [[noreturn]] inline void clipboardReadFailed(const QString& problem) {
-    throw PlatformError(QString::fromLatin1(PlatformErrors::posixDomain), EIO, problem);
+    throw MirvoError(MirvoError::Kind::system, problem, EIO);
 }

@@ -1,7 +1,7 @@
 #include "QtClipboardPasteboard.h"
 
 #include "common/Log.h"
-#include "common/PlatformError.h"
+#include "common/MirvoError.h"
 
 #include <QAbstractNativeEventFilter>
 #include <QClipboard>
@@ -126,8 +126,8 @@ QtClipboardPasteboard::pasteboardItems() {
     // No types from an owner that exists means it did not answer in time, not that it holds
     // nothing: restoring that would wipe what it holds.
     if (all.isEmpty() && !QGuiApplication::clipboard()->ownsClipboard() && clipboardHasOwner())
-        throw PlatformError(QString::fromLatin1(PlatformErrors::posixDomain), ETIMEDOUT,
-                            QStringLiteral("the clipboard's owner did not answer"));
+        throw MirvoError(MirvoError::Kind::timedOut,
+                         QStringLiteral("the clipboard's owner did not answer"));
     QStringList kept;
     for (const QString& type : all)
         if (isKeptType(type, all))

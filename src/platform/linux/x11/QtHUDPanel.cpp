@@ -85,7 +85,7 @@ bool QtHUDPanel::isVisible() const {
     return window_->isVisible();
 }
 
-void QtHUDPanel::orderFrontRegardless() {
+void QtHUDPanel::showWithoutFocus() {
     window_->show();
     window_->raise();
 }

@@ -26,7 +26,7 @@ public:
     double alpha() const override;
     void setAlpha(double alpha) override;
     bool isVisible() const override;
-    void orderFrontRegardless() override;
+    void showWithoutFocus() override;
     void animateAlpha(double target, double seconds, std::function<void()> completion) override;
     void orderOut() override;
 
