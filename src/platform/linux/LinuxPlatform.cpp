@@ -158,8 +158,9 @@ std::unique_ptr<GlobalShortcut> LinuxPlatform::makeGlobalShortcut() {
 
 std::shared_ptr<KeyboardEvents> LinuxPlatform::makeKeyboardEvents() {
     if (session_.isWayland()) {
-        auto keyboard = std::make_shared<WaylandKeyboardEvents>();
-        if (capabilities().pasteChord != DesktopCapabilities::PasteChord::none)
+        const DesktopCapabilities::PasteChord chord = capabilities().pasteChord;
+        auto keyboard = std::make_shared<WaylandKeyboardEvents>(chord);
+        if (chord != DesktopCapabilities::PasteChord::none)
             mirvoLog(QStringLiteral("[Mirvo] paste chord: ") + keyboard->chordPath());
         return keyboard;
     }

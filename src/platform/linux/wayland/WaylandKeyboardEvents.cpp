@@ -1,5 +1,6 @@
 #include "WaylandKeyboardEvents.h"
 
+#include "KdeFakeInputKeyboard.h"
 #include "VirtualKeyboard.h"
 
 #include "common/Log.h"
@@ -57,7 +58,18 @@ QString WaylandKeyboardEvents::focusedAppId() {
     return QString();
 }
 
-WaylandKeyboardEvents::WaylandKeyboardEvents() : keyboard_(VirtualKeyboard::connect()) {}
+namespace {
+
+std::unique_ptr<ChordKeyboard> connectKeyboard(DesktopCapabilities::PasteChord chord) {
+    if (chord == DesktopCapabilities::PasteChord::kdeFakeInput)
+        return KdeFakeInputKeyboard::connect();
+    return VirtualKeyboard::connect();
+}
+
+} // namespace
+
+WaylandKeyboardEvents::WaylandKeyboardEvents(DesktopCapabilities::PasteChord chord)
+    : keyboard_(connectKeyboard(chord)) {}
 
 WaylandKeyboardEvents::~WaylandKeyboardEvents() = default;
 

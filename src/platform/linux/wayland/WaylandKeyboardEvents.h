@@ -3,13 +3,14 @@
 #include "platform/linux/system/LinuxOnly.h"
 
 #include "platform/KeyboardEvents.h"
+#include "platform/PlatformServices.h"
 
 #include <QByteArray>
 #include <QString>
 
 #include <memory>
 
-class VirtualKeyboard;
+class ChordKeyboard;
 
 // The paste chord on Wayland: on wlroots compositors through the virtual-keyboard protocol, by a
 // keyboard of Mirvo's own (or by wtype where that cannot connect), on KDE through KWin's fake
@@ -17,7 +18,8 @@ class VirtualKeyboard;
 // it.
 class WaylandKeyboardEvents final : public KeyboardEvents {
 public:
-    WaylandKeyboardEvents();
+    // `chord`: how this desktop lets the chord be typed (virtualKeyboard or kdeFakeInput).
+    explicit WaylandKeyboardEvents(DesktopCapabilities::PasteChord chord);
     ~WaylandKeyboardEvents() override;
     void postPasteChord() override;
     // How the chord is typed, for the log.
@@ -30,5 +32,5 @@ public:
 private:
     static QString focusedAppId();
 
-    const std::unique_ptr<VirtualKeyboard> keyboard_;
+    const std::unique_ptr<ChordKeyboard> keyboard_;
 };
