@@ -1,6 +1,7 @@
 // End-to-end figures of a dictation, printed as "NAME VALUE UNIT". Runs on a private PulseAudio
 // server whose microphone hears the speech played into it at real time.
 #include "Figures.h"
+#include "app/DictationAssembly.h"
 #include "core/AudioRecorder.h"
 #include "core/DictationCoordinator.h"
 #include "core/DictationFormatter.h"

@@ -1,6 +1,7 @@
 // Figures of the on-device transcription path, printed as "NAME VALUE UNIT".
 #include "Figures.h"
 #include "SeamRepeats.h"
+#include "app/DictationAssembly.h"
 #include "core/HybridTranscriber.h"
 #include "core/Transcriber.h"
 #include "platform/linux/speech/PocketSphinxRecognizer.h"

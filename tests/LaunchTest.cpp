@@ -1,9 +1,10 @@
 // The application shell on the fake platform: how a launch decides between the checklist and
 // dictation, what it assembles, the tray menu, update checks, forwarded launches and the
 // single-instance socket.
+#include "app/DictationAssembly.h"
+#include "app/MirvoApp.h"
 #include "core/MirvoConfig.h"
 #include "doubles/FakePlatform.h"
-#include "gui/MirvoApp.h"
 #include "gui/OnboardingWindow.h"
 #include "gui/UpdateWindow.h"
 #include "platform/linux/desktop/LocalSocketInstance.h"
@@ -156,14 +157,14 @@ private slots:
                                                         .seen = true,
                                                         .trusted = false,
                                                         .checklist = true};
-        QTest::newRow("test mode") << LaunchCase{
-            .variables = {"MIRVO_TEST_MODE=1"},
-            .seen = true,
-            .checklist = false,
-            .coordinator = "[Mirvo] coordinator up (test mode)",
-            .keySource = "SignalHotkeyMonitor",
-            .made = {"makeSignalSource", "makeAudioEngine", "makePasteboard"},
-            .notMade = {"makeHTTPSession", "makeKeyboardEvents", tap}};
+        QTest::newRow("test mode")
+            << LaunchCase{.variables = {"MIRVO_TEST_MODE=1"},
+                          .seen = true,
+                          .checklist = false,
+                          .coordinator = "[Mirvo] coordinator up (test mode)",
+                          .keySource = "SignalHotkeyMonitor",
+                          .made = {"makeSignalSource", "makeAudioEngine", "makePasteboard"},
+                          .notMade = {"makeHTTPSession", "makeKeyboardEvents", tap}};
         QTest::newRow("key bindings only") << LaunchCase{.seen = true,
                                                          .keyObservable = false,
                                                          .checklist = true,
@@ -259,7 +260,7 @@ private slots:
             if (punctuation.isValid())
                 defaults.setValue("ai.mirvo.spokenPunctuation", punctuation);
             LogCapture logs;
-            DictationCoordinator::make(platform, optionsFrom({"MIRVO_TEST_MODE=1"}), defaults);
+            makeDictationCoordinator(platform, optionsFrom({"MIRVO_TEST_MODE=1"}), defaults);
             QVERIFY2(platform.log->calls().contains("speechRecognizers " + profile),
                      qPrintable(value));
             QCOMPARE(
@@ -277,7 +278,7 @@ private slots:
             FakeUserDefaults defaults;
             defaults.setValue("ai.mirvo.hotkey", "Super_R");
             LogCapture logs;
-            DictationCoordinator::make(platform, {}, defaults)->start();
+            makeDictationCoordinator(platform, {}, defaults)->start();
             QVERIFY(platform.log->calls().contains("watchHoldKey Super_R"));
             QCOMPARE(platform.log->count("makeHTTPSession"), config ? 1 : 0);
             QCOMPARE(logs.contains("[Mirvo] polisher: LLM (chat%1%2)"), config == 2);
@@ -393,8 +394,7 @@ private slots:
         QVERIFY(!window->window()->isVisible());
 
         // A failed daily check hides the item; the open window stays.
-        http->fail(std::make_exception_ptr(
-            MirvoError(MirvoError::Kind::unreachable, "offline")));
+        http->fail(std::make_exception_ptr(MirvoError(MirvoError::Kind::unreachable, "offline")));
         s.delegate->runUpdateCheck(false);
         QTRY_VERIFY(!s.delegate->pendingUpdate());
         QVERIFY(!s.item(available) || !s.item(available)->isVisible());

@@ -133,28 +133,54 @@ private slots:
             QByteArray display, wayland, desktop, path;
             C::HoldKey holdKey;
             C::PasteChord chord;
-            QString missing;        // how it starts; empty: nothing missing
-            QString instructions;   // how the key step's words start
+            QString missing;      // how it starts; empty: nothing missing
+            QString instructions; // how the key step's words start
         };
         const QByteArray path = qgetenv("PATH");
         const QString bindings = "Mirvo pastes the transcript into whichever app has focus "
                                  "through the compositor.";
         const Desktop desktops[] = {
-            {qgetenv("DISPLAY"), {}, {}, path, C::HoldKey::watched, C::PasteChord::xtest, {},
+            {qgetenv("DISPLAY"),
+             {},
+             {},
+             path,
+             C::HoldKey::watched,
+             C::PasteChord::xtest,
+             {},
              "Mirvo needs the X11 input extensions"},
-            {{}, {}, {}, path, C::HoldKey::watched, C::PasteChord::xtest,
-             "Mirvo finds no X11 display", "Mirvo needs the X11 input extensions"},
+            {{},
+             {},
+             {},
+             path,
+             C::HoldKey::watched,
+             C::PasteChord::xtest,
+             "Mirvo finds no X11 display",
+             "Mirvo needs the X11 input extensions"},
             // A wlroots compositor that does not answer offers nothing.
-            {{}, "mirvo-no-compositor", "sway", path, C::HoldKey::throughDesktop,
+            {{},
+             "mirvo-no-compositor",
+             "sway",
+             path,
+             C::HoldKey::throughDesktop,
              C::PasteChord::virtualKeyboard,
              "The compositor does not offer the clipboard to Mirvo (wlr-data-control).",
              bindings},
-            {{}, "mirvo-no-compositor", "sway", "/nonexistent", C::HoldKey::throughDesktop,
+            {{},
+             "mirvo-no-compositor",
+             "sway",
+             "/nonexistent",
+             C::HoldKey::throughDesktop,
              C::PasteChord::virtualKeyboard,
-             "Mirvo needs wl-copy, wl-paste, wtype on this Wayland desktop", bindings},
+             "Mirvo needs wl-copy, wl-paste, wtype on this Wayland desktop",
+             bindings},
             // GNOME: the clipboard only, and the checklist says so.
-            {{}, "mirvo-no-compositor", "GNOME", path, C::HoldKey::throughDesktop,
-             C::PasteChord::none, {},
+            {{},
+             "mirvo-no-compositor",
+             "GNOME",
+             path,
+             C::HoldKey::throughDesktop,
+             C::PasteChord::none,
+             {},
              "This desktop (GNOME on Wayland) lets no program paste into another"},
         };
         for (const Desktop& d : desktops) {

@@ -131,7 +131,7 @@ private slots:
         QTest::addColumn<bool>("deny");
         QTest::addColumn<QString>("call"); // what the platform is asked
         QTest::newRow("speech, no model") << S::speechRecognition << "Allow" << true
-                                        << "openURL file:///help/help.html#speech-model";
+                                          << "openURL file:///help/help.html#speech-model";
         QTest::newRow("model") << S::dictationEnabled << "Open Settings" << false
                                << "openURL file:///help/help.html#speech-model";
         QTest::newRow("keys") << S::accessibility << "Open Settings" << true
@@ -178,7 +178,7 @@ private slots:
         };
         QTRY_VERIFY(texts(S::accessibility).contains("No X11 display."));
         c.platform.desktop.missing.clear(); // say, the missing extension was installed
-        c.controller->show();      // brought forward: checks again
+        c.controller->show();               // brought forward: checks again
         QTRY_VERIFY(texts(S::accessibility).contains("Needs the Control_R key."));
         QVERIFY(!texts(S::accessibility).contains("No X11 display."));
         c.platform.shortcutKeys = "Ctrl+Alt+H"; // the desktop's shortcut got its keys

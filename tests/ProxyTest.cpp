@@ -1,5 +1,6 @@
 // The configuration file, the proxy client against a loopback server, the polisher, and the
 // cloud and hybrid transcribers with the per-dictation choice between them.
+#include "app/DictationAssembly.h"
 #include "common/JSONDecoding.h"
 #include "common/Log.h"
 #include "core/CloudTranscriber.h"

@@ -139,8 +139,8 @@ private slots:
             QCOMPARE(*await(std::move(finishing)).value, QStringLiteral("partial words"));
             QVERIFY(clock.elapsed() >= 280);
             // The cancelled task's late error changes nothing for the caller.
-            rig.task(0)->fail(
-                MirvoError(MirvoError::Kind::recognitionCanceled, "Recognition request was canceled"));
+            rig.task(0)->fail(MirvoError(MirvoError::Kind::recognitionCanceled,
+                                         "Recognition request was canceled"));
             QVERIFY(rig.logs.contains("[Mirvo/Transcriber] chunk=0 final error=Recognition "
                                       "request was canceled text=\"partial words\" pending=[]"));
         }

@@ -74,7 +74,7 @@ void FileAudioRecorder::start() {
         buffer = AudioBuffer::make(file->processingFormat(), uint32_t(length));
     if (!buffer)
         throw MirvoError(MirvoError::Kind::audioFileTooLarge,
-                            QStringLiteral("Could not allocate PCM buffer"));
+                         QStringLiteral("Could not allocate PCM buffer"));
     file->read(*buffer);
 
     std::weak_ptr<FileAudioRecorder*> weakSelf = self_;

@@ -49,17 +49,6 @@ public:
                          std::shared_ptr<DictationHistory> history = nullptr);
     ~DictationCoordinator();
 
-    // Builds a coordinator from the platform's components, chosen by the launch options: test
-    // mode drives it with signals, a file or the microphone and the clipboard alone; normal mode
-    // with the push-to-talk key (user default "ai.mirvo.hotkey"), the microphone, pasting, and
-    // the configuration file. Either way `commands` (may be null) drive the hold key as well;
-    // where the platform cannot watch the key they are its only source. Starts nothing.
-    static std::shared_ptr<DictationCoordinator>
-    make(PlatformServices& platform, const LaunchOptions& options, UserDefaults& defaults,
-         HotkeyCommands* commands = nullptr, std::shared_ptr<DictationHistory> history = nullptr);
-    // The user's recognition settings; an unknown profile is logged and the default used.
-    static RecognitionSettings recognitionSettings(const UserDefaults& defaults);
-
     // Wires the recorder, starts the key monitor and subscribes to its events. Call once.
     void start();
 

@@ -38,31 +38,3 @@ private:
     bool usedLocal_ = false;
     QString fallbackNotice_;
 };
-
-// What a dictation's services are: the proxy's targets (its configuration and client) or an
-// OpenAI-compatible transcription service, and the written-text rules for every transcript.
-// `transcription` wins over the proxy when both are set.
-struct TranscriberChoice {
-    std::optional<MirvoConfig> config;
-    std::shared_ptr<ProxyClient> client;
-    std::shared_ptr<ServiceClient> transcription;
-    // The user's vocabulary for the service's prompt; read at every dictation.
-    std::function<QStringList()> vocabulary;
-    // The rules as they stand at the moment (the vocabulary may have changed); unset: words
-    // as heard.
-    std::function<DictationFormatter()> writing;
-    double serviceWaitSeconds = ::serviceWaitSeconds;
-    // Whether the service is switched on (the tray's choice); read at every dictation.
-    std::function<bool()> serviceOn;
-};
-
-// Makes every dictation's transcriber: on-device for "en-US" with the recent transcripts as
-// contextual strings, wrapped with a cloud transcriber when the configuration enables cloud
-// transcription and resolves at least one target. `timing` is for tests.
-TranscriberFactory makeTranscriberFactory(std::optional<MirvoConfig> config,
-                                          std::shared_ptr<ProxyClient> client,
-                                          SpeechRecognizerProvider recognizers,
-                                          SFTranscriber::Timing timing = {});
-TranscriberFactory makeTranscriberFactory(TranscriberChoice choice,
-                                          SpeechRecognizerProvider recognizers,
-                                          SFTranscriber::Timing timing = {});

@@ -117,8 +117,7 @@ PasteboardPaster::Snapshot PasteboardPaster::snapshot(Pasteboard& pasteboard) {
             snapshot.items.push_back(std::move(entry));
         }
     } catch (const MirvoError& e) {
-        mirvoLog(QStringLiteral("[Mirvo] cannot read the clipboard in full: ") +
-                     e.reason(),
+        mirvoLog(QStringLiteral("[Mirvo] cannot read the clipboard in full: ") + e.reason(),
                  LogLevel::warning);
         snapshot.complete = false;
     }

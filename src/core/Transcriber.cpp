@@ -197,8 +197,8 @@ void SFTranscriber::handleResultLocked(int index, const std::optional<Recognitio
     pendingChunkIndices_.erase(index);
     mirvoLog(QStringLiteral("[Mirvo/Transcriber] chunk=%1 final error=%2 text=%3 pending=%4")
                  .arg(index)
-                 .arg(error ? error->reason() : QStringLiteral("nil"),
-                      dictatedText(text), listOf(pendingChunkIndices_)));
+                 .arg(error ? error->reason() : QStringLiteral("nil"), dictatedText(text),
+                      listOf(pendingChunkIndices_)));
     if (index == activeIndex_) {
         activeTask_.reset();
         activeRequest_.reset();

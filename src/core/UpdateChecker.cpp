@@ -63,8 +63,7 @@ QString transportFailure(const MirvoError& error, const UpdateChecker::Limits& l
     if (error.is(MirvoError::Kind::answerTooLarge))
         return QStringLiteral("The update server's answer is larger than %1 KiB.")
             .arg(limits.bytes / 1024);
-    return QStringLiteral("The update server could not be reached (%1).")
-        .arg(error.reason());
+    return QStringLiteral("The update server could not be reached (%1).").arg(error.reason());
 }
 
 } // namespace

@@ -5,8 +5,8 @@
 #include <QString>
 #include <QUrl>
 
-#include <memory>
 #include <compare>
+#include <memory>
 #include <optional>
 
 class HTTPSession;

@@ -59,7 +59,8 @@ inline bool isLoopbackHost(const QString& host) {
 class HTTPSession {
 public:
     virtual ~HTTPSession() = default;
-    // The whole response. Throws MirvoError (timedOut, answerTooLarge, unreachable, …) when the transport
-    // fails: no connection, connection lost, timeout, unsupported URL, a body over the limit.
+    // The whole response. Throws MirvoError (timedOut, answerTooLarge, unreachable, …) when the
+    // transport fails: no connection, connection lost, timeout, unsupported URL, a body over the
+    // limit.
     virtual QCoro::Task<HTTPResponse> data(HTTPRequest request) = 0;
 };

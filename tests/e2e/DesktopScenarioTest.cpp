@@ -37,10 +37,10 @@ double wer(const QString& heard, const QString& spoken = sampleText) {
 QPoint checklistButton(std::initializer_list<OnboardingStep> granted, OnboardingStep step,
                        const QString& label, const QString& keyMissing = {}) {
     LinuxPlatform platform;
-    const OnboardingTexts texts{
-        QStringLiteral("Right Ctrl"),
-        keyMissing.isEmpty() ? platform.capabilities().keyInstructions : keyMissing,
-        platform.texts()};
+    const OnboardingTexts texts{QStringLiteral("Right Ctrl"),
+                                keyMissing.isEmpty() ? platform.capabilities().keyInstructions
+                                                     : keyMissing,
+                                platform.texts()};
     OnboardingViewModel model;
     OnboardingState state;
     for (OnboardingStep g : granted)

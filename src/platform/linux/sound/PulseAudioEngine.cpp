@@ -77,12 +77,12 @@ PulseAudioEngine::DefaultSource PulseAudioEngine::openDefaultSourceLocked() {
     mainloop_ = pa_threaded_mainloop_new();
     if (!mainloop_)
         throw MirvoError(MirvoError::Kind::noMicrophone,
-                            QStringLiteral("cannot create the PulseAudio main loop"));
+                         QStringLiteral("cannot create the PulseAudio main loop"));
     pa_threaded_mainloop_set_name(mainloop_, "mirvo-capture");
     if (pa_threaded_mainloop_start(mainloop_) < 0) {
         tearDown();
         throw MirvoError(MirvoError::Kind::noMicrophone,
-                            QStringLiteral("cannot start the PulseAudio main loop"));
+                         QStringLiteral("cannot start the PulseAudio main loop"));
     }
     pa_threaded_mainloop_lock(mainloop_);
     connectContextLocked();

@@ -54,7 +54,7 @@ RecognitionResult resultOf(ps_decoder_t* decoder, bool isFinal,
 }
 
 const MirvoError canceledError(MirvoError::Kind::recognitionCanceled,
-                                  QStringLiteral("Recognition request was canceled"));
+                               QStringLiteral("Recognition request was canceled"));
 
 // One task: the job the pool runs, and what the handle the caller keeps can cancel.
 struct TaskState final : DecodeJob {
@@ -227,15 +227,15 @@ void TaskState::run(ps_decoder_t* decoder, DecoderPool& pool) {
         return;
     }
     if (!decoder && !needsDecoder() && pool.modelLoads()) {
-        handler(std::nullopt, MirvoError(MirvoError::Kind::noSpeech,
-                                            QStringLiteral("No speech detected")));
+        handler(std::nullopt,
+                MirvoError(MirvoError::Kind::noSpeech, QStringLiteral("No speech detected")));
         return;
     }
     if (!decoder) {
         // Without its model the engine cannot run at all: the state a switched-off system
         // Dictation feature puts the platform recognizer in, and reported the same way.
         handler(std::nullopt, MirvoError(MirvoError::Kind::speechModelUnusable,
-                                            QStringLiteral("Speech model unavailable")));
+                                         QStringLiteral("Speech model unavailable")));
         return;
     }
     tell(RecognitionStage::decoding);
@@ -251,8 +251,8 @@ void TaskState::run(ps_decoder_t* decoder, DecoderPool& pool) {
     if (!decoding.receivedAudio()) {
         // Nothing to decode, and said at once: callers waiting for a verdict need not wait.
         decoding.abandon();
-        handler(std::nullopt, MirvoError(MirvoError::Kind::noSpeech,
-                                            QStringLiteral("No speech detected")));
+        handler(std::nullopt,
+                MirvoError(MirvoError::Kind::noSpeech, QStringLiteral("No speech detected")));
         return;
     }
     RecognitionResult result = decoding.finish();

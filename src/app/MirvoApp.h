@@ -23,14 +23,6 @@ class Tray;
 class UpdateWindowController;
 class UserDefaults;
 
-// The process entry.
-namespace Mirvo {
-// Runs the application on `platform`: the Qt event loop is the one main loop. Returns the
-// process's exit status: 0 when it ends normally or handed its command to the running Mirvo,
-// 1 without a desktop session.
-int run(int argc, char** argv, PlatformServices& platform);
-} // namespace Mirvo
-
 // When the application shell acts, in seconds.
 struct ShellTiming {
     double firstUpdateCheck = 5;
@@ -39,8 +31,8 @@ struct ShellTiming {
     double notificationRepeat = 60;
 };
 
-// The application delegate: launches Mirvo, keeps its tray menu, the setup checklist, the
-// dictation coordinator and the update checks. Main thread only.
+// The application delegate: launches Mirvo, keeps its tray menu (TrayMenu.cpp), the setup
+// checklist, the dictation coordinator and the update checks. Main thread only.
 class MirvoAppDelegate final : public QObject,
                                public std::enable_shared_from_this<MirvoAppDelegate> {
     Q_OBJECT

@@ -1,6 +1,6 @@
 #include "UpdateSchedule.h"
 
-#include "UpdateWindow.h"
+#include "gui/UpdateWindow.h"
 #include "platform/HTTPSession.h"
 #include "platform/PlatformServices.h"
 

@@ -1,6 +1,6 @@
 #include "ServiceCommands.h"
 
-#include "ServiceAssembly.h"
+#include "DictationAssembly.h"
 #include "common/Log.h"
 #include "common/MirvoError.h"
 #include "core/Polisher.h"
