@@ -72,15 +72,6 @@ class OnboardingTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void rawValuesAreExact() {
-        for (OnboardingStep step : allOnboardingSteps) {
-            QCOMPARE(onboardingStepNamed(rawValue(step)), std::optional(step));
-            QVERIFY(!onboardingStepNamed(rawValue(step).toUpper()));
-        }
-        QCOMPARE(onboardingStepStatusNamed("granted"), std::optional(granted));
-        QVERIFY(!onboardingStepStatusNamed("Granted"));
-    }
-
     void textsNameTheUsersKey() {
         Checklist c;
         c.defaults->setValue("ai.mirvo.hotkey", "Super_R");

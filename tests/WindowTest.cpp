@@ -309,7 +309,8 @@ private slots:
                 badgeColumns.insert(badge->mapTo(window, QPoint(0, 0)).x());
             QCOMPARE(badgeColumns.size(), 1);
             QStringList shown;
-            for (OnboardingStep step : allOnboardingSteps) {
+            for (const OnboardingStepInfo& info : onboardingSteps) {
+                const OnboardingStep step = info.step;
                 QSet<int> lines;
                 QStringList texts;
                 for (auto* b :

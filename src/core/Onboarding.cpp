@@ -12,29 +12,9 @@
 
 namespace {
 
-struct StepInfo {
-    const char* rawValue;
-    const char* helpSection; // null: no settings to open
-};
-
-StepInfo infoOf(OnboardingStep step) {
-    switch (step) {
-    case OnboardingStep::speechRecognition:
-        return {"speechRecognition", "speech-model"};
-    case OnboardingStep::microphone:
-        return {"microphone", "microphone"};
-    case OnboardingStep::dictationEnabled:
-        return {"dictationEnabled", "speech-model"};
-    case OnboardingStep::accessibility:
-        return {"accessibility", "x11"};
-    case OnboardingStep::fnKeyRemap:
-        return {"fnKeyRemap", "hold-key"};
-    case OnboardingStep::launchAtLogin:
-        return {"launchAtLogin", "autostart"};
-    case OnboardingStep::fnKeyDemo:
-        return {"fnKeyDemo", nullptr};
-    }
-    return {"", nullptr};
+// A question the system answers at once, as a step's check.
+QCoro::Task<bool> answered(bool value) {
+    co_return value;
 }
 
 OnboardingStepStatus statusOf(bool granted) {
@@ -117,19 +97,39 @@ private:
 
 } // namespace
 
+using Step = OnboardingStep;
+using Action = OnboardingAction;
+
+const std::array<OnboardingStepInfo, 7> onboardingSteps = {{
+    {Step::speechRecognition, "speechRecognition", "Allow Speech Recognition", "Allow", false,
+     Action::askAgain, false, "speech-model", "speech", &OnboardingState::speech,
+     [](OnboardingChecker& c) { return c.speechModelInstalled(); }},
+    {Step::microphone, "microphone", "Allow Microphone Access", "Allow", false, Action::askAgain,
+     false, "microphone", "microphone", &OnboardingState::microphone,
+     [](OnboardingChecker& c) { return c.microphoneAvailable(); }},
+    {Step::dictationEnabled, "dictationEnabled", "Install the Speech Model", "Open Settings", false,
+     Action::openHelp, false, "speech-model", "dictation", &OnboardingState::dictation,
+     [](OnboardingChecker& c) { return c.dictationEnabled(); }},
+    {Step::accessibility, "accessibility", "Let Mirvo Watch the Key and Paste", "Open Settings",
+     false, Action::askAgain, false, "x11", "accessibility", &OnboardingState::accessibility,
+     [](OnboardingChecker& c) { return answered(c.keysReady()); }},
+    {Step::fnKeyRemap, "fnKeyRemap", "Free up the %1 key", "Open Settings", false, Action::openHelp,
+     true, "hold-key", "fnKey", &OnboardingState::fnKeyRemap,
+     [](OnboardingChecker& c) { return answered(c.fnKeyManuallyConfirmed()); }},
+    {Step::launchAtLogin, "launchAtLogin", "Launch Mirvo at Login", "Enable", true,
+     Action::enableLogin, false, "autostart", "launchAtLogin", &OnboardingState::launchAtLogin,
+     [](OnboardingChecker& c) { return answered(c.launchAtLoginEnabled()); }},
+    {Step::fnKeyDemo, "fnKeyDemo", "Try pressing %1", nullptr, false, Action::none, true, nullptr,
+     "fnKeyDemo", &OnboardingState::fnKeyDemo,
+     [](OnboardingChecker& c) { return answered(c.fnKeyDemoConfirmed()); }},
+}};
+
+const OnboardingStepInfo& infoOf(OnboardingStep step) {
+    return onboardingSteps[size_t(step)];
+}
+
 QString rawValue(OnboardingStep step) {
     return QString::fromLatin1(infoOf(step).rawValue);
-}
-
-std::optional<OnboardingStep> onboardingStepNamed(const QString& rawValue) {
-    for (OnboardingStep step : allOnboardingSteps)
-        if (rawValue == QLatin1String(infoOf(step).rawValue))
-            return step;
-    return std::nullopt;
-}
-
-bool isManual(OnboardingStep step) {
-    return step == OnboardingStep::fnKeyRemap || step == OnboardingStep::fnKeyDemo;
 }
 
 std::optional<QUrl> settingsURL(OnboardingStep step, const QUrl& helpPage) {
@@ -142,23 +142,7 @@ std::optional<QUrl> settingsURL(OnboardingStep step, const QUrl& helpPage) {
 }
 
 QString OnboardingTexts::title(OnboardingStep step) const {
-    switch (step) {
-    case OnboardingStep::speechRecognition:
-        return QStringLiteral("Allow Speech Recognition");
-    case OnboardingStep::microphone:
-        return QStringLiteral("Allow Microphone Access");
-    case OnboardingStep::dictationEnabled:
-        return QStringLiteral("Install the Speech Model");
-    case OnboardingStep::accessibility:
-        return QStringLiteral("Grant Accessibility Access");
-    case OnboardingStep::fnKeyRemap:
-        return QStringLiteral("Free up the %1 key").arg(holdKey);
-    case OnboardingStep::launchAtLogin:
-        return QStringLiteral("Launch Mirvo at Login");
-    case OnboardingStep::fnKeyDemo:
-        return QStringLiteral("Try pressing %1").arg(holdKey);
-    }
-    return QString();
+    return QString::fromUtf8(infoOf(step).title).replace(QLatin1String("%1"), holdKey);
 }
 
 QString OnboardingTexts::description(OnboardingStep step) const {
@@ -204,36 +188,12 @@ QString rawValue(OnboardingStepStatus status) {
                                                    : QStringLiteral("pending");
 }
 
-std::optional<OnboardingStepStatus> onboardingStepStatusNamed(const QString& rawValue) {
-    if (rawValue == QLatin1String("granted"))
-        return OnboardingStepStatus::granted;
-    if (rawValue == QLatin1String("pending"))
-        return OnboardingStepStatus::pending;
-    return std::nullopt;
-}
-
 OnboardingStepStatus& OnboardingState::operator[](OnboardingStep step) {
-    switch (step) {
-    case OnboardingStep::speechRecognition:
-        return speech;
-    case OnboardingStep::microphone:
-        return microphone;
-    case OnboardingStep::dictationEnabled:
-        return dictation;
-    case OnboardingStep::accessibility:
-        return accessibility;
-    case OnboardingStep::fnKeyRemap:
-        return fnKeyRemap;
-    case OnboardingStep::launchAtLogin:
-        return launchAtLogin;
-    case OnboardingStep::fnKeyDemo:
-        break;
-    }
-    return fnKeyDemo;
+    return this->*infoOf(step).status;
 }
 
 OnboardingStepStatus OnboardingState::operator[](OnboardingStep step) const {
-    return const_cast<OnboardingState&>(*this)[step];
+    return this->*infoOf(step).status;
 }
 
 bool OnboardingState::allGranted() const {
@@ -311,28 +271,14 @@ OnboardingTexts SystemOnboardingChecker::texts() {
 }
 
 QCoro::Task<OnboardingState> OnboardingDetector::evaluate() {
-    const auto line = [](const char* name, bool value) {
-        mirvoLog(QStringLiteral("[Mirvo/Onboarding] ") + QLatin1String(name) + QLatin1Char('=') +
-                 boolText(value));
-    };
     mirvoLog(QStringLiteral("[Mirvo/Onboarding] evaluate() start"));
-    const bool speech = co_await checker_->speechModelInstalled();
-    line("speech", speech);
-    const bool microphone = co_await checker_->microphoneAvailable();
-    line("microphone", microphone);
-    const bool dictation = co_await checker_->dictationEnabled();
-    line("dictation", dictation);
-    const bool accessibility = checker_->keysReady();
-    line("accessibility", accessibility);
-    const bool fnKey = checker_->fnKeyManuallyConfirmed();
-    line("fnKey", fnKey);
-    const bool launchAtLogin = checker_->launchAtLoginEnabled();
-    line("launchAtLogin", launchAtLogin);
-    const bool fnKeyDemo = checker_->fnKeyDemoConfirmed();
-    line("fnKeyDemo", fnKeyDemo);
-    const OnboardingState state = {
-        statusOf(speech), statusOf(microphone),    statusOf(dictation), statusOf(accessibility),
-        statusOf(fnKey),  statusOf(launchAtLogin), statusOf(fnKeyDemo)};
+    OnboardingState state;
+    for (const OnboardingStepInfo& info : onboardingSteps) {
+        const bool granted = co_await info.check(*checker_);
+        mirvoLog(QStringLiteral("[Mirvo/Onboarding] ") + QLatin1String(info.logName) +
+                 QLatin1Char('=') + boolText(granted));
+        state.*info.status = statusOf(granted);
+    }
     mirvoLog(QStringLiteral("[Mirvo/Onboarding] evaluate() end, allGranted=") +
              boolText(state.allGranted()));
     co_return state;

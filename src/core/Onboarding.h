@@ -27,16 +27,7 @@ enum class OnboardingStep {
     fnKeyDemo
 };
 
-inline constexpr std::array<OnboardingStep, 7> allOnboardingSteps = {
-    OnboardingStep::speechRecognition, OnboardingStep::microphone, OnboardingStep::dictationEnabled,
-    OnboardingStep::accessibility,     OnboardingStep::fnKeyRemap, OnboardingStep::launchAtLogin,
-    OnboardingStep::fnKeyDemo};
-
 QString rawValue(OnboardingStep step);
-// The step of exactly that raw value, or none.
-std::optional<OnboardingStep> onboardingStepNamed(const QString& rawValue);
-// Steps that no system query can detect: the user confirms them.
-bool isManual(OnboardingStep step);
 // Where the step's settings are explained, a section of Mirvo's help page `helpPage`; none for
 // the try-it step.
 std::optional<QUrl> settingsURL(OnboardingStep step, const QUrl& helpPage);
@@ -58,8 +49,8 @@ struct OnboardingTexts {
 
 enum class OnboardingStepStatus { pending, granted };
 
+// "pending" or "granted", as log lines show it.
 QString rawValue(OnboardingStepStatus status);
-std::optional<OnboardingStepStatus> onboardingStepStatusNamed(const QString& rawValue);
 
 struct OnboardingState {
     OnboardingStepStatus speech = OnboardingStepStatus::pending;
@@ -91,6 +82,33 @@ public:
     virtual bool launchAtLoginEnabled() = 0;
     virtual bool fnKeyDemoConfirmed() = 0;
 };
+
+// What a step's button does.
+enum class OnboardingAction {
+    askAgain, // asks the system again, and opens the help when it still says no
+    enableLogin,
+    openHelp,
+    none
+};
+
+// A step: its identity, what the checklist shows of it, how it is checked and what its button
+// does. One row per step, in display order, in `onboardingSteps`.
+struct OnboardingStepInfo {
+    OnboardingStep step;
+    const char* rawValue;
+    const char* title;  // %1: the hold key as the user reads it
+    const char* button; // null: none
+    bool prominentButton;
+    OnboardingAction action;
+    bool manual;             // no system query detects it: the user confirms it
+    const char* helpSection; // Mirvo's help page's section on it; null: none
+    const char* logName;     // as the checklist's evaluation logs it
+    OnboardingStepStatus OnboardingState::*status;
+    QCoro::Task<bool> (*check)(OnboardingChecker& checker);
+};
+
+extern const std::array<OnboardingStepInfo, 7> onboardingSteps;
+const OnboardingStepInfo& infoOf(OnboardingStep step);
 
 // The checklist's questions answered by the platform.
 class SystemOnboardingChecker final : public OnboardingChecker {

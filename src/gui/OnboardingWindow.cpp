@@ -178,33 +178,19 @@ OnboardingRow::OnboardingRow(OnboardingStep step, const OnboardingTexts& texts,
     auto* buttons = new QHBoxLayout(buttons_);
     buttons->setContentsMargins(0, 3, 0, 0);
     buttons->setSpacing(8);
-    switch (step) {
-    case OnboardingStep::speechRecognition:
-    case OnboardingStep::microphone:
-        buttons->addWidget(
-            smallButton(QStringLiteral("Allow"), ButtonStyle::plain, onAction, this));
-        break;
-    case OnboardingStep::dictationEnabled:
-    case OnboardingStep::accessibility:
-    case OnboardingStep::fnKeyRemap:
-        buttons->addWidget(
-            smallButton(QStringLiteral("Open Settings"), ButtonStyle::plain, onAction, this));
-        break;
-    case OnboardingStep::launchAtLogin:
-        buttons->addWidget(
-            smallButton(QStringLiteral("Enable"), ButtonStyle::prominent, onAction, this));
-        break;
-    case OnboardingStep::fnKeyDemo:
-        break;
-    }
-    if (isManual(step))
+    const OnboardingStepInfo& info = infoOf(step);
+    if (info.button)
+        buttons->addWidget(smallButton(
+            QString::fromUtf8(info.button),
+            info.prominentButton ? ButtonStyle::prominent : ButtonStyle::plain, onAction, this));
+    if (info.manual)
         buttons->addWidget(smallButton(QStringLiteral("I've done this"), ButtonStyle::prominent,
                                        onConfirmManual, this));
     if (step == OnboardingStep::accessibility) {
         QPushButton* restart =
             smallButton(QStringLiteral("Restart Mirvo"), ButtonStyle::plain, onRestart, this);
-        restart->setToolTip(QStringLiteral("Some Accessibility grants only take effect after a "
-                                           "restart"));
+        restart->setToolTip(QStringLiteral("What the desktop offers Mirvo is looked at when it "
+                                           "starts"));
         buttons->addWidget(restart);
     }
     buttons->addStretch();
@@ -312,7 +298,8 @@ OnboardingView::OnboardingView(OnboardingViewModel& model, const OnboardingTexts
     auto* steps = new QVBoxLayout;
     steps->setContentsMargins(24, 4, 24, 0);
     steps->setSpacing(10);
-    for (OnboardingStep step : allOnboardingSteps) {
+    for (const OnboardingStepInfo& info : onboardingSteps) {
+        const OnboardingStep step = info.step;
         if (step == OnboardingStep::fnKeyDemo) {
             demoRow_ = new FnDemoRow(model_, texts, callbacks_.onConfirmDemo, this);
             steps->addWidget(demoRow_);
@@ -566,38 +553,25 @@ void OnboardingWindowController::stopAutoRefresh() {
 void OnboardingWindowController::openSettings(OnboardingStep step) {
     mirvoLog(QStringLiteral("[Mirvo/Onboarding] openSettings(") + rawValue(step) +
              QLatin1Char(')'));
-    switch (step) {
-    case OnboardingStep::speechRecognition:
-    case OnboardingStep::microphone:
+    switch (infoOf(step).action) {
+    case OnboardingAction::askAgain:
+        // Nobody grants these on Linux: they are asked again, and the help says what to install
+        // or fix.
         [](std::shared_ptr<OnboardingWindowController> self, OnboardingStep step) -> QCoro::Task<> {
-            const bool speech = step == OnboardingStep::speechRecognition;
-            // Nobody grants these on Linux: they are asked again, and the help says what to
-            // install or fix.
-            const bool ready = speech ? co_await self->systemChecker_->speechModelInstalled()
-                                      : co_await self->systemChecker_->microphoneAvailable();
-            mirvoLog((speech ? QStringLiteral("[Mirvo/Checklist] speech model installed: ")
-                             : QStringLiteral("[Mirvo/Checklist] microphone available: ")) +
-                     boolText(ready));
+            const bool ready = co_await infoOf(step).check(*self->systemChecker_);
+            mirvoLog(QStringLiteral("[Mirvo/Checklist] %1 asked again: %2")
+                         .arg(rawValue(step), boolText(ready)));
             if (!ready)
                 self->openHelp(step);
             self->refresh();
         }(shared_from_this(), step);
         return;
-    case OnboardingStep::accessibility:
-        // Linux has no prompt to show: the question is asked again, and the help says what
-        // the desktop lacks.
-        mirvoLog(QStringLiteral("[Mirvo/Checklist] key access asked again: keys may be watched "
-                                "and posted: ") +
-                 boolText(systemChecker_->keysReady()));
-        openHelp(step);
-        break;
-    case OnboardingStep::launchAtLogin:
+    case OnboardingAction::enableLogin:
         mirvoLog(QStringLiteral("[Mirvo/Onboarding] setLaunchAtLogin(true) -> ") +
                  boolText(systemChecker_->loginItem().setEnabled(true)));
         break;
-    case OnboardingStep::dictationEnabled:
-    case OnboardingStep::fnKeyRemap:
-    case OnboardingStep::fnKeyDemo:
+    case OnboardingAction::openHelp:
+    case OnboardingAction::none:
         openHelp(step);
         break;
     }
