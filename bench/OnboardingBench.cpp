@@ -6,6 +6,7 @@
 //   checklist_window_first_paint_ms  construct, show and first paint of the window (p50)
 #include "Figures.h"
 #include "XvfbServer.h"
+#include "gui/OnboardingView.h"
 #include "gui/OnboardingWindow.h"
 #include "platform/linux/LinuxPlatform.h"
 #include "platform/linux/desktop/SettingsUserDefaults.h"

@@ -1,6 +1,7 @@
 // The setup checklist on the fake platform: the state it derives, the questions it asks, its
 // window controller, its buttons and the view that follows its model.
 #include "doubles/FakePlatform.h"
+#include "gui/OnboardingView.h"
 #include "gui/OnboardingWindow.h"
 #include "support/Await.h"
 #include "support/LogCapture.h"

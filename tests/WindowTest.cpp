@@ -3,6 +3,7 @@
 #include "core/HUDWindowController.h"
 #include "doubles/FakePlatform.h"
 #include "gui/MirvoIcon.h"
+#include "gui/OnboardingView.h"
 #include "gui/OnboardingWindow.h"
 #include "gui/RecordingHUD.h"
 #include "gui/UpdateWindow.h"

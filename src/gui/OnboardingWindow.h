@@ -3,118 +3,14 @@
 #include "core/Onboarding.h"
 
 #include <QCoro/QCoroTask>
-#include <QWidget>
+#include <QSize>
 
 #include <functional>
 #include <memory>
 
-class QLabel;
-class QLineEdit;
-class QPushButton;
+class QObject;
 class QTimer;
-
-// What the checklist's buttons do.
-struct OnboardingViewCallbacks {
-    std::function<void(OnboardingStep)> onOpenSettings;
-    std::function<void()> onConfirmFn;
-    std::function<void()> onConfirmDemo;
-    std::function<void()> onContinue;
-    std::function<void()> onRestart;
-};
-
-// The round mark left of each step: a green check when granted, an empty ring when pending.
-class OnboardingStatusBadge final : public QWidget {
-    Q_OBJECT
-public:
-    explicit OnboardingStatusBadge(QWidget* parent = nullptr);
-    void setStatus(OnboardingStepStatus status);
-    OnboardingStepStatus status() const { return status_; }
-
-protected:
-    void paintEvent(QPaintEvent*) override;
-
-private:
-    OnboardingStepStatus status_ = OnboardingStepStatus::pending;
-};
-
-// The rounded card every step is drawn on.
-class OnboardingCard : public QWidget {
-public:
-    explicit OnboardingCard(QWidget* parent = nullptr) : QWidget(parent) {}
-
-protected:
-    void paintEvent(QPaintEvent*) override;
-};
-
-// One step other than the try-it step: badge, title, description and, while pending, the
-// buttons that act on it.
-class OnboardingRow final : public OnboardingCard {
-public:
-    OnboardingRow(OnboardingStep step, const OnboardingTexts& texts, std::function<void()> onAction,
-                  std::function<void()> onConfirmManual, std::function<void()> onRestart,
-                  QWidget* parent = nullptr);
-    void setStatus(OnboardingStepStatus status);
-    void setTexts(const OnboardingTexts& texts);
-
-private:
-    const OnboardingStep step_;
-    OnboardingStatusBadge* badge_;
-    QLabel* title_;
-    QLabel* description_;
-    QWidget* buttons_;
-};
-
-// The try-it step: a text box that the first dictations land in.
-class FnDemoRow final : public OnboardingCard {
-public:
-    FnDemoRow(OnboardingViewModel& model, const OnboardingTexts& texts,
-              std::function<void()> onConfirm, QWidget* parent = nullptr);
-    void setStatus(OnboardingStepStatus status);
-    void setDemoReady(bool ready);
-    void setTexts(const OnboardingTexts& texts);
-    QLineEdit* textBox() const { return textBox_; }
-
-private:
-    void textChanged();
-
-    OnboardingViewModel& model_;
-    OnboardingTexts texts_;
-    bool ready_ = false;
-    QLabel* title_;
-    QLabel* description_;
-    const std::function<void()> onConfirm_;
-    OnboardingStepStatus status_ = OnboardingStepStatus::pending;
-    OnboardingStatusBadge* badge_;
-    QWidget* box_;
-    QLineEdit* textBox_;
-    QPushButton* markDone_;
-};
-
-// The whole checklist: header, one row per step, and the button that finishes it. Everything
-// shown follows the model.
-class OnboardingView final : public QWidget {
-    Q_OBJECT
-public:
-    static constexpr int width = 540;
-
-    OnboardingView(OnboardingViewModel& model, const OnboardingTexts& texts,
-                   OnboardingViewCallbacks callbacks, QWidget* parent = nullptr);
-    QPushButton* continueButton() const { return continueButton_; }
-    FnDemoRow* demoRow() const { return demoRow_; }
-    // The height the content needs at its fixed width.
-    QSize fittingSize() const;
-
-private:
-    void apply();
-
-    OnboardingViewModel& model_;
-    OnboardingTexts texts_;
-    QLabel* header_ = nullptr;
-    const OnboardingViewCallbacks callbacks_;
-    std::vector<std::pair<OnboardingStep, OnboardingRow*>> rows_;
-    FnDemoRow* demoRow_ = nullptr;
-    QPushButton* continueButton_ = nullptr;
-};
+class QWidget;
 
 // How often the checklist re-checks, and how long after a step's action.
 struct OnboardingTiming {

@@ -1,6 +1,7 @@
 // Mirvo as a person meets it: the built binary on a private X server with a tray, a sound server
 // whose microphone hears what is played, a text field in another program, and homes of its own,
 // driven through XTest, signals, the tray menu and other launches.
+#include "gui/OnboardingView.h"
 #include "gui/OnboardingWindow.h"
 #include "platform/linux/LinuxPlatform.h"
 #include "support/DesktopHelpers.h"
