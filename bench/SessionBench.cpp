@@ -21,9 +21,9 @@
 //                                 release to the text (p50 of 3)
 #include "Figures.h"
 #include "XvfbServer.h"
-#include "support/DesktopHelpers.h"
 #include "support/MirvoProcess.h"
 #include "support/SpokenText.h"
+#include "support/TestDesktop.h"
 
 #include <QApplication>
 #include <QBuffer>
@@ -64,15 +64,15 @@ int popupsShown() {
 }
 
 // The recent dictations of `mirvo` (of `home`), which has twenty: pasted again, and in the menu.
-void historyFigures(Desktop& desktop, const QString& home) {
+void historyFigures(TestDesktop& desktop, const QString& home) {
     std::vector<double> pasteLast, menuOpen;
-    TextField& field = desktop.field();
+    desktop.focusTarget();
     for (int i = 0; i < 5; ++i) {
-        const qsizetype before = field.text().size();
+        const qsizetype before = desktop.typed().size();
         QElapsedTimer clock;
         clock.start();
-        MirvoProcess::command(home, Desktop::environment(home), {"--paste-last"});
-        if (QTest::qWaitFor([&] { return field.text().size() > before; }, 5000))
+        MirvoProcess::command(home, TestDesktop::environment(home), {"--paste-last"});
+        if (QTest::qWaitFor([&] { return desktop.typed().size() > before; }, 5000))
             pasteLast.push_back(double(clock.nsecsElapsed()) / 1e6);
         QTest::qWait(300);
 
@@ -84,7 +84,7 @@ void historyFigures(Desktop& desktop, const QString& home) {
         fakeKey("Escape", true);
         fakeKey("Escape", false);
         (void)QTest::qWaitFor([] { return popupsShown() == 0; }, 5000);
-        desktop.field();
+        desktop.focusTarget();
     }
     figure("history_paste_last_ms_p50", percentile(pasteLast, 0.5), "ms");
     figure("history_menu_open_ms", percentile(menuOpen, 0.5), "ms");
@@ -93,7 +93,7 @@ void historyFigures(Desktop& desktop, const QString& home) {
 // Dictations of short synthetic phrases, each over other contents on the clipboard: the share
 // after which the user's contents read back in full, then the recent dictations' figures. -1
 // when the run could not be made.
-double clipboardRestoredPercent(Desktop& desktop) {
+double clipboardRestoredPercent(TestDesktop& desktop) {
     const QStringList phrases = {"yes", "hello there", "please call me back",
                                  "send the report to the team today",
                                  "the meeting has moved to thursday afternoon"};
@@ -116,7 +116,7 @@ double clipboardRestoredPercent(Desktop& desktop) {
         {{"application/x-mirvo-test", QByteArray("\x00\x01\xfe\xff binary", 11)}},
     };
     const QString home = desktop.newHome();
-    MirvoProcess mirvo(home, Desktop::environment(home) +
+    MirvoProcess mirvo(home, TestDesktop::environment(home) +
                                  QStringList{"MIRVO_UPDATE_MANIFEST_URL=http://127.0.0.1:9/none"});
     if (!mirvo.waitFor(QStringLiteral("[Mirvo] coordinator up")) || !desktop.closeChecklist())
         return -1;
@@ -140,7 +140,7 @@ double clipboardRestoredPercent(Desktop& desktop) {
         fakeKey("Control_R", false);
         if (!QTest::qWaitFor([&] { return answered() > before; }, 15000))
             continue;
-        restored += clipboardHolds(desktop.dir(), copied) ? 1 : 0;
+        restored += desktop.clipboardHolds(copied) ? 1 : 0;
         QTest::qWait(random.bounded(150));
     }
     historyFigures(desktop, home);
@@ -150,13 +150,13 @@ double clipboardRestoredPercent(Desktop& desktop) {
 } // namespace
 
 // Figures of dictations made by a fresh test-mode Mirvo on a 2-s sentence.
-bool firstDictationFigures(Desktop& desktop) {
+bool firstDictationFigures(TestDesktop& desktop) {
     const QString speech = QDir::temp().filePath(QStringLiteral("mirvo-bench-sentence.wav"));
     if (!SpokenText::synthesize({QStringLiteral("please send the report before noon")}, speech))
         return false;
     const auto start = [&](const QString& home) {
         return std::make_unique<MirvoProcess>(
-            home, Desktop::environment(home) +
+            home, TestDesktop::environment(home) +
                       QStringList{"MIRVO_TEST_MODE=1", "MIRVO_TEST_AUDIO=" + speech});
     };
     // Held for the sentence's length, then released: how long the text took after release.
@@ -221,14 +221,14 @@ int main(int argc, char** argv) {
         return 1;
     qputenv("QT_QPA_PLATFORM", "xcb");
     QApplication app(argc, argv);
-    Desktop desktop;
+    TestDesktop desktop;
     if (!desktop.start(QStringLiteral("hello")) || !desktop.startTray()) {
         std::fprintf(stderr, "cannot start the sound server or the tray\n");
         return 1;
     }
     const QString home = desktop.newHome();
     const QStringList environment =
-        Desktop::environment(home) +
+        TestDesktop::environment(home) +
         QStringList{"MIRVO_UPDATE_MANIFEST_URL=http://127.0.0.1:9/latest.json"};
     const auto trayIcons = [&] { return desktop.trayIcons().size(); };
 

@@ -18,10 +18,9 @@
 #include "Figures.h"
 #include "core/Paster.h"
 #include "platform/linux/LinuxPlatform.h"
-#include "support/PulseAudioServer.h"
 #include "support/SpokenText.h"
+#include "support/TestDesktop.h"
 #include "support/Utilities.h"
-#include "support/WaylandSession.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -30,15 +29,11 @@
 
 namespace {
 
-QString logText(const QString& path) {
-    return QString::fromUtf8(readFile(path));
-}
-
 // Milliseconds from now until `line` has been logged `times` times; -1 after 20 s.
-double untilLogged(const QString& log, const QString& line, int times) {
+double untilLogged(const MirvoProcess& mirvo, const QString& line, int times) {
     QElapsedTimer clock;
     clock.start();
-    while (logText(log).count(line) < times) {
+    while (mirvo.count(line) < times) {
         if (clock.elapsed() > 20000)
             return -1;
         QTest::qWait(1);
@@ -48,33 +43,29 @@ double untilLogged(const QString& log, const QString& line, int times) {
 
 // Mirvo on KWin, held through the desktop portal's shortcut; the times to recording, empty when
 // the desktop does not come up.
-std::vector<double> portalHolds(const QString& mirvo) {
-    const auto session =
-        WaylandSession::kwin(MIRVO_SOURCE_DIR "/resources/mirvo.desktop", mirvo, MIRVO_TEST_HELPER);
-    if (!session->start() || !session->startPortal()) {
-        std::fprintf(stderr, "cannot start KWin and its portal: %s\n",
-                     qPrintable(session->error()));
+std::vector<double> portalHolds() {
+    TestDesktop kwin(TestDesktop::Kind::kwin);
+    if (!kwin.start(QStringLiteral("hello")) || !kwin.startPortal()) {
+        std::fprintf(stderr, "cannot start KWin and its portal: %s\n", qPrintable(kwin.error()));
         return {};
     }
-    session->share(qEnvironmentVariable("PULSE_SERVER").mid(5));
-    Subprocess running;
-    const QString log = session->startMirvo(running, mirvo);
-    if (log.isEmpty() || untilLogged(log, "[Mirvo] hold key: the desktop's shortcut", 1) < 0)
+    const auto log = kwin.startMirvo();
+    if (untilLogged(*log, "[Mirvo] hold key: the desktop's shortcut", 1) < 0)
         return {};
     QTest::qWait(1500); // the speech model warms up
     std::vector<double> holds;
     for (int i = 1; i <= 5; ++i) {
-        const QString letGo = session->dir() + "/let-go" + QString::number(i);
+        const QString letGo = kwin.dir() + "/let-go" + QString::number(i);
         Subprocess keys;
         QElapsedTimer clock;
         clock.start();
-        session->spawn(keys, MIRVO_TEST_HELPER, {"kwin-keys", letGo, "29", "56", "35"});
-        if (untilLogged(log, "[Mirvo/Audio] engine started", i) < 0)
+        kwin.spawn(keys, MIRVO_TEST_HELPER, {"kwin-keys", letGo, "29", "56", "35"});
+        if (untilLogged(*log, "[Mirvo/Audio] engine started", i) < 0)
             return {};
         holds.push_back(double(clock.nsecsElapsed()) / 1e6);
         QTest::qWait(300);
         writeFile(letGo, {});
-        if (!keys.waitForSuccess(5000) || untilLogged(log, "[Mirvo] hotkey event: up", i) < 0)
+        if (!keys.waitForSuccess(5000) || untilLogged(*log, "[Mirvo] hotkey event: up", i) < 0)
             return {};
         QTest::qWait(1500);
     }
@@ -82,12 +73,11 @@ std::vector<double> portalHolds(const QString& mirvo) {
 }
 
 // How long Mirvo's snapshot of an owner of 100 types takes; -1 when it is not read in full.
-double manyTypesSnapshotMs(const WaylandSession& session) {
-    std::map<QString, QByteArray> many;
+double manyTypesSnapshotMs(TestDesktop& session) {
+    ClipboardContents many;
     for (int t = 0; t < 100; ++t)
-        many[QStringLiteral("application/x-mirvo-%1").arg(t)] = QByteArray(1024, 'x');
-    Subprocess owner;
-    if (!session.holdClipboard(owner, MIRVO_TEST_HELPER, many))
+        many.append({QStringLiteral("application/x-mirvo-%1").arg(t), QByteArray(1024, 'x')});
+    if (!session.own(many))
         return -1;
     ScopedVariable display("WAYLAND_DISPLAY", session.socketPath());
     ScopedVariable desktop("XDG_CURRENT_DESKTOP", "sway");
@@ -107,29 +97,23 @@ double manyTypesSnapshotMs(const WaylandSession& session) {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const QString mirvo = QStringLiteral(MIRVO_BINARY);
-    WaylandSession session(QString{});
-    PulseAudioServer pulse;
-    if (!session.start() || !pulse.start()) {
+    TestDesktop session(TestDesktop::Kind::sway);
+    if (!session.start(QStringLiteral("please send the quarterly report to the finance team "
+                                      "before noon")) ||
+        !session.focusTarget()) {
         std::fprintf(stderr, "cannot start sway or the sound server: %s\n",
                      qPrintable(session.error()));
         return 1;
     }
-    session.share(qEnvironmentVariable("PULSE_SERVER").mid(5));
     const QString speech = session.dir() + "/spoken.wav";
-    if (!SpokenText::synthesize({QStringLiteral("please send the quarterly report to the finance "
-                                                "team before noon")},
-                                speech))
-        return 1;
-    Subprocess terminal;
-    session.spawn(terminal, "foot", {"sh", "-c", "cat > /dev/null"});
-    Subprocess running;
-    const QString log = session.startMirvo(running, mirvo);
-    if (log.isEmpty() || untilLogged(log, "[Mirvo] coordinator up", 1) < 0)
+    auto running = session.startMirvo();
+    const MirvoProcess& log = *running;
+    if (untilLogged(log, "[Mirvo] coordinator up", 1) < 0)
         return 1;
     QTest::qWait(1500); // the speech model warms up
 
     // What the user had copied before each dictation, held by another client.
-    const QList<std::map<QString, QByteArray>> clipboards = {
+    const QList<ClipboardContents> clipboards = {
         {{"text/plain;charset=utf-8", "plain words"}},
         {{"text/plain;charset=utf-8", "bold words"}, {"text/html", "<b>bold</b> words"}},
         {{"image/png", readFile(MIRVO_SOURCE_DIR "/resources/mirvo-icon.png")}},
@@ -146,13 +130,12 @@ int main(int argc, char** argv) {
         return untilLogged(log, line, i) < 0 ? -1.0 : double(clock.nsecsElapsed()) / 1e6;
     };
     for (int i = 1; i <= 5; ++i) {
-        const std::map<QString, QByteArray>& clipboard = clipboards[(i - 1) % clipboards.size()];
-        Subprocess owner;
-        if (!session.holdClipboard(owner, MIRVO_TEST_HELPER, clipboard))
+        const ClipboardContents& clipboard = clipboards[(i - 1) % clipboards.size()];
+        if (!session.own(clipboard))
             return 1;
         forwards.push_back(timed("--hold", "[Mirvo] hotkey event: down", i));
         QTest::qWait(300);
-        pulse.play(speech);
+        session.pulse().play(speech);
         QTest::qWait(300);
         releaseToPaste.push_back(timed("--release", "[Mirvo] pasted", i));
         if (forwards.back() < 0 || releaseToPaste.back() < 0)
@@ -174,8 +157,8 @@ int main(int argc, char** argv) {
             return 1;
         floor.push_back(double(clock.nsecsElapsed()) / 1e6);
     }
-    running.stop();
-    const std::vector<double> holds = portalHolds(mirvo);
+    running.reset();
+    const std::vector<double> holds = portalHolds();
     if (holds.empty())
         return 1;
     figure("command_forward_ms", percentile(forwards, 0.5), "ms");

@@ -15,6 +15,14 @@ MirvoProcess::MirvoProcess(const QString& dir, const QStringList& environment,
                    environment + QStringList{"QT_QPA_PLATFORM=" + platform}, {}, log_);
 }
 
+std::unique_ptr<MirvoProcess> MirvoProcess::startedBy(const QString& dir, QStringList commandLine) {
+    std::unique_ptr<MirvoProcess> mirvo(new MirvoProcess(dir));
+    QFile::remove(mirvo->log_);
+    const QString program = commandLine.takeFirst();
+    mirvo->process_.start(program, commandLine, {}, {}, mirvo->log_);
+    return mirvo;
+}
+
 int MirvoProcess::commandStatus(const QString& dir, const QStringList& environment,
                                 const QStringList& arguments, QString* output) {
     const QString path = dir + "/command.out";

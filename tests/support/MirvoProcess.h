@@ -5,12 +5,17 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
 // The built mirvo binary running in a child process, with its log in `dir`.
 class MirvoProcess final {
 public:
     MirvoProcess(const QString& dir, const QStringList& environment,
                  const QString& platform = QStringLiteral("xcb"),
                  const QStringList& arguments = {});
+    // Mirvo started by `commandLine` (a wrapper that runs it as another user, say), its log in
+    // `dir`.
+    static std::unique_ptr<MirvoProcess> startedBy(const QString& dir, QStringList commandLine);
     QString log() const;
     int count(const QString& text) const { return int(log().count(text)); }
     // Waits until `text` was logged `times` times; false after `ms` or when mirvo has ended.
@@ -34,6 +39,8 @@ public:
                              const QStringList& arguments, QString* output = nullptr);
 
 private:
+    explicit MirvoProcess(const QString& dir) : log_(dir + "/mirvo.log") {}
+
     QString log_;
     Subprocess process_;
 };
