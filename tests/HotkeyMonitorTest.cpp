@@ -74,42 +74,6 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(MirvoError, SignalHotkeyMonitor(std::move(source)).start());
     }
 
-    void signalsOfOneKindMergeUntilHandled() {
-        std::unique_ptr<SignalHotkeyMonitor> monitor(signalMonitor());
-        QSignalSpy spy(monitor.get(), &HotkeyMonitor::events);
-        monitor->start();
-        // raise() runs the handler before it returns, so all ten arrive before the main
-        // thread drains the pipe.
-        for (int i = 0; i < 5; ++i) {
-            raise(SIGUSR1);
-            raise(SIGUSR2);
-        }
-        QTRY_COMPARE(spy.count(), 2);
-        QTest::qWait(100);
-        QCOMPARE(spy.count(), 2);
-        QVERIFY(spy.at(0).at(0).value<HotkeyEvent>() == HotkeyEvent::down);
-        QVERIFY(spy.at(1).at(0).value<HotkeyEvent>() == HotkeyEvent::up);
-
-        // Once handled, the next signal is a new event.
-        raise(SIGUSR1);
-        QTRY_COMPARE(spy.count(), 3);
-    }
-
-    void queuedEventOfDestroyedMonitorIsDropped() {
-        auto* doomed = signalMonitor();
-        doomed->start();
-        std::unique_ptr<SignalHotkeyMonitor> survivor(signalMonitor());
-        QSignalSpy survivorSpy(survivor.get(), &HotkeyMonitor::events);
-        survivor->start();
-
-        raise(SIGUSR1);
-        // Let the pipe be drained (which queues one emission per monitor), then destroy one
-        // monitor before its queued emission runs.
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 0);
-        delete doomed;
-        QTRY_COMPARE(survivorSpy.count(), 1);
-    }
-
     // The key (through the fake watcher: "down" and "up") and
     // key-binding commands ("hold", "release", "toggle"), in order, and the events that follow.
     // Bindings that run `mirvo --hold` and the key itself may both report one press; a desktop

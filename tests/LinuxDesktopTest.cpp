@@ -201,17 +201,6 @@ private slots:
         }
     }
 
-    // A lone modifier cannot be a desktop's shortcut: the wish is then a chord.
-    void theHoldShortcutWishesForKeysADesktopTakes() {
-        const std::pair<QString, QString> wishes[] = {{"Control_R", "CTRL+ALT+h"},
-                                                      {"ISO_Level3_Shift", "CTRL+ALT+h"},
-                                                      {"Super_L", "CTRL+ALT+h"},
-                                                      {"F9", "F9"},
-                                                      {"LOGO+d", "LOGO+d"}};
-        for (const auto& [key, trigger] : wishes)
-            QCOMPARE(PortalGlobalShortcut::preferredTrigger(key), trigger);
-    }
-
     // The portal's answers come as signals on request paths; presses name their session; the
     // checklist names the keys the desktop gave.
     void thePortalGivesTheHoldShortcut() {
@@ -355,36 +344,6 @@ private slots:
                               " belongs to another program"));
         QVERIFY(mine.setEnabled(false));
         QCOMPARE(readFile(path), foreign);
-    }
-
-    void dictationProbeWithTheRealSpeechEngine() {
-        // Model files that do not load: the engine says Dictation is off.
-        QTemporaryDir broken;
-        QVERIFY(QDir(broken.path()).mkdir("en-us"));
-        QVERIFY(writeFile(broken.filePath("en-us.lm.bin"), "x"));
-        QVERIFY(writeFile(broken.filePath("cmudict-en-us.dict"), "x"));
-        LogCapture logs;
-        {
-            ScopedVariable model("MIRVO_POCKETSPHINX_MODEL", broken.path().toUtf8());
-            LinuxPlatform platform;
-            SystemOnboardingChecker checker(platform, std::make_shared<FakeUserDefaults>(),
-                                            platform.makeLoginItem(),
-                                            platform.speechRecognizers({}));
-            QCOMPARE(await(checker.dictationEnabled()).value, std::optional(false));
-            QVERIFY(logs.contains("[Mirvo/Transcriber] could not load the speech model from " +
-                                  broken.path()));
-        }
-
-        // No model at all: speech is not allowed and there is no recognizer; said once.
-        ScopedVariable model("MIRVO_POCKETSPHINX_MODEL", broken.filePath("nothing").toUtf8());
-        LinuxPlatform platform;
-        SystemOnboardingChecker checker(platform, std::make_shared<FakeUserDefaults>(),
-                                        platform.makeLoginItem(), platform.speechRecognizers({}));
-        for (int i = 0; i < 2; ++i) {
-            QCOMPARE(await(checker.speechModelInstalled()).value, std::optional(false));
-            QCOMPARE(await(checker.dictationEnabled()).value, std::optional(false));
-        }
-        QCOMPARE(logs.startingWith("[Mirvo/Transcriber] no complete speech model").size(), 1);
     }
 
     // Until the model is there, no recognizer; once it is installed, the same provider has one
@@ -567,17 +526,6 @@ private slots:
         QVERIFY2(kotlin.split(' ').contains("kotlin"), qPrintable(kotlin));
         const QString ansible = dictate(*recognizer, "we configure the machines with ansible");
         QVERIFY2(ansible.split(' ').contains("ansible"), qPrintable(ansible));
-    }
-
-    // A rare name of the last transcripts is heard where it was not without them.
-    void recentTranscriptsAreHints() {
-        const auto recognizer = PocketSphinxRecognizer::makeProvider()("en-US");
-        const QString sentence = "gwendolyn found two errors in the depot invoices";
-        const QString without = dictate(*recognizer, sentence);
-        const QString with =
-            dictate(*recognizer, sentence, {"Please ask Gwendolyn to check the depot invoices."});
-        QVERIFY2(!without.contains("gwendolyn") && with.startsWith("gwendolyn found"),
-                 qPrintable(without + " / " + with));
     }
 
     // A damaged file is kept aside, not overwritten, and reads as unset.

@@ -73,14 +73,6 @@ class OnboardingTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void textsNameTheUsersKey() {
-        Checklist c;
-        c.defaults->setValue("ai.mirvo.hotkey", "Super_R");
-        QCOMPARE(c.checker->texts().holdKey, QStringLiteral("the Super_R key"));
-        QCOMPARE(c.checker->texts().description(S::speechRecognition),
-                 QStringLiteral("Speech engine."));
-    }
-
     void controllerShowsOneWindowAndPollsUntilClosed() {
         Checklist c;
         LogCapture logs;

@@ -122,19 +122,6 @@ private slots:
         }
     }
 
-    void pronunciationsUseTheModelsPhones() {
-        const QList<std::pair<QString, QString>> rows = {
-            {"k j ˈuː b ɚ n ˌiː t s", "K Y UW B ER N IY T S"},
-            {"oʊ b ɹ ˈaɪə n", "OW B R AY AH N"},
-            {"tʃ ˈɛ k dʒ ˈɑːɹ", "CH EH K JH AA R"},
-            {"(ko) h ˈɐ n (en-us)", ""}, // a language switch is no sound
-            {"", ""},
-        };
-        for (const auto& [ipa, phones] : rows)
-            QCOMPARE(EspeakPronouncer::phonesOfIPA(ipa), phones);
-        QCOMPARE(EspeakPronouncer::phonesOf("Kubernetes"), "K Y UW B ER N IY T S");
-    }
-
     void theVocabularyFileKeepsItsGoodLines() {
         QTemporaryDir dir;
         const QString path = dir.filePath("vocabulary.txt");

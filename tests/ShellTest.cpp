@@ -16,6 +16,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocalSocket>
@@ -125,11 +126,21 @@ struct LaunchCase {
     QStringList notMade = {}; // and does not
 };
 
+QList<DictationEntry> entriesNumbered(int count) {
+    QList<DictationEntry> entries; // newest first
+    const QDateTime start = QDateTime::fromSecsSinceEpoch(1'800'000'000);
+    for (int i = count; i > 0; --i)
+        entries.append({QStringLiteral("dictation %1 \"<b>&x</b>\"\n").arg(i), start.addSecs(i),
+                        i % 2 ? PasteOutcome::pasted : PasteOutcome::noTarget,
+                        i % 3 ? QStringLiteral("kate") : QString()});
+    return entries;
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(LaunchCase)
 
-class LaunchTest : public QObject {
+class ShellTest : public QObject {
     Q_OBJECT
 
 private slots:
@@ -329,6 +340,86 @@ private slots:
 
     // "Recent Dictations" lists the newest ten as typed, copies one when chosen, and clears;
     // "Paste Last Dictation" and `--paste-last` paste the newest through the coordinator.
+    // The file behind "keep recent dictations": only the user can read it, a failed write leaves
+    // what was there, a damaged file is moved aside rather than read in part, at most 100 kept.
+    void theHistoryFileKeepsWhatItShould_data() {
+        QTest::addColumn<int>("entries");
+        QTest::addColumn<QByteArray>("before"); // what the file held; "dir": a folder in its place
+        QTest::addColumn<int>("read");          // entries read back; -1: the write fails
+        QTest::newRow("a few") << 3 << QByteArray() << 3;
+        QTest::newRow("over the cap") << 130 << QByteArray() << 100;
+        QTest::newRow("a damaged line")
+            << 0
+            << QByteArray("{\"text\":\"ok\",\"time\":\"2027-01-15T08:00:00.000Z\","
+                          "\"outcome\":\"pasted\",\"application\":\"\"}\n{\"text\":")
+            << 0;
+        QTest::newRow("an unknown outcome")
+            << 0
+            << QByteArray("{\"text\":\"ok\",\"time\":\"2027-01-15T08:00:00.000Z\","
+                          "\"outcome\":\"maybe\"}\n")
+            << 0;
+        QTest::newRow("cannot be replaced") << 3 << QByteArray("dir") << -1;
+    }
+
+    void theHistoryFileKeepsWhatItShould() {
+        QFETCH(int, entries);
+        QFETCH(QByteArray, before);
+        QFETCH(int, read);
+        QTemporaryDir state;
+        const DictationHistoryFile file(DictationHistoryFile::defaultPath(state.path()));
+        QDir().mkpath(QFileInfo(file.path()).absolutePath());
+        if (before == "dir")
+            QDir().mkpath(file.path());
+        else if (!before.isEmpty())
+            QVERIFY(writeFile(file.path(), before));
+        LogCapture logs;
+        if (!before.isEmpty() && before != "dir") {
+            QVERIFY(file.read().isEmpty());
+            QCOMPARE(readFile(file.path() + ".damaged"), before);
+            QCOMPARE(logs.startingWith("[Mirvo] recent dictations: ").size(), 1);
+            QVERIFY(!logs.lines().join('\n').contains("ok"));
+        }
+        const QList<DictationEntry> written = entriesNumbered(entries);
+        QCOMPARE(file.write(written), read >= 0);
+        if (read < 0) {
+            QVERIFY(QFileInfo(file.path()).isDir());
+            QVERIFY(QDir(QFileInfo(file.path()).absolutePath()).entryList(QDir::Files).isEmpty());
+            return;
+        }
+        QCOMPARE(file.read(), written.mid(0, read));
+        QCOMPARE(QFileInfo(file.path()).permissions() & 0x0077, QFile::Permissions());
+        QCOMPARE(QFile::permissions(QFileInfo(file.path()).absolutePath()) & 0x0077,
+                 QFile::Permissions());
+    }
+
+    // In memory the last 20; kept on disk only when the user asked, and a clear empties both.
+    void theHistoryKeepsTheLastDictations() {
+        for (const bool keep : {false, true}) {
+            QTemporaryDir state;
+            const DictationHistoryFile file(DictationHistoryFile::defaultPath(state.path()));
+            DictationHistory history(file, keep);
+            const QList<DictationEntry> entries = entriesNumbered(25);
+            for (auto it = entries.crbegin(); it != entries.crend(); ++it)
+                history.add(*it);
+            QCOMPARE(history.entries(), entries.mid(0, DictationHistory::capacity));
+            QVERIFY(history.newest() == entries.front());
+            QCOMPARE(QDir(state.path()).isEmpty(), !keep);
+            QCOMPARE(DictationHistory(file, keep).entries().size(), keep ? 20 : 0);
+            QVERIFY(QDir().mkpath(QFileInfo(file.path()).absolutePath()) &&
+                    writeFile(file.path() + ".damaged", "{"));
+            history.clear();
+            QVERIFY(history.isEmpty() && !history.newest());
+            QVERIFY(QDir(QFileInfo(file.path()).absolutePath()).entryList(QDir::Files).isEmpty());
+            QVERIFY(DictationHistory(file, true).isEmpty());
+        }
+        // Switched off, a file kept from before goes at the next start.
+        QTemporaryDir state;
+        const DictationHistoryFile file(DictationHistoryFile::defaultPath(state.path()));
+        DictationHistory(file, true).add(entriesNumbered(1).front());
+        QVERIFY(QFileInfo::exists(file.path()));
+        QVERIFY(DictationHistory(file, false).isEmpty());
+        QVERIFY(!QFileInfo::exists(file.path()));
+    }
     void recentDictationsInTheMenu() {
         Shell s({"MIRVO_TEST_MODE=1"});
         s.launch();
@@ -606,5 +697,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(LaunchTest)
-#include "LaunchTest.moc"
+QTEST_MAIN(ShellTest)
+#include "ShellTest.moc"
