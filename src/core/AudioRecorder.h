@@ -28,8 +28,8 @@ public:
 class AudioEngine;
 class CancellableWork;
 
-// Captures the default microphone through an audio engine. The tap runs on the engine's capture
-// thread and calls both callbacks there.
+// Captures the default microphone through an audio engine (on Linux PulseAudio's default
+// source). The tap runs on the engine's capture thread and calls both callbacks there.
 class AVEngineAudioRecorder final : public AudioRecorder {
 public:
     explicit AVEngineAudioRecorder(std::unique_ptr<AudioEngine> engine);

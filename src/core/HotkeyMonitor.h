@@ -140,7 +140,8 @@ public:
     static HotkeyError cannotCreateEventTap() { return HotkeyError(); }
 };
 
-// The hold key watched where the desktop lets Mirvo watch it (X11).
+// The hold key watched where the desktop lets Mirvo watch it: on Linux an X11 key watcher
+// (XInput2), which grabs nothing.
 class CGEventTapHotkeyMonitor final : public HotkeyMonitor {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(CGEventTapHotkeyMonitor)

@@ -77,7 +77,8 @@ struct SFTranscriberTiming {
     std::function<double()> now;
 };
 
-// The on-device transcriber: recognises while the user speaks, in chunks of at most 45 seconds
+// The on-device transcriber (on Linux through PocketSphinx, behind SpeechRecognizer): recognises
+// while the user speaks, in chunks of at most 45 seconds
 // of audio. At a rotation the active request's audio ends, a new request starts and is first fed
 // the last ~2 seconds again; the words the new chunk hears inside that replay are cut from its
 // text. finish() waits for every chunk's final result, at most 8 seconds of decoding (a chunk

@@ -5,7 +5,8 @@
 
 class HUDModel;
 
-// The floating window that hosts the HUD view. Main thread only.
+// The floating window that hosts the HUD view: on Linux an X11 window (through XWayland on
+// Wayland) that never takes the focus. Main thread only.
 class HUDPanel {
 public:
     virtual ~HUDPanel() = default;

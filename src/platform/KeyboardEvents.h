@@ -4,7 +4,8 @@
 
 #include <optional>
 
-// Synthetic key presses into the focused application.
+// Synthetic key presses into the focused application: on Linux XTEST, a Wayland virtual
+// keyboard or KWin's fake input.
 class KeyboardEvents {
 public:
     virtual ~KeyboardEvents() = default;

@@ -1,6 +1,6 @@
 #pragma once
 
-// Whether Mirvo starts when the user logs in. Main thread only.
+// Whether Mirvo starts when the user logs in: on Linux its XDG autostart entry. Main thread only.
 class LoginItemControlling {
 public:
     virtual ~LoginItemControlling() = default;

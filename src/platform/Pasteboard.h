@@ -22,7 +22,8 @@ public:
     virtual std::optional<QByteArray> data(const QString& type) const = 0;
 };
 
-// The system clipboard. Main thread only.
+// The system clipboard: on Linux X11's CLIPBOARD selection, or the Wayland clipboard through
+// data-control or wl-clipboard. Main thread only.
 class Pasteboard {
 public:
     static inline const QString plainTextType = QStringLiteral("text/plain");

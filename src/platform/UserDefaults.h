@@ -3,7 +3,8 @@
 #include <QString>
 #include <QVariant>
 
-// Small persistent settings under "ai.mirvo." keys.
+// Small persistent settings under "ai.mirvo." keys: on Linux an INI file,
+// ~/.config/Mirvo/defaults.conf.
 class UserDefaults {
 public:
     virtual ~UserDefaults() = default;
