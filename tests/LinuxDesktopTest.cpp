@@ -126,79 +126,48 @@ class LinuxDesktopTest : public QObject {
 
 private slots:
     // What each desktop offers: how the key is held, whether a chord is typed, and what the
-    // user is told is missing.
+    // user is told is missing ("": nothing) and of the key; each text by how it starts.
+    void eachDesktopSaysWhatItOffers_data() {
+        QTest::addColumn<QString>("session"); // "x11", or XDG_CURRENT_DESKTOP on Wayland
+        QTest::addColumn<bool>("helpers");    // wl-copy and the like on the PATH
+        QTest::addColumn<int>("chord");
+        QTest::addColumn<QString>("missing");
+        QTest::addColumn<QString>("instructions");
+        using C = DesktopCapabilities::PasteChord;
+        const QString x11 = "Mirvo needs the X11 input extensions";
+        const QString bindings = "Mirvo pastes the transcript into whichever app has focus";
+        QTest::newRow("x11") << "x11" << true << int(C::xtest) << "" << x11;
+        QTest::newRow("no display") << "" << true << int(C::xtest) << "Mirvo finds no X11" << x11;
+        // A wlroots compositor that does not answer offers nothing.
+        QTest::newRow("sway") << "sway" << true << int(C::virtualKeyboard)
+                              << "The compositor does not offer the clipboard" << bindings;
+        QTest::newRow("sway, no helpers") << "sway" << false << int(C::virtualKeyboard)
+                                          << "Mirvo needs wl-copy, wl-paste, wtype" << bindings;
+        // GNOME: the clipboard only, and the checklist says so.
+        QTest::newRow("gnome") << "GNOME" << true << int(C::none) << ""
+                               << "This desktop (GNOME on Wayland) lets no program paste";
+    }
     void eachDesktopSaysWhatItOffers() {
-        using C = DesktopCapabilities;
-        struct Desktop {
-            QByteArray display, wayland, desktop, path;
-            C::HoldKey holdKey;
-            C::PasteChord chord;
-            QString missing;      // how it starts; empty: nothing missing
-            QString instructions; // how the key step's words start
-        };
-        const QByteArray path = qgetenv("PATH");
-        const QString bindings = "Mirvo pastes the transcript into whichever app has focus "
-                                 "through the compositor.";
-        const Desktop desktops[] = {
-            {qgetenv("DISPLAY"),
-             {},
-             {},
-             path,
-             C::HoldKey::watched,
-             C::PasteChord::xtest,
-             {},
-             "Mirvo needs the X11 input extensions"},
-            {{},
-             {},
-             {},
-             path,
-             C::HoldKey::watched,
-             C::PasteChord::xtest,
-             "Mirvo finds no X11 display",
-             "Mirvo needs the X11 input extensions"},
-            // A wlroots compositor that does not answer offers nothing.
-            {{},
-             "mirvo-no-compositor",
-             "sway",
-             path,
-             C::HoldKey::throughDesktop,
-             C::PasteChord::virtualKeyboard,
-             "The compositor does not offer the clipboard to Mirvo (wlr-data-control).",
-             bindings},
-            {{},
-             "mirvo-no-compositor",
-             "sway",
-             "/nonexistent",
-             C::HoldKey::throughDesktop,
-             C::PasteChord::virtualKeyboard,
-             "Mirvo needs wl-copy, wl-paste, wtype on this Wayland desktop",
-             bindings},
-            // GNOME: the clipboard only, and the checklist says so.
-            {{},
-             "mirvo-no-compositor",
-             "GNOME",
-             path,
-             C::HoldKey::throughDesktop,
-             C::PasteChord::none,
-             {},
-             "This desktop (GNOME on Wayland) lets no program paste into another"},
-        };
-        for (const Desktop& d : desktops) {
-            ScopedVariable display("DISPLAY", d.display);
-            ScopedVariable wayland("WAYLAND_DISPLAY", d.wayland);
-            ScopedVariable desktop("XDG_CURRENT_DESKTOP", d.desktop);
-            ScopedVariable helpers("PATH", d.path);
-            LinuxPlatform platform;
-            const C& offered = platform.capabilities();
-            const QString row = d.desktop + " " + d.display + " " + d.path;
-            QVERIFY2(offered.holdKey == d.holdKey && offered.pasteChord == d.chord,
-                     qPrintable(row));
-            QVERIFY2(d.missing.isEmpty() ? offered.keysReady()
-                                         : offered.missing.startsWith(d.missing),
-                     qPrintable(row + ": " + offered.missing));
-            QVERIFY2(offered.keyInstructions.startsWith(d.instructions),
-                     qPrintable(row + ": " + offered.keyInstructions));
-        }
+        QFETCH(QString, session);
+        QFETCH(bool, helpers);
+        QFETCH(int, chord);
+        QFETCH(QString, missing);
+        QFETCH(QString, instructions);
+        const bool x11 = session == "x11";
+        ScopedVariable display("DISPLAY", x11 ? qgetenv("DISPLAY") : QByteArray());
+        ScopedVariable wayland("WAYLAND_DISPLAY",
+                               x11 || session.isEmpty() ? QByteArray() : "mirvo-no-compositor");
+        ScopedVariable desktop("XDG_CURRENT_DESKTOP", session.toUtf8());
+        ScopedVariable path("PATH", helpers ? qgetenv("PATH") : "/nonexistent");
+        LinuxPlatform platform;
+        const DesktopCapabilities& offered = platform.capabilities();
+        QCOMPARE(offered.holdKey == DesktopCapabilities::HoldKey::watched,
+                 x11 || session.isEmpty());
+        QCOMPARE(int(offered.pasteChord), chord);
+        QVERIFY2(missing.isEmpty() ? offered.keysReady() : offered.missing.startsWith(missing),
+                 qPrintable(offered.missing));
+        QVERIFY2(offered.keyInstructions.startsWith(instructions),
+                 qPrintable(offered.keyInstructions));
     }
 
     // The portal's answers come as signals on request paths; presses name their session; the
