@@ -67,7 +67,8 @@ public:
     bool own(const ClipboardContents& contents);
     // Whether every type of `contents` reads back byte for byte, within `ms`.
     bool clipboardHolds(const ClipboardContents& contents, int ms = 5000);
-    QByteArray clipboard(const QString& type = QStringLiteral("text/plain"));
+    // The clipboard in `type`; by default as text (UTF8_STRING on X11, text/plain on Wayland).
+    QByteArray clipboard(QString type = {});
 
     // Wayland: clients run as the desktop's user, with what they need to reach the compositor.
     bool spawn(Subprocess& process, const QString& program, const QStringList& arguments,
