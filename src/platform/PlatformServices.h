@@ -67,21 +67,32 @@ class PlatformServices {
 public:
     virtual ~PlatformServices() = default;
 
+    // What the desktop offers, and what Mirvo tells the user of it.
+
     // What this desktop offers Mirvo. Found once, but for what is missing, which is looked for
     // again while there is any, and the key instructions, which name the keys once the
     // desktop's shortcut has them.
     virtual const DesktopCapabilities& capabilities() = 0;
-    // Starts watching `holdKey` (a key name of the platform, such as "Control_R"); null where
-    // the key cannot be watched.
-    virtual std::unique_ptr<KeyWatcher> watchHoldKey(const QString& holdKey,
-                                                     HoldKeyChanged changed) = 0;
     // The hold key when the user chose none, as a key name of the platform ("Control_R").
     virtual QString defaultHoldKey() = 0;
     // How the user reads `key` ("Right Ctrl"); `key` is a key name of the platform.
     virtual QString holdKeyDisplayName(const QString& key) = 0;
     virtual PlatformTexts texts() = 0;
+    // Whether the on-device speech model is installed (Linux asks nobody for speech).
+    virtual bool speechModelInstalled() = 0;
+    // Whether the sound server offers a microphone; may wait for the server, never longer than
+    // two seconds.
+    virtual QCoro::Task<bool> microphoneAvailable() = 0;
+
+    // The services it makes.
+
+    // Starts watching `holdKey` (a key name of the platform, such as "Control_R"); null where
+    // the key cannot be watched.
+    virtual std::unique_ptr<KeyWatcher> watchHoldKey(const QString& holdKey,
+                                                     HoldKeyChanged changed) = 0;
     // The hold key as a shortcut the desktop watches for Mirvo; null where it offers none.
     virtual std::unique_ptr<GlobalShortcut> makeGlobalShortcut() = 0;
+    virtual std::unique_ptr<SignalSource> makeSignalSource() = 0;
     virtual std::shared_ptr<KeyboardEvents> makeKeyboardEvents() = 0;
     virtual std::shared_ptr<Pasteboard> makePasteboard() = 0;
     virtual std::unique_ptr<AudioEngine> makeAudioEngine() = 0;
@@ -89,42 +100,42 @@ public:
     // Recognizers by locale for `settings`; every call with the same settings hands out the same
     // warm recognizers of the process.
     virtual SpeechRecognizerProvider speechRecognizers(const RecognitionSettings& settings) = 0;
+    // The user's vocabulary, its entries as the user writes them: each call of the function
+    // reads the current list (it may be called from any thread).
+    virtual std::function<QStringList()> vocabulary() = 0;
     // The floating window hosting the HUD's `content` (which it owns); null without a screen.
     virtual std::unique_ptr<HUDPanel> makeHUDPanel(QWidget* content) = 0;
+    // The icon in the system tray.
+    virtual std::unique_ptr<Tray> makeTray() = 0;
     virtual std::shared_ptr<UserDefaults> makeUserDefaults() = 0;
     virtual std::shared_ptr<HTTPSession> makeHTTPSession() = 0;
     // The desktop's store for the speech services' keys.
     virtual std::shared_ptr<SecretStore> makeSecretStore() = 0;
-    // The user's vocabulary, its entries as the user writes them: each call of the function
-    // reads the current list (it may be called from any thread).
-    virtual std::function<QStringList()> vocabulary() = 0;
-    // Whether the on-device speech model is installed (Linux asks nobody for speech).
-    virtual bool speechModelInstalled() = 0;
-    // Whether the sound server offers a microphone; may wait for the server, never longer than
-    // two seconds.
-    virtual QCoro::Task<bool> microphoneAvailable() = 0;
-    virtual std::unique_ptr<SignalSource> makeSignalSource() = 0;
+    // Mirvo's registration as a program started at login.
+    virtual std::shared_ptr<LoginItemControlling> makeLoginItem() = 0;
+    // The channel that keeps Mirvo to one process per desktop session.
+    virtual std::unique_ptr<SingleInstance> makeSingleInstance() = 0;
+
+    // Where things are, and the desktop's own handlers.
+
     // The user's configuration folder (~/.config on Linux), where Mirvo's own folder goes.
     virtual QString configDirectory() = 0;
     // Where the user's state that outlives a run goes ($XDG_STATE_HOME, ~/.local/state).
     virtual QString stateDirectory() = 0;
-    // Mirvo's registration as a program started at login.
-    virtual std::shared_ptr<LoginItemControlling> makeLoginItem() = 0;
-    // Opens `url` with the desktop's handler for it; false when nothing could.
-    virtual bool openURL(const QUrl& url) = 0;
     // The help page shipped with Mirvo.
     virtual QUrl helpPageURL() = 0;
+    // Opens `url` with the desktop's handler for it; false when nothing could.
+    virtual bool openURL(const QUrl& url) = 0;
+    // A desktop notification with `summary`; nothing when the desktop has none.
+    virtual void notifyUser(const QString& summary) = 0;
+
+    // The process's life.
+
     // Chooses how Qt reaches the desktop; called once, before the application object exists.
     virtual void chooseQtPlatform() {}
     // Why no window can be shown (no desktop session), in a sentence; empty when they can.
     // Asked after chooseQtPlatform(), before the application object exists.
     virtual QString desktopProblem() = 0;
-    // A desktop notification with `summary`; nothing when the desktop has none.
-    virtual void notifyUser(const QString& summary) = 0;
-    // The icon in the system tray.
-    virtual std::unique_ptr<Tray> makeTray() = 0;
-    // The channel that keeps Mirvo to one process per desktop session.
-    virtual std::unique_ptr<SingleInstance> makeSingleInstance() = 0;
     // Runs `handler` on the main thread when the session asks Mirvo to end (a logout, Ctrl+C),
     // instead of the process ending on the spot. Once per process.
     virtual void onTerminationRequest(std::function<void()> handler) = 0;
