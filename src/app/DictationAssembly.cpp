@@ -1,5 +1,6 @@
 #include "DictationAssembly.h"
 
+#include "common/LaunchOptions.h"
 #include "common/Log.h"
 #include "core/CloudTranscriber.h"
 #include "core/DictationCoordinator.h"

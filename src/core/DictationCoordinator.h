@@ -7,7 +7,6 @@
 #include "Paster.h"
 #include "Polisher.h"
 #include "Transcriber.h"
-#include "common/LaunchOptions.h"
 #include "platform/PlatformServices.h"
 
 #include <QCoro/QCoroTask>
@@ -21,8 +20,6 @@
 #include <memory>
 #include <mutex>
 #include <vector>
-
-class UserDefaults;
 
 // The dictation pipeline: key down starts a transcriber and the recorder; key up stops the
 // recorder, awaits the transcript, polishes it when configured, delivers it, remembers the raw

@@ -1,15 +1,10 @@
 #pragma once
 
-#include "MirvoConfig.h"
 #include "Transcriber.h"
 
 #include <functional>
 #include <memory>
 #include <optional>
-
-class DictationFormatter;
-class ProxyClient;
-class ServiceClient;
 
 // Runs the on-device and the cloud transcriber side by side and prefers the cloud's text. A
 // recording that never rose above its noise floor, in which the device heard no word, is not

@@ -40,11 +40,6 @@ void giveToClient(const QString& path, mode_t mode) {
     ::chmod(QFile::encodeName(path).constData(), mode);
 }
 
-bool writeBytes(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
 // Finds a viewable window titled `title` under `window`.
 Window findNamed(Display* d, Window window, const QByteArray& title) {
     XTextProperty name{};
@@ -196,10 +191,10 @@ TestDesktop::TestDesktop(Kind kind, const QString& swayConfig) : kind_(kind) {
     QDir().mkpath(runtime_);
     QDir().mkpath(root_.filePath("home"));
     if (kind_ == Kind::sway)
-        writeBytes(root_.filePath("sway.conf"), ("output HEADLESS-1 resolution 1280x720\n"
-                                                 "default_border none\n" +
-                                                 swayConfig + "\n")
-                                                    .toUtf8());
+        writeFile(root_.filePath("sway.conf"), ("output HEADLESS-1 resolution 1280x720\n"
+                                                "default_border none\n" +
+                                                swayConfig + "\n")
+                                                   .toUtf8());
 }
 
 TestDesktop::~TestDesktop() {
@@ -273,12 +268,12 @@ bool TestDesktop::startKWin() {
     // its path, as installing writes it; the test helper presses keys through its fake input.
     const QString applications = root_.filePath("home/.local/share/applications");
     QDir().mkpath(applications);
-    writeBytes(applications + "/mirvo.desktop",
-               readFile(MIRVO_SOURCE_DIR "/resources/mirvo.desktop")
-                   .replace("Exec=mirvo ", "Exec=" MIRVO_BINARY " "));
-    writeBytes(applications + "/mirvo-test-keys.desktop",
-               "[Desktop Entry]\nType=Application\nName=Mirvo test keys\nExec=" MIRVO_TEST_HELPER
-               "\nNoDisplay=true\nX-KDE-Wayland-Interfaces=org_kde_kwin_fake_input\n");
+    writeFile(applications + "/mirvo.desktop",
+              readFile(MIRVO_SOURCE_DIR "/resources/mirvo.desktop")
+                  .replace("Exec=mirvo ", "Exec=" MIRVO_BINARY " "));
+    writeFile(applications + "/mirvo-test-keys.desktop",
+              "[Desktop Entry]\nType=Application\nName=Mirvo test keys\nExec=" MIRVO_TEST_HELPER
+              "\nNoDisplay=true\nX-KDE-Wayland-Interfaces=org_kde_kwin_fake_input\n");
     giveToUser(root_.filePath("home"));
     // KWin's binary carries a file capability these machines do not grant: a plain copy runs. It
     // keeps its name, which its Qt platform plugin is loaded by.
@@ -457,7 +452,7 @@ std::unique_ptr<MirvoProcess> TestDesktop::launch(const QString& home, const QSt
 bool TestDesktop::focusTarget() {
     if (targetLog_.isEmpty()) {
         targetLog_ = root_.filePath("typed.log");
-        writeBytes(targetLog_, {});
+        writeFile(targetLog_, {});
         giveToClient(targetLog_, 0666);
         // The terminal hands each key to `cat` at once, as an editor in it would see it.
         const bool started =
@@ -517,7 +512,7 @@ bool TestDesktop::dictate() {
         if (!spawn(keys, MIRVO_TEST_HELPER, {"kwin-keys", letGo, "29", "56", "35"}))
             return false;
         QTest::qWait(400);
-        return pulse_.play(speech_) && writeBytes(letGo, {}) && keys.waitForSuccess(5000);
+        return pulse_.play(speech_) && writeFile(letGo, {}) && keys.waitForSuccess(5000);
     }
     }
     return false;
@@ -527,7 +522,7 @@ bool TestDesktop::own(const ClipboardContents& contents) {
     QStringList arguments = {kind_ == Kind::x11 ? "clipboard-owner" : "wayland-clipboard-owner"};
     for (const auto& [type, bytes] : contents) {
         const QString file = root_.filePath(QStringLiteral("copied-%1").arg(++owned_));
-        if (!writeBytes(file, bytes))
+        if (!writeFile(file, bytes))
             return false;
         giveToClient(file, 0644);
         arguments.append(type + "=" + file);
