@@ -1,50 +1,47 @@
+// The Linux desktop under Mirvo, on a private X server: what each desktop offers, the X11
+// keys, clipboard and chord, the microphone, autostart, the speech engine and the user's words.
+#include "core/Paster.h"
 #include "core/Transcriber.h"
-#include "doubles/FakePlatform.h"
-#include "gui/OnboardingWindow.h"
 #include "platform/linux/LinuxPlatform.h"
 #include "platform/linux/desktop/SettingsUserDefaults.h"
 #include "platform/linux/desktop/SystemLoginItem.h"
 #include "platform/linux/speech/PocketSphinxRecognizer.h"
 #include "platform/linux/speech/UserVocabulary.h"
-#include "platform/linux/wayland/PortalGlobalShortcut.h"
+#include "platform/linux/x11/QtClipboardPasteboard.h"
+#include "platform/linux/x11/X11Connection.h"
+#include "platform/linux/x11/XInput2KeyWatcher.h"
+#include "platform/linux/x11/XTestKeyboardEvents.h"
 #include "support/Await.h"
 #include "support/LogCapture.h"
 #include "support/SpokenText.h"
-#include "support/Subprocess.h"
+#include "support/TestDesktop.h"
 #include "support/Utilities.h"
 
 #include <QApplication>
-#include <QDBusMessage>
-#include <QDBusMetaType>
-#include <QDBusObjectPath>
-#include <QDBusVirtualObject>
-#include <QDir>
+#include <QClipboard>
 #include <QElapsedTimer>
 #include <QLocalServer>
-#include <QRegularExpression>
-#include <QScopeGuard>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
 
 #include <mutex>
 
 namespace {
 
-// `sentence` spoken by flite and dictated with `hints`; `midway`, when given, runs with half the
-// audio in and must succeed. The final text, or what went wrong.
+// `sentence` spoken by flite and dictated; `midway`, when given, runs with half the audio in and
+// must succeed. The final text, or what went wrong.
 QString dictate(SpeechRecognizer& recognizer, const QString& sentence,
-                const QStringList& hints = {}, const std::function<bool()>& midway = {},
-                std::function<void(RecognitionStage)> stages = {}) {
+                const std::function<bool()>& midway = {}) {
     QTemporaryDir dir;
     const QString wav = dir.filePath("sentence.wav");
     if (!SpokenText::synthesize({sentence}, wav))
         return "(no speech)";
     auto request = std::make_shared<RecognitionRequest>();
     request->taskHint = RecognitionRequest::dictationTaskHint;
-    request->contextualStrings = hints;
-    request->stageHandler = std::move(stages);
     auto text = std::make_shared<std::optional<QString>>();
     auto mutex = std::make_shared<std::mutex>();
     auto task = recognizer.recognitionTask(request, [=](const std::optional<RecognitionResult>& r,
@@ -67,62 +64,19 @@ QString dictate(SpeechRecognizer& recognizer, const QString& sentence,
     return QTest::qWaitFor(done, 10000) ? **text : "(no result)";
 }
 
-const QString portalPath = "/org/freedesktop/portal/desktop";
-
-// The desktop portal's global shortcuts as GNOME 48 offers them: none until BindShortcuts, which
-// may ask the user. Every request is answered on a path of the portal's own making, as older
-// portals do.
-class FakeShortcutsPortal final : public QDBusVirtualObject {
-public:
-    bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
-        calls.append(message.member());
-        if (message.member() == "Get") {
-            connection.send(message.createReply(QVariant::fromValue(QDBusVariant(1u))));
-            return true;
-        }
-        const QString request = portalPath + "/request/fake/" + QString::number(calls.size());
-        connection.send(message.createReply(QVariant::fromValue(QDBusObjectPath(request))));
-        QVariantMap results;
-        uint code = 0;
-        if (message.member() == "CreateSession") {
-            token = qdbus_cast<QVariantMap>(message.arguments().value(0))
-                        .value("session_handle_token")
-                        .toString();
-            results["session_handle"] = session;
-        } else if (message.member() == "BindShortcuts") {
-            code = bindAnswer;
-            PortalShortcuts shortcuts = qdbus_cast<PortalShortcuts>(message.arguments().value(1));
-            for (PortalShortcut& shortcut : shortcuts)
-                shortcut.properties = {{"trigger_description", "Ctrl+Alt+D"}};
-            results["shortcuts"] = QVariant::fromValue(shortcuts);
-        }
-        QTimer::singleShot(1, [connection, request, code, results] {
-            connection.send(
-                QDBusMessage::createSignal(request, "org.freedesktop.portal.Request", "Response")
-                << code << results);
-        });
-        return true;
-    }
-    QString introspect(const QString&) const override { return {}; }
-
-    // What a press of the shortcut `id` of `inSession` sends.
-    static QDBusMessage signal(const char* name, const QString& inSession, const QString& id) {
-        return QDBusMessage::createSignal(portalPath, "org.freedesktop.portal.GlobalShortcuts",
-                                          name)
-               << QVariant::fromValue(QDBusObjectPath(inSession)) << id << qulonglong(0)
-               << QVariantMap();
-    }
-
-    const QString session = portalPath + "/session/fake/mirvo";
-    QStringList calls;
-    QString token;
-    uint bindAnswer = 0;
-};
+// A decoder pool on the installed model, as dictation makes it.
+std::shared_ptr<DecoderPool> decoderPool() {
+    return DecoderPool::make(PocketSphinxRecognizer::installedModelDirectory(),
+                             PocketSphinxRecognizer::decoderArguments(defaultRecognitionProfile));
+}
 
 } // namespace
 
 class LinuxDesktopTest : public QObject {
     Q_OBJECT
+
+    QTemporaryDir dir;
+    std::shared_ptr<X11Connection> x11 = std::make_shared<X11Connection>();
 
 private slots:
     // What each desktop offers: how the key is held, whether a chord is typed, and what the
@@ -168,59 +122,6 @@ private slots:
                  qPrintable(offered.missing));
         QVERIFY2(offered.keyInstructions.startsWith(instructions),
                  qPrintable(offered.keyInstructions));
-    }
-
-    // The portal's answers come as signals on request paths; presses name their session; the
-    // checklist names the keys the desktop gave.
-    void thePortalGivesTheHoldShortcut() {
-        QTemporaryDir dir;
-        const QString address = "unix:path=" + dir.filePath("bus");
-        Subprocess daemon;
-        QVERIFY(daemon.start("dbus-daemon", {"--session", "--nofork", "--address=" + address}));
-        QTRY_VERIFY(QFile::exists(dir.filePath("bus")));
-        QDBusConnection portalBus = QDBusConnection::connectToBus(address, "portal");
-        FakeShortcutsPortal portal;
-        qDBusRegisterMetaType<PortalShortcut>();
-        qDBusRegisterMetaType<PortalShortcuts>();
-        const auto unregister = qScopeGuard([&] { portalBus.unregisterObject(portalPath); });
-        QVERIFY(portalBus.registerVirtualObject(portalPath, &portal) &&
-                portalBus.registerService("org.freedesktop.portal.Desktop"));
-        // Mirvo's own bus connection is made here, on first use.
-        ScopedVariable bus("DBUS_SESSION_BUS_ADDRESS", address.toUtf8());
-        ScopedVariable wayland("WAYLAND_DISPLAY", "mirvo-no-compositor");
-        ScopedVariable gnome("XDG_CURRENT_DESKTOP", "GNOME");
-        LinuxPlatform platform;
-
-        const std::unique_ptr<GlobalShortcut> shortcut = platform.makeGlobalShortcut();
-        QVERIFY(shortcut);
-        QSignalSpy pressed(shortcut.get(), &GlobalShortcut::pressed);
-        QSignalSpy released(shortcut.get(), &GlobalShortcut::released);
-        shortcut->bind("Hold to dictate", "Control_R");
-        QTRY_VERIFY(platform.capabilities().keyInstructions.endsWith(
-            "Ctrl+V. Hold Ctrl+Alt+D (your desktop's shortcut \"Hold to dictate\"), speak, and "
-            "release."));
-        QCOMPARE(platform.holdKeyDisplayName("Control_R"), QStringLiteral("Ctrl+Alt+D"));
-        QCOMPARE(portal.calls,
-                 (QStringList{"Get", "CreateSession", "ListShortcuts", "BindShortcuts"}));
-        QCOMPARE(portal.token, QStringLiteral("mirvo"));
-
-        for (const auto& [name, session, id] :
-             {std::tuple{"Activated", portal.session, "hold-to-dictate"},
-              std::tuple{"Activated", portal.session, "hold-to-dictate"},
-              std::tuple{"Activated", portal.session + "x", "hold-to-dictate"},
-              std::tuple{"Deactivated", portal.session, "another"},
-              std::tuple{"Deactivated", portal.session, "hold-to-dictate"}})
-            portalBus.send(FakeShortcutsPortal::signal(name, session, id));
-        QTRY_COMPARE(released.size(), 1);
-        QCOMPARE(pressed.size(), 2);
-
-        portal.bindAnswer = 1; // the user said no
-        const std::unique_ptr<GlobalShortcut> refused = platform.makeGlobalShortcut();
-        QSignalSpy failed(refused.get(), &GlobalShortcut::failed);
-        refused->bind("Hold to dictate", "Control_R");
-        QTRY_COMPARE(failed.size(), 1);
-        QCOMPARE(failed.first().first().toString(),
-                 QStringLiteral("BindShortcuts: declined by the user"));
     }
 
     void microphoneNeedsAnAnsweringSoundServer() {
@@ -336,9 +237,7 @@ private slots:
         QTemporaryDir dir;
         const QString path = dir.filePath("sentence.wav");
         QVERIFY(SpokenText::synthesize({"please send the quarterly report to the team"}, path));
-        auto pool =
-            DecoderPool::make(PocketSphinxRecognizer::installedModelDirectory(),
-                              PocketSphinxRecognizer::decoderArguments(defaultRecognitionProfile));
+        auto pool = decoderPool();
         pool->prepare(); // loaded before the clock starts
         pool->waitUntilSettled();
         PocketSphinxRecognizer recognizer(pool);
@@ -374,29 +273,9 @@ private slots:
         QCOMPARE(pool->decoderCount(), 1);
     }
 
-    // A dictation that comes before the first decoder is ready is told so, then decoded whole;
-    // one that comes while the ready decoder learns new words is decoded by a spare meanwhile.
+    // A dictation that comes while the ready decoder learns new words (a lesson held up here
+    // until the dictation is done) is decoded by a spare meanwhile.
     void aDictationWaitsAtMostOneLoad() {
-        const QString model = PocketSphinxRecognizer::installedModelDirectory();
-        const QStringList arguments =
-            PocketSphinxRecognizer::decoderArguments(defaultRecognitionProfile);
-        {
-            auto pool = DecoderPool::make(model, arguments);
-            PocketSphinxRecognizer recognizer(pool);
-            std::mutex mutex;
-            QList<RecognitionStage> stages;
-            const QString text =
-                dictate(recognizer, "please send the report", {}, {}, [&](RecognitionStage stage) {
-                    std::lock_guard lock(mutex);
-                    stages.append(stage);
-                });
-            QCOMPARE(text, QStringLiteral("please send the report"));
-            std::lock_guard lock(mutex);
-            QCOMPARE(stages, (QList<RecognitionStage>{RecognitionStage::waitingForModel,
-                                                      RecognitionStage::decoding}));
-        }
-
-        // A lesson held up until the dictation is done.
         std::mutex mutex;
         std::condition_variable changed;
         enum { open, armed, holding, released } gate = open;
@@ -410,7 +289,9 @@ private slots:
             return Teaching{};
         };
         // Joined when it goes, before the gate it learns through.
-        auto pool = std::make_shared<DecoderPool>(model, arguments, 5.0, teaching);
+        auto pool = std::make_shared<DecoderPool>(
+            PocketSphinxRecognizer::installedModelDirectory(),
+            PocketSphinxRecognizer::decoderArguments(defaultRecognitionProfile), 5.0, teaching);
         pool->prepare();
         pool->waitUntilSettled();
         PocketSphinxRecognizer recognizer(pool);
@@ -453,9 +334,7 @@ private slots:
 
     // Letting go of the speech engine while a decoder loads does not wait for the load.
     void lettingGoOfTheSpeechEngineNeverWaits() {
-        auto pool =
-            DecoderPool::make(PocketSphinxRecognizer::installedModelDirectory(),
-                              PocketSphinxRecognizer::decoderArguments(defaultRecognitionProfile));
+        auto pool = decoderPool();
         pool->prepare();
         QTRY_COMPARE(pool->decoderCount(), 1);
         QElapsedTimer clock;
@@ -465,9 +344,7 @@ private slots:
 
         // The last owner lets go in a task's handler, on one of the pool's own threads.
         auto owner = std::make_shared<std::shared_ptr<SpeechRecognizer>>(
-            std::make_shared<PocketSphinxRecognizer>(DecoderPool::make(
-                PocketSphinxRecognizer::installedModelDirectory(),
-                PocketSphinxRecognizer::decoderArguments(defaultRecognitionProfile))));
+            std::make_shared<PocketSphinxRecognizer>(decoderPool()));
         auto request = std::make_shared<RecognitionRequest>();
         std::atomic<bool> answered{false};
         const auto task = (*owner)->recognitionTask(
@@ -488,7 +365,7 @@ private slots:
         QVERIFY(writeFile(path, "Kotlin\n"));
         auto vocabulary = std::make_shared<VocabularyWatcher>(path);
         const auto recognizer = PocketSphinxRecognizer::makeProvider({}, vocabulary)("en-US");
-        const QString kotlin = dictate(*recognizer, "the mobile app is written in kotlin", {}, [&] {
+        const QString kotlin = dictate(*recognizer, "the mobile app is written in kotlin", [&] {
             return writeFile(path, "Kotlin\nAnsible\n") &&
                    QTest::qWaitFor([&] { return vocabulary->current()->phrases.size() == 2; });
         });
@@ -517,6 +394,89 @@ private slots:
         const QUrl help = LinuxPlatform().helpPageURL();
         QVERIFY2(QFile::exists(help.toLocalFile()), qPrintable(help.toString()));
         QVERIFY(readFile(help.toLocalFile()).contains("id=\"hold-key\""));
+    }
+
+    // Asking about a window that has gone is an X error; trapped, the process lives on.
+    void vanishedWindowsAreSurvived() {
+        Display* display = x11->display();
+        {
+            X11ErrorTrap trap(display);
+            XClassHint hint = {nullptr, nullptr};
+            XGetClassHint(display, Window(0x3fffff7), &hint);
+            QVERIFY(trap.caughtError());
+        }
+        X11ErrorTrap clean(display);
+        XSync(display, False);
+        QVERIFY(!clean.caughtError());
+    }
+
+    // The dictation is marked for clipboard managers while it is there, and a modifier still
+    // held does not turn the chord into another shortcut. (What the user had copied coming
+    // back is DictationTest's.)
+    void pastesPastAHeldModifierAndHidesFromManagers() {
+        TestDesktop desktop;
+        const ClipboardContents mine = {{"text/plain", "the user's own words"}};
+        QVERIFY(desktop.own(mine));
+        QVERIFY(desktop.focusTarget());
+        auto pasteboard = std::make_shared<QtClipboardPasteboard>();
+        PasteboardPaster paster(pasteboard, std::make_shared<XTestKeyboardEvents>(x11));
+        fakeKey("Alt_L", true);
+        paster.paste("dictated words");
+        QVERIFY(desktop.clipboard("TARGETS").contains("x-kde-passwordManagerHint"));
+        QTRY_COMPARE(desktop.typed(), QStringLiteral("dictated words"));
+        fakeKey("Alt_L", false);
+        QVERIFY(pasteboard->fetchCount() > 0);
+        QVERIFY(desktop.clipboardHolds(mine));
+    }
+
+    // An owner that never answers leaves a snapshot incomplete, which is never restored.
+    void aClipboardOwnerThatNeverAnswers() {
+        Display* other = XOpenDisplay(nullptr);
+        QVERIFY(other);
+        const Window window =
+            XCreateSimpleWindow(other, DefaultRootWindow(other), 0, 0, 1, 1, 0, 0, 0);
+        XSetSelectionOwner(other, XInternAtom(other, "CLIPBOARD", False), window, CurrentTime);
+        XSync(other, False);
+        // An earlier paste left this process the owner until it hears it is no longer.
+        QTRY_VERIFY(!QGuiApplication::clipboard()->ownsClipboard());
+        QtClipboardPasteboard pasteboard;
+        const PasteboardPaster::Snapshot snapshot = PasteboardPaster::snapshot(pasteboard);
+        XCloseDisplay(other);
+        QVERIFY(!snapshot.complete);
+    }
+
+    void terminalsGetControlShiftV() {
+        TextField terminal(dir.path(), {"-name", "xterm"});
+        QVERIFY(terminal.waitReady());
+        XTestKeyboardEvents keyboard(x11);
+        keyboard.postPasteChord();
+        QTRY_VERIFY(terminal.lines().contains("key Ctrl+Shift+V"));
+
+        TextField editor(dir.path());
+        QVERIFY(editor.waitReady());
+        keyboard.postPasteChord();
+        QTRY_VERIFY(editor.lines().contains("key Ctrl+V"));
+        QVERIFY(!editor.lines().contains("key Ctrl+Shift+V"));
+    }
+
+    // Any key the user names is watched, and not taken: keys typed while it is held still
+    // reach the focused application. A name that is no key makes no watcher.
+    void theHoldKeyIsWatchedNotTaken() {
+        TextField field(dir.path());
+        QVERIFY(field.waitReady());
+        for (const char* key : {"Control_R", "Super_R"}) {
+            QList<bool> changes;
+            auto watcher =
+                XInput2KeyWatcher::create(key, [&changes](bool held) { changes.append(held); });
+            QVERIFY(watcher);
+            fakeKey(key, true);
+            fakeKey("a", true);
+            fakeKey("a", false);
+            fakeKey(key, false);
+            QTRY_COMPARE(changes, (QList<bool>{true, false}));
+        }
+        QTRY_VERIFY(field.lines().contains("key Ctrl+A"));
+        QVERIFY(!XInput2KeyWatcher::create("NoSuchKey", [](bool) {}));
     }
 };
 
