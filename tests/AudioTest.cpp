@@ -1,11 +1,10 @@
-// Audio capture: the WAV image, the accumulator's conversion to 16 kHz mono, the recorders on a
-// recording engine and a file, and the microphone through a private PulseAudio server (whose
-// fidelity the dictations of the desktop scenarios judge by the words recognised).
+// Audio capture: the WAV image, the accumulator's conversion to 16 kHz mono, the file recorder,
+// and the microphone through a private PulseAudio server (whose fidelity the dictations of the
+// desktop scenarios judge by the words recognised).
 #include "common/MirvoError.h"
 #include "core/AudioRecorder.h"
 #include "core/PCMAccumulator.h"
 #include "core/WAVEncoder.h"
-#include "doubles/FakePlatform.h"
 #include "platform/linux/sound/PulseAudioEngine.h"
 #include "platform/linux/sound/SndFileAudioFile.h"
 #include "support/LogCapture.h"
@@ -108,6 +107,8 @@ private slots:
             << 48000.0 << 2 << int(SampleType::float32) << true << true << full / 2;
         QTest::newRow("44.1 kHz mono int16")
             << 44100.0 << 1 << int(SampleType::int16) << true << false << full;
+        QTest::newRow("16 kHz mono int16, as it is")
+            << 16000.0 << 1 << int(SampleType::int16) << true << false << full;
     }
 
     void resamplesAndMixesDownKeepingPitchAndLevel() {
@@ -127,6 +128,8 @@ private slots:
         // The resampler's filter delay stays inside it (the stream is never ended).
         const size_t n = accumulator.sampleCount();
         QVERIFY2(n <= 32000 && n >= 32000 - 600, qPrintable(QString::number(n)));
+        if (rate == speechSampleRate) // nothing to convert: every sample passes
+            QCOMPARE(n, size_t(32000));
         const std::vector<int16_t> s = samplesOf(accumulator.makeWAV());
         QVERIFY(qAbs(Signals::frequency(s, 2000, n - 100, 16000) - 440) < 1.0);
         const double level = Signals::rms(s, 2000, n - 100);
@@ -135,21 +138,6 @@ private slots:
         QVERIFY(logs.lines().isEmpty());
         accumulator.reset();
         QCOMPARE(accumulator.makeWAV().size(), 44);
-    }
-
-    void sixteenKilohertzMonoPassesThrough() {
-        PCMAccumulator accumulator;
-        const auto speech = makeSpeechFormat();
-        std::vector<int16_t> expected;
-        uint32_t seed = 1;
-        AudioBufferPtr b = AudioBuffer::make(speech, 1000);
-        for (int i = 0; i < 1000; ++i) {
-            seed = seed * 1103515245u + 12345u;
-            expected.push_back(b->int16Channel(0)[i] = int16_t(seed >> 16));
-        }
-        b->setFrameLength(1000);
-        accumulator.append(b);
-        QVERIFY(samplesOf(accumulator.makeWAV()) == expected);
     }
 
     void unusableInputIsLoggedAndDropped() {
@@ -186,35 +174,6 @@ private slots:
         const auto empty =
             AudioBuffer::make(makeAudioFormat(48000, 1, SampleType::float32, false), 8);
         QCOMPARE(AVEngineAudioRecorder::rms(*empty), 0.f); // no frames
-    }
-
-    void theMicrophoneRecorderManagesItsTap() {
-        auto engine = std::make_unique<FakeAudioEngine>();
-        FakeAudioEngine& fake = *engine;
-        AVEngineAudioRecorder recorder(std::move(engine));
-        QList<float> levels;
-        int buffers = 0;
-        recorder.onBuffer = [&](const AudioBufferPtr&) { ++buffers; };
-        recorder.onRMS = [&](float level) { levels.append(level); };
-        recorder.stop(); // never started: nothing to undo
-        QCOMPARE(fake.stops + fake.tapsRemoved, 0);
-        recorder.start();
-        QCOMPARE(fake.tapBufferSize, 1024u);
-        fake.capture(constant(makeAudioFormat(48000, 1, SampleType::float32, false), 1024,
-                              [](auto, auto) { return 0.25f; }));
-        QCOMPARE(buffers, 1);
-        QCOMPARE(levels, QList<float>{0.25f});
-        recorder.stop();
-        recorder.stop();
-        QCOMPARE(fake.stops, 1);
-        QCOMPARE(fake.tapsRemoved, 1);
-
-        // A failed start removes the tap again and rethrows the engine's error unchanged.
-        fake.startError =
-            std::make_exception_ptr(MirvoError(MirvoError::Kind::noMicrophone, "no source"));
-        expectNoMicrophone(recorder);
-        recorder.stop(); // the tap is already gone
-        QCOMPARE(fake.tapsRemoved, 2);
     }
 
     void theFileRecorderDeliversTheWholeFileOnceAfterFiftyMilliseconds() {

@@ -197,7 +197,10 @@ private slots:
 
     void launchesStartWhatIsDue() {
         QFETCH(LaunchCase, c);
+        QTemporaryDir home; // with a configuration, which test mode ignores
+        writeConfig(home.path(), true);
         Shell s(c.variables, c.seen);
+        s.platform.supportDirectory = home.path();
         DesktopCapabilities& desktop = s.platform.desktop;
         desktop.screen = c.screen;
         if (!c.keyObservable)
@@ -221,7 +224,7 @@ private slots:
             QVERIFY2(!s.platform.log->calls().contains(service), qPrintable(service));
         // The first update check comes soon after a normal launch, never in test mode.
         if (test)
-            QVERIFY(!s.platform.http);
+            QVERIFY(!s.platform.http && s.logs.startingWith("[Mirvo/Config]").isEmpty());
         else
             QTRY_VERIFY(s.platform.http && s.platform.http->requests.size() == 1);
         // Key access missing at a start clears the completed checklist; without a screen there
@@ -245,17 +248,6 @@ private slots:
             QTRY_COMPARE(s.platform.userNotifications, QStringList{"Copied — press Ctrl+V"});
             QCOMPARE(s.platform.pasteboard->text(), QStringLiteral("Left for you"));
         }
-    }
-
-    void testModeIgnoresTheConfiguration() {
-        QTemporaryDir home;
-        writeConfig(home.path(), true);
-        Shell s({"MIRVO_TEST_MODE=1"}, true);
-        s.platform.supportDirectory = home.path();
-        s.launch();
-        QTRY_VERIFY(s.logs.contains("[Mirvo] coordinator up (test mode)"));
-        QVERIFY(s.logs.startingWith("[Mirvo/Config]").isEmpty());
-        QVERIFY(!s.platform.log->calls().contains("makeHTTPSession"));
     }
 
     void assemblyFollowsTheUserDefaultsAndTheConfiguration() {
