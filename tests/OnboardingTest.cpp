@@ -9,7 +9,6 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QGraphicsOpacityEffect>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollArea>
@@ -146,29 +145,6 @@ private slots:
             QTRY_COMPARE(c.controller->model().state().launchAtLogin, granted);
             QVERIFY(!buttonShown(c.button(step, label)));
         }
-    }
-
-    void theTextsFollowTheDesktop() {
-        Checklist c({10, 0.05});
-        c.platform.desktop.missing = "No X11 display.";
-        c.controller->show();
-        const auto texts = [&](S step) {
-            QStringList texts;
-            for (QLabel* l : c.controller->window()
-                                 ->findChild<QWidget*>(rawValue(step))
-                                 ->findChildren<QLabel*>())
-                texts.append(l->text());
-            return texts;
-        };
-        QTRY_VERIFY(texts(S::accessibility).contains("No X11 display."));
-        c.platform.desktop.missing.clear(); // say, the missing extension was installed
-        c.controller->show();               // brought forward: checks again
-        QTRY_VERIFY(texts(S::accessibility).contains("Needs the Control_R key."));
-        QVERIFY(!texts(S::accessibility).contains("No X11 display."));
-        c.platform.shortcutKeys = "Ctrl+Alt+H"; // the desktop's shortcut got its keys
-        c.controller->show();
-        QTRY_VERIFY(texts(S::fnKeyDemo).contains("Try pressing Ctrl+Alt+H"));
-        QVERIFY(texts(S::accessibility).contains("Needs Ctrl+Alt+H."));
     }
 
     // While the try-it step is open and usable, visible text confirms it, once per change,

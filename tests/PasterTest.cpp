@@ -27,49 +27,12 @@ struct Rig {
     std::unique_ptr<PasteboardPaster> paster;
 };
 
-bool sameItems(const std::vector<Item>& a, const std::vector<Item>& b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        auto x = a[i].types, y = b[i].types;
-        std::sort(x.begin(), x.end());
-        std::sort(y.begin(), y.end());
-        if (x != y)
-            return false;
-    }
-    return true;
-}
-
 } // namespace
 
 class PasterTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void pastesThenRestoresEveryItemAndType() {
-        Rig rig;
-        const std::vector<Item> original = {
-            {{{"text/plain", "one"}, {"text/html", "<b>one</b>"}}, {}, {}},
-            {{{"image/png", QByteArray("\x89PNG\0\1", 6)}, {"application/x-custom", "c"}}, {}, {}},
-        };
-        rig.pasteboard->items = original;
-        rig.keyboard->onChord = [&] {
-            // The chord comes right after the text went on the clipboard.
-            QCOMPARE(rig.pasteboard->text(), QStringLiteral("dictated"));
-        };
-        rig.paster->paste(QStringLiteral("dictated"));
-        QCOMPARE(rig.keyboard->chords, 1);
-        QCOMPARE(rig.pasteboard->calls.mid(0, 3),
-                 (QStringList{"items", "clear", "setString dictated (transient)"}));
-
-        // Not before the delay, and not before the text was fetched.
-        QTest::qWait(150);
-        QCOMPARE(rig.pasteboard->text(), QStringLiteral("dictated"));
-        rig.pasteboard->fetch();
-        QTRY_VERIFY(sameItems(rig.pasteboard->items, original));
-        QCOMPARE(rig.pasteboard->calls.mid(3), (QStringList{"clear", "write 2"}));
-    }
-
     void restoresAfterTheLongestWaitWhenNobodyFetches() {
         Rig rig(0.1, 0.5);
         rig.pasteboard->items = {{{{"text/plain", "mine"}}, {}, {}}};

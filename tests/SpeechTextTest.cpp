@@ -71,17 +71,6 @@ private slots:
                  written.split(' ', Qt::SkipEmptyParts).size());
     }
 
-    void tokensKeepTheTimeOfTheirFirstWord() {
-        RecognitionResult spoken;
-        spoken.formattedString = "postgresql at three thirty p m comma anna";
-        spoken.segmentTimestamps = {0.5, 1.0, 1.5, 2.0, 2.5, 2.6, 3.0, 3.5};
-        const DictationFormatter formatter(
-            {true, {{"postgresql", "PostgreSQL"}, {"anna", "Anna"}}});
-        const RecognitionResult out = formatter.format(spoken);
-        QCOMPARE(out.formattedString, "PostgreSQL at 3:30 PM, Anna");
-        QCOMPARE(out.segmentTimestamps, (std::vector<double>{0.5, 1.0, 1.5, 2.5, 3.5}));
-    }
-
     // A service writes its own capitals, digits and punctuation: they stay, and the marks said
     // aloud replace what it put around their words.
     void writesWhatAServiceWrote() {

@@ -4,13 +4,11 @@
 #include "gui/OnboardingView.h"
 #include "gui/OnboardingWindow.h"
 #include "platform/linux/LinuxPlatform.h"
-#include "support/SpokenText.h"
 #include "support/TestDesktop.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFileInfo>
 #include <QLayout>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -28,10 +26,6 @@ const QString checklistTitle = QStringLiteral("Welcome to Mirvo");
 constexpr int quitDowns = 7;
 const QString sampleText = QStringLiteral("please send the quarterly report to the finance team "
                                           "before noon the meeting has moved to thursday");
-
-double wer(const QString& heard, const QString& spoken = sampleText) {
-    return SpokenText::wordErrorRate(SpokenText::words(spoken), SpokenText::words(heard));
-}
 
 // Where a checklist button is on the screen: the same view, laid out here in the same state,
 // placed where the real window is.
@@ -111,6 +105,9 @@ private slots:
             QTest::qWait(1000);
             QVERIFY(desktop.dictate());
             QVERIFY(app->waitFor("[Mirvo] pasted"));
+            // Outside test mode the log has the transcript's length, not its words.
+            QVERIFY(app->log().contains(
+                QRegularExpression(R"(\[Mirvo\] raw transcript: \(\d+ characters\))")));
             leave(*app);
             QVERIFY2(app->exitsCleanly(5000), qPrintable(name));
             QVERIFY2(app->log().contains("[Mirvo] clipboard restored before quitting"),
@@ -121,39 +118,6 @@ private slots:
                          qPrintable(managerSaid()));
             QCOMPARE(desktop.clipboard(), mine);
         }
-    }
-
-    // A toggle shortcut's command, and a dictation with no window to go to, which is kept for
-    // pasting again. (Each desktop's own key is in DictationTest.)
-    void aToggleAndADictationWithNowhereToGo() {
-        QVERIFY(desktop.own({{"text/plain", "what the user had"}}));
-        const QString home = desktop.newHome();
-        const auto command = [&](const char* argument, QString* said = nullptr) {
-            return MirvoProcess::command(home, TestDesktop::environment(home), {argument}, said);
-        };
-        QString said;
-        QVERIFY(!command("--hold", &said));
-        QVERIFY2(said.contains("mirvo: --hold: Mirvo is not running"), qPrintable(said));
-        auto app = desktop.launch(home);
-        QVERIFY(app->waitFor("[Mirvo] coordinator up"));
-        QVERIFY(desktop.closeChecklist());
-        QTest::qWait(1000); // the speech model warms up
-
-        QVERIFY(command("--toggle"));
-        QVERIFY(desktop.pulse().play(desktop.dir() + "/spoken.wav"));
-        QVERIFY(command("--toggle"));
-        QVERIFY(app->waitFor("[Mirvo] pasted"));
-        QTRY_VERIFY_WITH_TIMEOUT(wer(desktop.typed()) <= 25, 5000);
-        focusNothing();
-        QVERIFY(desktop.dictate());
-        QVERIFY(app->waitFor("[Mirvo] paste failed: no window has the keyboard focus"));
-        QCOMPARE(desktop.clipboard(), QByteArray("what the user had"));
-        QVERIFY(desktop.focusTarget());
-        QVERIFY(command("--paste-last"));
-        QTRY_VERIFY_WITH_TIMEOUT(wer(desktop.typed(), sampleText + " " + sampleText) <= 25, 5000);
-        QVERIFY(!QFileInfo::exists(home + "/.local/state/mirvo")); // not asked to keep them
-        QVERIFY(app->log().contains(
-            QRegularExpression(R"(\[Mirvo\] raw transcript: \(\d+ characters\))")));
     }
 
     // Answers as a Linux program does, with no desktop session needed.

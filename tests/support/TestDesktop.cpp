@@ -150,13 +150,6 @@ bool focusWindowNamed(const QString& title) {
     });
 }
 
-void focusNothing() {
-    Display* d = XOpenDisplay(nullptr);
-    XSetInputFocus(d, None, RevertToNone, CurrentTime);
-    XSync(d, False);
-    XCloseDisplay(d);
-}
-
 TextField::TextField(const QString& dir, const QStringList& extra) {
     static int counter = 0;
     log_ = dir + QStringLiteral("/field-%1.log").arg(++counter);

@@ -133,8 +133,6 @@ QRect windowNamed(const QString& title);
 // (WM_DELETE_WINDOW); false when there is no such window.
 bool closeWindowNamed(const QString& title);
 bool focusWindowNamed(const QString& title);
-// Leaves no window with the keyboard focus, as when the focused one closed.
-void focusNothing();
 
 // The test helper's text field on X11, and what it logged: "ready", "text <contents>" on every
 // change, "key <chord>" for key presses.
