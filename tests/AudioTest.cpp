@@ -101,14 +101,12 @@ private slots:
         QTest::addColumn<bool>("rightSilent");
         const double full = 0.5 * 32768 / std::sqrt(2.0);
         QTest::addColumn<double>("expectedRms");
-        QTest::newRow("48 kHz stereo float")
-            << 48000.0 << 2 << int(SampleType::float32) << false << false << full;
-        QTest::newRow("48 kHz stereo float, right silent")
-            << 48000.0 << 2 << int(SampleType::float32) << true << true << full / 2;
-        QTest::newRow("44.1 kHz mono int16")
-            << 44100.0 << 1 << int(SampleType::int16) << true << false << full;
-        QTest::newRow("16 kHz mono int16, as it is")
-            << 16000.0 << 1 << int(SampleType::int16) << true << false << full;
+        addRow("48 kHz stereo float", 48000.0, 2, int(SampleType::float32), false, false, full);
+        addRow("48 kHz stereo float, right silent", 48000.0, 2, int(SampleType::float32), true,
+               true, full / 2);
+        addRow("44.1 kHz mono int16", 44100.0, 1, int(SampleType::int16), true, false, full);
+        addRow("16 kHz mono int16, as it is", 16000.0, 1, int(SampleType::int16), true, false,
+               full);
     }
 
     void resamplesAndMixesDownKeepingPitchAndLevel() {

@@ -4,6 +4,7 @@
 #include "doubles/FakeComponents.h"
 #include "doubles/FakePlatform.h"
 #include "support/LogCapture.h"
+#include "support/Utilities.h"
 
 #include <QTest>
 
@@ -206,19 +207,16 @@ private slots:
         QTest::addColumn<PasteOutcome>("outcome");
         QTest::addColumn<QString>("line");
         QTest::addColumn<QString>("error"); // what the HUD then says; empty: it fades out
-        QTest::newRow("pasted") << PasteOutcome::pasted << "[Mirvo] pasted" << QString();
+        addRow("pasted", PasteOutcome::pasted, "[Mirvo] pasted", QString());
         const QString saved = DictationCoordinator::savedMessage;
-        QTest::newRow("copy failed")
-            << PasteOutcome::failed
-            << "[Mirvo] paste failed: the text could not be put on the clipboard, so no paste was "
-               "sent"
-            << saved;
-        QTest::newRow("no paste chord here")
-            << PasteOutcome::copiedForUser
-            << "[Mirvo] copied to the clipboard for the user to paste" << saved;
-        QTest::newRow("no focused window")
-            << PasteOutcome::noTarget << "[Mirvo] paste failed: no window has the keyboard focus"
-            << saved;
+        addRow("copy failed", PasteOutcome::failed,
+               "[Mirvo] paste failed: the text could not be put on the clipboard, so no paste was "
+               "sent",
+               saved);
+        addRow("no paste chord here", PasteOutcome::copiedForUser,
+               "[Mirvo] copied to the clipboard for the user to paste", saved);
+        addRow("no focused window", PasteOutcome::noTarget,
+               "[Mirvo] paste failed: no window has the keyboard focus", saved);
     }
 
     void deliveryOutcomesAreReported() {
@@ -288,19 +286,16 @@ private slots:
         QTest::addColumn<std::exception_ptr>("error");
         QTest::addColumn<QString>("printed");
         QTest::addColumn<QString>("message");
-        QTest::newRow("no microphone, after transcriber started")
-            << true << errorOf(MirvoError(MirvoError::Kind::noMicrophone, "no source"))
-            << "no source (no microphone)"
-            << "No microphone found. Check your sound settings.";
-        QTest::newRow("dictation off")
-            << false << errorOf(MirvoError(MirvoError::Kind::speechModelUnusable, "off"))
-            << "off (speech model unusable)"
-            << "Model broken.";
-        QTest::newRow("unavailable")
-            << false << errorOf(TranscriberError::unavailable()) << "unavailable"
-            << "Speech recognition unavailable for this language.";
-        QTest::newRow("anything else") << true << errorOf(std::runtime_error("boom")) << "boom"
-                                       << "Couldn't start dictation.";
+        addRow("no microphone, after transcriber started", true,
+               errorOf(MirvoError(MirvoError::Kind::noMicrophone, "no source")),
+               "no source (no microphone)", "No microphone found. Check your sound settings.");
+        addRow("dictation off", false,
+               errorOf(MirvoError(MirvoError::Kind::speechModelUnusable, "off")),
+               "off (speech model unusable)", "Model broken.");
+        addRow("unavailable", false, errorOf(TranscriberError::unavailable()), "unavailable",
+               "Speech recognition unavailable for this language.");
+        addRow("anything else", true, errorOf(std::runtime_error("boom")), "boom",
+               "Couldn't start dictation.");
     }
 
     void startFailuresShowTheirMessage() {

@@ -84,32 +84,16 @@ private slots:
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("steps");
         QTest::addColumn<QString>("events");
-        QTest::newRow("the key") << "key"
-                                 << "down up down up"
-                                 << "D U D U";
-        QTest::newRow("key passes on, late release") << "key"
-                                                     << "hold down up release"
-                                                     << "D D U";
-        QTest::newRow("toggles") << "key"
-                                 << "toggle toggle toggle"
-                                 << "D U D";
-        QTest::newRow("toggle, then the key") << "key"
-                                              << "toggle down up toggle"
-                                              << "D D U D";
-        QTest::newRow("commands alone") << "none"
-                                        << "release hold hold release"
-                                        << "D U";
-        QTest::newRow("shortcut repeats while held") << "shortcut"
-                                                     << "press press press let-go let-go press "
-                                                        "let-go"
-                                                     << "D U D U";
-        QTest::newRow("shortcut held past a dictation's end") << "shortcut"
-                                                              << "press forget press press "
-                                                                 "let-go press let-go"
-                                                              << "D U D U";
-        QTest::newRow("shortcut and commands") << "shortcut"
-                                               << "toggle press let-go toggle"
-                                               << "D D U D";
+        addRow("the key", "key", "down up down up", "D U D U");
+        addRow("key passes on, late release", "key", "hold down up release", "D D U");
+        addRow("toggles", "key", "toggle toggle toggle", "D U D");
+        addRow("toggle, then the key", "key", "toggle down up toggle", "D D U D");
+        addRow("commands alone", "none", "release hold hold release", "D U");
+        addRow("shortcut repeats while held", "shortcut",
+               "press press press let-go let-go press let-go", "D U D U");
+        addRow("shortcut held past a dictation's end", "shortcut",
+               "press forget press press let-go press let-go", "D U D U");
+        addRow("shortcut and commands", "shortcut", "toggle press let-go toggle", "D D U D");
     }
 
     void keyAndCommandsShareOneStateMachine() {

@@ -90,16 +90,16 @@ private slots:
         using C = DesktopCapabilities::PasteChord;
         const QString x11 = "Mirvo needs the X11 input extensions";
         const QString bindings = "Mirvo pastes the transcript into whichever app has focus";
-        QTest::newRow("x11") << "x11" << true << int(C::xtest) << "" << x11;
-        QTest::newRow("no display") << "" << true << int(C::xtest) << "Mirvo finds no X11" << x11;
+        addRow("x11", "x11", true, int(C::xtest), "", x11);
+        addRow("no display", "", true, int(C::xtest), "Mirvo finds no X11", x11);
         // A wlroots compositor that does not answer offers nothing.
-        QTest::newRow("sway") << "sway" << true << int(C::virtualKeyboard)
-                              << "The compositor does not offer the clipboard" << bindings;
-        QTest::newRow("sway, no helpers") << "sway" << false << int(C::virtualKeyboard)
-                                          << "Mirvo needs wl-copy, wl-paste, wtype" << bindings;
+        addRow("sway", "sway", true, int(C::virtualKeyboard),
+               "The compositor does not offer the clipboard", bindings);
+        addRow("sway, no helpers", "sway", false, int(C::virtualKeyboard),
+               "Mirvo needs wl-copy, wl-paste, wtype", bindings);
         // GNOME: the clipboard only, and the checklist says so.
-        QTest::newRow("gnome") << "GNOME" << true << int(C::none) << ""
-                               << "This desktop (GNOME on Wayland) lets no program paste";
+        addRow("gnome", "GNOME", true, int(C::none), "",
+               "This desktop (GNOME on Wayland) lets no program paste");
     }
     void eachDesktopSaysWhatItOffers() {
         QFETCH(QString, session);

@@ -5,6 +5,7 @@
 #include "gui/OnboardingWindow.h"
 #include "support/Await.h"
 #include "support/LogCapture.h"
+#include "support/Utilities.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -113,13 +114,13 @@ private slots:
         QTest::addColumn<QString>("label");
         QTest::addColumn<bool>("deny");
         QTest::addColumn<QString>("call"); // what the platform is asked
-        QTest::newRow("speech, no model") << S::speechRecognition << "Allow" << true
-                                          << "openURL file:///help/help.html#speech-model";
-        QTest::newRow("model") << S::dictationEnabled << "Open Settings" << false
-                               << "openURL file:///help/help.html#speech-model";
-        QTest::newRow("keys") << S::accessibility << "Open Settings" << true
-                              << "openURL file:///help/help.html#x11";
-        QTest::newRow("launch at login") << S::launchAtLogin << "Enable" << false << QString();
+        addRow("speech, no model", S::speechRecognition, "Allow", true,
+               "openURL file:///help/help.html#speech-model");
+        addRow("model", S::dictationEnabled, "Open Settings", false,
+               "openURL file:///help/help.html#speech-model");
+        addRow("keys", S::accessibility, "Open Settings", true,
+               "openURL file:///help/help.html#x11");
+        addRow("launch at login", S::launchAtLogin, "Enable", false, QString());
     }
 
     void buttonsActOnTheirSteps() {

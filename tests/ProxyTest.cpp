@@ -132,35 +132,33 @@ private slots:
     void rejectsTheWholeFileOnAnyFault_data() {
         QTest::addColumn<QByteArray>("data");
         QTest::addColumn<QString>("message");
-        QTest::newRow("truncated")
-            << config().left(40) << "the data is not valid JSON (unterminated string at byte 40)";
+        addRow("truncated", config().left(40),
+               "the data is not valid JSON (unterminated string at byte 40)");
         // One row per kind of fault.
-        QTest::newRow("missing") << config({{"clientId", removed}}) << "key \"clientId\" not found";
-        QTest::newRow("null") << config({{"enablePolish", QJsonValue::Null}})
-                              << "key \"enablePolish\" is null; expected a boolean";
-        QTest::newRow("switch as string")
-            << config({{"enablePolish", "true"}})
-            << "key \"enablePolish\" has the wrong type: expected a boolean, found a string";
-        QTest::newRow("target as array")
-            << config({{"transcribeTargets", QJsonArray{QJsonValue(QJsonArray{1})}}})
-            << "\"transcribeTargets[0]\" has the wrong type: expected an object, found an array";
-        QTest::newRow("target without model")
-            << config({{"transcribeTargets", QJsonArray{QJsonObject{{"path", "/a"}, {"model", "m"}},
-                                                        QJsonObject{{"path", "/b"}}}}})
-            << "key \"transcribeTargets[1].model\" not found";
+        addRow("missing", config({{"clientId", removed}}), "key \"clientId\" not found");
+        addRow("null", config({{"enablePolish", QJsonValue::Null}}),
+               "key \"enablePolish\" is null; expected a boolean");
+        addRow("switch as string", config({{"enablePolish", "true"}}),
+               "key \"enablePolish\" has the wrong type: expected a boolean, found a string");
+        addRow("target as array",
+               config({{"transcribeTargets", QJsonArray{QJsonValue(QJsonArray{1})}}}),
+               "\"transcribeTargets[0]\" has the wrong type: expected an object, found an array");
+        addRow("target without model",
+               config({{"transcribeTargets", QJsonArray{QJsonObject{{"path", "/a"}, {"model", "m"}},
+                                                        QJsonObject{{"path", "/b"}}}}}),
+               "key \"transcribeTargets[1].model\" not found");
         // Switched off, the file must still be complete.
-        QTest::newRow("both off, no chat path") << config({{"enablePolish", false},
-                                                           {"enableCloudTranscription", false},
-                                                           {"chatPath", removed}})
-                                                << "key \"chatPath\" not found";
+        addRow("both off, no chat path",
+               config({{"enablePolish", false},
+                       {"enableCloudTranscription", false},
+                       {"chatPath", removed}}),
+               "key \"chatPath\" not found");
         // The key and the recordings go only where nobody else reads them, and a value that
         // would start a header of its own is refused.
-        QTest::newRow("plain http elsewhere")
-            << config({{"proxyBaseURL", "http://127.0.0.1.example.org"}})
-            << "key \"proxyBaseURL\" must be an https URL (or http to this computer)";
-        QTest::newRow("a header of its own")
-            << config({{"proxyKey", "k\r\nx-injected: 1"}})
-            << "key \"proxyKey\" holds a control character (a line break, say)";
+        addRow("plain http elsewhere", config({{"proxyBaseURL", "http://127.0.0.1.example.org"}}),
+               "key \"proxyBaseURL\" must be an https URL (or http to this computer)");
+        addRow("a header of its own", config({{"proxyKey", "k\r\nx-injected: 1"}}),
+               "key \"proxyKey\" holds a control character (a line break, say)");
     }
 
     void rejectsTheWholeFileOnAnyFault() {

@@ -158,41 +158,41 @@ private slots:
         QTest::addColumn<LaunchCase>("c");
         const QString up = "[Mirvo] coordinator up";
         const QString tap = "watchHoldKey Control_R";
-        QTest::newRow("first launch") << LaunchCase{.seen = false, .checklist = true};
-        QTest::newRow("returning user") << LaunchCase{.seen = true,
-                                                      .checklist = true,
-                                                      .coordinator = up,
-                                                      .keySource = "CGEventTapHotkeyMonitor",
-                                                      .made = {"makeKeyboardEvents", tap}};
-        QTest::newRow("forced checklist") << LaunchCase{.variables = {"MIRVO_FORCE_ONBOARDING=1"},
-                                                        .seen = true,
-                                                        .trusted = false,
-                                                        .checklist = true};
-        QTest::newRow("test mode")
-            << LaunchCase{.variables = {"MIRVO_TEST_MODE=1"},
+        addRow("first launch", LaunchCase{.seen = false, .checklist = true});
+        addRow("returning user", LaunchCase{.seen = true,
+                                            .checklist = true,
+                                            .coordinator = up,
+                                            .keySource = "CGEventTapHotkeyMonitor",
+                                            .made = {"makeKeyboardEvents", tap}});
+        addRow("forced checklist", LaunchCase{.variables = {"MIRVO_FORCE_ONBOARDING=1"},
+                                              .seen = true,
+                                              .trusted = false,
+                                              .checklist = true});
+        addRow("test mode",
+               LaunchCase{.variables = {"MIRVO_TEST_MODE=1"},
                           .seen = true,
                           .checklist = false,
                           .coordinator = "[Mirvo] coordinator up (test mode)",
                           .keySource = "SignalHotkeyMonitor",
                           .made = {"makeSignalSource", "makeAudioEngine", "makePasteboard"},
-                          .notMade = {"makeHTTPSession", "makeKeyboardEvents", tap}};
-        QTest::newRow("key bindings only") << LaunchCase{.seen = true,
-                                                         .keyObservable = false,
-                                                         .checklist = true,
-                                                         .coordinator = up,
-                                                         .keySource = "CommandHotkeyMonitor",
-                                                         .notMade = {tap}};
-        QTest::newRow("no paste chord") << LaunchCase{.seen = true,
-                                                      .pasteChord = false,
-                                                      .checklist = true,
-                                                      .coordinator = up,
-                                                      .notMade = {"makeKeyboardEvents"}};
-        QTest::newRow("no screen, newcomer")
-            << LaunchCase{.seen = false, .screen = false, .checklist = false, .coordinator = up};
-        QTest::newRow("key access taken away")
-            << LaunchCase{.seen = true, .trusted = false, .checklist = true};
-        QTest::newRow("no screen and no key access")
-            << LaunchCase{.seen = true, .screen = false, .trusted = false, .checklist = false};
+                          .notMade = {"makeHTTPSession", "makeKeyboardEvents", tap}});
+        addRow("key bindings only", LaunchCase{.seen = true,
+                                               .keyObservable = false,
+                                               .checklist = true,
+                                               .coordinator = up,
+                                               .keySource = "CommandHotkeyMonitor",
+                                               .notMade = {tap}});
+        addRow("no paste chord", LaunchCase{.seen = true,
+                                            .pasteChord = false,
+                                            .checklist = true,
+                                            .coordinator = up,
+                                            .notMade = {"makeKeyboardEvents"}});
+        addRow("no screen, newcomer",
+               LaunchCase{.seen = false, .screen = false, .checklist = false, .coordinator = up});
+        addRow("key access taken away",
+               LaunchCase{.seen = true, .trusted = false, .checklist = true});
+        addRow("no screen and no key access",
+               LaunchCase{.seen = true, .screen = false, .trusted = false, .checklist = false});
     }
 
     void launchesStartWhatIsDue() {
@@ -338,19 +338,18 @@ private slots:
         QTest::addColumn<int>("entries");
         QTest::addColumn<QByteArray>("before"); // what the file held; "dir": a folder in its place
         QTest::addColumn<int>("read");          // entries read back; -1: the write fails
-        QTest::newRow("a few") << 3 << QByteArray() << 3;
-        QTest::newRow("over the cap") << 130 << QByteArray() << 100;
-        QTest::newRow("a damaged line")
-            << 0
-            << QByteArray("{\"text\":\"ok\",\"time\":\"2027-01-15T08:00:00.000Z\","
-                          "\"outcome\":\"pasted\",\"application\":\"\"}\n{\"text\":")
-            << 0;
-        QTest::newRow("an unknown outcome")
-            << 0
-            << QByteArray("{\"text\":\"ok\",\"time\":\"2027-01-15T08:00:00.000Z\","
-                          "\"outcome\":\"maybe\"}\n")
-            << 0;
-        QTest::newRow("cannot be replaced") << 3 << QByteArray("dir") << -1;
+        addRow("a few", 3, QByteArray(), 3);
+        addRow("over the cap", 130, QByteArray(), 100);
+        addRow("a damaged line", 0,
+               QByteArray("{\"text\":\"ok\",\"time\":\"2027-01-15T08:00:00.000Z\",\"outcome\":"
+                          "\"pasted\",\"application\":\"\"}\n{\"text\":"),
+               0);
+        addRow(
+            "an unknown outcome", 0,
+            QByteArray(
+                "{\"text\":\"ok\",\"time\":\"2027-01-15T08:00:00.000Z\",\"outcome\":\"maybe\"}\n"),
+            0);
+        addRow("cannot be replaced", 3, QByteArray("dir"), -1);
     }
 
     void theHistoryFileKeepsWhatItShould() {

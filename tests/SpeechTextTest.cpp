@@ -18,7 +18,7 @@ private slots:
         QTest::addColumn<bool>("spokenPunctuation");
         const auto row = [](const char* name, const char* spoken, const char* written,
                             bool punctuation = true) {
-            QTest::newRow(name) << spoken << QString::fromUtf8(written) << punctuation;
+            addRow(name, spoken, QString::fromUtf8(written), punctuation);
         };
         row("letter",
             "dear anna comma thanks for the notes period i will send it on thursday period new "

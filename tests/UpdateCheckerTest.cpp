@@ -4,6 +4,7 @@
 #include "support/Await.h"
 #include "support/LogCapture.h"
 #include "support/LoopbackHTTPServer.h"
+#include "support/Utilities.h"
 
 #include <QElapsedTimer>
 #include <QJsonDocument>
@@ -88,29 +89,25 @@ private slots:
         QTest::addColumn<QString>("failure");   // how the reason starts; empty: no failure
         const QString notManifest = "The update server's answer is not a release manifest (";
         const QString slow = "The update server did not answer within 1.5 seconds.";
-        QTest::newRow("newer") << Response{200, json(validManifest())} << QStringLiteral("2.0.0")
-                               << QString();
-        QTest::newRow("same") << Response{200, with("version", "1.5.0")} << QString() << QString();
-        QTest::newRow("redirect") << Response{302, {}} << QStringLiteral("2.0.0") << QString();
-        QTest::newRow("wrong type")
-            << Response{200, with("version", 2)} << QString()
-            << notManifest + "key \"version\" has the wrong type: expected a string, found a "
-                             "number).";
-        QTest::newRow("204") << Response{204, ""} << QString() << notManifest;
-        QTest::newRow("304") << Response{304, json(validManifest())} << QString()
-                             << "The update server answered 304.";
-        QTest::newRow("5 MiB") << Response{200, QByteArray(5 << 20, ' ') + json(validManifest())}
-                               << QString()
-                               << "The update server's answer is larger than 1024 KiB.";
-        QTest::newRow("drip") << Response{200, json(validManifest()), Behaviour::drip} << QString()
-                              << slow;
-        QTest::newRow("silent") << Response{200, {}, Behaviour::stall} << QString() << slow;
+        addRow("newer", Response{200, json(validManifest())}, QStringLiteral("2.0.0"), QString());
+        addRow("same", Response{200, with("version", "1.5.0")}, QString(), QString());
+        addRow("redirect", Response{302, {}}, QStringLiteral("2.0.0"), QString());
+        addRow("wrong type", Response{200, with("version", 2)}, QString(),
+               notManifest +
+                   "key \"version\" has the wrong type: expected a string, found a number).");
+        addRow("204", Response{204, ""}, QString(), notManifest);
+        addRow("304", Response{304, json(validManifest())}, QString(),
+               "The update server answered 304.");
+        addRow("5 MiB", Response{200, QByteArray(5 << 20, ' ') + json(validManifest())}, QString(),
+               "The update server's answer is larger than 1024 KiB.");
+        addRow("drip", Response{200, json(validManifest()), Behaviour::drip}, QString(), slow);
+        addRow("silent", Response{200, {}, Behaviour::stall}, QString(), slow);
         for (const auto& [url, said] :
              {std::pair{"file:///etc/passwd", "the scheme \"file\""},
               {"http://releases.example.org/m.deb", "the scheme \"http\""},
               {"releases.example.org/m.deb", "no scheme"}})
-            QTest::newRow(url) << Response{200, with("downloadUrl", url)} << QString()
-                               << QStringLiteral("The release's download address has ") + said;
+            addRow(url, Response{200, with("downloadUrl", url)}, QString(),
+                   QStringLiteral("The release's download address has ") + said);
     }
 
     void checksAgainstALoopbackServer() {

@@ -48,22 +48,18 @@ private slots:
         QTest::addColumn<TestDesktop::Kind>("kind");
         QTest::addColumn<QString>("textType");
         QTest::addColumn<QStringList>("started"); // what Mirvo says of the desktop
-        QTest::newRow("x11") << TestDesktop::Kind::x11 << "text/plain"
-                             << QStringList{"[Mirvo] hotkey.start() OK (CGEventTapHotkeyMonitor)"};
-        QTest::newRow("sway") << TestDesktop::Kind::sway << "text/plain;charset=utf-8"
-                              << QStringList{
-                                     "[Mirvo] session: wayland (sway, no XWayland)",
-                                     "[Mirvo] hotkey.start() OK (CommandHotkeyMonitor)",
-                                     "[Mirvo] clipboard: through the compositor (data-control)",
-                                     "[Mirvo] paste chord: through the compositor "
-                                     "(virtual-keyboard)"};
-        QTest::newRow("kwin") << TestDesktop::Kind::kwin << "text/plain;charset=utf-8"
-                              << QStringList{
-                                     "[Mirvo] clipboard: through the compositor (data-control)",
-                                     "[Mirvo] paste chord: through the compositor (KWin fake "
-                                     "input)",
-                                     "[Mirvo] hold key: the desktop's shortcut \"Hold to "
-                                     "dictate\" (Ctrl+Alt+H)"};
+        addRow("x11", TestDesktop::Kind::x11, "text/plain",
+               QStringList{"[Mirvo] hotkey.start() OK (CGEventTapHotkeyMonitor)"});
+        addRow("sway", TestDesktop::Kind::sway, "text/plain;charset=utf-8",
+               QStringList{"[Mirvo] session: wayland (sway, no XWayland)",
+                           "[Mirvo] hotkey.start() OK (CommandHotkeyMonitor)",
+                           "[Mirvo] clipboard: through the compositor (data-control)",
+                           "[Mirvo] paste chord: through the compositor (virtual-keyboard)"});
+        addRow("kwin", TestDesktop::Kind::kwin, "text/plain;charset=utf-8",
+               QStringList{
+                   "[Mirvo] clipboard: through the compositor (data-control)",
+                   "[Mirvo] paste chord: through the compositor (KWin fake input)",
+                   "[Mirvo] hold key: the desktop's shortcut \"Hold to dictate\" (Ctrl+Alt+H)"});
     }
 
     void dictatesIntoAnApplication() {

@@ -3,9 +3,15 @@
 #include <QByteArray>
 #include <QFile>
 #include <QString>
+#include <QTest>
 
 #include <sys/wait.h>
 #include <unistd.h>
+
+// One row of a data-driven test, its cells in the order of the columns.
+template <typename... Cells> void addRow(const char* name, const Cells&... cells) {
+    (QTest::newRow(name) << ... << cells);
+}
 
 // Sets an environment variable (unsets it for a null value) for one scope.
 class ScopedVariable final {
