@@ -73,19 +73,12 @@ class OnboardingTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void controllerShowsOneWindowAndPollsUntilClosed() {
+    void controllerShowsOneWindowAndChecksUntilClosed() {
         Checklist c;
-        LogCapture logs;
         c.controller->show();
         QWidget* window = c.controller->window();
         c.controller->show();
         QCOMPARE(c.controller->window(), window);
-
-        // One timer: ticks come at the poll rate, not twice as fast.
-        logs.clear();
-        QTest::qWait(520);
-        const int ticks = logs.count("[Mirvo/Onboarding] pollTimer tick");
-        QVERIFY2(ticks >= 4 && ticks <= 11, qPrintable(QString::number(ticks)));
 
         // The close button hides the window and keeps it checking; close() ends both.
         window->close();

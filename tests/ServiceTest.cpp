@@ -312,14 +312,14 @@ private slots:
         const QStringList environment = {
             "DBUS_SESSION_BUS_ADDRESS=" + address, "HOME=" + dir.path(),
             "XDG_DATA_HOME=" + dir.path() + "/data", "XDG_RUNTIME_DIR=" + dir.path()};
-        writeFile(dir.path() + "/password", "pw");
+        QVERIFY(writeFile(dir.path() + "/password", "pw"));
         QVERIFY(keyring.start("gnome-keyring-daemon",
                               {"--unlock", "--components=secrets", "--foreground"}, environment,
                               dir.path() + "/password"));
         Server server;
         server.route("/inference", {200, R"({"text":"hello"})"});
         writeServices(dir.path(), server.baseURL() + "/inference");
-        writeFile(dir.path() + "/key", "sk-keyring-9\n");
+        QVERIFY(writeFile(dir.path() + "/key", "sk-keyring-9\n"));
         QString printed;
         // The keyring answers once the daemon has taken its name on the bus.
         QTRY_VERIFY_WITH_TIMEOUT(run(dir.path(), {"--set-key", "transcription"}, environment,
@@ -391,30 +391,18 @@ private slots:
     }
 
 private:
-    static void writeFile(const QString& path, const QByteArray& data) {
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(data) == data.size());
-    }
     static void writeServices(const QString& dir, const QString& url) {
         QVERIFY(QDir().mkpath(dir + "/config/Mirvo"));
-        writeFile(dir + "/config/Mirvo/services.json",
-                  QString(R"({"transcription": {"url": "%1", "model": ""}})").arg(url).toUtf8());
+        QVERIFY(writeFile(
+            dir + "/config/Mirvo/services.json",
+            QString(R"({"transcription": {"url": "%1", "model": ""}})").arg(url).toUtf8()));
     }
     // `mirvo ARGUMENTS` to its end while this process goes on serving; its exit status.
-    static int run(const QString& dir, const QStringList& arguments, QStringList environment,
+    static int run(const QString& dir, const QStringList& arguments, const QStringList& environment,
                    QString* printed = nullptr, const QString& input = {}) {
-        Subprocess mirvo;
-        environment.append("XDG_CONFIG_HOME=" + dir + "/config");
-        if (!mirvo.start(QStringLiteral(MIRVO_BINARY), arguments, environment, input, dir + "/out"))
-            return -1;
-        QDeadlineTimer deadline(20000);
-        while (mirvo.isRunning() && !deadline.hasExpired())
-            QTest::qWait(20);
-        if (printed) {
-            QFile out(dir + "/out");
-            *printed = out.open(QIODevice::ReadOnly) ? QString::fromUtf8(out.readAll()) : QString();
-        }
-        return mirvo.waitForExit(0);
+        return MirvoProcess::commandStatus(
+            dir, environment + QStringList{"XDG_CONFIG_HOME=" + dir + "/config"}, arguments,
+            printed, input);
     }
 };
 

@@ -64,23 +64,6 @@ private slots:
         }
     }
 
-    void manifestsDecodeStrictly() {
-        const auto decoded = UpdateChecker::decodeManifest(json(validManifest()));
-        QVERIFY(decoded);
-        QCOMPARE(decoded->version, QStringLiteral("2.0.0"));
-        QCOMPARE(decoded->sizeBytes, std::optional<qint64>(123456));
-        QCOMPARE(UpdateChecker::decodeManifest(with("sizeBytes", QJsonValue::Undefined))->sizeBytes,
-                 std::nullopt);
-        for (const char* key :
-             {"version", "publishedAt", "minimumSystemVersion", "downloadUrl", "sha256"}) {
-            QVERIFY2(!UpdateChecker::decodeManifest(with(key, QJsonValue::Undefined)), key);
-            QVERIFY2(!UpdateChecker::decodeManifest(with(key, QJsonValue::Null)), key);
-            QVERIFY2(!UpdateChecker::decodeManifest(with(key, 2)), key);
-        }
-        for (const QJsonValue& wrongSize : {QJsonValue("12"), QJsonValue(1.5), QJsonValue(true)})
-            QVERIFY(!UpdateChecker::decodeManifest(with("sizeBytes", wrongSize)));
-    }
-
     // Against a loopback server, for this version 1.5.0: the release found, or the reason
     // there is none, logged once and explained in the same words.
     void checksAgainstALoopbackServer_data() {
@@ -95,6 +78,9 @@ private slots:
         addRow("wrong type", Response{200, with("version", 2)}, QString(),
                notManifest +
                    "key \"version\" has the wrong type: expected a string, found a number).");
+        addRow("no checksum", Response{200, with("sha256", QJsonValue::Undefined)}, QString(),
+               notManifest);
+        addRow("size as text", Response{200, with("sizeBytes", "12")}, QString(), notManifest);
         addRow("204", Response{204, ""}, QString(), notManifest);
         addRow("304", Response{304, json(validManifest())}, QString(),
                "The update server answered 304.");

@@ -2,7 +2,6 @@
 // real panel), the update window and the checklist, each checked for what the screen shows.
 #include "core/HUDWindowController.h"
 #include "doubles/FakePlatform.h"
-#include "gui/MirvoIcon.h"
 #include "gui/OnboardingView.h"
 #include "gui/OnboardingWindow.h"
 #include "gui/RecordingHUD.h"
@@ -16,7 +15,6 @@
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPainter>
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
@@ -53,18 +51,6 @@ struct RealHud {
     RecordingHUD* view = nullptr;
     QtHUDPanel* real = nullptr;
 };
-
-int countPixels(const QImage& image, const std::function<bool(QColor)>& matches) {
-    int n = 0;
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x)
-            n += matches(image.pixelColor(x, y)) ? 1 : 0;
-    return n;
-}
-
-bool isRed(QColor c) {
-    return c.red() > 150 && c.green() < 90 && c.blue() < 90;
-}
 
 // Nothing of `window` is clipped: every text has the height its wrapped lines need, and no
 // visible child reaches past the window.
@@ -189,44 +175,6 @@ private slots:
         QVERIFY(hud.real->isVisible());
         QCOMPARE(hud.real->alpha(), 1.0);
         QCOMPARE(focusedWindow(), before);
-    }
-
-    void theHudDrawsEachMode() {
-        HUDModel model;
-        RecordingHUD view(model);
-        model.setLevel(1);
-        QTest::qWait(200); // the meter's 0.08 s ease
-        const QImage loud = view.grab().toImage();
-        model.setLevel(0);
-        QTest::qWait(200);
-        const QImage quiet = view.grab().toImage();
-        QVERIFY(isRed(loud.pixelColor(52, 8)));   // the middle bar reaches 20 high
-        QVERIFY(!isRed(quiet.pixelColor(52, 8))); // at silence it is 5 high
-        QVERIFY(countPixels(loud, isRed) > 2 * countPixels(quiet, isRed));
-        model.setMode(HUDMode::processing());
-        // Its animation may not have drawn a frame yet on a loaded machine.
-        QTRY_VERIFY(countPixels(view.grab().toImage(), isRed) > 5);
-        // Waiting for the speech model, it says so in words instead of the dots.
-        model.setMode(HUDMode::processing("Preparing speech recognition…"));
-        const QImage preparing = view.grab().toImage();
-        preparing.save(QStringLiteral(MIRVO_SCREENSHOT_DIR "/hud-preparing.png"));
-        QVERIFY(countPixels(preparing, [](QColor c) { return c.lightness() > 200; }) > 10);
-        QCOMPARE(countPixels(preparing, isRed), 0);
-        model.setMode(HUDMode::error("No microphone found. Check your sound settings."));
-        const QImage error = view.grab().toImage();
-        QVERIFY(countPixels(error, [](QColor c) { return c.lightness() > 200; }) > 10); // text
-        QCOMPARE(error.pixelColor(0, 0).alpha(), 0); // the corners outside are clear
-
-        // The icon, or its placeholder when the image is missing.
-        QImage canvas(44, 44, QImage::Format_ARGB32_Premultiplied);
-        for (const char* resource : {":/no-such-icon.png", ":/mirvo-icon.png"}) {
-            canvas.fill(Qt::transparent);
-            QPainter painter(&canvas);
-            MirvoIcon::draw(painter, QRectF(0, 0, 44, 44), resource);
-            painter.end();
-            QCOMPARE(canvas.pixelColor(0, 0).alpha(), 0); // rounded corner
-        }
-        QVERIFY(isRed(canvas.pixelColor(22, 22))); // the shipped icon's middle bar
     }
 
     void theUpdateWindowsButtonsAreSafeToPress() {

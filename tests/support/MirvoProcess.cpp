@@ -1,5 +1,7 @@
 #include "MirvoProcess.h"
 
+#include "Utilities.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -24,22 +26,23 @@ std::unique_ptr<MirvoProcess> MirvoProcess::startedBy(const QString& dir, QStrin
 }
 
 int MirvoProcess::commandStatus(const QString& dir, const QStringList& environment,
-                                const QStringList& arguments, QString* output) {
+                                const QStringList& arguments, QString* output,
+                                const QString& input) {
     const QString path = dir + "/command.out";
     QFile::remove(path);
     Subprocess process;
-    process.start(QStringLiteral(MIRVO_BINARY), arguments, environment, {}, path);
-    const int status = process.waitForExit(5000);
-    if (output) {
-        QFile f(path);
-        *output = f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
-    }
-    return status;
+    process.start(QStringLiteral(MIRVO_BINARY), arguments, environment, input, path);
+    // The event loop runs meanwhile: the command may talk to a server of this process.
+    const QDeadlineTimer deadline(20000);
+    while (process.isRunning() && !deadline.hasExpired())
+        QTest::qWait(20);
+    if (output)
+        *output = QString::fromUtf8(readFile(path));
+    return process.waitForExit(0);
 }
 
 QString MirvoProcess::log() const {
-    QFile f(log_);
-    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+    return QString::fromUtf8(readFile(log_));
 }
 
 bool MirvoProcess::waitFor(const QString& text, int times, int ms) {

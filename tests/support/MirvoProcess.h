@@ -34,9 +34,11 @@ public:
                         const QStringList& arguments, QString* output = nullptr) {
         return commandStatus(dir, environment, arguments, output) == 0;
     }
-    // The same, with its exit status (-1 when it had to be stopped).
+    // The same, with its exit status (-1 when it had to be stopped), and standard input from
+    // the file `input`.
     static int commandStatus(const QString& dir, const QStringList& environment,
-                             const QStringList& arguments, QString* output = nullptr);
+                             const QStringList& arguments, QString* output = nullptr,
+                             const QString& input = {});
 
 private:
     explicit MirvoProcess(const QString& dir) : log_(dir + "/mirvo.log") {}
