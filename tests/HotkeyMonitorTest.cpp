@@ -2,7 +2,6 @@
 #include "common/MirvoError.h"
 #include "doubles/FakePlatform.h"
 #include "platform/GlobalShortcut.h"
-#include "platform/linux/desktop/PosixSignalSource.h"
 #include "support/LogCapture.h"
 #include "support/Utilities.h"
 
@@ -10,19 +9,7 @@
 #include <QTest>
 #include <QThread>
 
-#include <csignal>
-
 namespace {
-
-bool hasDefaultDisposition(int signo) {
-    struct sigaction current = {};
-    sigaction(signo, nullptr, &current);
-    return current.sa_handler == SIG_DFL;
-}
-
-SignalHotkeyMonitor* signalMonitor() {
-    return new SignalHotkeyMonitor(std::make_unique<PosixSignalSource>());
-}
 
 // A key monitor on the fake platform's key watcher.
 struct KeyRig {
@@ -53,27 +40,6 @@ class HotkeyMonitorTest : public QObject {
     Q_OBJECT
 
 private slots:
-    // Must run before any monitor in this process has been started.
-    void signalsTerminateUntilStartedAndStartReportsFailures() {
-        QVERIFY(hasDefaultDisposition(SIGUSR1));
-        QVERIFY(hasDefaultDisposition(SIGUSR2));
-        std::unique_ptr<SignalHotkeyMonitor> unstarted(signalMonitor());
-        QVERIFY(hasDefaultDisposition(SIGUSR1));
-        for (int signo : {SIGUSR1, SIGUSR2}) {
-            QVERIFY(inChild(
-                [signo] {
-                    std::unique_ptr<SignalHotkeyMonitor> monitor(signalMonitor());
-                    raise(signo);
-                    return true; // reached only if the signal did not terminate us
-                },
-                signo));
-        }
-        // The monitor passes a failing source's error on.
-        auto source = std::make_unique<FakeSignalSource>();
-        source->startError = std::make_exception_ptr(MirvoError(MirvoError::Kind::system, "x", 4));
-        QVERIFY_THROWS_EXCEPTION(MirvoError, SignalHotkeyMonitor(std::move(source)).start());
-    }
-
     // The key (through the fake watcher: "down" and "up") and
     // key-binding commands ("hold", "release", "toggle"), in order, and the events that follow.
     // Bindings that run `mirvo --hold` and the key itself may both report one press; a desktop

@@ -178,12 +178,6 @@ private slots:
         const QList<std::tuple<const char*, Outcome, bool>> cases = {
             {"201", fail(MirvoError::Kind::speechModelUnusable), false},
             {"no speech", fail(MirvoError::Kind::noSpeech), true},
-            {"error twice",
-             [](FakeRecognitionTask& task) {
-                 task.fail(MirvoError(MirvoError::Kind::speechModelUnusable, "x"));
-                 task.fail(MirvoError(MirvoError::Kind::noSpeech, "y"));
-             },
-             false},
         };
         for (const auto& [name, outcome, expected] : cases) {
             FakePlatform platform;

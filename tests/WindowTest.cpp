@@ -128,16 +128,6 @@ private slots:
         QTest::qWait(250);
         QVERIFY(hud.panel->calls.isEmpty() && hud.panel->visible);
 
-        // Two errors in a row: only the second's hide remains, counted from the second call.
-        hud.controller.showError(QStringLiteral("one"), 0.1);
-        QTest::qWait(60);
-        hud.controller.showError(QStringLiteral("two"), 0.25);
-        hud.panel->finishFade();
-        hud.panel->calls.clear();
-        QTest::qWait(120); // past the first error's deadline
-        QVERIFY(hud.panel->calls.isEmpty());
-        QTRY_COMPARE(hud.panel->calls, QStringList{"fade to 0 over 0.2"});
-
         // Without a screen nothing is shown, and that is said once.
         LogCapture logs;
         HUDWindowController nowhere([](HUDModel&) { return std::unique_ptr<HUDPanel>(); });
