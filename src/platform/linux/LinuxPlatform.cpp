@@ -329,7 +329,7 @@ QString LinuxPlatform::desktopProblem() {
         return QString();
     const QString display = qEnvironmentVariable("DISPLAY");
     if (display.isEmpty())
-        return qEnvironmentVariableIsSet("WAYLAND_DISPLAY")
+        return !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
                    ? QStringLiteral("Mirvo needs an X11 desktop session: DISPLAY is not set "
                                     "(this Wayland session has no X11)")
                    : QStringLiteral("Mirvo needs a desktop session: DISPLAY is not set");

@@ -23,7 +23,7 @@ DesktopSession DesktopSession::detect(const QProcessEnvironment& environment) {
     const QString forced = environment.value(QStringLiteral("MIRVO_SESSION"));
     const bool wayland =
         forced.isEmpty()
-            ? environment.contains(QStringLiteral("WAYLAND_DISPLAY")) ||
+            ? !environment.value(QStringLiteral("WAYLAND_DISPLAY")).isEmpty() ||
                   environment.value(QStringLiteral("XDG_SESSION_TYPE")) == QLatin1String("wayland")
             : forced == QLatin1String("wayland");
     session.kind = wayland ? Kind::wayland : Kind::x11;

@@ -43,7 +43,7 @@ QString X11Connection::missingForKeys() {
     // the two extensions it uses.
     Display* d = display();
     if (!d)
-        return qEnvironmentVariableIsSet("WAYLAND_DISPLAY")
+        return !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
                    ? QStringLiteral("This is a Wayland session without X11 (XWayland): Mirvo "
                                     "needs it for its windows.")
                    : QStringLiteral("Mirvo finds no X11 display (DISPLAY is not set or the "
