@@ -273,54 +273,6 @@ private slots:
         QCOMPARE(pool->decoderCount(), 1);
     }
 
-    // A dictation that comes while the ready decoder learns new words (a lesson held up here
-    // until the dictation is done) is decoded by a spare meanwhile.
-    void aDictationWaitsAtMostOneLoad() {
-        std::mutex mutex;
-        std::condition_variable changed;
-        enum { open, armed, holding, released } gate = open;
-        const TeachingSource teaching = [&] {
-            std::unique_lock lock(mutex);
-            if (gate == armed) {
-                gate = holding;
-                changed.notify_all();
-                changed.wait_for(lock, std::chrono::seconds(20), [&] { return gate == released; });
-            }
-            return Teaching{};
-        };
-        // Joined when it goes, before the gate it learns through.
-        auto pool = std::make_shared<DecoderPool>(
-            PocketSphinxRecognizer::installedModelDirectory(),
-            PocketSphinxRecognizer::decoderArguments(defaultRecognitionProfile), 5.0, teaching);
-        pool->prepare();
-        pool->waitUntilSettled();
-        PocketSphinxRecognizer recognizer(pool);
-        {
-            std::unique_lock lock(mutex);
-            gate = armed;
-        }
-        pool->relearn();
-        {
-            std::unique_lock lock(mutex);
-            QVERIFY(
-                changed.wait_for(lock, std::chrono::seconds(5), [&] { return gate == holding; }));
-        }
-        const QString text = dictate(recognizer, "please send the report");
-        const bool stillHeld = [&] {
-            std::lock_guard lock(mutex);
-            return gate == holding;
-        }();
-        {
-            std::lock_guard lock(mutex);
-            gate = released;
-        }
-        changed.notify_all();
-        QCOMPARE(text, QStringLiteral("please send the report"));
-        QVERIFY(stillHeld);
-        QCOMPARE(pool->decoderCount(), 2);
-        pool->waitUntilSettled();
-    }
-
     // A reader that goes away ends the write to it, not Mirvo.
     void aReaderThatGoesAwayEndsOnlyItsWrite() {
         LinuxPlatform platform;

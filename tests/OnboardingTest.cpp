@@ -9,8 +9,6 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QGraphicsOpacityEffect>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QTest>
@@ -21,16 +19,6 @@ namespace {
 
 using S = OnboardingStep;
 constexpr OnboardingStepStatus granted = OnboardingStepStatus::granted;
-
-OnboardingState stateWith(std::initializer_list<OnboardingStep> grantedSteps) {
-    OnboardingState state;
-    for (OnboardingStep step : grantedSteps)
-        state[step] = granted;
-    return state;
-}
-
-const std::initializer_list<OnboardingStep> firstFive = {
-    S::speechRecognition, S::microphone, S::dictationEnabled, S::accessibility, S::fnKeyRemap};
 
 // A checklist over the fake platform, its recognizer answering every probe with "no speech" as
 // a recognizer without audio does.
@@ -139,30 +127,6 @@ private slots:
             QTRY_COMPARE(c.controller->model().state().launchAtLogin, granted);
             QVERIFY(!buttonShown(c.button(step, label)));
         }
-    }
-
-    // While the try-it step is open and usable, visible text confirms it, once per change,
-    // typed or dictated. (Which buttons each state shows is the window suite's.)
-    void theTryItBoxConfirmsOncePerChange() {
-        OnboardingViewModel model;
-        int confirms = 0;
-        OnboardingView view(model, OnboardingTexts{},
-                            {[](OnboardingStep) {}, [] {}, [&] { ++confirms; }, [] {}, [] {}});
-        view.show();
-        model.setState(stateWith(firstFive));
-        QLineEdit* box = view.demoRow()->textBox();
-        QCOMPARE(
-            static_cast<QGraphicsOpacityEffect*>(box->parentWidget()->graphicsEffect())->opacity(),
-            1.0);
-        model.setDemoText(" \n\t ");
-        QCOMPARE(confirms, 0);
-        model.setDemoText("hi");
-        model.setDemoText("hi");
-        QCOMPARE(box->text(), QStringLiteral("hi"));
-        QCOMPARE(confirms, 1);
-        QTest::keyClicks(box, "!");
-        QCOMPARE(model.demoText(), QStringLiteral("hi!"));
-        QCOMPARE(confirms, 2);
     }
 
     // The dictation probe: answered from the recognizer's threads or its timeout, whichever

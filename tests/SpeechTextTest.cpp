@@ -1,6 +1,5 @@
 #include "core/DictationFormatter.h"
 #include "platform/linux/speech/EspeakPronouncer.h"
-#include "platform/linux/speech/LanguageBias.h"
 #include "platform/linux/speech/PocketSphinxRecognizer.h"
 #include "support/LogCapture.h"
 #include "support/Utilities.h"
@@ -147,24 +146,6 @@ private slots:
         };
         for (const auto& [phrases, kept] : rows)
             QCOMPARE(heard.withoutDoubted(phrases), kept);
-    }
-
-    void theBiasModelCountsKnownWordsAndTheirPairs() {
-        const QByteArray model =
-            LanguageBias::modelText({"Dear Anna, thanks.", "anna ZZZ notes 25"},
-                                    [](const QString& word) { return word != "zzz"; });
-        const QStringList lines = QString::fromUtf8(model).split('\n');
-        QVERIFY(lines.contains("ngram 1=6")); // <s>, </s>, dear, anna, thanks, notes
-        QVERIFY(lines.contains("ngram 2=6"));
-        for (const char* line : {"-0.4771 anna -0.3010", "-0.6021 <s> dear", "-0.3010 dear anna",
-                                 "-0.3010 thanks </s>", "-0.3010 notes </s>"})
-            QVERIFY2(lines.contains(line), line);
-        // A pair is never made across a word left out.
-        QVERIFY(!model.contains("anna notes") && !model.contains("zzz"));
-        QVERIFY(LanguageBias::modelText({"25 %"}, [](const QString&) { return true; }).isEmpty());
-        // Digits inside a name belong to it.
-        QCOMPARE(LanguageBias::wordsOf("Run K8s on EC2, 25 MP3s."),
-                 QStringList({"run", "k8s", "on", "ec2", "mp3s"}));
     }
 };
 

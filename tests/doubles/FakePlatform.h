@@ -79,37 +79,18 @@ public:
     QStringList calls;
 };
 
-// Records what the recorder asks of the engine; capture() plays the capture thread.
+// An engine that starts, or fails as scripted.
 class FakeAudioEngine final : public AudioEngine {
 public:
-    void installTap(uint32_t bufferSize, TapBlock block) override {
-        tapBufferSize = bufferSize;
-        tap = std::move(block);
-    }
-    void removeTap() override {
-        ++tapsRemoved;
-        tap = nullptr;
-    }
+    void installTap(uint32_t, TapBlock) override {}
+    void removeTap() override {}
     void start() override {
-        ++starts;
         if (startError)
             std::rethrow_exception(startError);
         running = true;
     }
-    void stop() override {
-        ++stops;
-        running = false;
-    }
+    void stop() override { running = false; }
     bool isRunning() const override { return running; }
-    void capture(const AudioBufferPtr& buffer) {
-        if (tap)
-            tap(buffer);
-    }
-    TapBlock tap;
-    uint32_t tapBufferSize = 0;
-    int starts = 0;
-    int stops = 0;
-    int tapsRemoved = 0;
     bool running = false;
     std::exception_ptr startError;
 };
@@ -213,16 +194,11 @@ public:
 // Test-mode signals the test sends with send().
 class FakeSignalSource final : public SignalSource {
 public:
-    void start(std::function<void(Signal)> handler) override {
-        if (startError)
-            std::rethrow_exception(startError);
-        handler_ = std::move(handler);
-    }
+    void start(std::function<void(Signal)> handler) override { handler_ = std::move(handler); }
     void send(Signal signal) {
         if (handler_)
             handler_(signal);
     }
-    std::exception_ptr startError;
 
 private:
     std::function<void(Signal)> handler_;

@@ -16,7 +16,6 @@
 #include <QTest>
 
 #include <csignal>
-#include <cstdio>
 
 namespace {
 
@@ -132,37 +131,13 @@ private slots:
             {{"--nonsense"}, 2, "Usage: mirvo"},
             {{"--hold", "--release"}, 2, "Usage: mirvo"},
             {{"--paste-last"}, 1, "mirvo: --paste-last: Mirvo is not running"},
+            {{}, 1, "mirvo: Mirvo needs a desktop session: DISPLAY is not set\n"},
         };
         for (const auto& [arguments, status, said] : lines) {
             QString output;
             QCOMPARE(MirvoProcess::commandStatus(home, bare, arguments, &output), status);
             QVERIFY2(output.contains(said), qPrintable(output));
         }
-    }
-
-    void theTrayComesAndGoesWithThePanel() {
-        const QString home = desktop.newHome();
-        auto app = desktop.launch(home, {"MIRVO_TEST_MODE=1"});
-        QVERIFY(app->waitFor("[Mirvo] no system tray yet"));
-        for (int round = 1; round <= 2; ++round) {
-            QVERIFY(desktop.startTray());
-            QTRY_COMPARE_WITH_TIMEOUT(desktop.trayIcons().size(), 1, 10000);
-            QVERIFY(app->waitFor("[Mirvo] system tray available", round, 5000));
-            desktop.stopTray();
-            QVERIFY(app->waitFor("[Mirvo] system tray gone", round, 5000));
-        }
-        QVERIFY(app->isRunning());
-
-        // No display: one line, status 1, no core dump.
-        const QString out = home + "/nodisplay.txt";
-        Subprocess bare;
-        QVERIFY(bare.start("env", {"-u", "DISPLAY", "-u", "QT_QPA_PLATFORM", MIRVO_BINARY}, {}, {},
-                           out));
-        QVERIFY(!bare.waitForSuccess(5000));
-        QFile said(out);
-        QVERIFY(said.open(QIODevice::ReadOnly));
-        QCOMPARE(said.readAll(),
-                 QByteArray("mirvo: Mirvo needs a desktop session: DISPLAY is not set\n"));
     }
 
     void aNewcomerGetsFromTheChecklistToAPastedDictation() {
@@ -213,8 +188,8 @@ private slots:
         QVERIFY(app->exitsCleanly(5000));
     }
 
-    // The kernel's lock decides who is Mirvo: among launches at the same moment, behind a
-    // primary that is too busy to answer for a while, and after one that was killed.
+    // The kernel's lock decides who is Mirvo: among launches at the same moment, and after one
+    // that was killed.
     void oneMirvoPerSession() {
         const QString home = desktop.newHome();
         const auto launchIn = [&](const QString& name) {
@@ -240,18 +215,8 @@ private slots:
                 QVERIFY2(launch->exitsCleanly(0), qPrintable(launch->log()));
             }
         }
-        std::printf("instance_race_primaries %d primaries\n", primaries);
         QCOMPARE(primaries, 1);
         QVERIFY(primary->waitFor("[Mirvo] another launch forwarded its command line", 9));
-
-        // Its main thread stopped for four seconds: the next launch waits, then hands over.
-        primary->signal(SIGSTOP);
-        auto patient = launchIn("patient");
-        QTest::qWait(4000);
-        QVERIFY(patient->isRunning());
-        primary->signal(SIGCONT);
-        QVERIFY2(patient->exitsCleanly(10000), qPrintable(patient->log()));
-        QVERIFY(!patient->log().contains("[Mirvo] launched ("));
 
         // Killed: the kernel lets the lock go, and the next launch is Mirvo at once.
         primary->signal(SIGKILL);
@@ -291,7 +256,6 @@ private slots:
         });
         QVERIFY(second != first && alive(second));
         const int survivors = int(alive(first)) + int(alive(second));
-        std::printf("restart_survivors %d processes\n", survivors);
         QCOMPARE(survivors, 1);
         QString said;
         QVERIFY2(MirvoProcess::command(home, TestDesktop::environment(home) + wayland, {"--toggle"},

@@ -165,8 +165,13 @@ QStringList TextField::lines() const {
 }
 
 QString TextField::text() const {
+    return textIn(log_);
+}
+
+QString TextField::textIn(const QString& log) {
+    // The field logs its text on every change: the last such line has it whole.
     QString last;
-    for (const QString& line : lines())
+    for (const QString& line : QString::fromUtf8(readFile(log)).split('\n'))
         if (line.startsWith("text "))
             last = line.mid(5);
     return last;
@@ -468,15 +473,8 @@ bool TestDesktop::focusTarget() {
 }
 
 QString TestDesktop::typed() const {
-    const QString all = QString::fromUtf8(readFile(targetLog_));
-    if (kind_ == Kind::sway)
-        return all;
-    // The field logs its text on every change: the last line has it whole.
-    QString last;
-    for (const QString& line : all.split('\n'))
-        if (line.startsWith("text "))
-            last = line.mid(5);
-    return last;
+    return kind_ == Kind::sway ? QString::fromUtf8(readFile(targetLog_))
+                               : TextField::textIn(targetLog_);
 }
 
 bool TestDesktop::dictate() {

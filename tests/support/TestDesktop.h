@@ -141,8 +141,9 @@ public:
     explicit TextField(const QString& dir, const QStringList& extra = {});
     bool waitReady();
     QStringList lines() const;
-    // The field's latest contents.
+    // The field's latest contents; those of the field that logs to `log`.
     QString text() const;
+    static QString textIn(const QString& log);
 
 private:
     QString log_;

@@ -5,9 +5,6 @@
 #include <QString>
 #include <QTest>
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 // One row of a data-driven test, its cells in the order of the columns.
 template <typename... Cells> void addRow(const char* name, const Cells&... cells) {
     (QTest::newRow(name) << ... << cells);
@@ -46,18 +43,4 @@ inline bool writeFile(const QString& path, const QByteArray& bytes) {
     QFile file(path);
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
            file.write(bytes) == bytes.size();
-}
-
-// Forks; the child runs `body` and exits 0 when it returns true. True when the child exited so,
-// or, given `expectedSignal`, was ended by that signal. (The child may only make system calls
-// that are safe after a fork in a threaded process.)
-template <typename Body> bool inChild(Body body, int expectedSignal = 0) {
-    const pid_t child = fork();
-    if (child == 0)
-        _exit(body() ? 0 : 1);
-    int status = 0;
-    if (child < 0 || waitpid(child, &status, 0) != child)
-        return false;
-    return expectedSignal ? WIFSIGNALED(status) && WTERMSIG(status) == expectedSignal
-                          : WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
