@@ -1,7 +1,6 @@
 #include "core/HotkeyMonitor.h"
 #include "common/MirvoError.h"
 #include "doubles/FakePlatform.h"
-#include "platform/GlobalShortcut.h"
 #include "support/LogCapture.h"
 #include "support/Utilities.h"
 
@@ -23,15 +22,6 @@ struct KeyRig {
     }
     FakePlatform platform;
     std::unique_ptr<CGEventTapHotkeyMonitor> monitor;
-};
-
-// A desktop's shortcut that the test presses; it records what it was asked for.
-class FakeGlobalShortcut final : public GlobalShortcut {
-public:
-    void bind(const QString& description, const QString& preferredKey) override {
-        asked.append(description + " " + preferredKey);
-    }
-    QStringList asked;
 };
 
 } // namespace

@@ -325,6 +325,20 @@ private slots:
         QVERIFY(s.logs.contains(cannotOpen));
     }
 
+    // The tray names the keys the desktop's shortcut got, once the desktop has answered.
+    void theTrayNamesTheShortcutsKeys() {
+        Shell s({}, true);
+        s.platform.desktop.holdKey = DesktopCapabilities::HoldKey::throughDesktop;
+        s.platform.offersShortcut = true;
+        s.launch();
+        QTRY_VERIFY(s.platform.shortcut);
+        QCOMPARE(s.platform.tray->toolTip,
+                 QStringLiteral("Mirvo — hold the Control_R key to dictate"));
+        s.platform.shortcutKeys = "Ctrl+Alt+H";
+        emit s.platform.shortcut->bound("Ctrl+Alt+H");
+        QCOMPARE(s.platform.tray->toolTip, QStringLiteral("Mirvo — hold Ctrl+Alt+H to dictate"));
+    }
+
     // "Recent Dictations" lists the newest ten as typed, copies one when chosen, and clears;
     // "Paste Last Dictation" and `--paste-last` paste the newest through the coordinator.
     // The file behind "keep recent dictations": only the user can read it, a failed write leaves

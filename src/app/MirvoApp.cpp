@@ -157,6 +157,9 @@ void MirvoAppDelegate::startCoordinator() {
 void MirvoAppDelegate::startCoordinatorNow() {
     coordinator_ =
         makeDictationCoordinator(platform_, options_, *defaults_, &hotkeyCommands_, history_);
+    // A desktop's shortcut gets its keys after the tray is shown.
+    connect(&coordinator_->hotkey(), &HotkeyMonitor::holdKeysNamed, this,
+            &MirvoAppDelegate::showTray);
     std::weak_ptr<MirvoAppDelegate> weak = weak_from_this();
     coordinator_->onRecordingComplete = [weak] {
         if (auto self = weak.lock())

@@ -6,6 +6,7 @@
 
 #include <QCoro/QCoroTask>
 #include <QHash>
+#include <QIcon>
 #include <QMenu>
 #include <QObject>
 #include <QTimer>
@@ -100,6 +101,8 @@ public:
 
 private:
     void startCoordinatorNow();
+    // The tray's icon, and a tooltip naming the hold key as the desktop names it now.
+    void showTray();
     void notifyStartFailure(const QString& message);
 
     PlatformServices& platform_;
@@ -109,6 +112,7 @@ private:
     std::shared_ptr<DictationCoordinator> coordinator_;
     HotkeyCommands hotkeyCommands_;
     std::unique_ptr<Tray> statusItem_;
+    QIcon trayIcon_;
     std::unique_ptr<QMenu> menu_;
     QAction* launchAtLoginItem_ = nullptr;
     QAction* speechEngineItem_ = nullptr;

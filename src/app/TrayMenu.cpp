@@ -22,11 +22,9 @@ constexpr int menuTitleLength = 40;
 
 void MirvoAppDelegate::installMenuBar() {
     statusItem_ = platform_.makeTray();
-    QIcon icon;
     const QPixmap image(QStringLiteral(":/menubar-icon.png"));
     if (!image.isNull())
-        icon = QIcon(image.scaled(22, 22, Qt::KeepAspectRatio, Qt::SmoothTransformation));
-    const QString key = platform_.holdKeyDisplayName(holdKey(*defaults_, platform_));
+        trayIcon_ = QIcon(image.scaled(22, 22, Qt::KeepAspectRatio, Qt::SmoothTransformation));
 
     menu_ = std::make_unique<QMenu>();
     const auto add = [this](const QString& title, auto action) {
@@ -61,7 +59,15 @@ void MirvoAppDelegate::installMenuBar() {
         std::make_shared<UpdateSchedule>(platform_, defaults_, manifestURL_, pendingUpdate,
                                          timing_.firstUpdateCheck, timing_.updateCheckInterval);
 
-    statusItem_->show(icon, QStringLiteral("Mirvo — hold %1 to dictate").arg(key), menu_.get());
+    showTray();
+}
+
+void MirvoAppDelegate::showTray() {
+    if (!statusItem_)
+        return;
+    const QString key = platform_.holdKeyDisplayName(holdKey(*defaults_, platform_));
+    statusItem_->show(trayIcon_, QStringLiteral("Mirvo — hold %1 to dictate").arg(key),
+                      menu_.get());
 }
 
 void MirvoAppDelegate::menuWillOpen() {

@@ -77,6 +77,7 @@ public:
     // while one is being recorded.
     void pasteLast();
     HUDWindowController& hud() { return *hud_; }
+    HotkeyMonitor& hotkey() { return *hotkey_; }
 
 private:
     void handle(HotkeyEvent event);

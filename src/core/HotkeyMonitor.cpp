@@ -33,13 +33,15 @@ std::optional<HotkeyCommand> hotkeyCommandNamed(const QString& name) {
 CommandHotkeyMonitor::CommandHotkeyMonitor(std::shared_ptr<HotkeyMonitor> key,
                                            HotkeyCommands* commands)
     : key_(std::move(key)) {
-    if (key_)
+    if (key_) {
         connect(key_.get(), &HotkeyMonitor::events, this, [this](HotkeyEvent event) {
             // The key's events pass on as they are (the coordinator judges repeats); they
             // only tell the commands where the key stands.
             machine_.update(event == HotkeyEvent::down);
             emit events(event);
         });
+        connect(key_.get(), &HotkeyMonitor::holdKeysNamed, this, &HotkeyMonitor::holdKeysNamed);
+    }
     if (commands)
         connect(commands, &HotkeyCommands::issued, this, &CommandHotkeyMonitor::apply);
 }
@@ -78,12 +80,13 @@ ShortcutHotkeyMonitor::ShortcutHotkeyMonitor(std::unique_ptr<GlobalShortcut> sho
     : shortcut_(std::move(shortcut)), preferredKey_(std::move(preferredKey)) {
     connect(shortcut_.get(), &GlobalShortcut::pressed, this, [this] { update(true); });
     connect(shortcut_.get(), &GlobalShortcut::released, this, [this] { update(false); });
-    connect(shortcut_.get(), &GlobalShortcut::bound, this, [](const QString& trigger) {
+    connect(shortcut_.get(), &GlobalShortcut::bound, this, [this](const QString& trigger) {
         mirvoLog(trigger.isEmpty()
                      ? QStringLiteral("[Mirvo] hold key: the desktop's shortcut \"") + description +
                            QStringLiteral("\" has no keys yet: set them in its shortcut settings")
                      : QStringLiteral("[Mirvo] hold key: the desktop's shortcut \"") + description +
                            QStringLiteral("\" (") + trigger + QLatin1Char(')'));
+        emit holdKeysNamed();
     });
     connect(shortcut_.get(), &GlobalShortcut::failed, this, [](const QString& reason) {
         mirvoLog(QStringLiteral("[Mirvo] hold key: no desktop shortcut (") + reason +

@@ -41,6 +41,8 @@ public:
 
 signals:
     void events(HotkeyEvent event);
+    // The desktop named the keys of its shortcut (or named them anew).
+    void holdKeysNamed();
 };
 
 // Turns raw "is the key held" reports into alternating down/up transitions.

@@ -2,6 +2,7 @@
 
 #include "CallLog.h"
 #include "platform/AudioEngine.h"
+#include "platform/GlobalShortcut.h"
 #include "platform/HTTPSession.h"
 #include "platform/HUDPanel.h"
 #include "platform/KeyboardEvents.h"
@@ -216,6 +217,15 @@ public:
     QStringList messages;
 };
 
+// A desktop's shortcut that the test presses; it records what it was asked for.
+class FakeGlobalShortcut final : public GlobalShortcut {
+public:
+    void bind(const QString& description, const QString& preferredKey) override {
+        asked.append(description + " " + preferredKey);
+    }
+    QStringList asked;
+};
+
 // The platform as a test scripts it. The services it makes are recorded in the log (as
 // "watchHoldKey Control_R", "makePasteboard", …) and kept reachable for the test.
 class FakePlatform final : public PlatformServices {
@@ -235,7 +245,9 @@ public:
     PlatformTexts texts() override {
         return {"Speech engine.", "Speech model.", "Model missing.", "Model broken."};
     }
-    std::unique_ptr<GlobalShortcut> makeGlobalShortcut() override { return nullptr; }
+    std::unique_ptr<GlobalShortcut> makeGlobalShortcut() override {
+        return offersShortcut ? made("makeGlobalShortcut", ownedBy(shortcut)) : nullptr;
+    }
     std::shared_ptr<KeyboardEvents> makeKeyboardEvents() override {
         return made("makeKeyboardEvents", keyboard = std::make_shared<FakeKeyboardEvents>());
     }
@@ -289,7 +301,8 @@ public:
     QStringList vocabularyEntries;
     // An X11 desktop with nothing missing.
     DesktopCapabilities desktop{.keyInstructions = QStringLiteral("Needs %1.")};
-    QString shortcutKeys; // what a desktop's shortcut got
+    bool offersShortcut = false; // a desktop's shortcut, as Wayland desktops have
+    QString shortcutKeys;        // what a desktop's shortcut got
     bool keyWatchable = true;
     bool speechModel = true;
     bool microphone = true;
@@ -298,6 +311,7 @@ public:
     QStringList userNotifications;
     // What was made last.
     FakeKeyWatcher* keyWatcher = nullptr;
+    FakeGlobalShortcut* shortcut = nullptr;
     FakeAudioEngine* engine = nullptr;
     FakeHUDPanel* panel = nullptr;
     FakeSignalSource* signalSource = nullptr;

@@ -1,6 +1,7 @@
 // The other programs of the desktop tests, one mode each:
-//   field LOGFILE             a focused text field; logs "ready", "text <contents>" on every
-//                             change and "key <chord>" for key presses
+//   field LOGFILE [--terminal] a focused text field; logs "ready", "text <contents>" on every
+//                             change and "key <chord>" for key presses; as a terminal it is
+//                             named Konsole's app id and pastes on Ctrl+Shift+V
 //   clipboard-owner TYPE=FILE...   holds the clipboard with those types, as an application the
 //                             user copied from
 //   wayland-clipboard-owner TYPE=FILE...   the same on a wlroots Wayland desktop
@@ -20,6 +21,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QShortcut>
 #include <QTimer>
 
 #include <chrono>
@@ -51,8 +53,11 @@ protected:
     }
 };
 
-int field(QApplication& app) {
+int field(QApplication& app, bool terminal) {
     QLineEdit field;
+    QShortcut paste(QKeySequence(QStringLiteral("Ctrl+Shift+V")), &field);
+    paste.setEnabled(terminal);
+    QObject::connect(&paste, &QShortcut::activated, &field, &QLineEdit::paste);
     field.setWindowTitle(QStringLiteral("Mirvo test field"));
     field.resize(400, 40);
     KeyLogger keys;
@@ -231,9 +236,12 @@ int main(int argc, char** argv) {
         return waylandClipboardOwner(argc, argv);
     if (mode == "kwin-keys")
         return kwinKeys(argc, argv);
+    const bool terminal = mode == "field" && argc > 3 && QByteArray(argv[3]) == "--terminal";
+    if (terminal)
+        QGuiApplication::setDesktopFileName(QStringLiteral("org.kde.konsole"));
     QApplication app(argc, argv);
     if (mode == "field" && logFile)
-        return field(app);
+        return field(app, terminal);
     if (mode == "clipboard-owner")
         return clipboardOwner(app, QApplication::arguments().mid(2));
     std::fprintf(

@@ -456,9 +456,10 @@ bool TestDesktop::focusTarget() {
         const bool started =
             kind_ == Kind::sway
                 ? spawn(target_, "foot", {"sh", "-c", "stty raw -echo; cat > " + targetLog_})
-                : spawn(target_, MIRVO_TEST_HELPER, {"field", targetLog_},
-                        kind_ == Kind::kwin ? QStringList{"QT_QPA_PLATFORM=wayland"}
-                                            : QStringList{});
+            : kind_ == Kind::kwin
+                ? spawn(target_, MIRVO_TEST_HELPER, {"field", targetLog_, "--terminal"},
+                        {"QT_QPA_PLATFORM=wayland"})
+                : spawn(target_, MIRVO_TEST_HELPER, {"field", targetLog_});
         const bool ready = started && QTest::qWaitFor(
                                           [&] {
                                               return kind_ == Kind::sway

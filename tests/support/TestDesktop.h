@@ -54,8 +54,8 @@ public:
     std::unique_ptr<MirvoProcess> launch(const QString& home, const QStringList& extra = {});
 
     // The application dictated into, started on first use, with the keyboard focus: the test
-    // helper's text field (X11, KWin), or a terminal (sway, which pastes there with
-    // Ctrl+Shift+V). What it holds.
+    // helper's text field (X11; on KWin as a terminal), or a terminal (sway); terminals paste
+    // with Ctrl+Shift+V. What it holds.
     bool focusTarget();
     QString typed() const;
     // Holds the hold key while the sample plays into the microphone: X11 through XTest, sway

@@ -36,6 +36,14 @@ const QStringList terminalNames = {
     "cool-retro-term",
     "yakuake",
     "kgx",
+    // Wayland app ids in reverse-DNS form.
+    "org.kde.konsole",
+    "org.kde.yakuake",
+    "org.gnome.Console",
+    "org.gnome.Terminal",
+    "org.gnome.Ptyxis",
+    "com.mitchellh.ghostty",
+    "io.elementary.terminal",
 };
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "WaylandKeyboardEvents.h"
 
+#include "KWinFocusWatch.h"
 #include "KdeFakeInputKeyboard.h"
 #include "VirtualKeyboard.h"
 
@@ -37,7 +38,9 @@ QString WaylandKeyboardEvents::focusedAppIdInSwayTree(const QByteArray& json) {
     return focusedIn(QJsonDocument::fromJson(json).object(), 0);
 }
 
-QString WaylandKeyboardEvents::focusedAppId() {
+QString WaylandKeyboardEvents::focusedAppId() const {
+    if (kwinFocus_)
+        return kwinFocus_->focusedClass();
     if (qEnvironmentVariableIsSet("SWAYSOCK")) {
         const HelperResult tree = HelperProcess::run(
             QStringLiteral("swaymsg"), {QStringLiteral("-t"), QStringLiteral("get_tree")});
@@ -69,7 +72,9 @@ std::unique_ptr<ChordKeyboard> connectKeyboard(DesktopCapabilities::PasteChord c
 } // namespace
 
 WaylandKeyboardEvents::WaylandKeyboardEvents(DesktopCapabilities::PasteChord chord)
-    : keyboard_(connectKeyboard(chord)) {}
+    : keyboard_(connectKeyboard(chord)),
+      kwinFocus_(chord == DesktopCapabilities::PasteChord::kdeFakeInput ? KWinFocusWatch::start()
+                                                                        : nullptr) {}
 
 WaylandKeyboardEvents::~WaylandKeyboardEvents() = default;
 

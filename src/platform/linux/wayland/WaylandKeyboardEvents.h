@@ -11,11 +11,12 @@
 #include <memory>
 
 class ChordKeyboard;
+class KWinFocusWatch;
 
 // The paste chord on Wayland: on wlroots compositors through the virtual-keyboard protocol, by a
 // keyboard of Mirvo's own (or by wtype where that cannot connect), on KDE through KWin's fake
 // input: Ctrl+V, or Ctrl+Shift+V when the focused window is a terminal, as the compositor names
-// it.
+// it (sway and Hyprland when asked, KWin as it focuses each window).
 class WaylandKeyboardEvents final : public KeyboardEvents {
 public:
     // `chord`: how this desktop lets the chord be typed (virtualKeyboard or kdeFakeInput).
@@ -30,7 +31,8 @@ public:
     static QString focusedAppIdInSwayTree(const QByteArray& json);
 
 private:
-    static QString focusedAppId();
+    QString focusedAppId() const;
 
     const std::unique_ptr<ChordKeyboard> keyboard_;
+    const std::unique_ptr<KWinFocusWatch> kwinFocus_;
 };
