@@ -7,6 +7,7 @@
 #include "platform/linux/desktop/SystemLoginItem.h"
 #include "platform/linux/speech/PocketSphinxRecognizer.h"
 #include "platform/linux/speech/UserVocabulary.h"
+#include "platform/linux/wayland/PortalGlobalShortcut.h"
 #include "platform/linux/x11/QtClipboardPasteboard.h"
 #include "platform/linux/x11/X11Connection.h"
 #include "platform/linux/x11/XInput2KeyWatcher.h"
@@ -14,13 +15,18 @@
 #include "support/Await.h"
 #include "support/LogCapture.h"
 #include "support/SpokenText.h"
+#include "support/Subprocess.h"
 #include "support/TestDesktop.h"
 #include "support/Utilities.h"
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusVirtualObject>
 #include <QElapsedTimer>
 #include <QLocalServer>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -63,6 +69,42 @@ QString dictate(SpeechRecognizer& recognizer, const QString& sentence,
     };
     return QTest::qWaitFor(done, 10000) ? **text : "(no result)";
 }
+
+const QString portalPath = "/org/freedesktop/portal/desktop";
+
+// The desktop portal as GNOME 49 offers it: the host registry, and global shortcuts bound by
+// BindShortcuts, which the user may refuse. Requests are answered on paths of its own making.
+class FakePortal final : public QDBusVirtualObject {
+public:
+    bool handleMessage(const QDBusMessage& message, const QDBusConnection& bus) override {
+        const QString member = message.member();
+        calls.append(member == "Register" ? "Register " + message.arguments().value(0).toString()
+                                          : member);
+        if (member == "Register" || member == "Get")
+            return bus.send(message.createReply(QVariant::fromValue(QDBusVariant(1u))));
+        const QString request = portalPath + "/request/" + QString::number(calls.size());
+        bus.send(message.createReply(QVariant::fromValue(QDBusObjectPath(request))));
+        QVariantMap results{{"session_handle", session}};
+        if (member == "BindShortcuts") {
+            auto shortcuts = qdbus_cast<PortalShortcuts>(message.arguments().value(1));
+            for (PortalShortcut& shortcut : shortcuts)
+                shortcut.properties = {{"trigger_description", "Ctrl+Alt+D"}};
+            results["shortcuts"] = QVariant::fromValue(shortcuts);
+        }
+        const uint code = member == "BindShortcuts" ? bindAnswer : 0;
+        QTimer::singleShot(1, [bus, request, code, results] {
+            bus.send(
+                QDBusMessage::createSignal(request, "org.freedesktop.portal.Request", "Response")
+                << code << results);
+        });
+        return true;
+    }
+    QString introspect(const QString&) const override { return {}; }
+
+    const QString session = portalPath + "/session/mirvo";
+    QStringList calls;
+    uint bindAnswer = 0;
+};
 
 // A decoder pool on the installed model, as dictation makes it.
 std::shared_ptr<DecoderPool> decoderPool() {
@@ -124,6 +166,42 @@ private slots:
                  qPrintable(offered.keyInstructions));
     }
 
+    // Mirvo registers its app id before any other call to the portal; presses count from its
+    // own session only; a refusal is said.
+    void thePortalGivesTheHoldShortcut() {
+        QTemporaryDir bus;
+        const QString address = "unix:path=" + bus.filePath("bus");
+        Subprocess daemon;
+        QVERIFY(daemon.start("dbus-daemon", {"--session", "--nofork", "--address=" + address}));
+        QTRY_VERIFY(QFile::exists(bus.filePath("bus")));
+        QDBusConnection portalBus = QDBusConnection::connectToBus(address, "portal");
+        FakePortal portal;
+        QVERIFY(portalBus.registerVirtualObject(portalPath, &portal) &&
+                portalBus.registerService("org.freedesktop.portal.Desktop"));
+        ScopedVariable session("DBUS_SESSION_BUS_ADDRESS", address.toUtf8());
+        ScopedVariable wayland("WAYLAND_DISPLAY", "mirvo-no-compositor");
+        LinuxPlatform platform;
+        const std::unique_ptr<GlobalShortcut> shortcut = platform.makeGlobalShortcut();
+        QSignalSpy pressed(shortcut.get(), &GlobalShortcut::pressed);
+        shortcut->bind("Hold to dictate", "Control_R");
+        QTRY_COMPARE(platform.holdKeyDisplayName("Control_R"), QStringLiteral("Ctrl+Alt+D"));
+        QCOMPARE(portal.calls, (QStringList{"Register ai.mirvo.Mirvo", "Get", "CreateSession",
+                                            "ListShortcuts", "BindShortcuts"}));
+        for (const QString& from : {portal.session + "x", portal.session})
+            portalBus.send(QDBusMessage::createSignal(
+                               portalPath, "org.freedesktop.portal.GlobalShortcuts", "Activated")
+                           << QVariant::fromValue(QDBusObjectPath(from)) << "hold-to-dictate"
+                           << qulonglong(0) << QVariantMap());
+        QTRY_COMPARE(pressed.size(), 1);
+
+        portal.bindAnswer = 1;
+        const std::unique_ptr<GlobalShortcut> refused = platform.makeGlobalShortcut();
+        QSignalSpy failed(refused.get(), &GlobalShortcut::failed);
+        refused->bind("Hold to dictate", "Control_R");
+        QTRY_COMPARE(failed.value(0).value(0).toString(),
+                     QStringLiteral("BindShortcuts: declined by the user"));
+    }
+
     void microphoneNeedsAnAnsweringSoundServer() {
         QTemporaryDir dir;
         LogCapture logs;
@@ -160,7 +238,7 @@ private slots:
     void autostartEntryIsOursOrLeftAlone() {
         QTemporaryDir home;
         ScopedVariable config("XDG_CONFIG_HOME", home.path().toUtf8());
-        const QString path = home.path() + "/autostart/mirvo.desktop";
+        const QString path = home.path() + "/autostart/ai.mirvo.Mirvo.desktop";
         QCOMPARE(SystemLoginItem::entryPath(), path);
 
         // Quoting survives the characters a desktop entry treats specially.
@@ -201,6 +279,11 @@ private slots:
             QVERIFY2(item.setEnabled(true) && item.isEnabled(), off.constData());
             QCOMPARE(readFile(path), written);
         }
+
+        // The entry an earlier Mirvo wrote under its old name becomes the entry.
+        const QString earlier = SystemLoginItem::earlierEntryPath();
+        QVERIFY(QFile::remove(path) && writeFile(earlier, written));
+        QVERIFY(SystemLoginItem(odd).isEnabled() && !QFile::exists(earlier));
 
         // Somebody else's entry is never touched, and said once.
         const QByteArray foreign = "[Desktop Entry]\nType=Application\nExec=/opt/other/mirvo\n";

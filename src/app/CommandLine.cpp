@@ -2,6 +2,7 @@
 
 #include "MirvoApp.h"
 #include "ServiceCommands.h"
+#include "common/AppIdentity.h"
 #include "common/Log.h"
 #include "common/MirvoError.h"
 #include "platform/PlatformServices.h"
@@ -134,6 +135,7 @@ int Mirvo::run(int argc, char** argv, PlatformServices& platform) {
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Mirvo"));
+    QApplication::setDesktopFileName(mirvoAppId);
     QApplication::setApplicationVersion(QStringLiteral(MIRVO_VERSION));
     // Mirvo has no main window: hiding the HUD or the checklist must not end it.
     QApplication::setQuitOnLastWindowClosed(false);

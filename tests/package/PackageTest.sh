@@ -23,7 +23,7 @@ for needed in pocketsphinx-en-us libpulse0 libqt6core6 libqt6widgets6 libpockets
     grep -q "$needed" <<<"$depends" || { echo "Depends lacks $needed: $depends" >&2; exit 1; }
 done
 contents="$(dpkg-deb -c "$deb")"
-for file in ./usr/bin/mirvo ./usr/share/applications/mirvo.desktop \
+for file in ./usr/bin/mirvo ./usr/share/applications/ai.mirvo.Mirvo.desktop \
     ./usr/share/icons/hicolor/256x256/apps/mirvo.png ./usr/share/mirvo/help.html \
     ./usr/share/man/man1/mirvo.1; do
     grep -q " $file\$" <<<"$contents" || { echo "package lacks $file" >&2; exit 1; }
@@ -31,7 +31,7 @@ done
 grep -Eq " ./usr/lib/(.*/)?mirvo/mirvo-app.so$" <<<"$contents" ||
     { echo "package lacks the application module" >&2; exit 1; }
 # KWin lets the program its .desktop file names by full path type the paste chord.
-entry="$(dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/share/applications/mirvo.desktop)"
+entry="$(dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/share/applications/ai.mirvo.Mirvo.desktop)"
 grep -q "^Exec=/usr/bin/mirvo %u$" <<<"$entry" && grep -q "^X-KDE-Wayland-Interfaces=" <<<"$entry" ||
     { echo "the .desktop file does not name /usr/bin/mirvo for KWin: $entry" >&2; exit 1; }
 

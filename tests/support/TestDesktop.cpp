@@ -266,8 +266,8 @@ bool TestDesktop::startKWin() {
     // its path, as installing writes it; the test helper presses keys through its fake input.
     const QString applications = root_.filePath("home/.local/share/applications");
     QDir().mkpath(applications);
-    writeFile(applications + "/mirvo.desktop",
-              readFile(MIRVO_SOURCE_DIR "/resources/mirvo.desktop")
+    writeFile(applications + "/ai.mirvo.Mirvo.desktop",
+              readFile(MIRVO_SOURCE_DIR "/resources/ai.mirvo.Mirvo.desktop")
                   .replace("Exec=mirvo ", "Exec=" MIRVO_BINARY " "));
     writeFile(applications + "/mirvo-test-keys.desktop",
               "[Desktop Entry]\nType=Application\nName=Mirvo test keys\nExec=" MIRVO_TEST_HELPER

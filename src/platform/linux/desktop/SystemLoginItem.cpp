@@ -1,5 +1,6 @@
 #include "SystemLoginItem.h"
 
+#include "common/AppIdentity.h"
 #include "common/Log.h"
 
 #include <QCoreApplication>
@@ -63,9 +64,23 @@ bool samePath(const QString& a, const QString& b) {
 
 SystemLoginItem::SystemLoginItem(QString executable)
     : executable_(executable.isEmpty() ? QCoreApplication::applicationFilePath()
-                                       : std::move(executable)) {}
+                                       : std::move(executable)) {
+    // An upgrade leaves one entry: Mirvo's of the earlier name goes, to the new name unless
+    // one is there.
+    const QString earlier = earlierEntryPath();
+    const std::optional<Entry> entry = readEntry(earlier);
+    if (!entry || (!entry->mirvos && !samePath(programOf(entry->exec), executable_)))
+        return;
+    if (QFile::exists(entryPath()) ? QFile::remove(earlier) : QFile::rename(earlier, entryPath()))
+        mirvoLog(QStringLiteral("[Mirvo] LoginItem: %1 is now %2").arg(earlier, entryPath()));
+}
 
 QString SystemLoginItem::entryPath() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/autostart/") + mirvoAppId + QStringLiteral(".desktop");
+}
+
+QString SystemLoginItem::earlierEntryPath() {
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
            QStringLiteral("/autostart/mirvo.desktop");
 }

@@ -1,5 +1,6 @@
 #include "PortalGlobalShortcut.h"
 
+#include "common/AppIdentity.h"
 #include "common/Log.h"
 
 #include <QCoro/QCoroDBus>
@@ -18,6 +19,7 @@ namespace {
 const QString portalService = QStringLiteral("org.freedesktop.portal.Desktop");
 const QString portalPath = QStringLiteral("/org/freedesktop/portal/desktop");
 const QString shortcutsInterface = QStringLiteral("org.freedesktop.portal.GlobalShortcuts");
+const QString registryInterface = QStringLiteral("org.freedesktop.host.portal.Registry");
 const QString shortcutId = QStringLiteral("hold-to-dictate");
 // One token for every run: KDE keeps a key with the session token that first took it.
 const QString sessionToken = QStringLiteral("mirvo");
@@ -98,6 +100,22 @@ void PortalGlobalShortcut::bind(const QString& description, const QString& prefe
 
 QCoro::Task<> PortalGlobalShortcut::binding(QString description, QString trigger) {
     QPointer<PortalGlobalShortcut> self(this);
+    // Portals 1.19.4 and later know a program outside Flatpak by the app id it registers before
+    // any other call (GNOME 49 binds no shortcut for a program without one); older portals
+    // have no registry, and nothing is lost.
+    QDBusMessage registration = QDBusMessage::createMethodCall(
+        portalService, portalPath, registryInterface, QStringLiteral("Register"));
+    registration << mirvoAppId << QVariantMap();
+    const QDBusMessage registered = co_await bus_.asyncCall(registration);
+    if (!self)
+        co_return;
+    if (registered.type() == QDBusMessage::ReplyMessage)
+        mirvoLog(QStringLiteral("[Mirvo] hold key: known to the desktop portal as ") + mirvoAppId);
+    else if (registered.errorName() != QLatin1String("org.freedesktop.DBus.Error.UnknownMethod") &&
+             registered.errorName() != QLatin1String("org.freedesktop.DBus.Error.UnknownInterface"))
+        mirvoLog(QStringLiteral("[Mirvo] hold key: the desktop portal did not register ") +
+                     mirvoAppId + QStringLiteral(": ") + registered.errorMessage(),
+                 LogLevel::warning);
     QDBusMessage versionCall = QDBusMessage::createMethodCall(
         portalService, portalPath, QStringLiteral("org.freedesktop.DBus.Properties"),
         QStringLiteral("Get"));
