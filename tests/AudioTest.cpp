@@ -163,16 +163,6 @@ private slots:
         QCOMPARE(samplesOf(accumulator.makeWAV()), std::vector<int16_t>(160, 8192));
     }
 
-    void levelIsTheRootMeanSquareOfChannelZero() {
-        QCOMPARE(AVEngineAudioRecorder::rms(
-                     *constant(makeAudioFormat(44100, 2, SampleType::float32, true), 512,
-                               [](uint32_t i, int c) { return c ? 1.f : (i % 2 ? -.5f : .5f); })),
-                 0.5f);
-        const auto empty =
-            AudioBuffer::make(makeAudioFormat(48000, 1, SampleType::float32, false), 8);
-        QCOMPARE(AVEngineAudioRecorder::rms(*empty), 0.f); // no frames
-    }
-
     void theFileRecorderDeliversTheWholeFileOnceAfterFiftyMilliseconds() {
         QTemporaryDir dir;
         const QString path = dir.filePath("speech.wav");

@@ -160,7 +160,8 @@ private slots:
         const auto five = {S::speechRecognition, S::microphone, S::dictationEnabled,
                            S::accessibility, S::fnKeyRemap};
         click(checklistButton(five, S::launchAtLogin, "Enable"));
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(home + "/config/autostart/ai.mirvo.Mirvo.desktop"), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(home + "/config/autostart/ai.mirvo.Mirvo.desktop"),
+                                 5000);
 
         // The first dictation lands in the try-it box, and nothing is pasted.
         QTest::qWait(1000);
