@@ -90,5 +90,4 @@ void KWinFocusWatch::report(const QString& windowClass) {
     if (calledFromDBus() && message().service() != kwin_)
         return;
     focused_ = windowClass;
-    emit reported();
 }

@@ -25,18 +25,14 @@ public:
     // The focused window's class (its Wayland app id, or its X11 class), "" while none is.
     const QString& focusedClass() const { return focused_; }
 
-    // What KWin runs: it reports to the bus name `service`.
-    static QString script(const QString& service);
-
 public slots:
     Q_SCRIPTABLE void report(const QString& windowClass);
-
-signals:
-    void reported();
 
 private:
     explicit KWinFocusWatch(const QDBusConnection& bus);
     bool load();
+    // What KWin runs: it reports to the bus name `service`.
+    static QString script(const QString& service);
 
     QDBusConnection bus_;
     QString kwin_; // KWin's own name on the bus: nobody else reports
