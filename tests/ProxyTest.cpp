@@ -269,7 +269,8 @@ private slots:
             // 399 ASCII bytes then "é": the 400-byte cut falls inside it.
             {{500, QByteArray(399, 'a') + "\xc3\xa9 more"}, "HTTP 500: (non-utf8)"},
             {{500, QByteArray(398, 'a') + "\xc3\xa9 more"}, "HTTP 500: " + QString(398, 'a') + "é"},
-            {{307, {}, B::answer, "text/plain", {{"Location", elsewhere.baseURL().toLatin1()}}},
+            {Server::Response{307, {}, B::answer, "text/plain"}.with(
+                 "Location", elsewhere.baseURL().toLatin1()),
              "HTTP 307: "},
         };
         for (const auto& [answer, message] : answers) {

@@ -145,26 +145,15 @@ private slots:
                        {503, R"({"error":{"code":503,"message":"backend down"}})"}},
                "error: HTTP 503: backend down", 2, QStringList{});
         addRow("429, then the retry-after", "/v1", "k", false,
-               Answers{{429,
-                        "{}",
-                        Server::Response::Behaviour::answer,
-                        "application/json",
-                        {{"retry-after", "0.2"}}},
+               Answers{Server::Response{429, "{}"}.with("retry-after", "0.2"),
                        {200, R"({"text":"ok"})"}},
                "ok", 2, QStringList{"Authorization: Bearer k"});
         addRow("429 asking too long a wait", "/v1", "k", false,
-               Answers{{429,
-                        "{}",
-                        Server::Response::Behaviour::answer,
-                        "application/json",
-                        {{"retry-after", "3600"}}}},
-               "error: HTTP 429", 1, QStringList{});
+               Answers{Server::Response{429, "{}"}.with("retry-after", "3600")}, "error: HTTP 429",
+               1, QStringList{});
         addRow("redirect refused", "/v1", "k", false,
-               Answers{{307,
-                        "",
-                        Server::Response::Behaviour::answer,
-                        "text/plain",
-                        {{"Location", "https://elsewhere.example/v1"}}}},
+               Answers{Server::Response{307, "", Server::Response::Behaviour::answer, "text/plain"}
+                           .with("Location", "https://elsewhere.example/v1")},
                "error: HTTP 307: redirected to https://elsewhere.example/v1", 1, QStringList{});
         addRow("ollama chat", "/v1", "", true, Answers{{200, chatAnswer}}, "Clean.", 1,
                QStringList{"POST /v1/chat/completions", "\"stream\":false", "\"temperature\":0.2",

@@ -102,9 +102,9 @@ private slots:
         QFETCH(QString, failure);
         LoopbackHTTPServer server;
         if (response.status == 302) { // by path: a client may send a request again
-            server.route(
-                "/releases/latest.json",
-                {302, {}, Behaviour::answer, "text/plain", {{"Location", "/elsewhere.json"}}});
+            server.route("/releases/latest.json",
+                         Response{302, {}, Behaviour::answer, "text/plain"}.with(
+                             "Location", "/elsewhere.json"));
             server.route("/elsewhere.json", {200, json(validManifest())});
         } else {
             server.enqueue(response);

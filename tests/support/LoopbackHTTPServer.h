@@ -28,6 +28,13 @@ public:
         QList<std::pair<QByteArray, QByteArray>> headers = {};
         // An answer sent this long after the request.
         int delayMs = 0;
+
+        // The same answer with one more header.
+        Response with(const QByteArray& name, const QByteArray& value) const {
+            Response more = *this;
+            more.headers.append({name, value});
+            return more;
+        }
     };
 
     LoopbackHTTPServer();
