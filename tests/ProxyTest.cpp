@@ -135,6 +135,8 @@ private slots:
                "key \"enablePolish\" is null; expected a boolean");
         addRow("switch as string", config({{"enablePolish", "true"}}),
                "key \"enablePolish\" has the wrong type: expected a boolean, found a string");
+        addRow("name as switch", config({{"polishModel", true}}),
+               "key \"polishModel\" has the wrong type: expected a string, found a boolean");
         addRow("target as array",
                config({{"transcribeTargets", QJsonArray{QJsonValue(QJsonArray{1})}}}),
                "\"transcribeTargets[0]\" has the wrong type: expected an object, found an array");

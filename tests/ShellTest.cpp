@@ -139,16 +139,6 @@ class ShellTest : public QObject {
     Q_OBJECT
 
 private slots:
-    // A switch is on for "1" only; the rest of the variables are the launch table's.
-    void optionsComeFromTheEnvironmentOnce() {
-        QVERIFY(optionsFrom({"MIRVO_LOG_TRANSCRIPTS=1"}).logTranscripts);
-        QVERIFY(optionsFrom({"MIRVO_TEST_MODE=1"}).logTranscripts); // test mode logs words too
-        for (const char* notOne : {"true", "yes", " 1", ""})
-            QVERIFY2(
-                !optionsFrom({QStringLiteral("MIRVO_LOG_TRANSCRIPTS=") + notOne}).logTranscripts,
-                notOne);
-    }
-
     void launchesStartWhatIsDue_data() {
         QTest::addColumn<LaunchCase>("c");
         const QString up = "[Mirvo] coordinator up";

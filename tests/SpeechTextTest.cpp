@@ -1,6 +1,6 @@
 #include "core/DictationFormatter.h"
 #include "platform/linux/speech/EspeakPronouncer.h"
-#include "platform/linux/speech/PocketSphinxRecognizer.h"
+#include "platform/linux/speech/UserVocabulary.h"
 #include "support/LogCapture.h"
 #include "support/Utilities.h"
 
@@ -131,21 +131,6 @@ private slots:
                               "[Mirvo/Transcriber] vocabulary line 8 skipped: longer than 100 "
                               "characters"}));
         QVERIFY(UserVocabulary::read(dir.filePath("missing.txt")).phrases.isEmpty());
-    }
-
-    // A word the decoder doubted last is no hint; the phrase splits where it stood, so that no
-    // pair is made across it. Words never heard (a service's) stay.
-    void doubtedWordsAreNoHints() {
-        HeardWords heard;
-        heard.record({{"knew", false}, {"noon", true}, {"thursday", true}});
-        heard.record({{"noon", false}});
-        const QList<std::pair<QStringList, QStringList>> rows = {
-            {{"before knew the meeting"}, {"before", "the meeting"}},
-            {{"Lunch at noon, Thursday."}, {"Lunch at", "Thursday."}},
-            {{"Gwendolyn on Thursday", "knew"}, {"Gwendolyn on Thursday"}},
-        };
-        for (const auto& [phrases, kept] : rows)
-            QCOMPARE(heard.withoutDoubted(phrases), kept);
     }
 };
 

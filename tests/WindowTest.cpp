@@ -150,7 +150,14 @@ private slots:
         QCOMPARE(focusedWindow(), before);
         QCOMPARE(QApplication::activeWindow(), nullptr);
 
-        // A show during the fade-out survives it.
+        // Processing animates; hidden, nothing runs; a show during the fade-out survives it.
+        hud.controller.showProcessing();
+        QVERIFY(hud.view->isAnimating());
+        hud.controller.hide();
+        QTRY_VERIFY(!hud.real->isVisible());
+        QVERIFY(!hud.view->isAnimating());
+        hud.controller.show();
+        QTRY_COMPARE(hud.real->alpha(), 1.0);
         hud.controller.hide();
         QTest::qWait(80);
         hud.controller.show();
@@ -158,6 +165,20 @@ private slots:
         QVERIFY(hud.real->isVisible());
         QCOMPARE(hud.real->alpha(), 1.0);
         QCOMPARE(focusedWindow(), before);
+    }
+
+    // An error is words beside the icon, a long one cut short; the corners outside stay clear.
+    void theHudDrawsAnError() {
+        HUDModel model;
+        RecordingHUD view(model);
+        model.setMode(HUDMode::error(QString(40, 'x') + QString(" no microphone").repeated(20)));
+        const QImage image = view.grab().toImage();
+        int light = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                light += image.pixelColor(x, y).lightness() > 200 ? 1 : 0;
+        QVERIFY(light > 10);
+        QCOMPARE(image.pixelColor(0, 0).alpha(), 0);
     }
 
     void theUpdateWindowsButtonsAreSafeToPress() {
