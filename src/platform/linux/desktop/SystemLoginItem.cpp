@@ -53,6 +53,11 @@ std::optional<Entry> readEntry(const QString& path) {
     return entry;
 }
 
+QString autostartEntry(const QString& name) {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/autostart/") + name + QStringLiteral(".desktop");
+}
+
 bool samePath(const QString& a, const QString& b) {
     if (a == b)
         return true;
@@ -76,13 +81,11 @@ SystemLoginItem::SystemLoginItem(QString executable)
 }
 
 QString SystemLoginItem::entryPath() {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-           QStringLiteral("/autostart/") + mirvoAppId + QStringLiteral(".desktop");
+    return autostartEntry(mirvoAppId);
 }
 
 QString SystemLoginItem::earlierEntryPath() {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-           QStringLiteral("/autostart/mirvo.desktop");
+    return autostartEntry(QStringLiteral("mirvo"));
 }
 
 QString SystemLoginItem::execValue(const QString& program) {

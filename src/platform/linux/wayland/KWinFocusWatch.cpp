@@ -9,6 +9,7 @@
 namespace {
 
 const QString kwinService = QStringLiteral("org.kde.KWin");
+const QString scriptingPath = QStringLiteral("/Scripting");
 const QString scriptingInterface = QStringLiteral("org.kde.kwin.Scripting");
 const QString watchPath = QStringLiteral("/ai/mirvo/KWinFocus");
 // One name for every run: a script a Mirvo that ended abruptly left behind is replaced.
@@ -20,6 +21,10 @@ QDBusMessage call(const QDBusConnection& bus, const QString& path, const QString
     QDBusMessage message = QDBusMessage::createMethodCall(kwinService, path, interface, method);
     message.setArguments(arguments);
     return bus.call(message, QDBus::Block, callTimeoutMs);
+}
+
+void unloadScript(const QDBusConnection& bus) {
+    call(bus, scriptingPath, scriptingInterface, QStringLiteral("unloadScript"), {pluginName});
 }
 
 } // namespace
@@ -37,8 +42,7 @@ KWinFocusWatch::KWinFocusWatch(const QDBusConnection& bus)
     : bus_(bus), kwin_(bus_.interface()->serviceOwner(kwinService).value()) {}
 
 KWinFocusWatch::~KWinFocusWatch() {
-    call(bus_, QStringLiteral("/Scripting"), scriptingInterface, QStringLiteral("unloadScript"),
-         {pluginName});
+    unloadScript(bus_);
     bus_.unregisterObject(watchPath);
 }
 
@@ -65,9 +69,8 @@ bool KWinFocusWatch::load() {
                  LogLevel::warning);
         return false;
     }
-    const QString scripting = QStringLiteral("/Scripting");
-    call(bus_, scripting, scriptingInterface, QStringLiteral("unloadScript"), {pluginName});
-    const QDBusMessage loaded = call(bus_, scripting, scriptingInterface,
+    unloadScript(bus_);
+    const QDBusMessage loaded = call(bus_, scriptingPath, scriptingInterface,
                                      QStringLiteral("loadScript"), {file_.fileName(), pluginName});
     const int id = loaded.arguments().value(0, -1).toInt();
     if (loaded.type() != QDBusMessage::ReplyMessage || id < 0) {
