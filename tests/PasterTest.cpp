@@ -52,6 +52,26 @@ private slots:
         QVERIFY(clock.elapsed() >= 95 && clock.elapsed() < 1000);
     }
 
+    // Where the desktop must allow the chord, a paste it no longer allows leaves the text for the
+    // user, and the restore an earlier paste left pending cannot put the user's contents over it.
+    void aChordTheDesktopMustAllow() {
+        auto pasteboard = std::make_shared<FakePasteboard>();
+        auto keyboard = std::make_shared<FakeKeyboardEvents>();
+        keyboard->onChord = [&] { pasteboard->fetch(); };
+        QStringList told;
+        AllowedChordPaster paster(pasteboard, keyboard, [&](const QString& s) { told.append(s); });
+        pasteboard->items = {{{{"text/plain", "mine"}}, {}, {}}};
+        paster.prepare();
+        QCOMPARE(keyboard->prepares, 1);
+        QCOMPARE(paster.paste("first"), PasteOutcome::pasted);
+        keyboard->allowed = false;
+        QCOMPARE(paster.paste("second"), PasteOutcome::copiedForUser);
+        QCOMPARE(keyboard->chords, 1);
+        QCOMPARE(told, QStringList{ClipboardHandoffPaster::copiedMessage});
+        QTest::qWait(500);
+        QCOMPARE(pasteboard->text(), QStringLiteral("second"));
+    }
+
     void emptyAndUnreadableClipboards() {
         // Nothing on the clipboard: nothing again afterwards, the text does not stay.
         Rig empty;

@@ -69,11 +69,14 @@ makeDictationCoordinator(PlatformServices& platform, const LaunchOptions& option
             mirvoLog(QStringLiteral("[Mirvo] hold key: through the desktop's key bindings "
                                     "(mirvo --hold / --release / --toggle)"));
         recorder = std::make_shared<AVEngineAudioRecorder>(platform.makeAudioEngine());
-        if (capabilities.pasteChord != DesktopCapabilities::PasteChord::none)
-            paster = std::make_unique<PasteboardPaster>(pasteboard, platform.makeKeyboardEvents());
+        const auto tellUser = [&platform](const QString& summary) { platform.notifyUser(summary); };
+        if (capabilities.pasteChord == DesktopCapabilities::PasteChord::none)
+            paster = std::make_unique<ClipboardHandoffPaster>(pasteboard, tellUser);
+        else if (capabilities.pasteChord == DesktopCapabilities::PasteChord::remoteDesktop)
+            paster = std::make_unique<AllowedChordPaster>(pasteboard, platform.makeKeyboardEvents(),
+                                                          tellUser);
         else
-            paster = std::make_unique<ClipboardHandoffPaster>(
-                pasteboard, [&platform](const QString& summary) { platform.notifyUser(summary); });
+            paster = std::make_unique<PasteboardPaster>(pasteboard, platform.makeKeyboardEvents());
         config = MirvoConfig::load(MirvoConfig::defaultPath(platform.configDirectory()));
         if (config)
             client = std::make_shared<ProxyClient>(*config, platform.makeHTTPSession());

@@ -104,6 +104,7 @@ void DictationCoordinator::keyDown() {
         setActiveTranscriber(transcriber);
         transcriber->start();
         recorder_->start();
+        paster_->prepare();
         limitTimer_.start(int(dictationLimitSeconds_ * 1000));
     } catch (...) {
         const std::exception_ptr error = std::current_exception();

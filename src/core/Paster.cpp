@@ -89,6 +89,10 @@ PasteOutcome PasteboardPaster::paste(const QString& text) {
     return PasteOutcome::pasted;
 }
 
+void PasteboardPaster::prepare() {
+    keyboard_->prepare();
+}
+
 std::optional<QString> PasteboardPaster::focusedApplication() const {
     return keyboard_->focusedApplication();
 }
@@ -156,4 +160,18 @@ PasteOutcome ClipboardHandoffPaster::paste(const QString& text) {
     mirvoLog(QStringLiteral("[Mirvo] left on the clipboard: this desktop takes no paste chord"));
     tellUser_(copiedMessage);
     return PasteOutcome::copiedForUser;
+}
+
+AllowedChordPaster::AllowedChordPaster(std::shared_ptr<Pasteboard> pasteboard,
+                                       std::shared_ptr<KeyboardEvents> keyboard,
+                                       std::function<void(const QString&)> tellUser)
+    : keyboard_(keyboard), chord_(pasteboard, keyboard), handoff_(pasteboard, std::move(tellUser)) {
+}
+
+PasteOutcome AllowedChordPaster::paste(const QString& text) {
+    if (keyboard_->canPostPasteChord())
+        return chord_.paste(text);
+    // A restore still pending would put the user's contents back over the text later.
+    chord_.finishPending();
+    return handoff_.paste(text);
 }

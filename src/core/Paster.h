@@ -22,6 +22,8 @@ class Paster {
 public:
     virtual ~Paster() = default;
     virtual PasteOutcome paste(const QString& text) = 0;
+    // A dictation begins: what the paste needs from the desktop is asked for now.
+    virtual void prepare() {}
     // Mirvo is about to end: finish at once whatever the last paste left to do.
     virtual void finishPending() {}
     // The application the last paste went to; empty when the platform cannot tell.
@@ -58,6 +60,7 @@ public:
     ~PasteboardPaster() override;
 
     PasteOutcome paste(const QString& text) override;
+    void prepare() override;
     // Puts the user's contents back now if a restore is pending.
     void finishPending() override;
     QString lastTarget() const override { return lastTarget_; }
@@ -113,4 +116,26 @@ public:
 private:
     const std::shared_ptr<Pasteboard> pasteboard_;
     const std::function<void(const QString&)> tellUser_;
+};
+
+// For a desktop that posts the chord only once its user allowed it (GNOME's remote desktop):
+// pastes while it is allowed, and leaves the text on the clipboard for the user otherwise.
+class AllowedChordPaster final : public Paster {
+public:
+    AllowedChordPaster(std::shared_ptr<Pasteboard> pasteboard,
+                       std::shared_ptr<KeyboardEvents> keyboard,
+                       std::function<void(const QString&)> tellUser);
+    PasteOutcome paste(const QString& text) override;
+    void prepare() override { chord_.prepare(); }
+    void finishPending() override { chord_.finishPending(); }
+    QString lastTarget() const override { return chord_.lastTarget(); }
+    std::optional<QString> focusedApplication() const override {
+        return chord_.focusedApplication();
+    }
+    PasteOutcome copyForUser(const QString& text) override { return chord_.copyForUser(text); }
+
+private:
+    const std::shared_ptr<KeyboardEvents> keyboard_;
+    PasteboardPaster chord_;
+    ClipboardHandoffPaster handoff_;
 };

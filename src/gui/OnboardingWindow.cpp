@@ -214,9 +214,11 @@ void OnboardingWindowController::openSettings(OnboardingStep step) {
              QLatin1Char(')'));
     switch (infoOf(step).action) {
     case OnboardingAction::askAgain:
-        // Nobody grants these on Linux: they are asked again, and the help says what to install
-        // or fix.
+        // Nobody grants these on Linux but GNOME the paste, which its dialog asks for: they are
+        // asked again, and the help says what to install or fix.
         [](std::shared_ptr<OnboardingWindowController> self, OnboardingStep step) -> QCoro::Task<> {
+            if (step == OnboardingStep::accessibility)
+                co_await self->systemChecker_->platform().allowKeys();
             const bool ready = co_await infoOf(step).check(*self->systemChecker_);
             mirvoLog(QStringLiteral("[Mirvo/Checklist] %1 asked again: %2")
                          .arg(rawValue(step), boolText(ready)));

@@ -31,8 +31,9 @@ struct DesktopCapabilities {
     // How Mirvo learns that the hold key is held: it watches the key itself (X11), or the
     // desktop does (a shortcut of the desktop's, or its key bindings running `mirvo --hold`).
     enum class HoldKey { watched, throughDesktop };
-    // How the paste chord reaches the focused application, if at all.
-    enum class PasteChord { xtest, virtualKeyboard, kdeFakeInput, none };
+    // How the paste chord reaches the focused application, if at all: remoteDesktop only once
+    // the user has allowed it (GNOME's portal).
+    enum class PasteChord { xtest, virtualKeyboard, kdeFakeInput, remoteDesktop, none };
     enum class Clipboard { x11, dataControl, wlClipboard };
 
     HoldKey holdKey = HoldKey::watched;
@@ -80,6 +81,9 @@ public:
     virtual PlatformTexts texts() = 0;
     // Whether the on-device speech model is installed (Linux asks nobody for speech).
     virtual bool speechModelInstalled() = 0;
+    // Asks the desktop for what the key and the paste need, where the desktop asks its user
+    // (GNOME's dialog for the remote-control keyboard); whether they are ready then.
+    virtual QCoro::Task<bool> allowKeys() { co_return capabilities().keysReady(); }
     // Whether the sound server offers a microphone; may wait for the server, never longer than
     // two seconds.
     virtual QCoro::Task<bool> microphoneAvailable() = 0;

@@ -51,7 +51,11 @@ public:
             onChord();
     }
     std::optional<QString> focusedApplication() override { return focused; }
+    bool canPostPasteChord() override { return allowed; }
+    void prepare() override { ++prepares; }
     int chords = 0;
+    int prepares = 0;
+    bool allowed = true;
     std::function<void()> onChord;
     std::optional<QString> focused = QString();
 };

@@ -16,7 +16,9 @@
 #include "platform/linux/sound/PulseAudioEngine.h"
 #include "platform/linux/sound/SndFileAudioFile.h"
 #include "platform/linux/speech/PocketSphinxRecognizer.h"
+#include "platform/linux/wayland/PortalClipboard.h"
 #include "platform/linux/wayland/PortalGlobalShortcut.h"
+#include "platform/linux/wayland/PortalRemoteDesktop.h"
 #include "platform/linux/x11/QtClipboardPasteboard.h"
 #include "platform/linux/x11/QtHUDPanel.h"
 #include "platform/linux/x11/X11Connection.h"
@@ -111,22 +113,30 @@ PlatformTexts LinuxPlatform::texts() {
 const DesktopCapabilities& LinuxPlatform::capabilities() {
     // Found once; but while something is missing it is looked for again, since the user may
     // install it with the checklist open.
-    if (capabilities_ && capabilities_->keysReady())
-        return *capabilities_;
-    DesktopCapabilities found;
-    if (session_.isWayland()) {
-        found = session_.waylandCapabilities();
-        found.keyInstructions = session_.keyInstructions(holdShortcutNote_);
-    } else {
-        found.missing = x11_->missingForKeys();
-        found.keyInstructions =
-            QStringLiteral("Mirvo needs the X11 input extensions (XInput 2.2 and XTEST) to "
-                           "detect %1 globally and to paste the transcript into whichever app "
-                           "has focus.");
+    if (!capabilities_ || !capabilities_->keysReady()) {
+        DesktopCapabilities found;
+        if (session_.isWayland()) {
+            found = session_.waylandCapabilities();
+            if (found.pasteChord == DesktopCapabilities::PasteChord::remoteDesktop &&
+                !remoteDesktop())
+                found.pasteChord = DesktopCapabilities::PasteChord::none;
+            found.keyInstructions = session_.keyInstructions(holdShortcutNote_, found.pasteChord);
+        } else {
+            found.missing = x11_->missingForKeys();
+            found.keyInstructions =
+                QStringLiteral("Mirvo needs the X11 input extensions (XInput 2.2 and XTEST) to "
+                               "detect %1 globally and to paste the transcript into whichever "
+                               "app has focus.");
+        }
+        found.translucentWindows = found.screen && QtHUDPanel::compositorRunning(x11_->display());
+        capabilities_ = found;
     }
-    found.translucentWindows = found.screen && QtHUDPanel::compositorRunning(x11_->display());
-    capabilities_ = found;
-    return *capabilities_;
+    // GNOME's leave comes and goes with the user's answers to its dialog.
+    current_ = *capabilities_;
+    if (current_.pasteChord == DesktopCapabilities::PasteChord::remoteDesktop &&
+        current_.keysReady() && !remoteDesktop_->allowed())
+        current_.missing = remoteDesktopConsentNeeded(remoteDesktop_->refusal());
+    return current_;
 }
 
 std::unique_ptr<KeyWatcher> LinuxPlatform::watchHoldKey(const QString& holdKey,
@@ -151,14 +161,46 @@ std::unique_ptr<GlobalShortcut> LinuxPlatform::makeGlobalShortcut() {
                 : QStringLiteral("Hold %1 (your desktop's shortcut \"%2\"), speak, and release.")
                       .arg(keys, portal->description());
         if (capabilities_)
-            capabilities_->keyInstructions = session_.keyInstructions(holdShortcutNote_);
+            capabilities_->keyInstructions =
+                session_.keyInstructions(holdShortcutNote_, capabilities_->pasteChord);
     });
     return shortcut;
+}
+
+std::shared_ptr<PortalRemoteDesktop> LinuxPlatform::remoteDesktop() {
+    if (!remoteDesktopAsked_) {
+        remoteDesktopAsked_ = true;
+        remoteDesktop_ = PortalRemoteDesktop::create(stateDirectory() +
+                                                     QStringLiteral("/mirvo/remote-desktop-token"));
+    }
+    return remoteDesktop_;
+}
+
+QString LinuxPlatform::remoteDesktopConsentNeeded(const QString& refusal) {
+    const QString how = QStringLiteral(
+        "press Open Settings, and in GNOME's \"Remote Desktop\" dialog allow Mirvo to control "
+        "the keyboard (only the keyboard: Mirvo presses Ctrl+V). Until then Mirvo leaves your "
+        "words on the clipboard.");
+    return refusal.isEmpty()
+               ? QStringLiteral("GNOME lets Mirvo paste only with your leave: ") + how
+               : QStringLiteral("GNOME did not let Mirvo paste (%1). To allow it again, %2")
+                     .arg(refusal, how);
+}
+
+QCoro::Task<bool> LinuxPlatform::allowKeys() {
+    if (capabilities().pasteChord == DesktopCapabilities::PasteChord::remoteDesktop)
+        co_await remoteDesktop_->start();
+    co_return capabilities().keysReady();
 }
 
 std::shared_ptr<KeyboardEvents> LinuxPlatform::makeKeyboardEvents() {
     if (session_.isWayland()) {
         const DesktopCapabilities::PasteChord chord = capabilities().pasteChord;
+        if (chord == DesktopCapabilities::PasteChord::remoteDesktop) {
+            mirvoLog(QStringLiteral("[Mirvo] paste chord: through the desktop portal (remote "
+                                    "desktop), once the user allows it"));
+            return remoteDesktop_;
+        }
         auto keyboard = std::make_shared<WaylandKeyboardEvents>(chord);
         if (chord != DesktopCapabilities::PasteChord::none)
             mirvoLog(QStringLiteral("[Mirvo] paste chord: ") + keyboard->chordPath());
@@ -172,14 +214,22 @@ std::shared_ptr<Pasteboard> LinuxPlatform::makePasteboard() {
     if (session_.isWayland()) {
         // One connection for the process: two would each wait for the other to answer a read
         // of what it offers, and Mirvo's own offer is answered from memory.
-        if (std::shared_ptr<Pasteboard> shared = dataControl_.lock())
+        if (std::shared_ptr<Pasteboard> shared = sharedClipboard_.lock())
             return shared;
         std::shared_ptr<Pasteboard> own;
+        if (capabilities().pasteChord == DesktopCapabilities::PasteChord::remoteDesktop) {
+            mirvoLog(QStringLiteral("[Mirvo] clipboard: through the desktop portal once the user "
+                                    "allows it, through wl-copy and wl-paste until then"));
+            own = std::make_shared<PortalClipboard>(remoteDesktop_,
+                                                    std::make_shared<WlClipboardPasteboard>());
+            sharedClipboard_ = own;
+            return own;
+        }
         if (capabilities().clipboard == DesktopCapabilities::Clipboard::dataControl)
             own = DataControlPasteboard::connect();
         if (own) {
             mirvoLog(QStringLiteral("[Mirvo] clipboard: through the compositor (data-control)"));
-            dataControl_ = own;
+            sharedClipboard_ = own;
             return own;
         }
         mirvoLog(QStringLiteral("[Mirvo] clipboard: through wl-copy and wl-paste"));

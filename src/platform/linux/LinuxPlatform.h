@@ -8,6 +8,7 @@
 #include <map>
 #include <optional>
 
+class PortalRemoteDesktop;
 class X11Connection;
 class VocabularyWatcher;
 
@@ -46,6 +47,7 @@ public:
     std::function<QStringList()> vocabulary() override;
     bool speechModelInstalled() override;
     QCoro::Task<bool> microphoneAvailable() override;
+    QCoro::Task<bool> allowKeys() override;
     std::unique_ptr<SignalSource> makeSignalSource() override;
     QString configDirectory() override;
     QString stateDirectory() override;
@@ -65,14 +67,23 @@ public:
 
 private:
     std::shared_ptr<VocabularyWatcher> vocabularyWatcher();
+    // GNOME's remote desktop session, which carries the chord and the clipboard; made when first
+    // asked for, none without a portal.
+    std::shared_ptr<PortalRemoteDesktop> remoteDesktop();
+    // The key step's words while GNOME has not allowed the paste; `refusal`, why it said no.
+    static QString remoteDesktopConsentNeeded(const QString& refusal);
 
     const DesktopSession session_;
     const std::shared_ptr<X11Connection> x11_;
     std::map<RecognitionSettings, SpeechRecognizerProvider> recognizers_;
     std::shared_ptr<VocabularyWatcher> vocabulary_;
-    std::weak_ptr<Pasteboard> dataControl_;
+    std::weak_ptr<Pasteboard> sharedClipboard_;
+    std::shared_ptr<PortalRemoteDesktop> remoteDesktop_;
+    bool remoteDesktopAsked_ = false;
     bool saidModelMissing_ = false;
     std::optional<DesktopCapabilities> capabilities_;
+    // As capabilities() last returned them: what was found, and GNOME's leave as it is now.
+    DesktopCapabilities current_;
     // The desktop's hold shortcut, once it answered: its keys, and what the checklist says of it.
     QString shortcutKeys_;
     QString holdShortcutNote_;

@@ -41,6 +41,7 @@ DesktopSession DesktopSession::detect(const QProcessEnvironment& environment) {
         (!knownOther && waylandGlobals().contains(QStringLiteral("zwlr_data_control_manager_v1")));
     session.kwinFakeInput = session.compositor.contains(QLatin1String("KDE")) &&
                             waylandGlobals().contains(QStringLiteral("org_kde_kwin_fake_input"));
+    session.gnome = session.compositor.contains(QLatin1String("GNOME"));
     session.xwayland = !environment.value(QStringLiteral("DISPLAY")).isEmpty();
     return session;
 }
@@ -59,6 +60,7 @@ DesktopCapabilities DesktopSession::waylandCapabilities() const {
     capabilities.holdKey = DesktopCapabilities::HoldKey::throughDesktop;
     capabilities.pasteChord = wlroots         ? DesktopCapabilities::PasteChord::virtualKeyboard
                               : kwinFakeInput ? DesktopCapabilities::PasteChord::kdeFakeInput
+                              : gnome         ? DesktopCapabilities::PasteChord::remoteDesktop
                                               : DesktopCapabilities::PasteChord::none;
     capabilities.clipboard = globals.contains(QStringLiteral("zwlr_data_control_manager_v1"))
                                  ? DesktopCapabilities::Clipboard::dataControl
@@ -100,21 +102,28 @@ QString DesktopSession::waylandProblem(const QStringList& globals) const {
     return QString();
 }
 
-QString DesktopSession::keyInstructions(const QString& holdShortcut) const {
-    if (typesPasteChord())
+QString DesktopSession::keyInstructions(const QString& holdShortcut,
+                                        DesktopCapabilities::PasteChord chord) const {
+    if (chord == DesktopCapabilities::PasteChord::virtualKeyboard ||
+        chord == DesktopCapabilities::PasteChord::kdeFakeInput)
         return holdShortcut.isEmpty()
                    ? QStringLiteral("Mirvo pastes the transcript into whichever app has focus "
                                     "through the compositor. Bind %1 to \"mirvo --hold\" and "
                                     "\"mirvo --release\" in your desktop's key bindings (Open "
                                     "Settings shows how).")
                    : holdShortcut;
+    const QString dictate =
+        holdShortcut.isEmpty() ? QStringLiteral("Bind a shortcut to \"mirvo --toggle\" to dictate.")
+                               : holdShortcut;
+    if (chord == DesktopCapabilities::PasteChord::remoteDesktop)
+        return QStringLiteral("Mirvo pastes the transcript into whichever app has focus with "
+                              "GNOME's leave, through its remote desktop portal: it controls only "
+                              "the keyboard, to press Ctrl+V. %1")
+            .arg(dictate);
     return QStringLiteral("This desktop (%1 on Wayland) lets no program paste into another: "
                           "Mirvo leaves your words on the clipboard and tells you to press "
                           "Ctrl+V. %2")
-        .arg(compositor.isEmpty() ? QStringLiteral("GNOME or KDE") : compositor,
-             holdShortcut.isEmpty()
-                 ? QStringLiteral("Bind a shortcut to \"mirvo --toggle\" to dictate.")
-                 : holdShortcut);
+        .arg(compositor.isEmpty() ? QStringLiteral("an unnamed compositor") : compositor, dictate);
 }
 
 QStringList waylandGlobals() {

@@ -22,12 +22,15 @@ struct DesktopSession {
     // KDE Plasma's KWin offers Mirvo its fake input (Mirvo's .desktop file asks for it): Mirvo
     // types the paste chord there too.
     bool kwinFakeInput = false;
+    // GNOME's Mutter posts keys for no program but through the desktop portal's remote desktop,
+    // with the user's leave.
+    bool gnome = false;
     // XWayland is there to show Mirvo's windows.
     bool xwayland = false;
 
     static DesktopSession detect(const QProcessEnvironment& environment);
     bool isWayland() const { return kind == Kind::wayland; }
-    // Whether Mirvo types the paste chord in this Wayland session.
+    // Whether Mirvo types the paste chord in this Wayland session without asking the user.
     bool typesPasteChord() const { return wlroots || kwinFakeInput; }
     // "x11", or "wayland (sway)" and the like.
     QString description() const;
@@ -35,9 +38,11 @@ struct DesktopSession {
     // In a Wayland session: what it offers Mirvo (but whether windows are translucent, which
     // XWayland's X11 side answers, and the key instructions).
     DesktopCapabilities waylandCapabilities() const;
-    // In a Wayland session: what the user needs to know of the key and the paste;
-    // `holdShortcut`, what the desktop's hold shortcut is, once it answered.
-    QString keyInstructions(const QString& holdShortcut = {}) const;
+    // In a Wayland session: what the user needs to know of the key and the paste, which
+    // reaches the focused application by `chord`; `holdShortcut`, what the desktop's hold
+    // shortcut is, once it answered.
+    QString keyInstructions(const QString& holdShortcut,
+                            DesktopCapabilities::PasteChord chord) const;
 
 private:
     QString waylandProblem(const QStringList& globals) const;

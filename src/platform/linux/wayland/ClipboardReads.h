@@ -3,12 +3,15 @@
 #include "platform/linux/system/LinuxOnly.h"
 
 #include "common/MirvoError.h"
+#include "platform/Pasteboard.h"
 
 #include <QDeadlineTimer>
 #include <QString>
 #include <QStringList>
 
 #include <cerrno>
+#include <functional>
+#include <optional>
 
 // A snapshot read of one type is bounded: a large image or a slow source must neither block
 // the paste for long nor fill the memory.
@@ -33,3 +36,31 @@ inline bool isRedundantImage(const QString& type, const QStringList& allTypes) {
 [[noreturn]] inline void clipboardReadFailed(const QString& problem) {
     throw MirvoError(MirvoError::Kind::system, problem, EIO);
 }
+
+// The types plain text goes by on Wayland and X11.
+inline const QStringList textTypes = {QStringLiteral("text/plain;charset=utf-8"),
+                                      QStringLiteral("text/plain"), QStringLiteral("UTF8_STRING"),
+                                      QStringLiteral("STRING"), QStringLiteral("TEXT")};
+
+// An item of the selection as it was listed; its data is read when asked for.
+class LazyPasteboardItem final : public PasteboardItem {
+public:
+    LazyPasteboardItem(QStringList types,
+                       std::function<std::optional<QByteArray>(const QString&)> read)
+        : types_(std::move(types)), read_(std::move(read)) {}
+    QStringList types() const override { return types_; }
+    std::optional<QByteArray> data(const QString& type) const override {
+        return types_.contains(type) ? read_(type) : std::nullopt;
+    }
+
+private:
+    const QStringList types_;
+    const std::function<std::optional<QByteArray>(const QString&)> read_;
+};
+
+// Reads `fd` to its end within what is left of `budget`, and closes it; throws when the owner
+// of `type` did not finish in time or sent too much.
+QByteArray readPipe(int fd, const QString& type, SnapshotBudget& budget);
+
+// Writes all of `bytes` to `fd` unless its reader stops reading for `ms`; closes `fd`.
+void writeAllAndClose(int fd, const QByteArray& bytes, int ms);

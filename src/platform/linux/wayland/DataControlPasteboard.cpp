@@ -22,45 +22,6 @@
 
 namespace {
 
-const QStringList textTypes = {QStringLiteral("text/plain;charset=utf-8"),
-                               QStringLiteral("text/plain"), QStringLiteral("UTF8_STRING"),
-                               QStringLiteral("STRING"), QStringLiteral("TEXT")};
-
-// An item of the selection as it was listed; its data is read when asked for.
-class DataControlItem final : public PasteboardItem {
-public:
-    DataControlItem(QStringList types,
-                    std::function<std::optional<QByteArray>(const QString&)> read)
-        : types_(std::move(types)), read_(std::move(read)) {}
-    QStringList types() const override { return types_; }
-    std::optional<QByteArray> data(const QString& type) const override {
-        return types_.contains(type) ? read_(type) : std::nullopt;
-    }
-
-private:
-    const QStringList types_;
-    const std::function<std::optional<QByteArray>(const QString&)> read_;
-};
-
-// Writes all of `bytes` to `fd` unless its reader stops reading for `ms`; closes `fd`.
-void writeAllAndClose(int fd, const QByteArray& bytes, int ms) {
-    const char* next = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        pollfd ready = {fd, POLLOUT, 0};
-        if (poll(&ready, 1, ms) <= 0)
-            break;
-        const ssize_t put = ::write(fd, next, size_t(left));
-        if (put < 0 && (errno == EINTR || errno == EAGAIN))
-            continue;
-        if (put <= 0)
-            break;
-        next += put;
-        left -= put;
-    }
-    ::close(fd);
-}
-
 // The contents Mirvo held, in a process of their own once Mirvo ends. Only C and the
 // protocol's library run there: the forked copy of Mirvo has none of its threads.
 struct ClipboardHolder {
@@ -233,7 +194,7 @@ DataControlPasteboard::pasteboardItems() {
         if (!isRedundantImage(type, selection_.types))
             kept.append(type);
     std::vector<std::unique_ptr<PasteboardItem>> items;
-    items.push_back(std::make_unique<DataControlItem>(
+    items.push_back(std::make_unique<LazyPasteboardItem>(
         kept, [this, offer = selection_.offer,
                budget = std::make_shared<SnapshotBudget>()](const QString& type) {
             if (offer != selection_.offer) // replaced since it was listed
@@ -257,40 +218,7 @@ std::optional<QByteArray> DataControlPasteboard::read(const QString& type, Snaps
         ::close(fds[0]);
         clipboardReadFailed(QStringLiteral("the compositor cannot be reached"));
     }
-    QByteArray bytes;
-    QString problem;
-    for (;;) {
-        pollfd ready = {fds[0], POLLIN, 0};
-        const int waited = poll(&ready, 1, int(budget.deadline.remainingTime()));
-        if (waited <= 0) {
-            problem = waited == 0
-                          ? QStringLiteral("the snapshot took over %1 ms").arg(snapshotReadMs)
-                          : QString::fromLocal8Bit(std::strerror(errno));
-            if (waited < 0 && errno == EINTR)
-                continue;
-            break;
-        }
-        char chunk[65536];
-        const ssize_t got = ::read(fds[0], chunk, sizeof chunk);
-        if (got == 0)
-            break;
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            problem = QString::fromLocal8Bit(std::strerror(errno));
-            break;
-        }
-        bytes.append(chunk, got);
-        budget.bytesLeft -= got;
-        if (budget.bytesLeft < 0) {
-            problem = QStringLiteral("the snapshot is over %1 bytes").arg(snapshotReadBytes);
-            break;
-        }
-    }
-    ::close(fds[0]);
-    if (!problem.isEmpty())
-        clipboardReadFailed(QStringLiteral("reading %1 from the clipboard: %2").arg(type, problem));
-    return bytes;
+    return readPipe(fds[0], type, budget);
 }
 
 bool DataControlPasteboard::offer(const PasteboardItemData& item) {

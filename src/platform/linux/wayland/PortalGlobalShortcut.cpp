@@ -1,40 +1,24 @@
 #include "PortalGlobalShortcut.h"
 
+#include "PortalRequest.h"
+
 #include "common/AppIdentity.h"
 #include "common/Log.h"
 
 #include <QCoro/QCoroDBus>
-#include <QCoro/QCoroSignal>
 #include <QDBusArgument>
-#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
 #include <QPointer>
 
-#include <chrono>
-
 namespace {
 
-const QString portalService = QStringLiteral("org.freedesktop.portal.Desktop");
-const QString portalPath = QStringLiteral("/org/freedesktop/portal/desktop");
 const QString shortcutsInterface = QStringLiteral("org.freedesktop.portal.GlobalShortcuts");
 const QString registryInterface = QStringLiteral("org.freedesktop.host.portal.Registry");
 const QString shortcutId = QStringLiteral("hold-to-dictate");
 // One token for every run: KDE keeps a key with the session token that first took it.
 const QString sessionToken = QStringLiteral("mirvo");
-
-// One portal request's Response, which comes as a signal on the request's own object.
-class PortalAnswer final : public QObject {
-    Q_OBJECT
-signals:
-    void answered(uint code, QVariantMap results);
-public slots:
-    void take(const QDBusMessage& message) {
-        const QList<QVariant> arguments = message.arguments();
-        emit answered(arguments.value(0).toUInt(), qdbus_cast<QVariantMap>(arguments.value(1)));
-    }
-};
 
 } // namespace
 
@@ -67,11 +51,7 @@ std::optional<QString> triggerIn(const QVariantMap& results) {
 
 std::unique_ptr<PortalGlobalShortcut> PortalGlobalShortcut::create() {
     const QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected() || !bus.interface())
-        return nullptr;
-    // The portal is usually started by the bus on the first call.
-    if (!bus.interface()->isServiceRegistered(portalService).value() &&
-        !bus.interface()->activatableServiceNames().value().contains(portalService))
+    if (!Portal::reachable(bus))
         return nullptr;
     qDBusRegisterMetaType<PortalShortcut>();
     qDBusRegisterMetaType<PortalShortcuts>();
@@ -103,8 +83,7 @@ QCoro::Task<> PortalGlobalShortcut::binding(QString description, QString trigger
     // Portals 1.19.4 and later know a program outside Flatpak by the app id it registers before
     // any other call (GNOME 49 binds no shortcut for a program without one); older portals
     // have no registry, and nothing is lost.
-    QDBusMessage registration = QDBusMessage::createMethodCall(
-        portalService, portalPath, registryInterface, QStringLiteral("Register"));
+    QDBusMessage registration = Portal::call(registryInterface, "Register");
     registration << mirvoAppId << QVariantMap();
     const QDBusMessage registered = co_await bus_.asyncCall(registration);
     if (!self)
@@ -116,9 +95,8 @@ QCoro::Task<> PortalGlobalShortcut::binding(QString description, QString trigger
         mirvoLog(QStringLiteral("[Mirvo] hold key: the desktop portal did not register ") +
                      mirvoAppId + QStringLiteral(": ") + registered.errorMessage(),
                  LogLevel::warning);
-    QDBusMessage versionCall = QDBusMessage::createMethodCall(
-        portalService, portalPath, QStringLiteral("org.freedesktop.DBus.Properties"),
-        QStringLiteral("Get"));
+    QDBusMessage versionCall =
+        Portal::call(QStringLiteral("org.freedesktop.DBus.Properties"), "Get");
     versionCall << shortcutsInterface << QStringLiteral("version");
     const QDBusMessage version = co_await bus_.asyncCall(versionCall);
     if (!self)
@@ -133,16 +111,13 @@ QCoro::Task<> PortalGlobalShortcut::binding(QString description, QString trigger
          {std::pair{"Activated", SLOT(onActivated(QDBusMessage))},
           std::pair{"Deactivated", SLOT(onDeactivated(QDBusMessage))},
           std::pair{"ShortcutsChanged", SLOT(onShortcutsChanged(QDBusMessage))}})
-        bus_.connect(portalService, portalPath, shortcutsInterface, QLatin1String(name), this,
+        bus_.connect(Portal::service, Portal::path, shortcutsInterface, QLatin1String(name), this,
                      slot);
 
     const PortalShortcuts wanted = {{shortcutId,
                                      {{QStringLiteral("description"), description},
                                       {QStringLiteral("preferred_trigger"), trigger}}}};
-    const auto call = [](const char* method) {
-        return QDBusMessage::createMethodCall(portalService, portalPath, shortcutsInterface,
-                                              QLatin1String(method));
-    };
+    const auto call = [](const char* method) { return Portal::call(shortcutsInterface, method); };
     // KDE Plasma 5.27 registers shortcuts only from this option.
     const std::optional<QVariantMap> created =
         co_await request(call("CreateSession"),
@@ -151,11 +126,7 @@ QCoro::Task<> PortalGlobalShortcut::binding(QString description, QString trigger
                          "CreateSession");
     if (!self || !created)
         co_return;
-    const QVariant handle = created->value(QStringLiteral("session_handle"));
-    // A string in the documented interface, an object path from some portals.
-    sessionPath_ = handle.typeId() == qMetaTypeId<QDBusObjectPath>()
-                       ? handle.value<QDBusObjectPath>().path()
-                       : handle.toString();
+    sessionPath_ = Portal::sessionPathOf(created->value(QStringLiteral("session_handle")));
 
     // Listed first, so that a desktop that asks the user asks only once.
     QDBusMessage list = call("ListShortcuts");
@@ -178,55 +149,11 @@ QCoro::Task<> PortalGlobalShortcut::binding(QString description, QString trigger
 QCoro::Task<std::optional<QVariantMap>>
 PortalGlobalShortcut::request(QDBusMessage call, QVariantMap options, const char* name) {
     QPointer<PortalGlobalShortcut> self(this);
-    const QString token = QStringLiteral("mirvo%1").arg(++requests_);
-    const QString sender = bus_.baseService().mid(1).replace(QLatin1Char('.'), QLatin1Char('_'));
-    QString path = portalPath + QStringLiteral("/request/") + sender + QLatin1Char('/') + token;
-    // Subscribed before the call, so that no answer comes before anyone listens.
-    PortalAnswer answer;
-    const auto listen = [&](const QString& at, bool on) {
-        const QString interface = QStringLiteral("org.freedesktop.portal.Request");
-        const QString member = QStringLiteral("Response");
-        if (on)
-            bus_.connect(portalService, at, interface, member, &answer, SLOT(take(QDBusMessage)));
-        else
-            bus_.disconnect(portalService, at, interface, member, &answer,
-                            SLOT(take(QDBusMessage)));
-    };
-    listen(path, true);
-    options.insert(QStringLiteral("handle_token"), token);
-    call << options;
-    const QDBusMessage reply = co_await bus_.asyncCall(call);
-    if (!self)
-        co_return std::nullopt;
-    if (reply.type() != QDBusMessage::ReplyMessage) {
-        listen(path, false);
-        emit failed(QStringLiteral("%1 failed: %2").arg(QLatin1String(name), reply.errorMessage()));
-        co_return std::nullopt;
-    }
-    // An older portal makes up a path of its own.
-    const QString returned = reply.arguments().value(0).value<QDBusObjectPath>().path();
-    if (returned != path) {
-        listen(path, false);
-        path = returned;
-        listen(path, true);
-    }
-    // A desktop may ask the user first, who may take their time.
-    const auto response = co_await qCoro(&answer, &PortalAnswer::answered, std::chrono::minutes(5));
-    listen(path, false);
-    if (!self)
-        co_return std::nullopt;
-    if (!response) {
-        emit failed(QStringLiteral("%1: the portal never answered").arg(QLatin1String(name)));
-        co_return std::nullopt;
-    }
-    const auto& [code, results] = *response;
-    if (code != 0) {
-        emit failed(QStringLiteral("%1: %2").arg(
-            QLatin1String(name), code == 1 ? QStringLiteral("declined by the user")
-                                           : QStringLiteral("refused (response %1)").arg(code)));
-        co_return std::nullopt;
-    }
-    co_return results;
+    const PortalReply reply = co_await portalRequest(bus_, std::move(call), std::move(options),
+                                                     QStringLiteral("mirvo%1").arg(++requests_));
+    if (self && !reply.results)
+        emit failed(QStringLiteral("%1: %2").arg(QLatin1String(name), reply.problem));
+    co_return self ? reply.results : std::nullopt;
 }
 
 bool PortalGlobalShortcut::isOurs(const QDBusMessage& message) const {
@@ -251,5 +178,3 @@ void PortalGlobalShortcut::onShortcutsChanged(const QDBusMessage& message) {
         emit bound(triggerIn({{QStringLiteral("shortcuts"), message.arguments().value(1)}})
                        .value_or(QString()));
 }
-
-#include "PortalGlobalShortcut.moc"
