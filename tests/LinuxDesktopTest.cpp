@@ -13,6 +13,7 @@
 #include "platform/linux/x11/XInput2KeyWatcher.h"
 #include "platform/linux/x11/XTestKeyboardEvents.h"
 #include "support/Await.h"
+#include "support/FakePortal.h"
 #include "support/LogCapture.h"
 #include "support/SpokenText.h"
 #include "support/Subprocess.h"
@@ -23,21 +24,17 @@
 #include <QClipboard>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
-#include <QDBusUnixFileDescriptor>
-#include <QDBusVirtualObject>
 #include <QElapsedTimer>
 #include <QLocalServer>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QThread>
 #include <QTimer>
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
 #include <mutex>
-#include <unistd.h>
 
 namespace {
 
@@ -71,139 +68,6 @@ QString dictate(SpeechRecognizer& recognizer, const QString& sentence,
         return text->has_value();
     };
     return QTest::qWaitFor(done, 10000) ? **text : "(no result)";
-}
-
-const QString portalPath = "/org/freedesktop/portal/desktop";
-
-// The desktop portal as GNOME 49 offers it: the host registry; global shortcuts bound by
-// BindShortcuts, which the user may refuse; a remote desktop whose Start the user may refuse,
-// with the clipboard. It runs on a thread of its own: Mirvo waits for some answers without
-// running its event loop.
-class FakePortal final : public QDBusVirtualObject {
-public:
-    bool handleMessage(const QDBusMessage& message, const QDBusConnection& bus) override {
-        std::lock_guard lock(mutex);
-        const QString member = message.member();
-        const QList<QVariant> arguments = message.arguments();
-        calls.append(member == "Register" ? "Register " + arguments.value(0).toString() : member);
-        if (member == "Get")
-            return bus.send(message.createReply(QVariant::fromValue(QDBusVariant(
-                arguments.value(0) == "org.freedesktop.portal.RemoteDesktop" ? remoteDesktopVersion
-                                                                             : 1u))));
-        if (member == "NotifyKeyboardKeysym")
-            keys.append({arguments.value(2).toInt(), arguments.value(3).toInt()});
-        if (member == "SelectDevices")
-            devices = qdbus_cast<QVariantMap>(arguments.value(1));
-        if (member == "SetSelection")
-            offered =
-                qdbus_cast<QVariantMap>(arguments.value(1)).value("mime_types").toStringList();
-        if (member == "SelectionWriteDone")
-            written.append(arguments.value(2).toBool());
-        if (member.startsWith("Selection") && member != "SelectionWriteDone") {
-            // Mirvo writes into the pipe, or reads the user's words from it.
-            int fds[2];
-            if (pipe(fds) != 0)
-                return false;
-            const bool read = member == "SelectionRead";
-            if (read && ::write(fds[1], "user's words", 12) != 12)
-                return false;
-            const int given = fds[read ? 0 : 1];
-            bus.send(message.createReply(QVariant::fromValue(QDBusUnixFileDescriptor(given))));
-            ::close(given);
-            if (read)
-                ::close(fds[1]);
-            else
-                pipeEnd = fds[0];
-            return true;
-        }
-        if (!message.signature().contains("a{sv}") || member == "Register" ||
-            member == "SetSelection" || member == "RequestClipboard" ||
-            member == "NotifyKeyboardKeysym")
-            return bus.send(message.createReply());
-        // Where the documented interface has it: the sender and the caller's token.
-        const QString request =
-            portalPath + "/request/" + message.service().mid(1).replace('.', '_') + "/" +
-            qdbus_cast<QVariantMap>(arguments.constLast()).value("handle_token").toString();
-        bus.send(message.createReply(QVariant::fromValue(QDBusObjectPath(request))));
-        QVariantMap results{{"session_handle", session}};
-        uint code = 0;
-        if (member == "BindShortcuts") {
-            auto shortcuts = qdbus_cast<PortalShortcuts>(arguments.value(1));
-            for (PortalShortcut& shortcut : shortcuts)
-                shortcut.properties = {{"trigger_description", "Ctrl+Alt+D"}};
-            results["shortcuts"] = QVariant::fromValue(shortcuts);
-            code = bindAnswer;
-        }
-        if (member == "Start") {
-            results = {{"devices", 1u}, {"clipboard_enabled", true}};
-            if (remoteDesktopVersion >= 2)
-                results["restore_token"] = "token" + QString::number(calls.size());
-            code = startAnswer;
-        }
-        QTimer::singleShot(1, [bus, request, code, results] {
-            bus.send(
-                QDBusMessage::createSignal(request, "org.freedesktop.portal.Request", "Response")
-                << code << results);
-        });
-        return true;
-    }
-    QString introspect(const QString&) const override { return {}; }
-
-    QStringList takeCalls() {
-        std::lock_guard lock(mutex);
-        return std::exchange(calls, {});
-    }
-
-    const QString session = portalPath + "/session/mirvo";
-    std::mutex mutex;
-    QStringList calls;
-    uint bindAnswer = 0;
-    uint startAnswer = 0;
-    uint remoteDesktopVersion = 2;
-    QVariantMap devices;
-    QList<std::pair<int, int>> keys; // keysym, pressed
-    QStringList offered;
-    QList<bool> written;
-    int pipeEnd = -1; // what Mirvo wrote for the last SelectionWrite
-};
-
-// A session bus of the tests' own with the fake portal on it: the process's session bus from
-// its first use on, so one for the whole suite.
-struct PortalBus {
-    PortalBus() {
-        daemon.start("dbus-daemon", {"--session", "--nofork", "--address=" + address});
-        QTRY_VERIFY(QFile::exists(dir.filePath("bus")));
-        qputenv("DBUS_SESSION_BUS_ADDRESS", address.toUtf8());
-        connection = QDBusConnection::connectToBus(address, "portal");
-        thread.start();
-        portal.moveToThread(&thread);
-        connection.registerVirtualObject(portalPath, &portal);
-        connection.registerService("org.freedesktop.portal.Desktop");
-    }
-    ~PortalBus() {
-        thread.quit();
-        thread.wait();
-    }
-    // A signal of the portal's about Mirvo's session.
-    void emitSignal(const QString& interface, const QString& name, const QVariantList& rest) {
-        QDBusMessage message = QDBusMessage::createSignal(portalPath, interface, name);
-        message << QVariant::fromValue(QDBusObjectPath(portal.session));
-        for (const QVariant& argument : rest)
-            message << argument;
-        connection.send(message);
-    }
-
-    QTemporaryDir dir;
-    const QString address = "unix:path=" + dir.filePath("bus");
-    Subprocess daemon;
-    QDBusConnection connection{QString()};
-    QThread thread;
-    FakePortal portal;
-};
-
-PortalBus& portalBus() {
-    static PortalBus bus;
-    return bus;
 }
 
 // A decoder pool on the installed model, as dictation makes it.
