@@ -17,7 +17,8 @@ class VocabularyWatcher;
 // and the XDG folders for what Mirvo keeps. In a Wayland session the hold key comes from the
 // desktop portal's shortcut or the compositor's bindings (`mirvo --hold`), the clipboard from
 // data-control (wl-clipboard where Mirvo cannot connect), the paste chord from a virtual
-// keyboard of Mirvo's own on wlroots or KWin's fake input on KDE, and the windows go through
+// keyboard of Mirvo's own on wlroots, KWin's fake input on KDE or, on GNOME, the desktop portal's
+// remote desktop once the user allowed it (the clipboard too, there), and the windows go through
 // XWayland (Qt is told so by chooseQtPlatform(), before the application object exists). Cheap
 // to construct; each service is made when first asked for.
 class LinuxPlatform final : public PlatformServices {

@@ -49,7 +49,7 @@ QCoro::Task<bool> PortalRemoteDesktop::start() {
     QPointer<PortalRemoteDesktop> self(this);
     if (busy_) {
         co_await qCoro(this, &PortalRemoteDesktop::changed, std::chrono::minutes(5));
-        co_return self&& started();
+        co_return !self.isNull() && started();
     }
     if (started())
         co_return true;
@@ -100,7 +100,8 @@ QCoro::Task<bool> PortalRemoteDesktop::starting() {
 
     const PortalReply created =
         co_await request(Portal::call(remoteDesktopInterface, "CreateSession"),
-                         {{QStringLiteral("session_handle_token"), QStringLiteral("mirvo_paste")}});
+                         {{QStringLiteral("session_handle_token"),
+                           QStringLiteral("mirvo_paste_session%1").arg(requests_ + 1)}});
     if (!self)
         co_return false;
     if (!created.results)
