@@ -3,6 +3,7 @@
 #include "core/Paster.h"
 #include "core/Transcriber.h"
 #include "platform/linux/LinuxPlatform.h"
+#include "platform/linux/desktop/MprisMediaPlayers.h"
 #include "platform/linux/desktop/SettingsUserDefaults.h"
 #include "platform/linux/desktop/SystemLoginItem.h"
 #include "platform/linux/speech/PocketSphinxRecognizer.h"
@@ -13,7 +14,7 @@
 #include "platform/linux/x11/XInput2KeyWatcher.h"
 #include "platform/linux/x11/XTestKeyboardEvents.h"
 #include "support/Await.h"
-#include "support/FakePortal.h"
+#include "support/BusFakes.h"
 #include "support/LogCapture.h"
 #include "support/SpokenText.h"
 #include "support/Subprocess.h"
@@ -263,6 +264,31 @@ private slots:
         keyboard->postPasteChord();
         const QList<std::pair<int, int>> chord = {{0xffe3, 1}, {0x76, 1}, {0x76, 0}, {0xffe3, 0}};
         QTRY_COMPARE(portal.keys, chord);
+    }
+
+    // While the user dictates, the players that play are paused, and only they resume; one that
+    // fails or quits meanwhile delays nothing.
+    void playingMediaPausesWhileDictating() {
+        portalBus();
+        FakeMediaPlayer playing("playing", "Playing"), paused("paused", "Paused"),
+            failing("failing", ""), quitting("quitting", "Playing");
+        MprisMediaPlayers media(QDBusConnection::sessionBus());
+        media.pausePlaying();
+        QTRY_COMPARE(quitting.calls(), QStringList{"Pause"});
+        QTRY_COMPARE(playing.calls(), QStringList{"Pause"});
+        quitting.vanish();
+        LogCapture logs;
+        QElapsedTimer clock;
+        clock.start();
+        media.resumePaused();
+        QVERIFY(clock.elapsed() < 50);
+        QTRY_COMPARE(playing.calls(), (QStringList{"Pause", "Play"}));
+        QCOMPARE(logs.startingWith("[Mirvo] resumed ").size(), 2);
+        QCOMPARE(paused.calls(), QStringList());
+        QCOMPARE(failing.calls(), QStringList());
+        media.resumePaused(); // nothing paused: nothing played
+        QTest::qWait(50);
+        QCOMPARE(playing.calls().size(), 2);
     }
 
     void microphoneNeedsAnAnsweringSoundServer() {

@@ -4,6 +4,7 @@
 #include "common/Log.h"
 #include "gui/OnboardingWindow.h"
 #include "platform/LoginItem.h"
+#include "platform/MediaPlayers.h"
 #include "platform/PlatformServices.h"
 #include "platform/SingleInstance.h"
 #include "platform/Tray.h"
@@ -161,9 +162,18 @@ void MirvoAppDelegate::startCoordinatorNow() {
     connect(&coordinator_->hotkey(), &HotkeyMonitor::holdKeysNamed, this,
             &MirvoAppDelegate::showTray);
     std::weak_ptr<MirvoAppDelegate> weak = weak_from_this();
-    coordinator_->onRecordingComplete = [weak] {
+    if (!options_.testMode)
+        media_ = platform_.makeMediaPlayers();
+    coordinator_->onRecordingStart = [weak] {
         if (auto self = weak.lock())
+            self->pauseMedia();
+    };
+    coordinator_->onRecordingComplete = [weak] {
+        if (auto self = weak.lock()) {
+            if (self->media_)
+                self->media_->resumePaused();
             self->showUpdateWindowIfNeeded();
+        }
     };
     coordinator_->onStartFailure = [weak](const QString& message) {
         if (auto self = weak.lock())
@@ -171,6 +181,11 @@ void MirvoAppDelegate::startCoordinatorNow() {
     };
     refreshPasteRouting();
     coordinator_->start();
+}
+
+void MirvoAppDelegate::pauseMedia() {
+    if (media_ && defaults_->stringForKey(mediaKey) != QLatin1String("leave"))
+        media_->pausePlaying();
 }
 
 void MirvoAppDelegate::notifyStartFailure(const QString& message) {

@@ -17,6 +17,7 @@
 
 class HTTPSession;
 class LoginItemControlling;
+class MediaPlayers;
 class OnboardingWindowController;
 class Pasteboard;
 class PlatformServices;
@@ -98,18 +99,26 @@ public:
 
     // "https://…", set when Mirvo is built.
     static QString websiteURLString();
+    // The user default saying what happens to playing media while the user dictates: "pause"
+    // (when unset) or "leave"; read at every dictation.
+    static inline const QString mediaKey = QStringLiteral("ai.mirvo.mediaWhileDictating");
 
 private:
     void startCoordinatorNow();
     // The tray's icon, and a tooltip naming the hold key as the desktop names it now.
     void showTray();
     void notifyStartFailure(const QString& message);
+    // Pauses the playing media players for a dictation, unless the user leaves them alone.
+    void pauseMedia();
 
     PlatformServices& platform_;
     const LaunchOptions options_;
     const std::shared_ptr<UserDefaults> defaults_;
     const Timing timing_;
     std::shared_ptr<DictationCoordinator> coordinator_;
+    // Made with the coordinator outside test mode (tests must not pause the machine's players);
+    // none where the platform has none.
+    std::unique_ptr<MediaPlayers> media_;
     HotkeyCommands hotkeyCommands_;
     std::unique_ptr<Tray> statusItem_;
     QIcon trayIcon_;

@@ -105,6 +105,8 @@ void DictationCoordinator::keyDown() {
         transcriber->start();
         recorder_->start();
         paster_->prepare();
+        if (onRecordingStart)
+            onRecordingStart();
         limitTimer_.start(int(dictationLimitSeconds_ * 1000));
     } catch (...) {
         const std::exception_ptr error = std::current_exception();

@@ -49,6 +49,9 @@ public:
     // Wires the recorder, starts the key monitor and subscribes to its events. Call once.
     void start();
 
+    // Told when the recording has started, and when the dictation is over (delivered, or
+    // nothing to deliver).
+    std::function<void()> onRecordingStart;
     std::function<void()> onRecordingComplete;
     std::function<void(const QString& text)> alternatePasteHandler;
     // Told the message of every start failure, which the HUD has little room for.

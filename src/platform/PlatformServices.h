@@ -18,6 +18,7 @@ class HTTPSession;
 class HUDPanel;
 class KeyboardEvents;
 class LoginItemControlling;
+class MediaPlayers;
 class Pasteboard;
 class QWidget;
 class SecretStore;
@@ -113,6 +114,8 @@ public:
     virtual std::unique_ptr<Tray> makeTray() = 0;
     virtual std::shared_ptr<UserDefaults> makeUserDefaults() = 0;
     virtual std::shared_ptr<HTTPSession> makeHTTPSession() = 0;
+    // The desktop's media players; none where the platform cannot reach them.
+    virtual std::unique_ptr<MediaPlayers> makeMediaPlayers() { return nullptr; }
     // The desktop's store for the speech services' keys.
     virtual std::shared_ptr<SecretStore> makeSecretStore() = 0;
     // Mirvo's registration as a program started at login.

@@ -8,6 +8,7 @@
 #include "common/Log.h"
 #include "platform/linux/desktop/KeychainSecretStore.h"
 #include "platform/linux/desktop/LocalSocketInstance.h"
+#include "platform/linux/desktop/MprisMediaPlayers.h"
 #include "platform/linux/desktop/NetworkHTTPSession.h"
 #include "platform/linux/desktop/PosixSignalSource.h"
 #include "platform/linux/desktop/SettingsUserDefaults.h"
@@ -280,6 +281,11 @@ std::shared_ptr<UserDefaults> LinuxPlatform::makeUserDefaults() {
 
 std::shared_ptr<HTTPSession> LinuxPlatform::makeHTTPSession() {
     return std::make_shared<NetworkHTTPSession>();
+}
+
+std::unique_ptr<MediaPlayers> LinuxPlatform::makeMediaPlayers() {
+    const QDBusConnection bus = QDBusConnection::sessionBus();
+    return bus.isConnected() ? std::make_unique<MprisMediaPlayers>(bus) : nullptr;
 }
 
 std::shared_ptr<SecretStore> LinuxPlatform::makeSecretStore() {

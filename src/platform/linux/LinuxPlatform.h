@@ -45,6 +45,7 @@ public:
     std::shared_ptr<UserDefaults> makeUserDefaults() override;
     std::shared_ptr<HTTPSession> makeHTTPSession() override;
     std::shared_ptr<SecretStore> makeSecretStore() override;
+    std::unique_ptr<MediaPlayers> makeMediaPlayers() override;
     std::function<QStringList()> vocabulary() override;
     bool speechModelInstalled() override;
     QCoro::Task<bool> microphoneAvailable() override;

@@ -1,7 +1,8 @@
-#include "FakePortal.h"
+#include "BusFakes.h"
 
 #include "platform/linux/wayland/PortalGlobalShortcut.h"
 
+#include <QDBusError>
 #include <QDBusObjectPath>
 #include <QDBusUnixFileDescriptor>
 #include <QFile>
@@ -107,4 +108,46 @@ void PortalBus::emitSignal(const QString& interface, const QString& name,
 PortalBus& portalBus() {
     static PortalBus bus;
     return bus;
+}
+
+FakeMediaPlayer::FakeMediaPlayer(const QString& name, const QString& status)
+    : connectionName_("player " + name), status_(status) {
+    PortalBus& bus = portalBus();
+    QDBusConnection connection = QDBusConnection::connectToBus(bus.address, connectionName_);
+    connection.registerVirtualObject("/org/mpris/MediaPlayer2", this);
+    connection.registerService("org.mpris.MediaPlayer2." + name);
+    moveToThread(&bus.thread);
+}
+
+FakeMediaPlayer::~FakeMediaPlayer() {
+    vanish();
+}
+
+bool FakeMediaPlayer::handleMessage(const QDBusMessage& message, const QDBusConnection& bus) {
+    std::lock_guard lock(mutex_);
+    if (status_.isEmpty())
+        return bus.send(message.createErrorReply(QDBusError::Failed, "the player is broken"));
+    const QString member = message.member();
+    if (member == "Get")
+        return bus.send(message.createReply(QVariant::fromValue(QDBusVariant(status_))));
+    calls_.append(member);
+    status_ = member == "Pause" ? "Paused" : "Playing";
+    if (member == "Pause")
+        pausedAt_ = std::chrono::steady_clock::now();
+    return bus.send(message.createReply());
+}
+
+QStringList FakeMediaPlayer::calls() {
+    std::lock_guard lock(mutex_);
+    return calls_;
+}
+
+std::chrono::steady_clock::time_point FakeMediaPlayer::pausedAt() {
+    std::lock_guard lock(mutex_);
+    return pausedAt_;
+}
+
+void FakeMediaPlayer::vanish() {
+    QDBusConnection(connectionName_).unregisterObject("/org/mpris/MediaPlayer2");
+    QDBusConnection::disconnectFromBus(connectionName_);
 }

@@ -1,4 +1,4 @@
-// What the desktop portals cost Mirvo, against test portals on a private bus:
+// What the desktop's D-Bus services cost Mirvo, against the tests' fakes on a private bus:
 //   gnome_portal_paste_ms_p50   GNOME: a paste through the remote desktop session, from the
 //                               dictation's text being ready (the release) until the portal has
 //                               the chord's last key: the user's clipboard read through the
@@ -7,12 +7,16 @@
 //   kde_focus_query_ms_p50      KDE: learning which window has the focus, from KWin's script
 //                               reporting an activation until Mirvo's focus watch has the class
 //                               (p50 of 20); at paste time it is then a member read
+//   media_pause_ms              a dictation starting with a video playing: from Mirvo asking
+//                               the media players to pause to the playing one being told to
+//                               (p50 of 20, beside one paused player and one that only errs)
 #include "Figures.h"
 #include "core/Paster.h"
 #include "platform/linux/LinuxPlatform.h"
+#include "platform/linux/desktop/MprisMediaPlayers.h"
 #include "platform/linux/wayland/KWinFocusWatch.h"
 #include "support/Await.h"
-#include "support/FakePortal.h"
+#include "support/BusFakes.h"
 #include "support/Utilities.h"
 
 #include <QCoreApplication>
@@ -112,17 +116,37 @@ std::vector<double> kdeFocusQueries() {
     return queries;
 }
 
+std::vector<double> mediaPauses() {
+    portalBus();
+    FakeMediaPlayer playing("video", "Playing"), paused("music", "Paused"), broken("broken", "");
+    MprisMediaPlayers media(QDBusConnection::sessionBus());
+    std::vector<double> pauses;
+    for (int i = 1; i <= 20; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        media.pausePlaying();
+        if (!waitFor([&] { return playing.calls().size() == 2 * i - 1; }, 5000))
+            return {};
+        pauses.push_back(sinceMs(start, playing.pausedAt()));
+        media.resumePaused();
+        if (!waitFor([&] { return playing.calls().size() == 2 * i; }, 5000))
+            return {};
+    }
+    return pauses;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const std::vector<double> pastes = gnomePastes();
     const std::vector<double> queries = kdeFocusQueries();
-    if (pastes.empty() || queries.empty()) {
-        std::fprintf(stderr, "the test portals did not answer\n");
+    const std::vector<double> pauses = mediaPauses();
+    if (pastes.empty() || queries.empty() || pauses.empty()) {
+        std::fprintf(stderr, "the test services did not answer\n");
         return 1;
     }
     figure("gnome_portal_paste_ms_p50", percentile(pastes, 0.5), "ms");
     figure("kde_focus_query_ms_p50", percentile(queries, 0.5), "ms");
+    figure("media_pause_ms", percentile(pauses, 0.5), "ms");
     return 0;
 }

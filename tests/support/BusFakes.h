@@ -1,5 +1,7 @@
 #pragma once
 
+// The desktop's services on a session bus of the tests' own: the portal, media players.
+
 #include "support/Subprocess.h"
 
 #include <QDBusConnection>
@@ -61,3 +63,27 @@ struct PortalBus {
 
 // The process's one PortalBus, started on first use.
 PortalBus& portalBus();
+
+// A media player on the tests' session bus as MPRIS describes one: its PlaybackStatus, Pause
+// and Play. An empty `status` answers every call with an error. Lives on the bus's thread.
+class FakeMediaPlayer final : public QDBusVirtualObject {
+public:
+    FakeMediaPlayer(const QString& name, const QString& status);
+    ~FakeMediaPlayer() override;
+    bool handleMessage(const QDBusMessage& message, const QDBusConnection& bus) override;
+    QString introspect(const QString&) const override { return {}; }
+
+    // "Pause" and "Play", as they came.
+    QStringList calls();
+    // The player quits: its name leaves the bus.
+    void vanish();
+    // When the last Pause came.
+    std::chrono::steady_clock::time_point pausedAt();
+
+private:
+    const QString connectionName_;
+    std::mutex mutex_;
+    QString status_;
+    QStringList calls_;
+    std::chrono::steady_clock::time_point pausedAt_;
+};
