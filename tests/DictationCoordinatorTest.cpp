@@ -142,6 +142,24 @@ private slots:
         rig.last().onWaitingForModel(true); // a late word from a finished dictation: ignored
         QVERIFY(rig.mode() != HUDMode::processing(DictationCoordinator::preparingMessage));
 
+        // The words heard show while the key is down, unless switched off; not after it.
+        bool shown = true;
+        rig.coordinator->showsHeardWords = [&] { return shown; };
+        const HUDModel& hud = rig.coordinator->hud().model();
+        rig.down();
+        rig.last().onHeard("so far");
+        QCOMPARE(hud.heard(), QStringLiteral("so far"));
+        rig.up();
+        rig.last().onHeard("so far and late");
+        QCOMPARE(hud.heard(), QString());
+        rig.last().finishWith("so far");
+        shown = false;
+        rig.down();
+        rig.last().onHeard("hidden");
+        QCOMPARE(hud.heard(), QString());
+        rig.up();
+        rig.last().finishWith("hidden");
+
         rig.down();
         rig.up();
         rig.last().shortfallText = SFTranscriber::modelNotReadyMessage;

@@ -106,12 +106,18 @@ private slots:
         QCOMPARE(*await(std::move(finishing)).value, QStringLiteral("hello world and more"));
     }
 
-    // No final result by the limit: the partial text then, and the task cancelled.
+    // No final result by the limit: the partial text then, and the task cancelled. Partial
+    // words are told as heard until the release, each change once.
     void finishWaitsAtMostTheTimeLimit() {
         Rig rig({}, 0.3);
+        QStringList heard;
+        rig.transcriber->onHeard = [&](const QString& words) { heard.append(words); };
         rig.transcriber->start();
         rig.feed();
+        rig.task(0)->deliver("partial", {0.1}, false);
+        rig.task(0)->deliver("partial", {0.1}, false);
         rig.task(0)->deliver("partial words", {0.1, 0.5}, false);
+        QTRY_COMPARE(heard, (QStringList{"partial", "partial words"}));
         QElapsedTimer clock;
         clock.start();
         auto finishing = rig.transcriber->finish();

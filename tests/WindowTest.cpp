@@ -181,6 +181,30 @@ private slots:
         QCOMPARE(image.pixelColor(0, 0).alpha(), 0);
     }
 
+    // Words heard widen the capsule, the newest of them in two lines under the meter; the panel
+    // stays centred on its bottom edge. Saved as a screenshot.
+    void theHudShowsTheWordsHeard() {
+        HUDModel model;
+        auto* view = new RecordingHUD(model);
+        const std::unique_ptr<HUDPanel> panel = QtHUDPanel::create(view);
+        auto* window = static_cast<QtHUDPanel*>(panel.get())->window();
+        const QRect before = window->geometry();
+        model.setHeard("please send the quarterly report to the finance team before noon "
+                       "and say that the meeting has moved to Thursday afternoon");
+        QCOMPARE(view->size(), QSize(320, 64));
+        QCOMPARE(window->geometry().center().x(), before.center().x());
+        QCOMPARE(window->geometry().bottom(), before.bottom());
+        const QImage image = view->grab().toImage();
+        image.save(QString(MIRVO_SCREENSHOT_DIR) + "/hud-words.png");
+        int light = 0;
+        for (int y = 36; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                light += image.pixelColor(x, y).lightness() > 200 ? 1 : 0;
+        QVERIFY(light > 100);
+        model.setMode(HUDMode::processing());
+        QCOMPARE(view->size(), QSize(104, 32));
+    }
+
     void theUpdateWindowsButtonsAreSafeToPress() {
         // On screen: centred, nothing clipped, the download button in its colour.
         UpdateWindowRig shown;

@@ -130,6 +130,12 @@ makeDictationCoordinator(PlatformServices& platform, const LaunchOptions& option
     auto coordinator = std::make_shared<DictationCoordinator>(
         hotkey, recorder, std::move(transcriberFactory), std::move(paster), std::move(hud),
         polisher, platform.texts(), DictationCoordinator::maxDictationSeconds, std::move(history));
+    // On unless the user switched it off; `defaults` outlives the coordinator (the shell owns
+    // both).
+    coordinator->showsHeardWords = [&defaults] {
+        const QString key = DictationCoordinator::heardWordsKey;
+        return defaults.stringForKey(key).isEmpty() || defaults.boolForKey(key);
+    };
     if (services.config) {
         coordinator->serviceWaitSeconds = services.config->fallbackSeconds;
         if (services.transcription)

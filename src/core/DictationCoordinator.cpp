@@ -124,6 +124,12 @@ void DictationCoordinator::keyDown() {
 void DictationCoordinator::watchModelWait(Transcriber& transcriber) {
     shownTranscriber_ = &transcriber;
     modelWaiting_ = false;
+    transcriber.onHeard = [weakSelf = weak_from_this(), raw = &transcriber](const QString& words) {
+        auto self = weakSelf.lock();
+        if (self && self->shownTranscriber_ == raw && self->isRecording_ && self->showsHeardWords &&
+            self->showsHeardWords())
+            self->hud_->showHeard(words);
+    };
     transcriber.onWaitingForModel = [weakSelf = weak_from_this(),
                                      raw = &transcriber](bool waiting) {
         auto self = weakSelf.lock();

@@ -17,6 +17,14 @@ void HUDModel::setMode(HUDMode mode) {
         return;
     mode_ = std::move(mode);
     emit modeChanged();
+    setHeard(QString());
+}
+
+void HUDModel::setHeard(const QString& words) {
+    if (words == heard_)
+        return;
+    heard_ = words;
+    emit heardChanged();
 }
 
 HUDWindowController::HUDWindowController(HUDPanelFactory panelFactory)
@@ -67,6 +75,11 @@ void HUDWindowController::show() {
         return;
     panel_->setIgnoresMouseEvents(false);
     fadeIn(0.15);
+}
+
+void HUDWindowController::showHeard(const QString& words) {
+    if (model_.mode().kind == HUDMode::Kind::listening)
+        model_.setHeard(words);
 }
 
 void HUDWindowController::showProcessing(const QString& message) {

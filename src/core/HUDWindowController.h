@@ -30,15 +30,21 @@ public:
     double level() const { return level_; }
     void setLevel(double level);
     const HUDMode& mode() const { return mode_; }
+    // A new mode forgets the words heard.
     void setMode(HUDMode mode);
+    // While listening: the words heard so far, empty for none.
+    const QString& heard() const { return heard_; }
+    void setHeard(const QString& words);
 
 signals:
     void levelChanged(double level);
     void modeChanged();
+    void heardChanged();
 
 private:
     double level_ = 0;
     HUDMode mode_ = HUDMode::listening();
+    QString heard_;
 };
 
 // Owns the floating panel and fades it in and out. Main thread only.
@@ -53,6 +59,8 @@ public:
     // `message` says what the dictation waits for, when it is more than the recogniser's answer.
     void showProcessing(const QString& message = {});
     void showError(const QString& message, double duration);
+    // While listening, the words heard so far under the meter.
+    void showHeard(const QString& words);
     void hide();
 
     HUDModel& model() { return model_; }

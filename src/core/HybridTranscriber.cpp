@@ -15,6 +15,7 @@ HybridTranscriber::HybridTranscriber(std::shared_ptr<Transcriber> local,
 
 void HybridTranscriber::start() {
     local_->onWaitingForModel = onWaitingForModel;
+    local_->onHeard = onHeard;
     local_->start();
     cloud_->start();
 }

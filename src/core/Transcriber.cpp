@@ -189,6 +189,7 @@ void SFTranscriber::handleResultLocked(int index, const std::optional<Recognitio
     const bool done = final || error.has_value();
     slot.text = text;
     slot.isFinal = done;
+    reportHeardLocked();
     if (!done)
         return;
     if (std::exchange(slot.waitingForModel, false))
@@ -239,6 +240,20 @@ void SFTranscriber::reportWaitingLocked() {
     runOnMain([weakSelf = weak_from_this(), waiting] {
         if (auto self = weakSelf.lock(); self && self->onWaitingForModel)
             self->onWaitingForModel(waiting);
+    });
+}
+
+void SFTranscriber::reportHeardLocked() {
+    // After the release the final text takes over.
+    if (finishRequested_ || !onHeard)
+        return;
+    QString heard = assembleLocked();
+    if (heard == reportedHeard_)
+        return;
+    reportedHeard_ = heard;
+    runOnMain([weakSelf = weak_from_this(), heard = std::move(heard)] {
+        if (auto self = weakSelf.lock(); self && self->onHeard)
+            self->onHeard(heard);
     });
 }
 

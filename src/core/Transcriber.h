@@ -56,6 +56,10 @@ public:
     // Told on the main thread whenever the transcriber starts or stops waiting for a speech
     // model (the first load after launch, one learning new words). Set before start().
     std::function<void(bool waiting)> onWaitingForModel;
+    // Told on the main thread the words heard so far, as they change while the user speaks:
+    // the on-device recogniser's partial results, not a promise of what is delivered. Set
+    // before start().
+    std::function<void(const QString& words)> onHeard;
 };
 
 // The longest a dictation waits for the proxy service after the key goes up, every target and
@@ -133,6 +137,8 @@ private:
     bool anyWaitingForModelLocked() const;
     // Tells onWaitingForModel when whether any chunk waits has changed.
     void reportWaitingLocked();
+    // Tells onHeard the words of every chunk so far, when they changed.
+    void reportHeardLocked();
     // A forced resolve `seconds` from now; `always` forces it even while a chunk waits for its
     // model.
     void scheduleForceLocked(double seconds, bool always);
@@ -164,5 +170,6 @@ private:
     // last one decodes.
     bool budgetAwaitsDecoding_ = false;
     bool reportedWaiting_ = false;
+    QString reportedHeard_;
     QString shortfall_;
 };

@@ -40,7 +40,7 @@ double PulseDots::frameTime() {
 RecordingHUD::RecordingHUD(HUDModel& model, QWidget* parent)
     : QWidget(parent), model_(model), frameTimer_(new QTimer(this)) {
     setAttribute(Qt::WA_TranslucentBackground);
-    setFixedSize(104, 32);
+    setFixedSize(104, capsuleHeight);
     levelAnimation_.setDuration(80);
     levelAnimation_.setEasingCurve(QEasingCurve::OutQuad);
     connect(&levelAnimation_, &QVariantAnimation::valueChanged, this, [this](const QVariant& v) {
@@ -54,6 +54,7 @@ RecordingHUD::RecordingHUD(HUDModel& model, QWidget* parent)
         levelAnimation_.start();
     });
     connect(&model_, &HUDModel::modeChanged, this, &RecordingHUD::modeChanged);
+    connect(&model_, &HUDModel::heardChanged, this, &RecordingHUD::modeChanged);
     frameTimer_->setInterval(16);
     frameTimer_->setTimerType(Qt::PreciseTimer);
     connect(frameTimer_, &QTimer::timeout, this, qOverload<>(&QWidget::update));
@@ -69,6 +70,9 @@ bool RecordingHUD::isAnimating() const {
 }
 
 void RecordingHUD::modeChanged() {
+    // Words heard widen the capsule and add two lines under the meter.
+    setFixedSize(model_.heard().isEmpty() ? QSize(104, capsuleHeight)
+                                          : QSize(320, 2 * capsuleHeight));
     updateTimer();
     update();
 }
@@ -120,7 +124,13 @@ void RecordingHUD::paintEvent(QPaintEvent*) {
     const QRectF content = bounds.adjusted(12, 0, -12, 0);
     switch (model_.mode().kind) {
     case HUDMode::Kind::listening:
-        paintMeter(painter, content);
+        if (model_.heard().isEmpty()) {
+            paintMeter(painter, content);
+            break;
+        }
+        paintMeter(painter, content.adjusted(0, 0, 0, -(content.height() - capsuleHeight)));
+        paintMessage(painter, content.adjusted(0, capsuleHeight - 6, 0, -6), 11, model_.heard(),
+                     true);
         break;
     case HUDMode::Kind::processing:
         // What it waits for, when there is more to say than the dots, in a smaller hand: the
@@ -128,7 +138,7 @@ void RecordingHUD::paintEvent(QPaintEvent*) {
         if (model_.mode().message.isEmpty())
             paintDots(painter, content);
         else
-            paintMessage(painter, content.adjusted(-4, 0, 4, 0), 10);
+            paintMessage(painter, content.adjusted(-4, 0, 4, 0), 10, model_.mode().message);
         break;
     case HUDMode::Kind::error:
         paintError(painter, content);
@@ -138,14 +148,14 @@ void RecordingHUD::paintEvent(QPaintEvent*) {
 
 void RecordingHUD::paintCapsule(QPainter& painter, const QRectF& bounds) const {
     // The capsule and its hairline border, drawn inside the edge.
-    const double radius = bounds.height() / 2;
+    const double radius = capsuleHeight / 2.0;
     QPainterPath capsule;
     capsule.addRoundedRect(bounds, radius, radius);
     painter.fillPath(capsule, translucent_ ? QColor(28, 28, 32, 200) : QColor(28, 28, 32));
     const QRectF inner = bounds.adjusted(0.25, 0.25, -0.25, -0.25);
     painter.setPen(QPen(QColor(255, 255, 255, int(0.12 * 255)), 0.5));
     painter.setBrush(Qt::NoBrush);
-    painter.drawRoundedRect(inner, inner.height() / 2, inner.height() / 2);
+    painter.drawRoundedRect(inner, radius - 0.25, radius - 0.25);
     painter.setPen(Qt::NoPen);
 }
 
@@ -181,16 +191,20 @@ void RecordingHUD::paintError(QPainter& painter, const QRectF& content) const {
     painter.setOpacity(0.6);
     MirvoIcon::draw(painter, icon);
     painter.setOpacity(1);
-    paintMessage(painter, content.adjusted(icon.width() + 12, 0, 0, 0), 12);
+    paintMessage(painter, content.adjusted(icon.width() + 12, 0, 0, 0), 12, model_.mode().message);
 }
 
-void RecordingHUD::paintMessage(QPainter& painter, const QRectF& textRect, int pixelSize) const {
+void RecordingHUD::paintMessage(QPainter& painter, const QRectF& textRect, int pixelSize,
+                                const QString& text, bool tail) const {
     QFont font = painter.font();
     font.setPixelSize(pixelSize); // points are logical pixels here, as on the Mac
     font.setWeight(QFont::Medium);
     painter.setFont(font);
     painter.setPen(Qt::white);
+    const QFontMetricsF metrics(font);
+    // The newest words matter while speaking: the older ones go first.
     const QStringList lines =
-        wrapTwoLines(model_.mode().message, QFontMetricsF(font), textRect.width());
+        wrapTwoLines(tail ? metrics.elidedText(text, Qt::ElideLeft, 1.8 * textRect.width()) : text,
+                     metrics, textRect.width());
     painter.drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter, lines.join(QLatin1Char('\n')));
 }

@@ -33,11 +33,14 @@ double frameTime();
 // only when it is longer than a line); what does not fit the second line ends in an ellipsis.
 QStringList wrapTwoLines(const QString& text, const QFontMetricsF& metrics, double width);
 
-// The HUD's content: the level meter, the pulsing dots or the error line, in a translucent
-// capsule. Repaints only while something moves.
+// The HUD's content: the level meter (with the words heard so far under it, in a wider
+// capsule), the pulsing dots or the error line, in a translucent capsule. Repaints only while
+// something moves.
 class RecordingHUD final : public QWidget {
     Q_OBJECT
 public:
+    static constexpr int capsuleHeight = 32;
+
     explicit RecordingHUD(HUDModel& model, QWidget* parent = nullptr);
     // A frosted, translucent capsule when a compositor runs; a solid dark one otherwise.
     void setTranslucent(bool translucent);
@@ -56,8 +59,10 @@ private:
     void paintMeter(QPainter& painter, const QRectF& content) const;
     void paintDots(QPainter& painter, const QRectF& content) const;
     void paintError(QPainter& painter, const QRectF& content) const;
-    // The mode's message in up to two lines, left-aligned in `textRect`.
-    void paintMessage(QPainter& painter, const QRectF& textRect, int pixelSize) const;
+    // `text` in up to two lines, left-aligned in `textRect`; its end when it is too long and
+    // `tail`, its start otherwise.
+    void paintMessage(QPainter& painter, const QRectF& textRect, int pixelSize, const QString& text,
+                      bool tail = false) const;
 
     HUDModel& model_;
     bool translucent_ = false;

@@ -1,17 +1,41 @@
 #include "QtHUDPanel.h"
 
+#include <QEvent>
 #include <QGuiApplication>
+#include <QPointer>
 #include <QScreen>
 #include <QVBoxLayout>
 #include <QWindow>
 
 #include <X11/Xlib.h>
 
-QRect QtHUDPanel::frameOn(const QRect& screen) {
-    const int x = screen.left() + screen.width() / 2 - 52;
-    const int y = screen.top() + screen.height() - 100 - 32;
-    return QRect(x, y, 104, 32);
+QRect QtHUDPanel::frameOn(const QRect& screen, const QSize& size) {
+    const int x = screen.left() + screen.width() / 2 - size.width() / 2;
+    const int y = screen.top() + screen.height() - 100 - size.height();
+    return QRect(QPoint(x, y), size);
 }
+
+namespace {
+
+// Keeps the window on its place as its content grows and shrinks: centred, its bottom edge
+// where it was.
+class FollowContentSize final : public QObject {
+public:
+    FollowContentSize(QWidget* window, QScreen* screen)
+        : QObject(window), window_(window), screen_(screen) {}
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Resize && screen_)
+            window_->setGeometry(
+                QtHUDPanel::frameOn(screen_->geometry(), static_cast<QWidget*>(watched)->size()));
+        return false;
+    }
+
+private:
+    QWidget* const window_;
+    const QPointer<QScreen> screen_;
+};
+
+} // namespace
 
 bool QtHUDPanel::compositorRunning(Display* display) {
     if (!display)
@@ -41,7 +65,8 @@ QtHUDPanel::QtHUDPanel(QWidget* content, QScreen* screen) : window_(std::make_un
     window_->setAttribute(Qt::WA_TranslucentBackground);
     window_->setAttribute(Qt::WA_TransparentForMouseEvents);
     window_->setFocusPolicy(Qt::NoFocus);
-    window_->setGeometry(frameOn(screen->geometry()));
+    window_->setGeometry(frameOn(screen->geometry(), content->size()));
+    content->installEventFilter(new FollowContentSize(window_.get(), screen));
     auto* layout = new QVBoxLayout(window_.get());
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(content);

@@ -14,8 +14,9 @@ class QScreen;
 typedef struct _XDisplay Display;
 
 // The HUD's window: borderless, above normal windows, on every workspace, never focused and
-// never activating Mirvo (an override-redirect popup on X11). 104 × 32, centred on the primary
-// screen, its bottom edge 100 points above the bottom of the screen. Main thread only.
+// never activating Mirvo (an override-redirect popup on X11). As large as its content (104 × 32
+// but while words show), centred on the primary screen, its bottom edge 100 points above the
+// bottom of the screen. Main thread only.
 class QtHUDPanel final : public HUDPanel {
 public:
     // Null when there is no screen. The panel owns `content`.
@@ -31,8 +32,8 @@ public:
     void orderOut() override;
 
     QWidget* window() const { return window_.get(); }
-    // The frame for a screen's full geometry.
-    static QRect frameOn(const QRect& screenGeometry);
+    // The frame for content of `size` on a screen's full geometry.
+    static QRect frameOn(const QRect& screenGeometry, const QSize& size);
     // Whether a compositing manager runs on `display`, so that translucency shows.
     static bool compositorRunning(Display* display);
 
