@@ -6,6 +6,7 @@
 #include "core/PCMAccumulator.h"
 #include "core/WAVEncoder.h"
 #include "platform/linux/sound/PulseAudioEngine.h"
+#include "platform/linux/sound/PulseOtherSounds.h"
 #include "platform/linux/sound/SndFileAudioFile.h"
 #include "support/LogCapture.h"
 #include "support/PulseAudioServer.h"
@@ -255,6 +256,38 @@ private slots:
         QVERIFY(recordsAgain());
         recorder.stop();
         QVERIFY(!wrongSize && !onMainThread); // capture-sized buffers, from the capture thread
+    }
+
+    // Other sounds go down to a fraction while the user dictates and come back after, but for a
+    // stream that ended meanwhile.
+    void otherSoundsAreLoweredAndRestored() {
+        PulseAudioServer server;
+        QVERIFY2(server.start(), qPrintable(server.error()));
+        Subprocess video, ending;
+        for (Subprocess* stream : {&video, &ending})
+            QVERIFY(stream->start("pacat", {"--playback"}, {}, "/dev/zero"));
+        QTemporaryDir dir;
+        const QString listing = dir.filePath("sink-inputs");
+        // The volume of every playback stream, as the server reports it.
+        const auto volumes = [&] {
+            QStringList found;
+            QFile::remove(listing);
+            if (Subprocess::run("pactl", {"list", "sink-inputs"}, 5000, listing))
+                for (const QByteArray& line : readFile(listing).split('\n'))
+                    if (line.trimmed().startsWith("Volume:"))
+                        found.append(QString::fromUtf8(line).section('/', 1, 1).trimmed());
+            return found;
+        };
+        QTRY_COMPARE(volumes().size(), 3); // the speaker's keep-alive, and the two
+        PulseOtherSounds sounds;
+        sounds.lower(0.25);
+        QTRY_COMPARE(volumes(), QStringList(3, "25%"));
+        ending.stop();
+        QTRY_COMPARE(volumes().size(), 2);
+        LogCapture logs;
+        sounds.restore();
+        QTRY_COMPARE(volumes(), QStringList(2, "100%"));
+        QTRY_VERIFY(logs.contains("[Mirvo] other sounds back to their volume"));
     }
 
     void noServerOrNoSourceMeansNoMicrophone() {

@@ -278,10 +278,7 @@ private slots:
         QTRY_COMPARE(playing.calls(), QStringList{"Pause"});
         quitting.vanish();
         LogCapture logs;
-        QElapsedTimer clock;
-        clock.start();
         media.resumePaused();
-        QVERIFY(clock.elapsed() < 50);
         QTRY_COMPARE(playing.calls(), (QStringList{"Pause", "Play"}));
         QCOMPARE(logs.startingWith("[Mirvo] resumed ").size(), 2);
         QCOMPARE(paused.calls(), QStringList());

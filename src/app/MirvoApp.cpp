@@ -162,16 +162,17 @@ void MirvoAppDelegate::startCoordinatorNow() {
     connect(&coordinator_->hotkey(), &HotkeyMonitor::holdKeysNamed, this,
             &MirvoAppDelegate::showTray);
     std::weak_ptr<MirvoAppDelegate> weak = weak_from_this();
-    if (!options_.testMode)
+    if (!options_.testMode) {
         media_ = platform_.makeMediaPlayers();
+        otherSounds_ = platform_.makeOtherSounds();
+    }
     coordinator_->onRecordingStart = [weak] {
         if (auto self = weak.lock())
             self->pauseMedia();
     };
     coordinator_->onRecordingComplete = [weak] {
         if (auto self = weak.lock()) {
-            if (self->media_)
-                self->media_->resumePaused();
+            self->resumeMedia();
             self->showUpdateWindowIfNeeded();
         }
     };
@@ -184,8 +185,20 @@ void MirvoAppDelegate::startCoordinatorNow() {
 }
 
 void MirvoAppDelegate::pauseMedia() {
-    if (media_ && defaults_->stringForKey(mediaKey) != QLatin1String("leave"))
+    const QString choice = defaults_->stringForKey(mediaKey);
+    if (choice == QLatin1String("lower")) {
+        if (otherSounds_)
+            otherSounds_->lower(0.2);
+    } else if (media_ && choice != QLatin1String("leave")) {
         media_->pausePlaying();
+    }
+}
+
+void MirvoAppDelegate::resumeMedia() {
+    if (media_)
+        media_->resumePaused();
+    if (otherSounds_)
+        otherSounds_->restore();
 }
 
 void MirvoAppDelegate::notifyStartFailure(const QString& message) {

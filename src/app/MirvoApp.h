@@ -18,6 +18,7 @@
 class HTTPSession;
 class LoginItemControlling;
 class MediaPlayers;
+class OtherSounds;
 class OnboardingWindowController;
 class Pasteboard;
 class PlatformServices;
@@ -100,7 +101,8 @@ public:
     // "https://…", set when Mirvo is built.
     static QString websiteURLString();
     // The user default saying what happens to playing media while the user dictates: "pause"
-    // (when unset) or "leave"; read at every dictation.
+    // (when unset), "lower" (every other sound down to a fifth) or "leave"; read at every
+    // dictation.
     static inline const QString mediaKey = QStringLiteral("ai.mirvo.mediaWhileDictating");
 
 private:
@@ -108,8 +110,10 @@ private:
     // The tray's icon, and a tooltip naming the hold key as the desktop names it now.
     void showTray();
     void notifyStartFailure(const QString& message);
-    // Pauses the playing media players for a dictation, unless the user leaves them alone.
+    // Pauses the playing media players for a dictation, or lowers every other sound, as the
+    // user chose; and undoes it.
     void pauseMedia();
+    void resumeMedia();
 
     PlatformServices& platform_;
     const LaunchOptions options_;
@@ -119,6 +123,7 @@ private:
     // Made with the coordinator outside test mode (tests must not pause the machine's players);
     // none where the platform has none.
     std::unique_ptr<MediaPlayers> media_;
+    std::unique_ptr<OtherSounds> otherSounds_;
     HotkeyCommands hotkeyCommands_;
     std::unique_ptr<Tray> statusItem_;
     QIcon trayIcon_;

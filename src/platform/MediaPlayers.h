@@ -12,3 +12,15 @@ public:
     // Resumes the players the last pausePlaying() paused, and only those.
     virtual void resumePaused() = 0;
 };
+
+// The other programs' sounds, turned down while the user dictates, for players that do not
+// pause (a call, a game, a player without MPRIS). Neither call waits for the sound server.
+class OtherSounds {
+public:
+    virtual ~OtherSounds() = default;
+    // Turns every playback stream down to `fraction` of its volume.
+    virtual void lower(double fraction) = 0;
+    // Gives the streams the last lower() turned down the volume they had; a stream that ended
+    // meanwhile is forgotten.
+    virtual void restore() = 0;
+};

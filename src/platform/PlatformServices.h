@@ -19,6 +19,7 @@ class HUDPanel;
 class KeyboardEvents;
 class LoginItemControlling;
 class MediaPlayers;
+class OtherSounds;
 class Pasteboard;
 class QWidget;
 class SecretStore;
@@ -116,6 +117,8 @@ public:
     virtual std::shared_ptr<HTTPSession> makeHTTPSession() = 0;
     // The desktop's media players; none where the platform cannot reach them.
     virtual std::unique_ptr<MediaPlayers> makeMediaPlayers() { return nullptr; }
+    // The other programs' sounds on the sound server; none where the platform cannot reach them.
+    virtual std::unique_ptr<OtherSounds> makeOtherSounds() { return nullptr; }
     // The desktop's store for the speech services' keys.
     virtual std::shared_ptr<SecretStore> makeSecretStore() = 0;
     // Mirvo's registration as a program started at login.

@@ -15,6 +15,7 @@
 #include "platform/linux/desktop/SystemLoginItem.h"
 #include "platform/linux/desktop/SystemTray.h"
 #include "platform/linux/sound/PulseAudioEngine.h"
+#include "platform/linux/sound/PulseOtherSounds.h"
 #include "platform/linux/sound/SndFileAudioFile.h"
 #include "platform/linux/speech/PocketSphinxRecognizer.h"
 #include "platform/linux/wayland/PortalClipboard.h"
@@ -286,6 +287,10 @@ std::shared_ptr<HTTPSession> LinuxPlatform::makeHTTPSession() {
 std::unique_ptr<MediaPlayers> LinuxPlatform::makeMediaPlayers() {
     const QDBusConnection bus = QDBusConnection::sessionBus();
     return bus.isConnected() ? std::make_unique<MprisMediaPlayers>(bus) : nullptr;
+}
+
+std::unique_ptr<OtherSounds> LinuxPlatform::makeOtherSounds() {
+    return std::make_unique<PulseOtherSounds>();
 }
 
 std::shared_ptr<SecretStore> LinuxPlatform::makeSecretStore() {

@@ -46,6 +46,7 @@ public:
     std::shared_ptr<HTTPSession> makeHTTPSession() override;
     std::shared_ptr<SecretStore> makeSecretStore() override;
     std::unique_ptr<MediaPlayers> makeMediaPlayers() override;
+    std::unique_ptr<OtherSounds> makeOtherSounds() override;
     std::function<QStringList()> vocabulary() override;
     bool speechModelInstalled() override;
     QCoro::Task<bool> microphoneAvailable() override;
