@@ -21,6 +21,7 @@
 
 #include <QApplication>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTcpServer>
@@ -30,6 +31,7 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <future>
 #include <unistd.h>
 
 namespace {
@@ -215,6 +217,95 @@ void serviceFigures(PulseAudioServer& pulse, const QString& speech) {
     figure("service_vocabulary_spelled_percent", 100.0 * spelled / vocabulary.size(), "%");
 }
 
+// A test-mode mirvo idle, then dictating the speech of `minute` as it plays into the microphone;
+// with `words` the HUD shows the words heard, as by default.
+void listeningFigures(PulseAudioServer& pulse, const QString& minute, const QString& dir,
+                      bool words) {
+    const QString config = dir + (words ? "/config-words" : "/config-no-words");
+    QDir().mkpath(config + "/Mirvo");
+    QFile defaults(config + "/Mirvo/defaults.conf");
+    if (defaults.open(QIODevice::WriteOnly))
+        defaults.write(words ? "" : "[General]\nai.mirvo.showHeardWords=false\n");
+    defaults.close();
+    Subprocess mirvo;
+    mirvo.start(QStringLiteral(MIRVO_BINARY), {},
+                {"MIRVO_TEST_MODE=1", "QT_QPA_PLATFORM=offscreen", "XDG_CONFIG_HOME=" + config}, {},
+                dir + "/mirvo.log");
+    QTest::qWait(4000);
+    if (words)
+        figure("idle_rss_mb", sample(mirvo.pid()).rssKb / 1024.0, "MB");
+    ::kill(mirvo.pid(), SIGUSR1);
+    QTest::qWait(500);
+    const ProcessSample start = sample(mirvo.pid());
+    QElapsedTimer wall;
+    wall.start();
+    pulse.play(minute);
+    const ProcessSample end = sample(mirvo.pid());
+    figure(words ? "listening_cpu_percent" : "listening_cpu_words_off_percent",
+           100.0 * (end.cpuSeconds - start.cpuSeconds) / (wall.nsecsElapsed() / 1e9), "%");
+    if (words)
+        figure("dictating_rss_mb", end.rssKb / 1024.0, "MB");
+    ::kill(mirvo.pid(), SIGUSR2);
+    QTest::qWait(2000);
+    mirvo.stop();
+}
+
+// Where each word of `wav` starts, in seconds, as the on-device recogniser aligns its final text.
+std::vector<double> wordStarts(const QString& wav) {
+    const auto recognizer = PocketSphinxRecognizer::makeProvider()(QStringLiteral("en-US"));
+    auto request = std::make_shared<RecognitionRequest>();
+    std::promise<std::vector<double>> starts;
+    auto task = recognizer->recognitionTask(
+        request, [&](const std::optional<RecognitionResult>& result, const auto&) {
+            if (result && result->isFinal)
+                starts.set_value(result->segmentTimestamps);
+        });
+    for (const AudioBufferPtr& buffer : SpokenText::load(wav))
+        request->append(buffer);
+    request->endAudio();
+    return starts.get_future().get();
+}
+
+// From the end of a word in the speech (the start of the next, as the recogniser aligns them)
+// to the HUD showing that many words, the speech played into the microphone at real time while
+// the key is held; each word after the first of every dictation.
+std::vector<double> heardWordsLags(const QString& speech, int runs) {
+    const std::vector<double> starts = wordStarts(speech);
+    auto hotkey = std::make_shared<FakeHotkeyMonitor>();
+    auto coordinator = std::make_shared<DictationCoordinator>(
+        hotkey, std::make_shared<AVEngineAudioRecorder>(std::make_unique<PulseAudioEngine>()),
+        makeTranscriberFactory({}, PocketSphinxRecognizer::makeProvider()),
+        std::make_unique<TimedPaster>(),
+        std::make_unique<HUDWindowController>([](HUDModel&) { return nullptr; }), nullptr);
+    coordinator->showsHeardWords = [] { return true; };
+    coordinator->start();
+    QTest::qWait(1500); // the speech model warms up
+    QElapsedTimer sincePlay;
+    std::vector<double> shownAt; // when the HUD first showed k + 1 words
+    QObject::connect(&coordinator->hud().model(), &HUDModel::heardChanged, [&] {
+        const qsizetype words =
+            coordinator->hud().model().heard().split(' ', Qt::SkipEmptyParts).size();
+        while (qsizetype(shownAt.size()) < words)
+            shownAt.push_back(double(sincePlay.nsecsElapsed()) / 1e9);
+    });
+    std::vector<double> lags;
+    for (int run = 0; run < runs; ++run) {
+        shownAt.clear();
+        hotkey->press();
+        QTest::qWait(200);
+        Subprocess player;
+        sincePlay.start();
+        player.start("paplay", {"--device=speaker", "--latency-msec=20", speech});
+        while (player.isRunning())
+            QTest::qWait(1);
+        hotkey->release();
+        for (size_t k = 0; k + 1 < starts.size() && k < shownAt.size(); ++k)
+            lags.push_back(1000 * (shownAt[k] - starts[k + 1]));
+        QTest::qWait(1500);
+    }
+    return lags;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -236,6 +327,7 @@ int main(int argc, char** argv) {
     figure("release_to_paste_ms_p50", percentile(local.releaseToPaste, 0.5), "ms");
     figure("release_to_paste_ms_p95", percentile(local.releaseToPaste, 0.95), "ms");
     figure("key_down_to_recording_ms_p50", percentile(local.downToRecording, 0.5), "ms");
+    figure("hud_words_lag_ms_p50", percentile(heardWordsLags(speech, 3), 0.5), "ms");
 
     {
         LoopbackHTTPServer proxy;
@@ -256,27 +348,12 @@ int main(int argc, char** argv) {
     }
     serviceFigures(pulse, speech);
 
-    // The application itself: idle, then a 60-second dictation through the microphone.
+    // The application itself: idle, then a 60-second dictation through the microphone, with the
+    // words heard on the HUD (as by default) and without.
     QStringList spoken = SpokenText::sentences().mid(0, 19);
     const QString minute = dir.filePath("minute.wav");
     SpokenText::synthesize(spoken, minute);
-    Subprocess mirvo;
-    mirvo.start(QStringLiteral(MIRVO_BINARY), {},
-                {"MIRVO_TEST_MODE=1", "QT_QPA_PLATFORM=offscreen"}, {}, dir.filePath("mirvo.log"));
-    QTest::qWait(4000);
-    figure("idle_rss_mb", sample(mirvo.pid()).rssKb / 1024.0, "MB");
-    ::kill(mirvo.pid(), SIGUSR1);
-    QTest::qWait(500);
-    const ProcessSample start = sample(mirvo.pid());
-    QElapsedTimer wall;
-    wall.start();
-    pulse.play(minute);
-    const ProcessSample end = sample(mirvo.pid());
-    figure("listening_cpu_percent",
-           100.0 * (end.cpuSeconds - start.cpuSeconds) / (wall.nsecsElapsed() / 1e9), "%");
-    figure("dictating_rss_mb", end.rssKb / 1024.0, "MB");
-    ::kill(mirvo.pid(), SIGUSR2);
-    QTest::qWait(2000);
-    mirvo.stop();
+    listeningFigures(pulse, minute, dir.path(), true);
+    listeningFigures(pulse, minute, dir.path(), false);
     return 0;
 }
