@@ -255,6 +255,17 @@ private slots:
                 logs.contains("[Mirvo] unknown recognition profile \"" + value + "\" — using fast"),
                 warned);
         }
+        // A change applies to the next dictation, without a restart.
+        {
+            FakePlatform platform;
+            FakeUserDefaults defaults;
+            const auto coordinator =
+                makeDictationCoordinator(platform, optionsFrom({"MIRVO_TEST_MODE=1"}), defaults);
+            coordinator->start();
+            defaults.setValue("ai.mirvo.recognitionProfile", "accurate");
+            platform.signalSource->send(SignalSource::Signal::keyDown);
+            QTRY_VERIFY(platform.log->calls().contains("speechRecognizers accurate"));
+        }
 
         // The configured key; no configuration, or one with polishing off, makes no polisher.
         QTemporaryDir home;

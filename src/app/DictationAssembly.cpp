@@ -86,7 +86,6 @@ makeDictationCoordinator(PlatformServices& platform, const LaunchOptions& option
 
     hotkey = std::make_shared<CommandHotkeyMonitor>(std::move(hotkey), commands);
 
-    const RecognitionSettings settings = recognitionSettings(defaults);
     // The service is on unless the user switched it off in the tray.
     auto serviceOn = std::make_shared<std::atomic<bool>>(
         defaults.stringForKey(DictationCoordinator::speechServiceKey).isEmpty() ||
@@ -97,16 +96,31 @@ makeDictationCoordinator(PlatformServices& platform, const LaunchOptions& option
     choice.transcription = services.transcription;
     choice.vocabulary = platform.vocabulary();
     choice.serviceOn = [serviceOn] { return serviceOn->load(); };
-    // One set of written-text rules for the device's words and a service's text.
-    choice.writing = [vocabulary = choice.vocabulary, settings] {
-        QHash<QString, QString> forms;
-        for (const QString& entry : vocabulary())
-            forms.insert(entry.simplified().toLower(), entry.simplified());
-        return DictationFormatter({settings.spokenPunctuation, forms});
-    };
     if (services.config)
         choice.serviceWaitSeconds = services.config->fallbackSeconds;
-    auto transcriberFactory = makeTranscriberFactory(choice, platform.speechRecognizers(settings));
+    // The recognition settings are read at every dictation, so that a change applies to the next
+    // one; the recognizers of each are the platform's warm ones, those of today's made now.
+    auto factories = std::make_shared<std::map<RecognitionSettings, TranscriberFactory>>();
+    const auto factoryFor = [&platform, choice, factories](const RecognitionSettings& settings) {
+        TranscriberFactory& factory = (*factories)[settings];
+        if (!factory) {
+            TranscriberChoice chosen = choice;
+            // One set of written-text rules for the device's words and a service's text.
+            chosen.writing = [vocabulary = choice.vocabulary, settings] {
+                QHash<QString, QString> forms;
+                for (const QString& entry : vocabulary())
+                    forms.insert(entry.simplified().toLower(), entry.simplified());
+                return DictationFormatter({settings.spokenPunctuation, forms});
+            };
+            factory = makeTranscriberFactory(chosen, platform.speechRecognizers(settings));
+        }
+        return factory;
+    };
+    factoryFor(recognitionSettings(defaults));
+    // `defaults` outlives the coordinator (the shell owns both).
+    TranscriberFactory transcriberFactory = [&defaults, factoryFor](const QStringList& recent) {
+        return factoryFor(recognitionSettings(defaults))(recent);
+    };
 
     std::shared_ptr<Polisher> polisher;
     if (services.polish) {
@@ -130,8 +144,7 @@ makeDictationCoordinator(PlatformServices& platform, const LaunchOptions& option
     auto coordinator = std::make_shared<DictationCoordinator>(
         hotkey, recorder, std::move(transcriberFactory), std::move(paster), std::move(hud),
         polisher, platform.texts(), DictationCoordinator::maxDictationSeconds, std::move(history));
-    // On unless the user switched it off; `defaults` outlives the coordinator (the shell owns
-    // both).
+    // On unless the user switched it off.
     coordinator->showsHeardWords = [&defaults] {
         const QString key = DictationCoordinator::heardWordsKey;
         return defaults.stringForKey(key).isEmpty() || defaults.boolForKey(key);
