@@ -34,7 +34,14 @@ public:
         pa_context_unref(context_);
         pa_mainloop_free(loop_);
     }
-    bool ready() const { return ready_; }
+    // Whether the server answered; when not, says that `action` cannot be done.
+    bool ready(const char* action) const {
+        if (!ready_)
+            mirvoLog(QStringLiteral("[Mirvo] cannot %1: the sound server did not answer")
+                         .arg(QLatin1String(action)),
+                     LogLevel::warning);
+        return ready_;
+    }
     pa_context* context() { return context_; }
     // Runs the server's answers to `operation` until it is done; false when the time is up.
     bool finish(pa_operation* operation) {
@@ -78,12 +85,8 @@ void PulseOtherSounds::lower(double fraction) {
     lowered_ = lowered;
     pool_.start([lowered, fraction] {
         PulseConnection server;
-        if (!server.ready()) {
-            mirvoLog(QStringLiteral("[Mirvo] cannot lower other sounds: the sound server did not "
-                                    "answer"),
-                     LogLevel::warning);
+        if (!server.ready("lower other sounds"))
             return;
-        }
         std::vector<std::pair<uint32_t, pa_cvolume>> streams;
         server.finish(pa_context_get_sink_input_info_list(
             server.context(),
@@ -112,11 +115,12 @@ void PulseOtherSounds::restore() {
         if (lowered->empty())
             return;
         PulseConnection server;
+        if (!server.ready("give other sounds their volume back"))
+            return;
         // A stream that has ended is no longer there to set.
         for (const auto& [index, volume] : *lowered)
-            if (server.ready())
-                server.finish(pa_context_set_sink_input_volume(server.context(), index, &volume,
-                                                               nullptr, nullptr));
+            server.finish(pa_context_set_sink_input_volume(server.context(), index, &volume,
+                                                           nullptr, nullptr));
         mirvoLog(QStringLiteral("[Mirvo] other sounds back to their volume"));
     });
 }

@@ -95,10 +95,7 @@ QCoro::Task<> PortalGlobalShortcut::binding(QString description, QString trigger
         mirvoLog(QStringLiteral("[Mirvo] hold key: the desktop portal did not register ") +
                      mirvoAppId + QStringLiteral(": ") + registered.errorMessage(),
                  LogLevel::warning);
-    QDBusMessage versionCall =
-        Portal::call(QStringLiteral("org.freedesktop.DBus.Properties"), "Get");
-    versionCall << shortcutsInterface << QStringLiteral("version");
-    const QDBusMessage version = co_await bus_.asyncCall(versionCall);
+    const QDBusMessage version = co_await bus_.asyncCall(Portal::versionQuery(shortcutsInterface));
     if (!self)
         co_return;
     if (version.type() != QDBusMessage::ReplyMessage) {

@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QPointer>
+#include <QSaveFile>
 
 #include <chrono>
 
@@ -64,10 +65,8 @@ QCoro::Task<bool> PortalRemoteDesktop::start() {
 
 QCoro::Task<bool> PortalRemoteDesktop::starting() {
     QPointer<PortalRemoteDesktop> self(this);
-    QDBusMessage versionCall =
-        Portal::call(QStringLiteral("org.freedesktop.DBus.Properties"), "Get");
-    versionCall << remoteDesktopInterface << QStringLiteral("version");
-    const QDBusMessage version = co_await bus_.asyncCall(versionCall);
+    const QDBusMessage version =
+        co_await bus_.asyncCall(Portal::versionQuery(remoteDesktopInterface));
     if (!self)
         co_return false;
     if (version.type() != QDBusMessage::ReplyMessage) {
@@ -169,20 +168,13 @@ QCoro::Task<bool> PortalRemoteDesktop::starting() {
 void PortalRemoteDesktop::remember(const QString& token) {
     // The token lets any program of the user's that reads it control the keyboard unasked.
     QDir().mkpath(QFileInfo(consentPath_).path());
-    const QString written = consentPath_ + QStringLiteral(".new");
-    QFile file(written);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+    QSaveFile file(consentPath_);
+    if (!file.open(QIODevice::WriteOnly) ||
         !file.setPermissions(QFile::ReadOwner | QFile::WriteOwner) ||
-        file.write(token.toUtf8()) != token.toUtf8().size() || !file.flush()) {
+        file.write(token.toUtf8()) != token.toUtf8().size() || !file.commit())
         mirvoLog(QStringLiteral("[Mirvo] paste: cannot keep the desktop's consent at %1: %2")
                      .arg(consentPath_, file.errorString()),
                  LogLevel::warning);
-        file.remove();
-        return;
-    }
-    file.close();
-    QFile::remove(consentPath_);
-    QFile::rename(written, consentPath_);
 }
 
 void PortalRemoteDesktop::forget(const QString& why) {

@@ -36,6 +36,12 @@ QDBusMessage Portal::call(const QString& interface, const char* method) {
     return QDBusMessage::createMethodCall(service, path, interface, QLatin1String(method));
 }
 
+QDBusMessage Portal::versionQuery(const QString& interface) {
+    QDBusMessage query = call(QStringLiteral("org.freedesktop.DBus.Properties"), "Get");
+    query << interface << QStringLiteral("version");
+    return query;
+}
+
 QString Portal::sessionPathOf(const QVariant& handle) {
     return handle.typeId() == qMetaTypeId<QDBusObjectPath>()
                ? handle.value<QDBusObjectPath>().path()

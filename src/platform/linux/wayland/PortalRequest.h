@@ -19,6 +19,8 @@ inline const QString path = QStringLiteral("/org/freedesktop/portal/desktop");
 bool reachable(const QDBusConnection& bus);
 // A method call on the portal's object.
 QDBusMessage call(const QString& interface, const char* method);
+// The call that asks the version of the portal's `interface`: an error where it has none.
+QDBusMessage versionQuery(const QString& interface);
 // A session handle as a portal returns it: a string in the documented interface, an object path
 // from some portals.
 QString sessionPathOf(const QVariant& handle);
