@@ -75,6 +75,16 @@ class AudioTest : public QObject {
 
 private slots:
     // What Mirvo uploads reads back, as a service's decoder reads it, sample for sample.
+    void levelIsTheRootMeanSquareOfChannelZero() {
+        QCOMPARE(AVEngineAudioRecorder::rms(
+                     *constant(makeAudioFormat(44100, 2, SampleType::float32, true), 512,
+                               [](uint32_t i, int c) { return c ? 1.f : (i % 2 ? -.5f : .5f); })),
+                 0.5f);
+        const auto empty =
+            AudioBuffer::make(makeAudioFormat(48000, 1, SampleType::float32, false), 8);
+        QCOMPARE(AVEngineAudioRecorder::rms(*empty), 0.f); // no frames
+    }
+
     void wavImagesReadBack() {
         QTemporaryDir dir;
         const std::vector<int16_t> samples = {-2, 1, 32767, -32768};

@@ -11,6 +11,7 @@
 #include <QElapsedTimer>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QSignalSpy>
 #include <QTest>
 
 #include <thread>
@@ -129,6 +130,15 @@ private slots:
         }
     }
 
+    // The try-it text is told once per change, typed or dictated.
+    void theTryItTextIsToldOncePerChange() {
+        OnboardingViewModel model;
+        QSignalSpy told(&model, &OnboardingViewModel::demoTextChanged);
+        model.setDemoText("hi");
+        model.setDemoText("hi");
+        QCOMPARE(told.size(), 1);
+    }
+
     // The dictation probe: answered from the recognizer's threads or its timeout, whichever
     // comes first, exactly once.
     void dictationProbeTakesTheFirstVerdictOnce() {
@@ -142,6 +152,12 @@ private slots:
         const QList<std::tuple<const char*, Outcome, bool>> cases = {
             {"201", fail(MirvoError::Kind::speechModelUnusable), false},
             {"no speech", fail(MirvoError::Kind::noSpeech), true},
+            {"error twice",
+             [](FakeRecognitionTask& task) {
+                 task.fail(MirvoError(MirvoError::Kind::speechModelUnusable, "x"));
+                 task.fail(MirvoError(MirvoError::Kind::noSpeech, "y"));
+             },
+             false},
         };
         for (const auto& [name, outcome, expected] : cases) {
             FakePlatform platform;

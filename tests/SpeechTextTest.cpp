@@ -1,5 +1,6 @@
 #include "core/DictationFormatter.h"
 #include "platform/linux/speech/EspeakPronouncer.h"
+#include "platform/linux/speech/LanguageBias.h"
 #include "platform/linux/speech/UserVocabulary.h"
 #include "support/LogCapture.h"
 #include "support/Utilities.h"
@@ -108,6 +109,12 @@ private slots:
             result.formattedString = spoken;
             QCOMPARE(formatter.format(result).formattedString, written);
         }
+    }
+
+    // Digits inside a name belong to it; marks around a word do not.
+    void theBiasModelsWords() {
+        QCOMPARE(LanguageBias::wordsOf("Run K8s on 'EC2', 25 MP3s."),
+                 QStringList({"run", "k8s", "on", "ec2", "mp3s"}));
     }
 
     void theVocabularyFileKeepsItsGoodLines() {

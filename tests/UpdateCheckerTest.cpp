@@ -64,6 +64,15 @@ private slots:
         }
     }
 
+    // The decoder the fuzzer drives: a manifest, or none for what the checker refuses.
+    void manifestsDecodeStrictly() {
+        QCOMPARE(UpdateChecker::decodeManifest(json(validManifest()))->version,
+                 QStringLiteral("2.0.0"));
+        for (const QByteArray& refused :
+             {with("sha256", QJsonValue::Null), with("sizeBytes", "12")})
+            QVERIFY(!UpdateChecker::decodeManifest(refused));
+    }
+
     // Against a loopback server, for this version 1.5.0: the release found, or the reason
     // there is none, logged once and explained in the same words.
     void checksAgainstALoopbackServer_data() {

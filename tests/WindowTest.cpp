@@ -2,6 +2,7 @@
 // real panel), the update window and the checklist, each checked for what the screen shows.
 #include "core/HUDWindowController.h"
 #include "doubles/FakePlatform.h"
+#include "gui/MirvoIcon.h"
 #include "gui/OnboardingView.h"
 #include "gui/OnboardingWindow.h"
 #include "gui/RecordingHUD.h"
@@ -15,6 +16,7 @@
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
@@ -179,6 +181,14 @@ private slots:
                 light += image.pixelColor(x, y).lightness() > 200 ? 1 : 0;
         QVERIFY(light > 10);
         QCOMPARE(image.pixelColor(0, 0).alpha(), 0);
+        // The icon's placeholder when its image is missing: dark, the corners clear.
+        QImage canvas(44, 44, QImage::Format_ARGB32_Premultiplied);
+        canvas.fill(Qt::transparent);
+        QPainter painter(&canvas);
+        MirvoIcon::draw(painter, QRectF(0, 0, 44, 44), ":/no-such-icon.png");
+        painter.end();
+        QCOMPARE(canvas.pixelColor(0, 0).alpha(), 0);
+        QCOMPARE(canvas.pixelColor(22, 22), QColor(11, 13, 18));
     }
 
     // Words heard widen the capsule, the newest of them in two lines under the meter; the panel

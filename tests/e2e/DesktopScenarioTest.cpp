@@ -140,6 +140,19 @@ private slots:
         }
     }
 
+    void theTrayComesAndGoesWithThePanel() {
+        auto app = desktop.launch(desktop.newHome(), {"MIRVO_TEST_MODE=1"});
+        QVERIFY(app->waitFor("[Mirvo] no system tray yet"));
+        for (int round = 1; round <= 2; ++round) {
+            QVERIFY(desktop.startTray());
+            QTRY_COMPARE_WITH_TIMEOUT(desktop.trayIcons().size(), 1, 10000);
+            QVERIFY(app->waitFor("[Mirvo] system tray available", round, 5000));
+            desktop.stopTray();
+            QVERIFY(app->waitFor("[Mirvo] system tray gone", round, 5000));
+        }
+        QVERIFY(app->isRunning());
+    }
+
     void aNewcomerGetsFromTheChecklistToAPastedDictation() {
         QVERIFY(desktop.startTray());
         const auto stopTray = qScopeGuard([&] { desktop.stopTray(); });
