@@ -10,6 +10,7 @@
 #include "platform/linux/desktop/LocalSocketInstance.h"
 #include "support/Await.h"
 #include "support/LogCapture.h"
+#include "support/Subprocess.h"
 #include "support/Utilities.h"
 
 #include <QApplication>
@@ -27,6 +28,9 @@
 #include <QTest>
 
 #include <thread>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -666,6 +670,27 @@ private slots:
         QVERIFY(late.readLine().contains("too late"));
         QVERIFY(logs.contains("[Mirvo] ignored the command \"hold\": it came after its caller had "
                               "given up"));
+        QCOMPARE(received.size(), 1);
+
+        // Another user's process is dropped unanswered, even where the file system lets it in.
+        if (::getuid() != 0)
+            QSKIP("needs root to act as another user");
+        QVERIFY(QFile::setPermissions(dir.path(), QFileDevice::Permissions(0x7711)));
+        QVERIFY(::chmod(QFile::encodeName(path).constData(), 0777) == 0);
+        // A connection reset counts as closed: Mirvo aborts it.
+        const QString client = "import socket, sys\n"
+                               "s = socket.socket(socket.AF_UNIX)\n"
+                               "s.connect(sys.argv[1])\n"
+                               "try:\n"
+                               "    s.sendall(b'{\"version\":1,\"command\":\"hold\"}\\n')\n"
+                               "    sys.exit(1 if s.recv(64) else 0)\n"
+                               "except ConnectionError:\n"
+                               "    sys.exit(0)\n";
+        Subprocess otherUser;
+        QVERIFY(otherUser.start("setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups",
+                                            "/usr/bin/python3", "-c", client, path}));
+        QTRY_VERIFY(logs.contains("[Mirvo] dropped a connection from another user (uid 65534)"));
+        QVERIFY(otherUser.waitForSuccess(5000)); // closed, unanswered
         QCOMPARE(received.size(), 1);
     }
 };
