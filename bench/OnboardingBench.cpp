@@ -1,13 +1,16 @@
-// The setup checklist's figures on the real Linux services: a private X server and sound
-// server, the installed speech model, a temporary home.
+// The setup checklist's and the Settings window's figures on the real Linux services: a private X
+// server and sound server, the installed speech model, a temporary home.
 //   checklist_evaluate_ms            one evaluation with everything present, probe excluded (p50)
 //   dictation_probe_ms               the dictation probe with the model loaded (p50)
 //   dictation_probe_cold_ms          the first probe, the model loading meanwhile
 //   checklist_window_first_paint_ms  construct, show and first paint of the window (p50)
+//   settings_window_open_ms          the same for the Settings window, its files read (p50)
 #include "Figures.h"
 #include "XvfbServer.h"
+#include "core/DictationHistory.h"
 #include "gui/OnboardingView.h"
 #include "gui/OnboardingWindow.h"
+#include "gui/SettingsWindow.h"
 #include "platform/linux/LinuxPlatform.h"
 #include "platform/linux/desktop/SettingsUserDefaults.h"
 #include "support/Await.h"
@@ -119,5 +122,21 @@ int main(int argc, char** argv) {
         QCoreApplication::processEvents();
     }
     figure("checklist_window_first_paint_ms", percentile(paints, 0.5), "ms");
+
+    const auto history = std::make_shared<DictationHistory>();
+    std::vector<double> opens;
+    for (int i = 0; i < 10; ++i) {
+        FirstPaint paint;
+        clock.restart();
+        SettingsWindow window(platform, defaults, history, platform.makeLoginItem(), {});
+        // The window itself is covered by its children: any first paint counts.
+        QCoreApplication::instance()->installEventFilter(&paint);
+        window.show();
+        while (!paint.painted && clock.elapsed() < 5000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        opens.push_back(elapsedMs(clock));
+        QCoreApplication::instance()->removeEventFilter(&paint);
+    }
+    figure("settings_window_open_ms", percentile(opens, 0.5), "ms");
     return 0;
 }

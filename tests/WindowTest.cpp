@@ -1,11 +1,15 @@
 // Mirvo's windows on a private X server: the HUD (its controller on a recording panel, then the
 // real panel), the update window and the checklist, each checked for what the screen shows.
+#include "app/DictationAssembly.h"
+#include "app/MirvoApp.h"
 #include "core/HUDWindowController.h"
+#include "core/SettingKeys.h"
 #include "doubles/FakePlatform.h"
 #include "gui/MirvoIcon.h"
 #include "gui/OnboardingView.h"
 #include "gui/OnboardingWindow.h"
 #include "gui/RecordingHUD.h"
+#include "gui/SettingsWindow.h"
 #include "gui/UpdateWindow.h"
 #include "platform/linux/x11/QtHUDPanel.h"
 #include "platform/linux/x11/X11Connection.h"
@@ -13,13 +17,19 @@
 #include "support/Subprocess.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
+#include <QFile>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
 #include <QPointer>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QScreen>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <X11/Xlib.h>
@@ -93,6 +103,58 @@ struct UpdateWindowRig {
     int downloads = 0;
     int dismissals = 0;
     bool goneBeforeDismissal = false;
+};
+
+// The widget of `window` whose text (a line edit's placeholder) is `text`.
+template <typename T> T* control(QWidget* window, const QString& text) {
+    for (T* widget : window->findChildren<T*>()) {
+        if constexpr (std::is_same_v<T, QLineEdit>) {
+            if (widget->placeholderText() == text)
+                return widget;
+        } else if (widget->text() == text) {
+            return widget;
+        }
+    }
+    qFatal("no control \"%s\"", qPrintable(text));
+}
+
+// A running Mirvo (checklist done) on the fake platform, its Settings window open.
+struct SettingsRig {
+    SettingsRig() {
+        platform.supportDirectory = folder.path();
+        defaults->setValue("ai.mirvo.onboardingCompleted", true);
+        delegate = std::make_shared<MirvoAppDelegate>(platform, LaunchOptions{}, defaults,
+                                                      ShellTiming{3600, 3600, 60});
+        delegate->applicationDidFinishLaunching();
+        QTRY_VERIFY(delegate->coordinator());
+        delegate->openSettings();
+        window = delegate->settingsWindow();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+    }
+    ~SettingsRig() {
+        if (delegate->onboarding())
+            delegate->onboarding()->close();
+    }
+    // A key pressed while the hold key is being chosen, as X names it (`keysym`).
+    void chooseKey(int key, quint32 keysym, const QString& text = {}) {
+        auto* button = control<QPushButton>(window, "Change Key…");
+        QTest::keyClick(button, Qt::Key_Space);
+        QKeyEvent press(QEvent::Type(6), key, Qt::NoModifier, 0, keysym, 0, text); // a key press
+        QApplication::sendEvent(button, &press);
+    }
+    void type(const QString& placeholder, const QString& text) {
+        auto* edit = control<QLineEdit>(window, placeholder);
+        edit->setFocus();
+        QTest::keyClicks(edit, text);
+        QTest::keyClick(edit, Qt::Key_Return);
+    }
+
+    QTemporaryDir folder;
+    FakePlatform platform;
+    std::shared_ptr<FakeUserDefaults> defaults = std::make_shared<FakeUserDefaults>();
+    std::shared_ptr<MirvoAppDelegate> delegate;
+    SettingsWindow* window = nullptr;
+    LogCapture logs;
 };
 
 } // namespace
@@ -213,6 +275,100 @@ private slots:
         QVERIFY(light > 100);
         model.setMode(HUDMode::processing());
         QCOMPARE(view->size(), QSize(104, 32));
+    }
+
+    // Each control of the Settings window, used from the keyboard, changes what the running
+    // Mirvo does, without a restart.
+    void theSettingsWindowChangesMirvoAtOnce() {
+        SettingsRig rig;
+        SettingsWindow* w = rig.window;
+        const QString services = rig.folder.path() + "/Mirvo/services.json";
+        const auto press = [w](const QString& text) {
+            QAbstractButton* button = control<QAbstractButton>(w, text);
+            button->setFocus();
+            QTest::keyClick(button, Qt::Key_Space);
+        };
+        const auto pick = [w](int which) {
+            QComboBox* box = w->findChildren<QComboBox*>().at(which);
+            box->setFocus();
+            QTest::keyClick(box, Qt::Key_Down);
+        };
+        const auto history = [&] {
+            return QFile::exists(DictationHistoryFile::defaultPath(rig.platform.stateDirectory()));
+        };
+        rig.delegate->history().add({"first words", QDateTime::currentDateTime(), {}, {}});
+        struct Control {
+            const char* name;
+            std::function<void()> use;
+            std::function<bool()> observed;
+        };
+        const QList<Control> controls = {
+            {"a hold key that types nothing is watched at once",
+             [&] { rig.chooseKey(Qt::Key_F9, 0xffc6); },
+             [&] {
+                 return rig.platform.log->calls().endsWith("watchHoldKey key65478") &&
+                        rig.platform.tray->toolTip == "Mirvo — hold the key65478 key to dictate";
+             }},
+            {"a key that types text is refused", [&] { rig.chooseKey(Qt::Key_A, 0x61, "a"); },
+             [&] {
+                 return w->holdKeyStatus().startsWith("the key97 key types text") &&
+                        holdKey(*rig.defaults, rig.platform) == "key65478";
+             }},
+            {"the accurate profile", [&] { pick(0); },
+             [&] {
+                 return recognitionSettings(*rig.defaults).profile == RecognitionProfile::accurate;
+             }},
+            {"media lowered", [&] { pick(1); },
+             [&] {
+                 return rig.defaults->stringForKey(SettingKeys::mediaWhileDictating) == "lower";
+             }},
+            {"spoken punctuation off",
+             [&] { press("Write spoken punctuation (\"comma\", \"new line\")"); },
+             [&] { return !recognitionSettings(*rig.defaults).spokenPunctuation; }},
+            {"live words off", [&] { press("Show the words heard while I speak"); },
+             [&] { return !rig.delegate->coordinator()->showsHeardWords(); }},
+            {"history kept", [&] { press("Keep recent dictations after Mirvo quits"); }, history},
+            {"history cleared", [&] { press("Clear"); },
+             [&] { return rig.delegate->history().isEmpty() && !history(); }},
+            {"launch at login", [&] { press("Launch at login"); },
+             [&] { return rig.platform.loginItem->enabled; }},
+            {"a speech service named",
+             [&] {
+                 press("A speech service");
+                 rig.type("https://api.groq.com/openai/v1", "http://127.0.0.1:9/v1");
+                 rig.type("whisper-large-v3-turbo", "tiny");
+             },
+             [&] {
+                 const auto& service = rig.delegate->coordinator()->speechService;
+                 return service && service->name == "tiny via 127.0.0.1" && service->on->load();
+             }},
+            {"its test sends the speech sample there", [&] { press("Test"); },
+             [&] {
+                 return w->serviceStatus().startsWith("failed after") &&
+                        rig.platform.http->requests.last().url ==
+                            QUrl("http://127.0.0.1:9/v1/audio/transcriptions");
+             }},
+            {"speech on this computer", [&] { press("On this computer"); },
+             [&] {
+                 return !rig.delegate->coordinator()->speechService->on->load() &&
+                        QFile::exists(services);
+             }},
+            {"the vocabulary made and opened", [&] { press("Edit Vocabulary…"); },
+             [&] {
+                 QFile file(rig.platform.vocabularyPath());
+                 return file.open(QIODevice::ReadOnly) &&
+                        file.readAll() == SettingsWindow::vocabularyHeader.toUtf8() &&
+                        rig.platform.log->calls().contains(
+                            "openURL " + QUrl::fromLocalFile(file.fileName()).toString());
+             }},
+            {"Escape closes it", [&] { QTest::keyClick(w, Qt::Key_Escape); },
+             [&] { return !w->isVisible(); }},
+        };
+        w->grab().save(QString(MIRVO_SCREENSHOT_DIR) + "/settings.png");
+        for (const Control& c : controls) {
+            c.use();
+            QVERIFY2(QTest::qWaitFor(c.observed, 2000), c.name);
+        }
     }
 
     void theUpdateWindowsButtonsAreSafeToPress() {

@@ -23,6 +23,7 @@ const std::pair<const QString&, const char*> commandOptions[] = {
     {SingleInstance::releaseCommand, "Stop dictating and paste, as the hold key going up does."},
     {SingleInstance::toggleCommand, "Start dictating, or stop and paste when dictating."},
     {SingleInstance::pasteLastCommand, "Paste the last dictation again into the focused window."},
+    {SingleInstance::settingsCommand, "Open the Settings window."},
 };
 
 const char* const environmentHelp = R"(

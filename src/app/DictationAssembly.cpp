@@ -10,6 +10,7 @@
 #include "core/ProxyClient.h"
 #include "core/ServiceClient.h"
 #include "core/ServiceKeys.h"
+#include "core/SettingKeys.h"
 #include "gui/RecordingHUD.h"
 #include "platform/AudioEngine.h"
 #include "platform/GlobalShortcut.h"
@@ -20,16 +21,15 @@
 #include <QHostAddress>
 
 RecognitionSettings recognitionSettings(const UserDefaults& defaults) {
-    const QString name = defaults.stringForKey(QStringLiteral("ai.mirvo.recognitionProfile"));
+    const QString name = defaults.stringForKey(SettingKeys::recognitionProfile);
     const std::optional<RecognitionProfile> chosen = recognitionProfileNamed(name);
     if (!chosen && !name.isEmpty())
         mirvoLog(QStringLiteral("[Mirvo] unknown recognition profile \"") + name +
                      QStringLiteral("\" — using ") +
                      recognitionProfileName(defaultRecognitionProfile),
                  LogLevel::warning);
-    const QString punctuationKey = QStringLiteral("ai.mirvo.spokenPunctuation");
     return {chosen.value_or(defaultRecognitionProfile),
-            defaults.stringForKey(punctuationKey).isEmpty() || defaults.boolForKey(punctuationKey)};
+            defaults.boolForKeyOr(SettingKeys::spokenPunctuation, true)};
 }
 
 std::shared_ptr<DictationCoordinator>
@@ -41,7 +41,8 @@ makeDictationCoordinator(PlatformServices& platform, const LaunchOptions& option
     std::unique_ptr<Paster> paster;
     std::optional<MirvoConfig> config;
     std::shared_ptr<ProxyClient> client;
-    Services services;
+    // Where the services are named; none in test mode without a file.
+    QString servicesPath;
     auto pasteboard = platform.makePasteboard();
 
     if (options.testMode) {
@@ -52,15 +53,15 @@ makeDictationCoordinator(PlatformServices& platform, const LaunchOptions& option
         else
             recorder = std::make_shared<AVEngineAudioRecorder>(platform.makeAudioEngine());
         paster = std::make_unique<PasteboardOnlyPaster>(pasteboard);
-        if (options.testServices)
-            services = makeServices(platform, *options.testServices, true);
+        servicesPath = options.testServices.value_or(QString());
     } else {
         const QString key = holdKey(defaults, platform);
         const DesktopCapabilities& capabilities = platform.capabilities();
+        // The key is read at every start, so that one the user chooses later is watched.
         if (capabilities.holdKey == DesktopCapabilities::HoldKey::watched)
             hotkey = std::make_shared<CGEventTapHotkeyMonitor>(
-                [&platform, key](HoldKeyChanged changed) {
-                    return platform.watchHoldKey(key, std::move(changed));
+                [&platform, &defaults](HoldKeyChanged changed) {
+                    return platform.watchHoldKey(holdKey(defaults, platform), std::move(changed));
                 },
                 [&platform] { return platform.capabilities().keysReady(); });
         else if (std::unique_ptr<GlobalShortcut> shortcut = platform.makeGlobalShortcut())
@@ -80,33 +81,39 @@ makeDictationCoordinator(PlatformServices& platform, const LaunchOptions& option
         config = MirvoConfig::load(MirvoConfig::defaultPath(platform.configDirectory()));
         if (config)
             client = std::make_shared<ProxyClient>(*config, platform.makeHTTPSession());
-        services =
-            makeServices(platform, ServiceConfig::defaultPath(platform.configDirectory()), false);
+        servicesPath = ServiceConfig::defaultPath(platform.configDirectory());
     }
+    const bool loopbackOnly = options.testMode;
+    Services services;
+    if (!servicesPath.isEmpty())
+        services = makeServices(platform, servicesPath, loopbackOnly);
 
     hotkey = std::make_shared<CommandHotkeyMonitor>(std::move(hotkey), commands);
 
     // The service is on unless the user switched it off in the tray.
     auto serviceOn = std::make_shared<std::atomic<bool>>(
-        defaults.stringForKey(DictationCoordinator::speechServiceKey).isEmpty() ||
-        defaults.boolForKey(DictationCoordinator::speechServiceKey));
-    TranscriberChoice choice;
-    choice.config = config;
-    choice.client = client;
-    choice.transcription = services.transcription;
-    choice.vocabulary = platform.vocabulary();
-    choice.serviceOn = [serviceOn] { return serviceOn->load(); };
-    if (services.config)
-        choice.serviceWaitSeconds = services.config->fallbackSeconds;
+        defaults.boolForKeyOr(SettingKeys::useSpeechService, true));
+    // Shared with the reload below, which the Settings window asks for.
+    auto choice = std::make_shared<TranscriberChoice>();
+    choice->config = config;
+    choice->client = client;
+    choice->vocabulary = platform.vocabulary();
+    choice->serviceOn = [serviceOn] { return serviceOn->load(); };
+    const auto chooseServices = [choice](const Services& chosen) {
+        choice->transcription = chosen.transcription;
+        choice->serviceWaitSeconds =
+            chosen.config ? chosen.config->fallbackSeconds : ::serviceWaitSeconds;
+    };
+    chooseServices(services);
     // The recognition settings are read at every dictation, so that a change applies to the next
     // one; the recognizers of each are the platform's warm ones, those of today's made now.
     auto factories = std::make_shared<std::map<RecognitionSettings, TranscriberFactory>>();
     const auto factoryFor = [&platform, choice, factories](const RecognitionSettings& settings) {
         TranscriberFactory& factory = (*factories)[settings];
         if (!factory) {
-            TranscriberChoice chosen = choice;
+            TranscriberChoice chosen = *choice;
             // One set of written-text rules for the device's words and a service's text.
-            chosen.writing = [vocabulary = choice.vocabulary, settings] {
+            chosen.writing = [vocabulary = choice->vocabulary, settings] {
                 QHash<QString, QString> forms;
                 for (const QString& entry : vocabulary())
                     forms.insert(entry.simplified().toLower(), entry.simplified());
@@ -123,12 +130,19 @@ makeDictationCoordinator(PlatformServices& platform, const LaunchOptions& option
     };
 
     std::shared_ptr<Polisher> polisher;
+    // The clean-up service as the settings name it now, while the user has the service on.
+    auto cleanUp = std::make_shared<std::shared_ptr<Polisher>>();
+    const auto chooseCleanUp = [cleanUp](const Services& chosen) {
+        *cleanUp = chosen.polish
+                       ? std::make_shared<LLMPolisher>(chosen.polish, LLMPolisher::systemPrompt)
+                       : nullptr;
+    };
+    chooseCleanUp(services);
     if (services.polish) {
         mirvoLog(QStringLiteral("[Mirvo] polisher: LLM (") +
                  services.polish->endpoint().displayName() + QLatin1Char(')'));
         polisher = std::make_shared<SwitchedPolisher>(
-            std::make_shared<LLMPolisher>(services.polish, LLMPolisher::systemPrompt),
-            choice.serviceOn);
+            [cleanUp, serviceOn] { return serviceOn->load() ? *cleanUp : nullptr; });
     } else if (client && config && config->enablePolish) {
         mirvoLog(QStringLiteral("[Mirvo] polisher: LLM (") + config->polishModel +
                  QLatin1Char(')'));
@@ -146,15 +160,30 @@ makeDictationCoordinator(PlatformServices& platform, const LaunchOptions& option
         polisher, platform.texts(), DictationCoordinator::maxDictationSeconds, std::move(history));
     // On unless the user switched it off.
     coordinator->showsHeardWords = [&defaults] {
-        const QString key = DictationCoordinator::heardWordsKey;
-        return defaults.stringForKey(key).isEmpty() || defaults.boolForKey(key);
+        return defaults.boolForKeyOr(SettingKeys::showHeardWords, true);
     };
-    if (services.config) {
-        coordinator->serviceWaitSeconds = services.config->fallbackSeconds;
-        if (services.transcription)
-            coordinator->speechService = DictationCoordinator::SpeechService{
-                services.transcription->endpoint().displayName(), serviceOn};
-    }
+    const auto chooseSpeechService = [serviceOn](DictationCoordinator& coordinator,
+                                                 const Services& chosen) {
+        if (chosen.config)
+            coordinator.serviceWaitSeconds = chosen.config->fallbackSeconds;
+        coordinator.speechService.reset();
+        if (chosen.transcription)
+            coordinator.speechService = DictationCoordinator::SpeechService{
+                chosen.transcription->endpoint().displayName(), serviceOn};
+    };
+    chooseSpeechService(*coordinator, services);
+    std::weak_ptr<DictationCoordinator> weak = coordinator;
+    coordinator->reloadServices = [=, &platform, &defaults] {
+        serviceOn->store(defaults.boolForKeyOr(SettingKeys::useSpeechService, true));
+        if (servicesPath.isEmpty())
+            return;
+        const Services chosen = makeServices(platform, servicesPath, loopbackOnly);
+        chooseServices(chosen);
+        factories->clear();
+        chooseCleanUp(chosen);
+        if (const auto coordinator = weak.lock())
+            chooseSpeechService(*coordinator, chosen);
+    };
     return coordinator;
 }
 

@@ -1,8 +1,11 @@
 #include "MirvoApp.h"
 
 #include "DictationAssembly.h"
+#include "ServiceCommands.h"
 #include "common/Log.h"
+#include "core/SettingKeys.h"
 #include "gui/OnboardingWindow.h"
+#include "gui/SettingsWindow.h"
 #include "platform/LoginItem.h"
 #include "platform/MediaPlayers.h"
 #include "platform/PlatformServices.h"
@@ -20,7 +23,6 @@
 namespace {
 
 const QString onboardingCompletedKey = QStringLiteral("ai.mirvo.onboardingCompleted");
-const QString keepHistoryKey = QStringLiteral("ai.mirvo.keepHistory");
 // The manifest address tests may point at a loopback server; anything else is refused.
 std::optional<QUrl> loopbackManifest(const QString& value) {
     const QUrl url(value, QUrl::StrictMode);
@@ -38,7 +40,7 @@ MirvoAppDelegate::MirvoAppDelegate(PlatformServices& platform, LaunchOptions opt
       timing_(timing),
       history_(std::make_shared<DictationHistory>(
           DictationHistoryFile(DictationHistoryFile::defaultPath(platform.stateDirectory())),
-          defaults_->boolForKey(keepHistoryKey))),
+          defaults_->boolForKey(SettingKeys::keepHistory))),
       loginItem_(platform.makeLoginItem()) {
     manifestURL_ = UpdateChecker::defaultManifestURL();
     if (options_.manifestURL) {
@@ -93,6 +95,10 @@ void MirvoAppDelegate::handleCommand(const QString& command, const QStringList& 
     }
     if (command == SingleInstance::pasteLastCommand) {
         pasteLastDictation();
+        return;
+    }
+    if (command == SingleInstance::settingsCommand) {
+        openSettings();
         return;
     }
     if (command != SingleInstance::openCommand)
@@ -185,7 +191,7 @@ void MirvoAppDelegate::startCoordinatorNow() {
 }
 
 void MirvoAppDelegate::pauseMedia() {
-    const QString choice = defaults_->stringForKey(mediaKey);
+    const QString choice = defaults_->stringForKey(SettingKeys::mediaWhileDictating);
     if (choice == QLatin1String("lower")) {
         if (otherSounds_)
             otherSounds_->lower(0.2);
@@ -254,6 +260,31 @@ void MirvoAppDelegate::showOnboarding() {
         onboarding_->show();
         refreshPasteRouting();
     });
+}
+
+void MirvoAppDelegate::openSettings() {
+    if (!platform_.capabilities().screen) {
+        mirvoLog(QStringLiteral("[Mirvo] no screen to show the Settings window on"));
+        return;
+    }
+    if (!settings_) {
+        SettingsActions actions;
+        actions.holdKeyChanged = [this] {
+            if (coordinator_)
+                coordinator_->hotkey().watchChosenKey();
+            showTray();
+        };
+        actions.servicesChanged = [this] {
+            if (coordinator_ && coordinator_->reloadServices)
+                coordinator_->reloadServices();
+        };
+        actions.testService = [this] { return testSpeechService(platform_); };
+        settings_ = std::make_unique<SettingsWindow>(platform_, defaults_, history_, loginItem_,
+                                                     std::move(actions));
+    }
+    settings_->show();
+    settings_->raise();
+    settings_->activateWindow();
 }
 
 void MirvoAppDelegate::refreshPasteRouting() {

@@ -22,6 +22,7 @@ class OtherSounds;
 class OnboardingWindowController;
 class Pasteboard;
 class PlatformServices;
+class SettingsWindow;
 class Tray;
 class UpdateWindowController;
 class UserDefaults;
@@ -70,6 +71,9 @@ public:
     void menuWillOpen();
     void openWebsite();
     void openChecklist();
+    // The Settings window, made on first use and raised when open.
+    void openSettings();
+    SettingsWindow* settingsWindow() const { return settings_.get(); }
     void toggleLaunchAtLogin();
     // Between the speech service of the user's settings and this computer alone; remembered.
     void toggleSpeechService();
@@ -100,10 +104,6 @@ public:
 
     // "https://…", set when Mirvo is built.
     static QString websiteURLString();
-    // The user default saying what happens to playing media while the user dictates: "pause"
-    // (when unset), "lower" (every other sound down to a fifth) or "leave"; read at every
-    // dictation.
-    static inline const QString mediaKey = QStringLiteral("ai.mirvo.mediaWhileDictating");
 
 private:
     void startCoordinatorNow();
@@ -136,6 +136,7 @@ private:
     const std::shared_ptr<DictationHistory> history_;
     std::shared_ptr<Pasteboard> pasteboard_;
     std::shared_ptr<OnboardingWindowController> onboarding_;
+    std::unique_ptr<SettingsWindow> settings_;
     std::shared_ptr<UpdateSchedule> updates_;
     const std::shared_ptr<LoginItemControlling> loginItem_;
     QUrl manifestURL_;

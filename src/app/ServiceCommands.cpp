@@ -91,31 +91,50 @@ QString remedy(const std::exception_ptr& error, const QString& name) {
     }
 }
 
+// What a service made of the bundled speech sample.
+struct ServiceAnswer {
+    QString text;
+    QString seconds; // "0.42"
+    // What went wrong, and what the user can do about it; empty when nothing did.
+    QString failure;
+    QString remedy;
+
+    bool answered() const { return failure.isEmpty() && !text.isEmpty(); }
+    // "answered in 0.42 s: “…”", or "failed after 6.00 s: …"
+    QString summary() const {
+        return failure.isEmpty() ? QStringLiteral("answered in %1 s: \"%2\"").arg(seconds, text)
+                                 : QStringLiteral("failed after %1 s: %2").arg(seconds, failure);
+    }
+};
+
+// Runs `call`, a request to the service the settings name `name`, and times it.
+QCoro::Task<ServiceAnswer> askService(QString name, QCoro::Task<QString> call) {
+    QElapsedTimer clock;
+    clock.start();
+    ServiceAnswer answer;
+    try {
+        answer.text = (co_await std::move(call)).trimmed();
+    } catch (...) {
+        const std::exception_ptr failure = std::current_exception();
+        answer.failure = describeError(failure);
+        answer.remedy = remedy(failure, name);
+    }
+    answer.seconds = QString::number(clock.elapsed() / 1000.0, 'f', 2);
+    if (answer.failure.isEmpty() && answer.text.isEmpty())
+        answer.remedy = QStringLiteral("An empty answer: for transcription, check "
+                                       "\"%1.language\"; Mirvo then pastes the on-device text.")
+                            .arg(name);
+    co_return answer;
+}
+
 // Runs `call` once and reports it; whether it answered with text.
 QCoro::Task<bool> report(QString title, QString name, QCoro::Task<QString> call) {
     say(title);
-    QElapsedTimer clock;
-    clock.start();
-    std::exception_ptr failure;
-    QString text;
-    try {
-        text = co_await std::move(call);
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    const QString seconds = QString::number(clock.elapsed() / 1000.0, 'f', 2);
-    if (failure) {
-        say(QStringLiteral("  failed after %1 s: %2").arg(seconds, describeError(failure)));
-        if (const QString hint = remedy(failure, name); !hint.isEmpty())
-            say(QStringLiteral("  → ") + hint);
-        co_return false;
-    }
-    say(QStringLiteral("  answered in %1 s: \"%2\"").arg(seconds, text.trimmed()));
-    if (text.trimmed().isEmpty())
-        say(QStringLiteral("  → An empty answer: for transcription, check \"%1.language\"; "
-                           "Mirvo then pastes the on-device text.")
-                .arg(name));
-    co_return !text.trimmed().isEmpty();
+    const ServiceAnswer answer = co_await askService(name, std::move(call));
+    say(QStringLiteral("  ") + answer.summary());
+    if (!answer.remedy.isEmpty())
+        say(QStringLiteral("  → ") + answer.remedy);
+    co_return answer.answered();
 }
 
 QString sampleFile() {
@@ -125,6 +144,17 @@ QString sampleFile() {
         if (QFileInfo::exists(path))
             return path;
     return {};
+}
+
+QString sampleMissing(const QFile& sample) {
+    return QStringLiteral("The speech sample is missing (%1): reinstall Mirvo.")
+        .arg(sample.fileName());
+}
+
+QCoro::Task<QString> transcribeSample(PlatformServices& platform, ServiceClient& client,
+                                      QByteArray sample) {
+    return client.transcribe(std::move(sample),
+                             transcriptionPrompt(platform.vocabulary()(), QString()));
 }
 
 QCoro::Task<int> checkAll(PlatformServices& platform) {
@@ -142,15 +172,13 @@ QCoro::Task<int> checkAll(PlatformServices& platform) {
     if (const std::shared_ptr<ServiceClient> client = services.transcription) {
         QFile sample(sampleFile());
         if (!sample.open(QIODevice::ReadOnly)) {
-            say(QStringLiteral("The speech sample is missing (%1): reinstall Mirvo.")
-                    .arg(sample.fileName()));
+            say(sampleMissing(sample));
             co_return 1;
         }
         const ServiceEndpoint& speech = client->endpoint();
-        const QString prompt = transcriptionPrompt(platform.vocabulary()(), QString());
         QString text;
         const auto transcribe = [&]() -> QCoro::Task<QString> {
-            text = co_await client->transcribe(sample.readAll(), prompt);
+            text = co_await transcribeSample(platform, *client, sample.readAll());
             co_return text;
         };
         allWell = co_await report(QStringLiteral("Transcription: %1 (%2)")
@@ -193,6 +221,21 @@ int setServiceKey(PlatformServices& platform, const QString& name, bool remove) 
         return 2;
     }
     return QCoro::waitFor(storeKey(platform, name, remove));
+}
+
+QCoro::Task<QString> testSpeechService(PlatformServices& platform) {
+    const Services services =
+        makeServices(platform, ServiceConfig::defaultPath(platform.configDirectory()), false);
+    QFile sample(sampleFile());
+    if (!services.transcription)
+        co_return QStringLiteral("No speech service is set up: write its address.");
+    if (!sample.open(QIODevice::ReadOnly))
+        co_return sampleMissing(sample);
+    const ServiceAnswer answer =
+        co_await askService(QStringLiteral("transcription"),
+                            transcribeSample(platform, *services.transcription, sample.readAll()));
+    co_return answer.remedy.isEmpty() ? answer.summary()
+                                      : answer.summary() + QLatin1Char('\n') + answer.remedy;
 }
 
 int checkServices(PlatformServices& platform) {

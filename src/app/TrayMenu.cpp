@@ -2,6 +2,7 @@
 
 #include "common/Log.h"
 #include "core/Paster.h"
+#include "core/SettingKeys.h"
 #include "platform/LoginItem.h"
 #include "platform/Pasteboard.h"
 #include "platform/PlatformServices.h"
@@ -38,6 +39,7 @@ void MirvoAppDelegate::installMenuBar() {
     pendingUpdate->setVisible(false);
     add(QStringLiteral("Check for Updates…"), &MirvoAppDelegate::manualUpdateCheck);
     add(QStringLiteral("Setup Checklist…"), &MirvoAppDelegate::openChecklist);
+    add(QStringLiteral("Settings…"), &MirvoAppDelegate::openSettings);
     pasteLastItem_ =
         add(QStringLiteral("Paste Last Dictation"), &MirvoAppDelegate::pasteLastDictation);
     recentMenu_ = menu_->addMenu(QStringLiteral("Recent Dictations"));
@@ -129,7 +131,6 @@ void MirvoAppDelegate::copyDictation(const QString& text) {
 
 void MirvoAppDelegate::clearRecentDictations() {
     history_->clear();
-    mirvoLog(QStringLiteral("[Mirvo] recent dictations cleared"));
 }
 
 void MirvoAppDelegate::openWebsite() {
@@ -147,16 +148,12 @@ void MirvoAppDelegate::toggleSpeechService() {
         return;
     const bool on = !coordinator_->speechService->on->load();
     coordinator_->speechService->on->store(on);
-    defaults_->setValue(DictationCoordinator::speechServiceKey, on);
+    defaults_->setValue(SettingKeys::useSpeechService, on);
     mirvoLog(QStringLiteral("[Mirvo] speech: ") +
              (on ? coordinator_->speechService->name : QStringLiteral("on this computer")));
 }
 
 void MirvoAppDelegate::toggleLaunchAtLogin() {
     // The check mark follows the real state the next time the menu opens.
-    const bool enable = !loginItem_->isEnabled();
-    if (!loginItem_->setEnabled(enable))
-        mirvoLog(QStringLiteral("[Mirvo] Launch at Login could not be turned ") +
-                     (enable ? QStringLiteral("on") : QStringLiteral("off")),
-                 LogLevel::warning);
+    setLoginItemOrSay(*loginItem_, !loginItem_->isEnabled());
 }

@@ -68,12 +68,10 @@ public:
         std::shared_ptr<std::atomic<bool>> on;
     };
     std::optional<SpeechService> speechService;
+    // Reads the speech services of the user's settings again, for the dictations to come.
+    std::function<void()> reloadServices;
     // Whether the HUD shows the words heard while the user speaks; asked as they come.
     std::function<bool()> showsHeardWords;
-    // The user default that switches them.
-    static inline const QString heardWordsKey = QStringLiteral("ai.mirvo.showHeardWords");
-    // The user default that remembers the switch.
-    static inline const QString speechServiceKey = QStringLiteral("ai.mirvo.useSpeechService");
 
     bool isRecording() const { return isRecording_; }
     // Mirvo is ending: the last paste puts the user's clipboard back now.

@@ -121,13 +121,28 @@ void DictationHistoryFile::remove() const {
 
 DictationHistory::DictationHistory(std::optional<DictationHistoryFile> file, bool keep)
     : file_(std::move(file)), keep_(keep && file_) {
-    if (keep_) {
+    if (keep_)
         kept_ = file_->read();
-    } else if (file_ && QFileInfo::exists(file_->path())) {
+    else
+        removeFile();
+}
+
+void DictationHistory::removeFile() {
+    if (file_ && QFileInfo::exists(file_->path())) {
         // Kept from when the user wanted them kept; they no longer do.
         file_->remove();
         mirvoLog(QStringLiteral("[Mirvo] history file removed: keeping history is off"));
     }
+}
+
+void DictationHistory::setKeep(bool keep) {
+    if (!file_ || keep == keep_)
+        return;
+    keep_ = keep;
+    if (keep_)
+        file_->write(kept_);
+    else
+        removeFile();
 }
 
 void DictationHistory::add(DictationEntry entry) {
@@ -142,6 +157,7 @@ void DictationHistory::clear() {
     kept_.clear();
     if (file_)
         file_->remove();
+    mirvoLog(QStringLiteral("[Mirvo] recent dictations cleared"));
 }
 
 std::optional<DictationEntry> DictationHistory::newest() const {

@@ -59,14 +59,19 @@ public:
 
     void add(DictationEntry entry);
     void clear();
+    // Turned on, the entries so far are written; turned off, the file goes.
+    void setKeep(bool keep);
+    bool keeps() const { return keep_; }
     // The last `capacity` at most, newest first.
     QList<DictationEntry> entries() const { return kept_.mid(0, capacity); }
     std::optional<DictationEntry> newest() const;
     bool isEmpty() const { return kept_.isEmpty(); }
 
 private:
+    void removeFile();
+
     const std::optional<DictationHistoryFile> file_;
-    const bool keep_;
+    bool keep_;
     // Newest first; as many as the file keeps when there is one.
     QList<DictationEntry> kept_;
 };

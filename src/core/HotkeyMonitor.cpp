@@ -2,6 +2,7 @@
 
 #include "common/Log.h"
 #include "common/MainThread.h"
+#include "core/SettingKeys.h"
 #include "platform/GlobalShortcut.h"
 #include "platform/PlatformServices.h"
 #include "platform/SingleInstance.h"
@@ -151,6 +152,21 @@ void CGEventTapHotkeyMonitor::start() {
     watcher_ = std::move(watcher);
 }
 
+void CGEventTapHotkeyMonitor::watchChosenKey() {
+    if (!watcher_)
+        return;
+    // A dictation the old key holds ends with the key it started with.
+    if (machine_.isDown())
+        emit events(HotkeyEvent::up);
+    machine_ = {};
+    watcher_.reset();
+    try {
+        start();
+    } catch (const HotkeyError&) {
+        // Said already; the key chosen before is gone either way, and the commands remain.
+    }
+}
+
 void CGEventTapHotkeyMonitor::changed(bool held) {
     if (const std::optional<HotkeyEvent> transition = machine_.update(held)) {
         QPointer<CGEventTapHotkeyMonitor> weakSelf(this);
@@ -162,6 +178,6 @@ void CGEventTapHotkeyMonitor::changed(bool held) {
 }
 
 QString holdKey(const UserDefaults& defaults, PlatformServices& platform) {
-    const QString chosen = defaults.stringForKey(QStringLiteral("ai.mirvo.hotkey"));
+    const QString chosen = defaults.stringForKey(SettingKeys::holdKey);
     return chosen.isEmpty() ? platform.defaultHoldKey() : chosen;
 }

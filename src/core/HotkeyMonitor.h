@@ -38,6 +38,8 @@ public:
     // The dictation the held key started was ended otherwise: count the key as up from now on,
     // without an event, so that the next hold starts a dictation again.
     virtual void forgetHeldKey() {}
+    // The user chose another key: watch that one from now on, where Mirvo watches the key.
+    virtual void watchChosenKey() {}
 
 signals:
     void events(HotkeyEvent event);
@@ -126,6 +128,10 @@ public:
     // The key monitor's name; this one's when commands are the only source.
     QString sourceName() const override;
     void forgetHeldKey() override { machine_.update(false); }
+    void watchChosenKey() override {
+        if (key_)
+            key_->watchChosenKey();
+    }
     void apply(HotkeyCommand command);
 
 private:
@@ -154,6 +160,8 @@ public:
 
     // Throws HotkeyError::cannotCreateEventTap when the key cannot be watched.
     void start() override;
+    // A new watcher from the factory; a key that cannot be watched is logged.
+    void watchChosenKey() override;
 
 private:
     void changed(bool held);

@@ -43,11 +43,13 @@ QCoro::Task<QString> LLMPolisher::polish(QString raw) {
     co_return trimmed.isEmpty() ? raw : trimmed;
 }
 
-SwitchedPolisher::SwitchedPolisher(std::shared_ptr<Polisher> inner, std::function<bool()> on)
-    : inner_(std::move(inner)), on_(std::move(on)) {}
+SwitchedPolisher::SwitchedPolisher(std::function<std::shared_ptr<Polisher>()> current)
+    : current_(std::move(current)) {}
 
 QCoro::Task<QString> SwitchedPolisher::polish(QString text) {
-    if (!on_())
+    // Kept for the whole call: the settings may change meanwhile.
+    const std::shared_ptr<Polisher> polisher = current_();
+    if (!polisher)
         co_return text;
-    co_return co_await inner_->polish(std::move(text));
+    co_return co_await polisher->polish(std::move(text));
 }

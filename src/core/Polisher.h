@@ -35,14 +35,13 @@ private:
     const QString systemPrompt_;
 };
 
-// A polisher the user can switch off (the tray's "on this computer"): the text then stays as it
-// is.
+// The polisher of the moment, which the user can switch off (the tray's "on this computer") or
+// change (the Settings window): without one the text stays as it is.
 class SwitchedPolisher final : public Polisher {
 public:
-    SwitchedPolisher(std::shared_ptr<Polisher> inner, std::function<bool()> on);
+    explicit SwitchedPolisher(std::function<std::shared_ptr<Polisher>()> current);
     QCoro::Task<QString> polish(QString text) override;
 
 private:
-    const std::shared_ptr<Polisher> inner_;
-    const std::function<bool()> on_;
+    const std::function<std::shared_ptr<Polisher>()> current_;
 };

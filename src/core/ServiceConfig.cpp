@@ -7,6 +7,8 @@
 
 #include <QFileInfo>
 #include <QHostAddress>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 namespace {
 
@@ -125,4 +127,40 @@ std::optional<ServiceConfig> ServiceConfig::load(const QString& path) {
                  LogLevel::warning);
         return std::nullopt;
     }
+}
+
+QString ServiceConfig::storeTranscription(const QString& path, const QString& url,
+                                          const QString& model) {
+    QJsonObject root;
+    if (QFileInfo::exists(path)) {
+        // A file Mirvo cannot read is the user's to mend, not Mirvo's to overwrite.
+        try {
+            if (const QString problem = unsafeUserFileProblem(path); !problem.isEmpty())
+                throw DecodingError(problem);
+            const QJsonDocument document = QJsonDocument::fromJson(readUserFile(path));
+            if (!document.isObject())
+                throw DecodingError(QStringLiteral("it is not a JSON object"));
+            root = document.object();
+        } catch (const DecodingError& e) {
+            return QStringLiteral("%1 was left as it is (%2): mend it or remove it.")
+                .arg(path, e.message());
+        }
+    }
+    if (url.trimmed().isEmpty()) {
+        root.remove(QStringLiteral("transcription"));
+    } else {
+        QJsonObject section = root.value(QStringLiteral("transcription")).toObject();
+        section.insert(QStringLiteral("url"), url.trimmed());
+        section.insert(QStringLiteral("model"), model.trimmed());
+        root.insert(QStringLiteral("transcription"), section);
+    }
+    const QByteArray json = QJsonDocument(root).toJson();
+    try {
+        decode(json);
+    } catch (const DecodingError& e) {
+        return e.message();
+    }
+    if (const QString failure = writeUserFile(path, json); !failure.isEmpty())
+        return QStringLiteral("%1 could not be written: %2").arg(path, failure);
+    return {};
 }

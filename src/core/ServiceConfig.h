@@ -41,4 +41,8 @@ struct ServiceConfig {
     static std::optional<ServiceConfig> load(const QString& path);
     // Throws DecodingError naming the offending key, never a value.
     static ServiceConfig decode(const QByteArray& json);
+    // Names the transcription service in the file at `path`, keeping what else it holds; an
+    // empty `url` takes the service out. Why it could not, in a sentence; empty when done.
+    static QString storeTranscription(const QString& path, const QString& url,
+                                      const QString& model);
 };

@@ -2,8 +2,10 @@
 
 #include "common/JSONDecoding.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -44,4 +46,14 @@ QString unsafeUserFileProblem(const QString& path) {
 
 bool othersMayRead(const QString& path) {
     return QFileInfo(path).permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther);
+}
+
+QString writeUserFile(const QString& path, const QByteArray& data) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly) &&
+        file.setPermissions(QFile::ReadOwner | QFile::WriteOwner) &&
+        file.write(data) == data.size() && file.commit())
+        return {};
+    return file.errorString();
 }

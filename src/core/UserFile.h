@@ -15,3 +15,7 @@ QString unsafeUserFileProblem(const QString& path);
 
 // Whether other users may read it.
 bool othersMayRead(const QString& path);
+
+// Replaces the file with `data` at once, readable by the user alone, making its folder; why it
+// could not, or empty.
+QString writeUserFile(const QString& path, const QByteArray& data);

@@ -80,6 +80,9 @@ public:
     virtual QString defaultHoldKey() = 0;
     // How the user reads `key` ("Right Ctrl"); `key` is a key name of the platform.
     virtual QString holdKeyDisplayName(const QString& key) = 0;
+    // The key name of the key a window of Mirvo's saw pressed (its native key code); empty when
+    // the platform has no name for it.
+    virtual QString holdKeyNamed(quint32 nativeKey) = 0;
     virtual PlatformTexts texts() = 0;
     // Whether the on-device speech model is installed (Linux asks nobody for speech).
     virtual bool speechModelInstalled() = 0;
@@ -109,6 +112,8 @@ public:
     // The user's vocabulary, its entries as the user writes them: each call of the function
     // reads the current list (it may be called from any thread).
     virtual std::function<QStringList()> vocabulary() = 0;
+    // The file the user writes the vocabulary in.
+    virtual QString vocabularyPath() = 0;
     // The floating window hosting the HUD's `content` (which it owns); null without a screen.
     virtual std::unique_ptr<HUDPanel> makeHUDPanel(QWidget* content) = 0;
     // The icon in the system tray.

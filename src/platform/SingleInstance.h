@@ -25,9 +25,11 @@ public:
     static inline const QString toggleCommand = QStringLiteral("toggle");
     // Paste the last dictation again into the focused window.
     static inline const QString pasteLastCommand = QStringLiteral("paste-last");
+    // Open the Settings window (a desktop without a tray has no menu to open it from).
+    static inline const QString settingsCommand = QStringLiteral("settings");
     // The commands a launch gives as `mirvo --NAME`.
     static QStringList launchCommands() {
-        return {holdCommand, releaseCommand, toggleCommand, pasteLastCommand};
+        return {holdCommand, releaseCommand, toggleCommand, pasteLastCommand, settingsCommand};
     }
 
     // A copy of Mirvo started by a restart has its parent's pid here: it waits for the parent to

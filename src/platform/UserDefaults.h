@@ -10,6 +10,10 @@ public:
     virtual ~UserDefaults() = default;
     // False when the key is absent.
     virtual bool boolForKey(const QString& key) const = 0;
+    // `absent` when the key is.
+    bool boolForKeyOr(const QString& key, bool absent) const {
+        return stringForKey(key).isEmpty() ? absent : boolForKey(key);
+    }
     // Empty when the key is absent.
     virtual QString stringForKey(const QString& key) const = 0;
     virtual void setValue(const QString& key, const QVariant& value) = 0;

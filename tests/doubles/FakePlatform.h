@@ -246,6 +246,7 @@ public:
     QString holdKeyDisplayName(const QString& key) override {
         return shortcutKeys.isEmpty() ? "the " + key + " key" : shortcutKeys;
     }
+    QString holdKeyNamed(quint32 key) override { return key ? "key" + QString::number(key) : ""; }
     PlatformTexts texts() override {
         return {"Speech engine.", "Speech model.", "Model missing.", "Model broken."};
     }
@@ -280,6 +281,7 @@ public:
     std::function<QStringList()> vocabulary() override {
         return [words = vocabularyEntries] { return words; };
     }
+    QString vocabularyPath() override { return supportDirectory + "/vocabulary.txt"; }
     bool speechModelInstalled() override { return speechModel; }
     QCoro::Task<bool> microphoneAvailable() override;
     std::unique_ptr<SignalSource> makeSignalSource() override {

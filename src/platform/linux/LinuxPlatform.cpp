@@ -146,6 +146,12 @@ std::unique_ptr<KeyWatcher> LinuxPlatform::watchHoldKey(const QString& holdKey,
     return XInput2KeyWatcher::create(holdKey, std::move(changed));
 }
 
+QString LinuxPlatform::holdKeyNamed(quint32 nativeKey) {
+    // Qt's native key on X11 (and XWayland) is the keysym.
+    const char* name = nativeKey ? XKeysymToString(KeySym(nativeKey)) : nullptr;
+    return name ? QString::fromLatin1(name) : QString();
+}
+
 std::unique_ptr<GlobalShortcut> LinuxPlatform::makeGlobalShortcut() {
     if (!session_.isWayland())
         return nullptr;
@@ -258,9 +264,12 @@ SpeechRecognizerProvider LinuxPlatform::speechRecognizers(const RecognitionSetti
 
 std::shared_ptr<VocabularyWatcher> LinuxPlatform::vocabularyWatcher() {
     if (!vocabulary_)
-        vocabulary_ =
-            std::make_shared<VocabularyWatcher>(UserVocabulary::defaultPath(configDirectory()));
+        vocabulary_ = std::make_shared<VocabularyWatcher>(vocabularyPath());
     return vocabulary_;
+}
+
+QString LinuxPlatform::vocabularyPath() {
+    return UserVocabulary::defaultPath(configDirectory());
 }
 
 std::function<QStringList()> LinuxPlatform::vocabulary() {

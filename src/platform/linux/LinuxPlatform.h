@@ -34,6 +34,7 @@ public:
     QString holdKeyDisplayName(const QString& key) override {
         return shortcutKeys_.isEmpty() ? keysymDisplayName(key) : shortcutKeys_;
     }
+    QString holdKeyNamed(quint32 nativeKey) override;
     PlatformTexts texts() override;
     std::unique_ptr<GlobalShortcut> makeGlobalShortcut() override;
     std::shared_ptr<KeyboardEvents> makeKeyboardEvents() override;
@@ -48,6 +49,7 @@ public:
     std::unique_ptr<MediaPlayers> makeMediaPlayers() override;
     std::unique_ptr<OtherSounds> makeOtherSounds() override;
     std::function<QStringList()> vocabulary() override;
+    QString vocabularyPath() override;
     bool speechModelInstalled() override;
     QCoro::Task<bool> microphoneAvailable() override;
     QCoro::Task<bool> allowKeys() override;

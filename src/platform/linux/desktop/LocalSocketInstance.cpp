@@ -218,8 +218,7 @@ std::optional<LocalSocketInstance::Command>
 LocalSocketInstance::parseCommand(const QByteArray& line) {
     const QJsonObject message = QJsonDocument::fromJson(line).object();
     const QString name = message.value(QStringLiteral("command")).toString();
-    static const QStringList known = {openCommand, holdCommand, releaseCommand, toggleCommand,
-                                      pasteLastCommand};
+    static const QStringList known = QStringList{openCommand} + launchCommands();
     if (message.value(QStringLiteral("version")).toInt() != protocolVersion ||
         !known.contains(name))
         return std::nullopt;
