@@ -8,6 +8,7 @@
 #include "core/ServiceClient.h"
 #include "core/ServiceConfig.h"
 #include "core/ServiceKeys.h"
+#include "core/UserFile.h"
 #include "core/WAVEncoder.h"
 #include "doubles/FakeComponents.h"
 #include "platform/linux/desktop/KeychainSecretStore.h"
@@ -19,6 +20,7 @@
 #include "support/Subprocess.h"
 #include "support/Utilities.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -54,6 +56,12 @@ AudioBufferPtr sound(bool loud) {
         b->int16Channel(0)[i] = loud ? int16_t(8000 * std::sin(i * 0.17)) : int16_t(i % 3 - 1);
     return b;
 }
+
+// A service file with a clean-up, a ceiling and a transcription service in German.
+const QByteArray fullServiceFile =
+    "{\"polish\": {\"url\": \"https://x.example/v1\", \"model\": \"p\"}, \"fallbackSeconds\": 9, "
+    "\"transcription\": {\"url\": \"https://old.example/v1\", \"model\": \"old\", "
+    "\"language\": \"de\"}}";
 
 } // namespace
 
@@ -109,6 +117,48 @@ private slots:
             QVERIFY(!got.contains("sk-1"));
         }
         QVERIFY2(got.contains(result), qPrintable(got));
+    }
+
+    // The Settings window names the transcription service in the file, keeping what else it
+    // holds; a file it cannot read, or a service it would refuse, leaves the file as it is.
+    void theServiceIsStoredKeepingTheRest_data() {
+        QTest::addColumn<QByteArray>("before"); // empty: no file
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<QString>("result"); // what the file then names, or the problem
+        addRow("a new file", QByteArray(), "https://api.groq.com/openai/v1",
+               "m via api.groq.com de=0 polish=0 9=0");
+        addRow("the rest kept", fullServiceFile, "https://api.groq.com/openai/v1",
+               "m via api.groq.com de=1 polish=1 9=1");
+        addRow("the service taken out", fullServiceFile, "", "none polish=1 9=1");
+        addRow("a broken file", QByteArray("{\"polish\": "), "https://a.example/v1",
+               "was left as it is");
+        addRow("plain http to another computer", fullServiceFile, "http://api.example.com/v1",
+               "is plain http to another computer");
+    }
+    void theServiceIsStoredKeepingTheRest() {
+        QFETCH(QByteArray, before);
+        QFETCH(QString, url);
+        QFETCH(QString, result);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("Mirvo/services.json");
+        QDir().mkpath(dir.filePath("Mirvo"));
+        QVERIFY(before.isEmpty() || writeFile(path, before));
+        const QString problem = ServiceConfig::storeTranscription(path, url, " m ");
+        const QByteArray after = readFile(path);
+        if (!problem.isEmpty()) {
+            QVERIFY2(problem.contains(result), qPrintable(problem));
+            QCOMPARE(after, before);
+            return;
+        }
+        QVERIFY(!othersMayRead(path));
+        const ServiceConfig config = ServiceConfig::decode(after);
+        const QString got =
+            (config.transcription ? config.transcription->displayName() + " de=" +
+                                        QString::number(config.transcription->language == "de")
+                                  : QString("none")) +
+            " polish=" + QString::number(config.polish.has_value()) +
+            " 9=" + QString::number(config.fallbackSeconds == 9);
+        QCOMPARE(got, result);
     }
 
     void exchangesAsTheServersExpect_data() {

@@ -21,8 +21,8 @@ namespace {
 
 const QString checklistTitle = QStringLiteral("Welcome to Mirvo");
 // "Quit Mirvo" in the tray menu after a dictation: below About, Check for Updates, Setup
-// Checklist, Paste Last Dictation, Recent Dictations and Launch at Login.
-constexpr int quitDowns = 7;
+// Checklist, Settings, Paste Last Dictation, Recent Dictations and Launch at Login.
+constexpr int quitDowns = 8;
 const QString sampleText = QStringLiteral("please send the quarterly report to the finance team "
                                           "before noon the meeting has moved to thursday");
 
