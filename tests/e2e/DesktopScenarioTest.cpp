@@ -13,6 +13,8 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScopeGuard>
+#include <QScreen>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
@@ -120,6 +122,28 @@ private slots:
     }
 
     // Answers as a Linux program does, with no desktop session needed.
+    // A test-mode Mirvo dictating the speech sample shows the words heard while the key is
+    // still down: the HUD widens for them (a 104-px capsule without). Saved as a screenshot.
+    void theHudShowsTheWordsHeardWhileTheKeyIsDown() {
+        QTemporaryDir dir;
+        MirvoProcess mirvo(dir.path(),
+                           {"MIRVO_TEST_MODE=1",
+                            "MIRVO_TEST_AUDIO=" MIRVO_SOURCE_DIR "/resources/demo/speech.wav",
+                            "HOME=" + dir.path(), "XDG_CONFIG_HOME=" + dir.path(),
+                            "XDG_RUNTIME_DIR=" + dir.path()});
+        QVERIFY(mirvo.waitFor("[Mirvo/Transcriber] speech model ready"));
+        mirvo.signal(SIGUSR1);
+        QTRY_COMPARE_WITH_TIMEOUT(windowNamed("Mirvo HUD").width(), 320, 10000);
+        QTest::qWait(300); // faded in
+        const QRect hud = windowNamed("Mirvo HUD");
+        QDir().mkpath(MIRVO_SCREENSHOT_DIR);
+        QVERIFY(QApplication::primaryScreen()
+                    ->grabWindow(0, hud.x(), hud.y(), hud.width(), hud.height())
+                    .save(MIRVO_SCREENSHOT_DIR "/hud-words-test-mode.png"));
+        mirvo.signal(SIGUSR2);
+        QVERIFY(mirvo.waitFor("[Mirvo] pasted"));
+    }
+
     void theCommandLineAnswers() {
         const QString home = desktop.newHome();
         const QStringList bare =

@@ -59,6 +59,8 @@ std::unique_ptr<HUDPanel> QtHUDPanel::create(QWidget* content) {
 
 QtHUDPanel::QtHUDPanel(QWidget* content, QScreen* screen) : window_(std::make_unique<QWidget>()) {
     // A popup the window manager leaves alone: no decoration, no focus, every workspace, on top.
+    // Named for window lists and screen readers, which otherwise call it after the program.
+    window_->setWindowTitle(QStringLiteral("Mirvo HUD"));
     window_->setWindowFlags(Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
                             Qt::WindowDoesNotAcceptFocus | Qt::WindowTransparentForInput);
     window_->setAttribute(Qt::WA_ShowWithoutActivating);
