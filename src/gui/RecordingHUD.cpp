@@ -4,6 +4,7 @@
 #include "core/HUDWindowController.h"
 
 #include <QDateTime>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QTimer>
@@ -15,6 +16,7 @@ namespace {
 
 // The system red, at 85 %.
 const QColor meterRed(255, 59, 48, int(0.85 * 255));
+constexpr int heardPixelSize = 11;
 
 } // namespace
 
@@ -45,7 +47,8 @@ RecordingHUD::RecordingHUD(HUDModel& model, QWidget* parent)
     levelAnimation_.setEasingCurve(QEasingCurve::OutQuad);
     connect(&levelAnimation_, &QVariantAnimation::valueChanged, this, [this](const QVariant& v) {
         shownLevel_ = v.toDouble();
-        update();
+        // The meter alone: the words under it stay as they are.
+        update(meterRect());
     });
     connect(&model_, &HUDModel::levelChanged, this, [this](double level) {
         levelAnimation_.stop();
@@ -73,6 +76,14 @@ void RecordingHUD::modeChanged() {
     // Words heard widen the capsule and add two lines under the meter.
     setFixedSize(model_.heard().isEmpty() ? QSize(104, capsuleHeight)
                                           : QSize(320, 2 * capsuleHeight));
+    heardLines_.clear();
+    if (!model_.heard().isEmpty()) {
+        // The newest words matter while speaking: the older ones go first.
+        const QFontMetricsF metrics(messageFont(heardPixelSize));
+        const double width = heardRect().width();
+        heardLines_ = wrapTwoLines(
+            metrics.elidedText(model_.heard(), Qt::ElideLeft, 1.8 * width), metrics, width);
+    }
     updateTimer();
     update();
 }
@@ -116,7 +127,16 @@ QStringList wrapTwoLines(const QString& text, const QFontMetricsF& metrics, doub
     return lines;
 }
 
-void RecordingHUD::paintEvent(QPaintEvent*) {
+QRect RecordingHUD::meterRect() const {
+    // Its five bars at their tallest, centred in the capsule's first line.
+    return QRect(width() / 2 - 16, capsuleHeight / 2 - 12, 32, 24);
+}
+
+QRectF RecordingHUD::heardRect() const {
+    return QRectF(rect()).adjusted(12, capsuleHeight - 6, -12, -6);
+}
+
+void RecordingHUD::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     const QRectF bounds = QRectF(rect());
@@ -129,8 +149,8 @@ void RecordingHUD::paintEvent(QPaintEvent*) {
             break;
         }
         paintMeter(painter, content.adjusted(0, 0, 0, -(content.height() - capsuleHeight)));
-        paintMessage(painter, content.adjusted(0, capsuleHeight - 6, 0, -6), 11, model_.heard(),
-                     true);
+        if (!meterRect().contains(event->rect()))
+            paintLines(painter, heardRect(), heardPixelSize, heardLines_);
         break;
     case HUDMode::Kind::processing:
         // What it waits for, when there is more to say than the dots, in a smaller hand: the
@@ -194,17 +214,22 @@ void RecordingHUD::paintError(QPainter& painter, const QRectF& content) const {
     paintMessage(painter, content.adjusted(icon.width() + 12, 0, 0, 0), 12, model_.mode().message);
 }
 
-void RecordingHUD::paintMessage(QPainter& painter, const QRectF& textRect, int pixelSize,
-                                const QString& text, bool tail) const {
-    QFont font = painter.font();
+QFont RecordingHUD::messageFont(int pixelSize) const {
+    QFont font = this->font();
     font.setPixelSize(pixelSize); // points are logical pixels here, as on the Mac
     font.setWeight(QFont::Medium);
-    painter.setFont(font);
+    return font;
+}
+
+void RecordingHUD::paintMessage(QPainter& painter, const QRectF& textRect, int pixelSize,
+                                const QString& text) const {
+    paintLines(painter, textRect, pixelSize,
+               wrapTwoLines(text, QFontMetricsF(messageFont(pixelSize)), textRect.width()));
+}
+
+void RecordingHUD::paintLines(QPainter& painter, const QRectF& textRect, int pixelSize,
+                              const QStringList& lines) const {
+    painter.setFont(messageFont(pixelSize));
     painter.setPen(Qt::white);
-    const QFontMetricsF metrics(font);
-    // The newest words matter while speaking: the older ones go first.
-    const QStringList lines =
-        wrapTwoLines(tail ? metrics.elidedText(text, Qt::ElideLeft, 1.8 * textRect.width()) : text,
-                     metrics, textRect.width());
     painter.drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter, lines.join(QLatin1Char('\n')));
 }

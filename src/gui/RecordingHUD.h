@@ -59,14 +59,21 @@ private:
     void paintMeter(QPainter& painter, const QRectF& content) const;
     void paintDots(QPainter& painter, const QRectF& content) const;
     void paintError(QPainter& painter, const QRectF& content) const;
-    // `text` in up to two lines, left-aligned in `textRect`; its end when it is too long and
-    // `tail`, its start otherwise.
-    void paintMessage(QPainter& painter, const QRectF& textRect, int pixelSize, const QString& text,
-                      bool tail = false) const;
+    // `text` in up to two lines, left-aligned in `textRect`; its start when it is too long.
+    void paintMessage(QPainter& painter, const QRectF& textRect, int pixelSize,
+                      const QString& text) const;
+    void paintLines(QPainter& painter, const QRectF& textRect, int pixelSize,
+                    const QStringList& lines) const;
+    QFont messageFont(int pixelSize) const;
+    // Where the meter's bars are, and the words heard under it.
+    QRect meterRect() const;
+    QRectF heardRect() const;
 
     HUDModel& model_;
     bool translucent_ = false;
     double shownLevel_ = 0;
+    // The words heard as drawn, wrapped once when they change rather than at every meter frame.
+    QStringList heardLines_;
     QVariantAnimation levelAnimation_;
     QTimer* frameTimer_;
 };
