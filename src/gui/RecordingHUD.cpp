@@ -81,8 +81,8 @@ void RecordingHUD::modeChanged() {
         // The newest words matter while speaking: the older ones go first.
         const QFontMetricsF metrics(messageFont(heardPixelSize));
         const double width = heardRect().width();
-        heardLines_ = wrapTwoLines(
-            metrics.elidedText(model_.heard(), Qt::ElideLeft, 1.8 * width), metrics, width);
+        heardLines_ = wrapTwoLines(metrics.elidedText(model_.heard(), Qt::ElideLeft, 1.8 * width),
+                                   metrics, width);
     }
     updateTimer();
     update();
