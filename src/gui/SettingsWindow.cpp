@@ -77,6 +77,8 @@ bool KeyCaptureButton::event(QEvent* event) {
             emit captured(key);
         return true;
     }
+    if (capturing_ && event->type() == QEvent::FocusOut)
+        setCapturing(false);
     return QPushButton::event(event);
 }
 
