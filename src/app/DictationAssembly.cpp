@@ -99,12 +99,6 @@ makeDictationCoordinator(PlatformServices& platform, const LaunchOptions& option
     choice->client = client;
     choice->vocabulary = platform.vocabulary();
     choice->serviceOn = [serviceOn] { return serviceOn->load(); };
-    const auto chooseServices = [choice](const Services& chosen) {
-        choice->transcription = chosen.transcription;
-        choice->serviceWaitSeconds =
-            chosen.config ? chosen.config->fallbackSeconds : ::serviceWaitSeconds;
-    };
-    chooseServices(services);
     // The recognition settings are read at every dictation, so that a change applies to the next
     // one; the recognizers of each are the platform's warm ones, those of today's made now.
     auto factories = std::make_shared<std::map<RecognitionSettings, TranscriberFactory>>();
@@ -123,7 +117,6 @@ makeDictationCoordinator(PlatformServices& platform, const LaunchOptions& option
         }
         return factory;
     };
-    factoryFor(recognitionSettings(defaults));
     // `defaults` outlives the coordinator (the shell owns both).
     TranscriberFactory transcriberFactory = [&defaults, factoryFor](const QStringList& recent) {
         return factoryFor(recognitionSettings(defaults))(recent);
@@ -132,12 +125,6 @@ makeDictationCoordinator(PlatformServices& platform, const LaunchOptions& option
     std::shared_ptr<Polisher> polisher;
     // The clean-up service as the settings name it now, while the user has the service on.
     auto cleanUp = std::make_shared<std::shared_ptr<Polisher>>();
-    const auto chooseCleanUp = [cleanUp](const Services& chosen) {
-        *cleanUp = chosen.polish
-                       ? std::make_shared<LLMPolisher>(chosen.polish, LLMPolisher::systemPrompt)
-                       : nullptr;
-    };
-    chooseCleanUp(services);
     if (services.polish) {
         mirvoLog(QStringLiteral("[Mirvo] polisher: LLM (") +
                  services.polish->endpoint().displayName() + QLatin1Char(')'));
@@ -162,27 +149,31 @@ makeDictationCoordinator(PlatformServices& platform, const LaunchOptions& option
     coordinator->showsHeardWords = [&defaults] {
         return defaults.boolForKeyOr(SettingKeys::showHeardWords, true);
     };
-    const auto chooseSpeechService = [serviceOn](DictationCoordinator& coordinator,
-                                                 const Services& chosen) {
-        if (chosen.config)
-            coordinator.serviceWaitSeconds = chosen.config->fallbackSeconds;
+    // What the services of the settings decide: chosen now, and again whenever the Settings
+    // window changes them.
+    const auto choose = [choice, factories, cleanUp, serviceOn](DictationCoordinator& coordinator,
+                                                                const Services& chosen) {
+        choice->transcription = chosen.transcription;
+        choice->serviceWaitSeconds =
+            chosen.config ? chosen.config->fallbackSeconds : ::serviceWaitSeconds;
+        factories->clear();
+        *cleanUp = chosen.polish
+                       ? std::make_shared<LLMPolisher>(chosen.polish, LLMPolisher::systemPrompt)
+                       : nullptr;
+        coordinator.serviceWaitSeconds = choice->serviceWaitSeconds;
         coordinator.speechService.reset();
         if (chosen.transcription)
             coordinator.speechService = DictationCoordinator::SpeechService{
                 chosen.transcription->endpoint().displayName(), serviceOn};
     };
-    chooseSpeechService(*coordinator, services);
+    choose(*coordinator, services);
+    factoryFor(recognitionSettings(defaults));
     std::weak_ptr<DictationCoordinator> weak = coordinator;
     coordinator->reloadServices = [=, &platform, &defaults] {
         serviceOn->store(defaults.boolForKeyOr(SettingKeys::useSpeechService, true));
-        if (servicesPath.isEmpty())
-            return;
-        const Services chosen = makeServices(platform, servicesPath, loopbackOnly);
-        chooseServices(chosen);
-        factories->clear();
-        chooseCleanUp(chosen);
-        if (const auto coordinator = weak.lock())
-            chooseSpeechService(*coordinator, chosen);
+        const auto coordinator = weak.lock();
+        if (coordinator && !servicesPath.isEmpty())
+            choose(*coordinator, makeServices(platform, servicesPath, loopbackOnly));
     };
     return coordinator;
 }

@@ -61,7 +61,6 @@ public:
     void clear();
     // Turned on, the entries so far are written; turned off, the file goes.
     void setKeep(bool keep);
-    bool keeps() const { return keep_; }
     // The last `capacity` at most, newest first.
     QList<DictationEntry> entries() const { return kept_.mid(0, capacity); }
     std::optional<DictationEntry> newest() const;
